@@ -1,0 +1,97 @@
+#include "app/AppModel.h"
+
+#include "platform/Dispatch.h"
+#include "platform/UserDefaults.h"
+
+#include <QPointer>
+
+AppModel::AppModel()
+    : AppModel(Platform())
+{
+}
+
+AppModel::AppModel(Platform platform)
+    : QObject(nullptr)
+    , m_platform(std::move(platform))
+{
+    m_userDefaults = std::make_unique<UserDefaults>(m_platform.userDefaultsFile);
+
+    // Storage folders.
+    m_appSupport = m_platform.storageRoot;
+    m_configURL = m_appSupport + QStringLiteral("/config.json");
+    m_sitesURL = m_appSupport + QStringLiteral("/Sites");
+    m_logsURL = m_appSupport + QStringLiteral("/Logs");
+    m_toolsURL = m_appSupport + QStringLiteral("/Tools");
+    m_routersURL = m_appSupport + QStringLiteral("/Routers");
+
+    m_config = AppConfig::defaults(m_appSupport);
+
+    bootstrapStorage();
+    loadConfig();
+
+    // Snapshots the ports here and does its work on the utility queue.
+    if (m_platform.runOrphanCleanup)
+        cleanupOrphanedPHPServers();
+
+    if (m_platform.runDeferredStartup) {
+        QPointer<AppModel> weak(this);
+        Dispatch::after(600, this, [weak]() {
+            if (AppModel* model = weak.data())
+                model->deferredStartup();
+        });
+    }
+}
+
+AppModel::~AppModel() = default;
+
+void AppModel::deferredStartup()
+{
+    if (const std::optional<QString> token = readSecureToken(); token && !token->isEmpty())
+        restoreSessionFromSecureToken();
+    autoStartDatabase();
+    QPointer<AppModel> weak(this);
+    refreshPHPVersions([weak]() {
+        if (AppModel* model = weak.data())
+            model->autoStartPhpMyAdmin();
+    });
+}
+
+// ---- Published state ------------------------------------------------------------------------
+
+void AppModel::setConfig(const AppConfig& config)
+{
+    if (m_config == config)
+        return;
+    m_config = config;
+    emit configChanged();
+}
+
+void AppModel::modifyConfig(const std::function<void(AppConfig&)>& change)
+{
+    AppConfig copy = m_config;
+    change(copy);
+    setConfig(copy);
+}
+
+using RunningMap = QMap<QString, qint32>;
+
+#define KOVANI_SETTER(Type, name, member, signal) \
+    void AppModel::name(Type value)               \
+    {                                             \
+        if (member == value)                      \
+            return;                               \
+        member = value;                           \
+        emit signal();                            \
+    }
+
+KOVANI_SETTER(const QList<PHPVersion>&, setPhpVersions, m_phpVersions, phpVersionsChanged)
+KOVANI_SETTER(const RunningMap&, setRunningProjects, m_runningProjects, runningProjectsChanged)
+KOVANI_SETTER(std::optional<qint32>, setPhpMyAdminPid, m_phpMyAdminPid, phpMyAdminPidChanged)
+KOVANI_SETTER(bool, setIsDatabaseRunning, m_isDatabaseRunning, isDatabaseRunningChanged)
+KOVANI_SETTER(const QString&, setDatabaseStatus, m_databaseStatus, databaseStatusChanged)
+KOVANI_SETTER(const QString&, setStatusMessage, m_statusMessage, statusMessageChanged)
+KOVANI_SETTER(const QString&, setSelectedLog, m_selectedLog, selectedLogChanged)
+KOVANI_SETTER(bool, setIsCreatingWebsite, m_isCreatingWebsite, isCreatingWebsiteChanged)
+KOVANI_SETTER(const QString&, setWebsiteCreationProgress, m_websiteCreationProgress, websiteCreationProgressChanged)
+
+#undef KOVANI_SETTER

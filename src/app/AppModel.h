@@ -1,0 +1,188 @@
+#pragma once
+
+#include "app/AppConfig.h"
+#include "app/CommandResult.h"
+#include "platform/Platform.h"
+#include "platform/Process.h"
+#include "services/RunningProcess.h"
+
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class UserDefaults;
+
+// The one model of the application. Published state is read and written on the main thread only;
+// every setter emits its own change signal when the value changes.
+class AppModel : public QObject {
+    Q_OBJECT
+
+public:
+    AppModel();
+    explicit AppModel(Platform platform);
+    ~AppModel() override;
+
+    // ---- Published state -------------------------------------------------------------------
+    const AppConfig& config() const { return m_config; }
+    void setConfig(const AppConfig& config);
+    // In-place change of the settings; emits configChanged when something changed.
+    void modifyConfig(const std::function<void(AppConfig&)>& change);
+
+    const QList<PHPVersion>& phpVersions() const { return m_phpVersions; }
+    void setPhpVersions(const QList<PHPVersion>& versions);
+
+    const QMap<QString, qint32>& runningProjects() const { return m_runningProjects; }
+    void setRunningProjects(const QMap<QString, qint32>& running);
+
+    std::optional<qint32> phpMyAdminPid() const { return m_phpMyAdminPid; }
+    void setPhpMyAdminPid(std::optional<qint32> pid);
+
+    bool isDatabaseRunning() const { return m_isDatabaseRunning; }
+    void setIsDatabaseRunning(bool running);
+
+    const QString& databaseStatus() const { return m_databaseStatus; }
+    void setDatabaseStatus(const QString& status);
+
+    const QString& statusMessage() const { return m_statusMessage; }
+    void setStatusMessage(const QString& message);
+
+    const QString& selectedLog() const { return m_selectedLog; }
+    void setSelectedLog(const QString& log);
+
+    bool isCreatingWebsite() const { return m_isCreatingWebsite; }
+    void setIsCreatingWebsite(bool creating);
+
+    const QString& websiteCreationProgress() const { return m_websiteCreationProgress; }
+    void setWebsiteCreationProgress(const QString& progress);
+
+    // ---- Storage folders (fixed at construction) -------------------------------------------
+    const QString& appSupport() const { return m_appSupport; }
+    const QString& configURL() const { return m_configURL; }
+    const QString& sitesURL() const { return m_sitesURL; }
+    const QString& logsURL() const { return m_logsURL; }
+    const QString& toolsURL() const { return m_toolsURL; }
+    const QString& routersURL() const { return m_routersURL; }
+    const Platform& platform() const { return m_platform; }
+    UserDefaults& userDefaults() const { return *m_userDefaults; }
+
+    // ---- Settings file ---------------------------------------------------------------------
+    void bootstrapStorage();
+    void loadConfig();
+    void saveConfig();
+    static QString resolvedDocumentRoot(const QString& folder);
+    static QString slug(const QString& text);
+
+    // ---- External commands (blocking; any thread) ------------------------------------------
+    QString run(const QString& executable, const QStringList& arguments,
+                const std::optional<Process::Environment>& environment = std::nullopt) const;
+    CommandResult runCommand(const QString& executable, const QStringList& arguments,
+                             const std::optional<Process::Environment>& environment = std::nullopt,
+                             const QString& currentDirectory = QString()) const;
+    static QString shortOutput(const QString& output);
+
+    // ---- PHP runtimes ----------------------------------------------------------------------
+    void refreshPHPVersions(std::function<void()> completion = {});
+    void selectPHP(const QString& binary);
+    std::optional<PHPVersion> selectedPHP() const;
+    std::optional<Project> activeProject() const;
+    QStringList phpCandidates() const;
+    static QStringList nestedPHP(const QString& folder);
+    static QStringList homebrewPHP(const QString& cellar);
+    static int compareVersion(const QString& a, const QString& b);
+    QStringList phpRuntimeArguments(const QStringList& arguments, const QString& binary) const;
+    Process::Environment phpEnvironment(const QString& binary) const;
+
+    // ---- Website servers -------------------------------------------------------------------
+    void startInternal(const Project& project);
+    QString routerScript(const Project& project);
+    void stopProcess(const QString& id);
+    void stopAllProjects();
+    void shutdown();
+    // Snapshots the ports on the calling thread; the lsof/ps work runs on the utility queue.
+    void cleanupOrphanedPHPServers();
+    qint64 suggestedWebsitePort() const;
+    void showLog(const QString& id);
+    bool hasRunningWebsites() const;
+    // Run state derived from the two maps.
+    bool isStarting(const QString& id) const;
+    bool isRunning(const QString& id) const;
+
+    // ---- Import and project edits ----------------------------------------------------------
+    bool addProject(const QString& name, const QString& root, qint64 port, const QString& databaseName,
+                    const QString& databaseUser, const QString& databasePassword);
+    void createDatabaseIfNeeded(const QString& name);
+    void updateProjectPath(const Project& project, const QString& root);
+    QString projectEnv(const Project& project) const;
+
+    // ---- Shared MySQL server ---------------------------------------------------------------
+    void autoStartDatabase();
+    void checkMySQL();
+    void changeMySQLPassword(const QString& currentPassword, const QString& newPassword);
+    // Blocking; background queues only. Nothing on success, else an error text.
+    std::optional<QString> createDatabase(const QString& name, const MySQLSettings& settings) const;
+
+    // ---- Shared phpMyAdmin -----------------------------------------------------------------
+    void autoStartPhpMyAdmin();
+    void openPhpMyAdmin();
+
+    // ---- Website creation ------------------------------------------------------------------
+    void createWebsite(WebsiteTemplate websiteTemplate, const QString& name, const QString& parentDirectory,
+                       qint64 port, const QString& databaseName, std::function<void(bool)> completion);
+    void updateWebsiteCreationProgress(const QString& progress);
+
+    // ---- Account session -------------------------------------------------------------------
+    std::optional<QString> readSecureToken() const;
+    void restoreSessionFromSecureToken();
+
+signals:
+    void configChanged();
+    void phpVersionsChanged();
+    void runningProjectsChanged();
+    void phpMyAdminPidChanged();
+    void isDatabaseRunningChanged();
+    void databaseStatusChanged();
+    void statusMessageChanged();
+    void selectedLogChanged();
+    void isCreatingWebsiteChanged();
+    void websiteCreationProgressChanged();
+
+private:
+    void migrateConfigIfNeeded();
+    void deferredStartup();
+
+    Platform m_platform;
+    std::unique_ptr<UserDefaults> m_userDefaults;
+
+    AppConfig m_config;
+    QList<PHPVersion> m_phpVersions;
+    QMap<QString, qint32> m_runningProjects;
+    std::optional<qint32> m_phpMyAdminPid;
+    bool m_isDatabaseRunning = false;
+    QString m_databaseStatus = QStringLiteral("Checking database...");
+    QString m_statusMessage = QStringLiteral("Ready");
+    QString m_selectedLog;
+    bool m_isCreatingWebsite = false;
+    QString m_websiteCreationProgress;
+
+    QMap<QString, RunningProcess> m_processes;
+
+    QString m_appSupport;
+    QString m_configURL;
+    QString m_sitesURL;
+    QString m_logsURL;
+    QString m_toolsURL;
+    QString m_routersURL;
+
+    // ---- Private state of the website servers (servers owner adds here) ---------------------
+
+    // ---- Private state of MySQL and phpMyAdmin (their owner adds here) ----------------------
+
+    // ---- Private state of website creation (its owner adds here) ----------------------------
+
+    friend class AppModelTestAccess;
+};

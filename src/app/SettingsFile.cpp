@@ -1,0 +1,179 @@
+#include "app/AppModel.h"
+
+#include "platform/Files.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <unicode/brkiter.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+
+namespace {
+
+const QString kOldFolderMarker = QStringLiteral("/KoVani/");
+
+// Moves an unusable config.json aside so that no later save destroys what it held.
+void preserveUnusableConfig(const QString& configPath)
+{
+    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
+    QString target = configPath + QStringLiteral(".unreadable-") + stamp;
+    for (int n = 2; QFileInfo::exists(target); ++n)
+        target = configPath + QStringLiteral(".unreadable-") + stamp + u'-' + QString::number(n);
+    QFile::rename(configPath, target);
+}
+
+} // namespace
+
+void AppModel::bootstrapStorage()
+{
+    for (const QString& folder : {m_appSupport, m_sitesURL, m_logsURL, m_toolsURL, m_routersURL})
+        Files::makePath(folder);
+    // The storage folder holds passwords (config.json): keep it private.
+    QFile::setPermissions(m_appSupport, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    const QString defaultSite = m_sitesURL + QStringLiteral("/default");
+    const QString target = defaultSite + QStringLiteral("/index.php");
+    if (!QFileInfo::exists(target)) {
+        Files::makePath(defaultSite);
+        const QString resource = m_platform.resourcesDir + QStringLiteral("/default-site/index.php");
+        if (QFileInfo(resource).isFile())
+            QFile::copy(resource, target);
+    }
+}
+
+void AppModel::loadConfig()
+{
+    QFile file(m_configURL);
+    if (!file.exists()) {
+        saveConfig();
+        return;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        preserveUnusableConfig(m_configURL);
+        return;
+    }
+    const QByteArray bytes = file.readAll();
+    file.close();
+    std::optional<AppConfig> decoded = ConfigCoding::decode(bytes);
+    if (!decoded) {
+        preserveUnusableConfig(m_configURL);
+        return;
+    }
+    setConfig(*decoded);
+    migrateConfigIfNeeded();
+}
+
+void AppModel::migrateConfigIfNeeded()
+{
+    const QString defaultSiteRoot = m_sitesURL + QStringLiteral("/default");
+    const QString defaultPhpMyAdminRoot = m_toolsURL + QStringLiteral("/phpMyAdmin");
+    // Paths inside the storage folder of earlier versions are moved onto the current one.
+    const QString oldStorage = m_platform.applicationSupport + kOldFolderMarker;
+    auto rebased = [&](const QString& path) -> std::optional<QString> {
+        if (!path.startsWith(oldStorage))
+            return std::nullopt;
+        return m_appSupport + u'/' + path.mid(oldStorage.size());
+    };
+
+    AppConfig c = m_config;
+    bool changed = false;
+
+    if (c.phpMyAdminRoot.isEmpty()) {
+        c.phpMyAdminRoot = defaultPhpMyAdminRoot;
+        changed = true;
+    } else if (auto moved = rebased(c.phpMyAdminRoot)) {
+        c.phpMyAdminRoot = QDir::cleanPath(*moved);
+        changed = true;
+    }
+    if (c.mysqlPassword.isEmpty()) {
+        c.mysqlPassword = QStringLiteral("kelp");
+        changed = true;
+    }
+    for (Project& p : c.projects) {
+        if (p.root.isEmpty()) {
+            p.root = defaultSiteRoot;
+            changed = true;
+        } else if (auto moved = rebased(p.root)) {
+            p.root = QDir::cleanPath(*moved);
+            changed = true;
+        }
+        const QString resolved = resolvedDocumentRoot(p.root);
+        if (resolved != p.root) {
+            p.root = resolved;
+            changed = true;
+        }
+        if (p.databasePassword.isEmpty()) {
+            p.databasePassword = c.mysqlPassword;
+            changed = true;
+        }
+    }
+    if (changed) {
+        setConfig(c);
+        saveConfig();
+    }
+}
+
+void AppModel::saveConfig()
+{
+    Files::makePath(m_appSupport);
+    Files::writeAtomically(m_configURL, ConfigCoding::encode(m_config), /*privateFile=*/true);
+}
+
+QString AppModel::resolvedDocumentRoot(const QString& folder)
+{
+    // Standardize as a directory URL: "." and ".." resolved, no trailing slash.
+    QString standardized = QDir::cleanPath(folder);
+    if (standardized.size() > 1 && standardized.endsWith(u'/'))
+        standardized.chop(1);
+    const QString publicFolder = standardized + QStringLiteral("/public");
+    if (QFileInfo(standardized + QStringLiteral("/artisan")).exists()
+        && QFileInfo(publicFolder + QStringLiteral("/index.php")).exists())
+        return publicFolder;
+    return standardized;
+}
+
+QString AppModel::slug(const QString& text)
+{
+    // Root (locale-independent) lower-case mapping.
+    icu::UnicodeString lower(reinterpret_cast<const UChar*>(text.utf16()), static_cast<int32_t>(text.size()));
+    lower.toLower(icu::Locale::getRoot());
+
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> graphemes(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    QString out;
+    auto keep = [](UChar32 c) {
+        return u_hasBinaryProperty(c, UCHAR_ALPHABETIC)
+            || u_getIntPropertyValue(c, UCHAR_NUMERIC_TYPE) != U_NT_NONE;
+    };
+    auto append = [&](int32_t start, int32_t end) {
+        if (keep(lower.char32At(start)))
+            out += QString(reinterpret_cast<const QChar*>(lower.getBuffer() + start), end - start);
+        else
+            out += u'-';
+    };
+    if (U_SUCCESS(status)) {
+        graphemes->setText(lower);
+        int32_t start = graphemes->first();
+        for (int32_t end = graphemes->next(); end != icu::BreakIterator::DONE; start = end, end = graphemes->next())
+            append(start, end);
+    } else {
+        for (int32_t i = 0; i < lower.length(); i = lower.moveIndex32(i, 1))
+            append(i, lower.moveIndex32(i, 1));
+    }
+
+    // Collapse runs of "-" and trim them at both ends.
+    QString collapsed;
+    collapsed.reserve(out.size());
+    for (QChar c : out) {
+        if (c == u'-' && (collapsed.isEmpty() || collapsed.back() == u'-'))
+            continue;
+        collapsed += c;
+    }
+    while (collapsed.endsWith(u'-'))
+        collapsed.chop(1);
+    return collapsed;
+}

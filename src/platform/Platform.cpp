@@ -1,0 +1,48 @@
+#include "platform/Platform.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QStandardPaths>
+
+namespace {
+
+QString envOr(const char* name, const QString& fallback)
+{
+    const QString value = qEnvironmentVariable(name);
+    return value.isEmpty() ? fallback : value;
+}
+
+} // namespace
+
+QString Platform::defaultResourcesDir()
+{
+    const QString fromEnv = qEnvironmentVariable("KOVANI_RESOURCES_DIR");
+    if (!fromEnv.isEmpty())
+        return QDir::cleanPath(fromEnv);
+    const QString exeDir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
+    return QDir::cleanPath(exeDir + QStringLiteral("/../Resources"));
+}
+
+Platform::Platform()
+{
+    applicationSupport = QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+    storageRoot = applicationSupport + QStringLiteral("/Kovani");
+    resourcesDir = defaultResourcesDir();
+    userDefaultsFile = QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+        + QStringLiteral("/Kovani/defaults.ini");
+
+    openURL = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    chooseFolder = []() {
+        return QFileDialog::getExistingDirectory(nullptr, QString(), QString(),
+                                                 QFileDialog::ShowDirsOnly);
+    };
+
+    phpMyAdminDownloadURL = envOr("KOVANI_PHPMYADMIN_URL",
+        QStringLiteral("https://files.phpmyadmin.net/phpMyAdmin/5.2.2/phpMyAdmin-5.2.2-all-languages.zip"));
+    composerDownloadURL = envOr("KOVANI_COMPOSER_URL", QStringLiteral("https://getcomposer.org/download/latest-stable/composer.phar"));
+    wordpressDownloadURL = envOr("KOVANI_WORDPRESS_URL", QStringLiteral("https://wordpress.org/latest.zip"));
+    wordpressSaltURL = envOr("KOVANI_WORDPRESS_SALT_URL", QStringLiteral("https://api.wordpress.org/secret-key/1.1/salt/"));
+    accountApiBaseURL = envOr("KOVANI_ACCOUNT_API_URL", QStringLiteral("https://account.kovani.app/api"));
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <sys/types.h>
+
+// Launching child processes. Every child gets /dev/null as standard input; the caller's
+// descriptors become its standard output and error; nothing else is inherited because every
+// descriptor this program opens is close-on-exec.
+namespace Process {
+
+using Environment = QMap<QString, QString>;
+
+struct Spec {
+    QString program;                   // a file path, never searched in PATH
+    QStringList arguments;             // argv[1...]
+    std::optional<Environment> environment; // none: inherit ours
+    QString workingDirectory;          // empty: ours
+    int outputFd = -1;                 // -1: /dev/null
+    int errorFd = -1;                  // -1: /dev/null
+};
+
+struct Launch {
+    pid_t pid = -1;
+    QString error; // the launch error's description when pid is -1
+};
+
+Launch spawn(const Spec& spec);
+
+// The current process environment as a map.
+Environment currentEnvironment();
+
+// Whether a process with this id exists and is not a zombie.
+bool exists(pid_t pid);
+
+// Blocks until the child exits; returns its termination status (see ChildProcess::status).
+int waitForExit(pid_t pid);
+
+// Termination status in the platform's sense: the exit code, or the signal number when the child
+// was killed by a signal.
+int statusFromWait(int waitStatus);
+
+} // namespace Process
+
+// A launched child that is watched from a background thread: it is reaped as soon as it exits,
+// so it never lingers as a zombie, and the exit handler runs on that thread.
+class ChildProcess : public std::enable_shared_from_this<ChildProcess> {
+public:
+    using ExitHandler = std::function<void(int status)>;
+
+    // Launches the child and starts watching it; returns nullptr and sets `error` on failure.
+    // The handler is installed before launch, so an instant exit is never missed.
+    static std::shared_ptr<ChildProcess> launch(const Process::Spec& spec, ExitHandler onExit, QString* error);
+
+    pid_t pid() const { return m_pid; }
+    bool isRunning() const { return m_running.load(); }
+    // Valid once isRunning() is false.
+    int terminationStatus() const { return m_status.load(); }
+    // Launch serial, unique for the life of the program: identity of one launch.
+    quint64 serial() const { return m_serial; }
+
+private:
+    ChildProcess() = default;
+    pid_t m_pid = -1;
+    quint64 m_serial = 0;
+    std::atomic<bool> m_running{true};
+    std::atomic<int> m_status{0};
+};

@@ -1,0 +1,63 @@
+#include "platform/Text.h"
+
+#include <QStringDecoder>
+#include <limits>
+
+namespace Text {
+
+std::optional<QString> decodeUtf8(const QByteArray& bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    // ConvertInitialBom keeps the BOM as a character instead of stripping it.
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+std::optional<qint64> parseInt64(const QString& text)
+{
+    if (text.isEmpty())
+        return std::nullopt;
+    qsizetype i = 0;
+    bool negative = false;
+    if (text[0] == u'+' || text[0] == u'-') {
+        negative = text[0] == u'-';
+        i = 1;
+    }
+    if (i >= text.size())
+        return std::nullopt;
+    // Accumulate as a negative number so that INT64_MIN fits.
+    qint64 value = 0;
+    for (; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        const int digit = c - u'0';
+        if (value < (std::numeric_limits<qint64>::min() + digit) / 10)
+            return std::nullopt;
+        value = value * 10 - digit;
+    }
+    if (!negative) {
+        if (value == std::numeric_limits<qint64>::min())
+            return std::nullopt;
+        value = -value;
+    }
+    return value;
+}
+
+std::optional<qint32> parseInt32(const QString& text)
+{
+    const auto value = parseInt64(text);
+    if (!value || *value < std::numeric_limits<qint32>::min() || *value > std::numeric_limits<qint32>::max())
+        return std::nullopt;
+    return static_cast<qint32>(*value);
+}
+
+QString trimmed(const QString& text)
+{
+    // QString::trimmed covers Unicode white space (including line and paragraph separators).
+    return text.trimmed();
+}
+
+} // namespace Text

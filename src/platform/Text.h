@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+namespace Text {
+
+// Strict UTF-8: invalid bytes give nothing; a leading byte-order mark is kept as U+FEFF.
+std::optional<QString> decodeUtf8(const QByteArray& bytes);
+
+// The one parser for numbers typed by the user: an optional "+" or "-", then one or more ASCII
+// digits, fitting a signed 64-bit integer. Anything else (blanks included) is no number.
+std::optional<qint64> parseInt64(const QString& text);
+
+// Same rule, for a 32-bit value (process ids).
+std::optional<qint32> parseInt32(const QString& text);
+
+// Trims white space and line breaks (Unicode White_Space) at both ends.
+QString trimmed(const QString& text);
+
+} // namespace Text

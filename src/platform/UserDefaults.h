@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QSettings>
+#include <QString>
+#include <QVariant>
+#include <memory>
+
+// A few small values kept across runs (an ini file; the path comes from Platform).
+class UserDefaults {
+public:
+    explicit UserDefaults(const QString& file);
+
+    QString string(const QString& key) const;
+    bool boolean(const QString& key) const;
+    bool contains(const QString& key) const;
+    void set(const QString& key, const QVariant& value);
+    void remove(const QString& key);
+
+private:
+    std::unique_ptr<QSettings> m_settings;
+};

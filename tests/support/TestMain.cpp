@@ -1,0 +1,17 @@
+// Test entry: gives the process its own temporary HOME and XDG folders, then runs the tests
+// inside a QApplication on the offscreen platform.
+#include "support/TestEnvironment.h"
+
+#include <QApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    TestEnvironment::isolateProcess();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Kovani"));
+    QApplication::setOrganizationName(QStringLiteral("Kovani"));
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
