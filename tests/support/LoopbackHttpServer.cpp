@@ -1,0 +1,223 @@
+#include "support/LoopbackHttpServer.h"
+
+#include <QEventLoop>
+#include <QHash>
+#include <QHostAddress>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QPointer>
+#include <QSemaphore>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+
+#include <stdexcept>
+
+namespace {
+
+QByteArray pathWithoutQuery(const QByteArray& target)
+{
+    const qsizetype q = target.indexOf('?');
+    return q < 0 ? target : target.left(q);
+}
+
+QByteArray reasonPhrase(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 201: return "Created";
+    case 204: return "No Content";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 422: return "Unprocessable Content";
+    case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
+    default: return "Status";
+    }
+}
+
+} // namespace
+
+QByteArray LoopbackHttpServer::Request::header(const QByteArray& name) const
+{
+    for (const auto& h : headers)
+        if (h.first.compare(name, Qt::CaseInsensitive) == 0)
+            return h.second;
+    return {};
+}
+
+struct LoopbackHttpServer::State {
+    mutable QMutex mutex;
+    QHash<QByteArray, Reply> replies;
+    QList<Request> requests;
+    quint16 port = 0;
+    std::unique_ptr<QThread> thread;
+};
+
+namespace {
+
+// One connection: reads a whole request, records it, answers and closes.
+void serveConnection(const std::shared_ptr<LoopbackHttpServer::State>& state, QTcpSocket* socket)
+{
+    auto buffer = std::make_shared<QByteArray>();
+    auto answered = std::make_shared<bool>(false);
+    QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    QObject::connect(socket, &QTcpSocket::readyRead, socket, [state, socket, buffer, answered]() {
+        buffer->append(socket->readAll());
+        if (*answered)
+            return;
+        const qsizetype headerEnd = buffer->indexOf("\r\n\r\n");
+        if (headerEnd < 0)
+            return;
+        const QList<QByteArray> lines = buffer->left(headerEnd).split('\n');
+        LoopbackHttpServer::Request request;
+        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
+        request.method = first.value(0);
+        request.path = first.value(1);
+        qint64 contentLength = 0;
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const QByteArray line = lines[i].trimmed();
+            const qsizetype colon = line.indexOf(':');
+            if (colon <= 0)
+                continue;
+            const QByteArray name = line.left(colon).trimmed();
+            const QByteArray value = line.mid(colon + 1).trimmed();
+            request.headers.append({name, value});
+            if (name.compare("Content-Length", Qt::CaseInsensitive) == 0)
+                contentLength = value.toLongLong();
+        }
+        const qsizetype bodyStart = headerEnd + 4;
+        if (buffer->size() - bodyStart < contentLength)
+            return;
+        request.body = buffer->mid(bodyStart, contentLength);
+        *answered = true;
+
+        LoopbackHttpServer::Reply reply = LoopbackHttpServer::Reply::withStatus(404);
+        {
+            QMutexLocker lock(&state->mutex);
+            state->requests.append(request);
+            const auto found = state->replies.constFind(pathWithoutQuery(request.path));
+            if (found != state->replies.constEnd())
+                reply = *found;
+        }
+
+        QPointer<QTcpSocket> guarded(socket);
+        auto send = [guarded, reply, head = request.method == "HEAD"]() {
+            if (!guarded)
+                return;
+            QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
+            for (const auto& h : reply.headers)
+                out += h.first + ": " + h.second + "\r\n";
+            out += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+            out += "Connection: close\r\n\r\n";
+            if (!head)
+                out += reply.cutAfter >= 0 ? reply.body.left(reply.cutAfter) : reply.body;
+            guarded->write(out);
+            guarded->flush();
+            if (reply.cutAfter >= 0) {
+                guarded->waitForBytesWritten(2000);
+                guarded->abort();
+                guarded->deleteLater();
+            } else {
+                guarded->disconnectFromHost();
+            }
+        };
+        if (reply.delayMs > 0)
+            QTimer::singleShot(reply.delayMs, socket, send);
+        else
+            send();
+    });
+}
+
+} // namespace
+
+LoopbackHttpServer::LoopbackHttpServer()
+    : m_state(std::make_shared<State>())
+{
+    auto state = m_state;
+    QSemaphore ready;
+    std::unique_ptr<QThread> thread(QThread::create([state, &ready]() {
+        QTcpServer server;
+        if (server.listen(QHostAddress::LocalHost, 0)) {
+            state->port = server.serverPort();
+            QObject::connect(&server, &QTcpServer::newConnection, &server, [state, &server]() {
+                while (QTcpSocket* socket = server.nextPendingConnection())
+                    serveConnection(state, socket); // a child of the server
+            });
+        }
+        ready.release();
+        if (state->port != 0) {
+            QEventLoop loop; // QThread::quit() ends it
+            loop.exec();
+        }
+    }));
+    thread->setObjectName(QStringLiteral("LoopbackHttpServer"));
+    thread->start();
+    ready.acquire();
+    if (m_state->port == 0) {
+        thread->wait();
+        throw std::runtime_error("LoopbackHttpServer could not listen on 127.0.0.1");
+    }
+    m_state->thread = std::move(thread);
+}
+
+LoopbackHttpServer::~LoopbackHttpServer()
+{
+    // Ending the thread's loop destroys the server and with it every open connection.
+    m_state->thread->quit();
+    m_state->thread->wait();
+}
+
+quint16 LoopbackHttpServer::port() const
+{
+    return m_state->port;
+}
+
+QString LoopbackHttpServer::baseURL() const
+{
+    return QStringLiteral("http://127.0.0.1:%1").arg(m_state->port);
+}
+
+QString LoopbackHttpServer::url(const QString& path) const
+{
+    return baseURL() + path;
+}
+
+void LoopbackHttpServer::setReply(const QByteArray& path, const Reply& reply)
+{
+    QMutexLocker lock(&m_state->mutex);
+    m_state->replies.insert(path, reply);
+}
+
+void LoopbackHttpServer::removeReply(const QByteArray& path)
+{
+    QMutexLocker lock(&m_state->mutex);
+    m_state->replies.remove(path);
+}
+
+QList<LoopbackHttpServer::Request> LoopbackHttpServer::requests() const
+{
+    QMutexLocker lock(&m_state->mutex);
+    return m_state->requests;
+}
+
+int LoopbackHttpServer::requestCount(const QByteArray& path) const
+{
+    QMutexLocker lock(&m_state->mutex);
+    int count = 0;
+    for (const auto& r : m_state->requests)
+        if (pathWithoutQuery(r.path) == path)
+            ++count;
+    return count;
+}
+
+void LoopbackHttpServer::clearRequests()
+{
+    QMutexLocker lock(&m_state->mutex);
+    m_state->requests.clear();
+}

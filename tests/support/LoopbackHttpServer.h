@@ -1,0 +1,87 @@
+#pragma once
+
+// LoopbackHttpServer: a small HTTP/1.1 server on 127.0.0.1 for tests. It runs on its own thread,
+// so it answers while the test thread blocks (for instance inside a curl download run by the
+// code under test); the test's event loop need not be spun.
+//
+//   LoopbackHttpServer server;                        // listening on a free port at once
+//   server.setReply("/latest.zip", {200, {{"Content-Type", "application/zip"}}, zipBytes});
+//   server.setReply("/salt/", LoopbackHttpServer::Reply::withStatus(500));
+//   LoopbackHttpServer::Reply cut{200, {}, bytes};
+//   cut.cutAfter = 100;                               // announce the whole length, send 100 bytes,
+//   server.setReply("/composer.phar", cut);           // then close: a truncated download
+//   platform.composerDownloadURL = server.baseURL();  // "http://127.0.0.1:<port>"
+//   server.url("/latest.zip");                        // "http://127.0.0.1:<port>/latest.zip"
+//   server.requests();                                // every request so far, in arrival order
+//   server.requestCount("/latest.zip");
+//
+// Replies are looked up by the request path without its query string; a path without a reply
+// gets 404 with an empty body. Every reply carries "Content-Length" (of the whole body) and
+// "Connection: close", and the connection is closed after it. `delayMs` holds a reply back.
+// All members may be called from any thread.
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+#include <memory>
+
+class LoopbackHttpServer {
+public:
+    struct Request {
+        QByteArray method;
+        QByteArray path;   // the request target as sent, query included
+        QList<QPair<QByteArray, QByteArray>> headers; // in order, names as sent
+        QByteArray body;
+
+        // The first header of this name (case-insensitive), or empty.
+        QByteArray header(const QByteArray& name) const;
+    };
+
+    struct Reply {
+        int status = 200;
+        QList<QPair<QByteArray, QByteArray>> headers;
+        QByteArray body;
+        // When >= 0: only this many body bytes are sent before the connection is closed.
+        qint64 cutAfter = -1;
+        // Milliseconds to wait before answering.
+        int delayMs = 0;
+
+        static Reply withStatus(int code)
+        {
+            Reply r;
+            r.status = code;
+            return r;
+        }
+        static Reply text(const QByteArray& body, int code = 200)
+        {
+            Reply r;
+            r.status = code;
+            r.body = body;
+            r.headers = {{"Content-Type", "text/plain; charset=utf-8"}};
+            return r;
+        }
+    };
+
+    LoopbackHttpServer();
+    ~LoopbackHttpServer();
+    LoopbackHttpServer(const LoopbackHttpServer&) = delete;
+    LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
+
+    quint16 port() const;
+    QString baseURL() const;                // "http://127.0.0.1:<port>", no trailing slash
+    QString url(const QString& path) const; // baseURL() + path
+
+    void setReply(const QByteArray& path, const Reply& reply);
+    void removeReply(const QByteArray& path);
+
+    QList<Request> requests() const;
+    int requestCount(const QByteArray& path) const; // requests whose path (query removed) matches
+    void clearRequests();
+
+    struct State; // shared with the server thread
+
+private:
+    std::shared_ptr<State> m_state;
+};
