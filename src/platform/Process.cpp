@@ -1,12 +1,16 @@
 #include "platform/Process.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcessEnvironment>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -17,8 +21,16 @@ extern char** environ;
 namespace Process {
 namespace {
 
-QString describeLaunchError(int error, const QString& program)
+QString describeLaunchError(int error, const Spec& spec)
 {
+    const QString& program = spec.program;
+    // posix_spawn reports a missing working folder as ENOENT too.
+    if (error == ENOENT && !spec.workingDirectory.isEmpty()
+        && ::access(QFile::encodeName(program).constData(), F_OK) == 0) {
+        struct stat st {};
+        if (::stat(QFile::encodeName(spec.workingDirectory).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+            return QStringLiteral("The folder \u201C%1\u201D doesn\u2019t exist.").arg(spec.workingDirectory);
+    }
     switch (error) {
     case ENOENT:
         return QStringLiteral("The file \u201C%1\u201D doesn\u2019t exist.").arg(program);
@@ -93,7 +105,12 @@ Launch spawn(const Spec& spec)
     sigemptyset(&none);
     posix_spawnattr_setsigdefault(&attr, &all);
     posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+    if (spec.newProcessGroup) {
+        posix_spawnattr_setpgroup(&attr, 0);
+        flags |= POSIX_SPAWN_SETPGROUP;
+    }
+    posix_spawnattr_setflags(&attr, flags);
 
     pid_t pid = -1;
     const int rc = posix_spawn(&pid, program.constData(), &actions, &attr, argv.data(),
@@ -101,7 +118,7 @@ Launch spawn(const Spec& spec)
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
-        result.error = describeLaunchError(rc, spec.program);
+        result.error = describeLaunchError(rc, spec);
         return result;
     }
     result.pid = pid;
@@ -145,6 +162,130 @@ int waitForExit(pid_t pid)
         if (r < 0 && errno != EINTR)
             return -1;
     }
+}
+
+namespace {
+
+// After the child has exited, a grandchild may still hold the pipe open: keep reading only while
+// output keeps coming within this window, and never for longer than the limit in all.
+constexpr int kDrainQuietMs = 100;
+constexpr qint64 kDrainLimitMs = 2000;
+// Without a pidfd, how often the child is checked for exit while the pipe is quiet.
+constexpr int kExitPollMs = 20;
+
+int openPidfd(pid_t pid)
+{
+#ifdef SYS_pidfd_open
+    const long fd = ::syscall(SYS_pidfd_open, pid, 0);
+    if (fd >= 0) {
+        ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+        return static_cast<int>(fd);
+    }
+#endif
+    return -1;
+}
+
+} // namespace
+
+Capture capture(Spec spec, int timeoutMs)
+{
+    Capture result;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        result.error = QStringLiteral("Could not create a pipe: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return result;
+    }
+    const bool limited = timeoutMs >= 0;
+    spec.outputFd = fds[1];
+    spec.errorFd = fds[1];
+    if (limited)
+        spec.newProcessGroup = true;
+    const Launch launched = spawn(spec);
+    ::close(fds[1]);
+    if (launched.pid < 0) {
+        ::close(fds[0]);
+        result.error = launched.error;
+        return result;
+    }
+    result.launched = true;
+    const pid_t pid = launched.pid;
+    const int pidfd = openPidfd(pid);
+
+    QElapsedTimer clock;
+    clock.start();
+    int readFd = fds[0];
+    bool exited = false;
+    qint64 exitedAt = 0;
+    char buffer[65536];
+
+    auto reap = [&](int flags) {
+        int st = 0;
+        const pid_t r = ::waitpid(pid, &st, flags);
+        if (r == pid) {
+            result.status = statusFromWait(st);
+            return true;
+        }
+        // ECHILD: someone else reaped it; it is gone all the same.
+        return r < 0 && errno != EINTR;
+    };
+
+    for (;;) {
+        if (!exited && reap(WNOHANG)) {
+            exited = true;
+            exitedAt = clock.elapsed();
+        }
+        if (exited) {
+            if (readFd < 0 || clock.elapsed() - exitedAt > kDrainLimitMs)
+                break;
+        } else if (limited && clock.elapsed() >= timeoutMs) {
+            ::kill(-pid, SIGKILL);
+            ::kill(pid, SIGKILL);
+            reap(0);
+            result.timedOut = true;
+            break;
+        }
+
+        pollfd p[2];
+        nfds_t count = 0;
+        if (readFd >= 0)
+            p[count++] = pollfd{readFd, POLLIN, 0};
+        const bool watchExit = !exited && pidfd >= 0;
+        if (watchExit)
+            p[count++] = pollfd{pidfd, POLLIN, 0};
+        int wait = exited ? kDrainQuietMs : (pidfd >= 0 ? -1 : kExitPollMs);
+        if (!exited && limited) {
+            const int left = static_cast<int>(std::max<qint64>(0, timeoutMs - clock.elapsed()));
+            wait = wait < 0 ? left : std::min(wait, left);
+        }
+        const int ready = ::poll(p, count, wait);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (ready == 0) {
+            if (exited)
+                break; // the child is gone and the pipe has gone quiet
+            continue;
+        }
+        if (readFd >= 0 && p[0].revents) {
+            const ssize_t n = ::read(readFd, buffer, sizeof buffer);
+            if (n > 0) {
+                result.output.append(buffer, n);
+            } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+                // Every writer has closed the pipe; what is left is to see the child exit.
+                ::close(readFd);
+                readFd = -1;
+            }
+        }
+    }
+    if (readFd >= 0)
+        ::close(readFd);
+    if (!exited && !result.timedOut)
+        result.status = waitForExit(pid);
+    if (pidfd >= 0)
+        ::close(pidfd);
+    return result;
 }
 
 } // namespace Process

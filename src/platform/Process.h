@@ -25,6 +25,7 @@ struct Spec {
     QString workingDirectory;          // empty: ours
     int outputFd = -1;                 // -1: /dev/null
     int errorFd = -1;                  // -1: /dev/null
+    bool newProcessGroup = false;      // the child leads a process group of its own
 };
 
 struct Launch {
@@ -33,6 +34,23 @@ struct Launch {
 };
 
 Launch spawn(const Spec& spec);
+
+// What a child wrote to its standard output and error, captured through one pipe.
+struct Capture {
+    bool launched = false;
+    QString error;         // the launch error's description when not launched
+    QByteArray output;     // both streams, in the order written
+    int status = -1;       // termination status; -1 when unknown
+    bool timedOut = false; // killed because the time limit passed
+};
+
+// Runs the child to completion with its standard output and error on one pipe (the spec's
+// outputFd and errorFd are ignored) and collects everything it writes; the child never blocks on
+// a full pipe. Once the child has exited, a grandchild still holding the pipe is read from only
+// while it keeps writing, and for at most a short while. With a time limit (milliseconds, >= 0)
+// the child gets a process group of its own, and the whole group is killed with SIGKILL when the
+// limit passes before the child exits.
+Capture capture(Spec spec, int timeoutMs = -1);
 
 // The current process environment as a map.
 Environment currentEnvironment();
