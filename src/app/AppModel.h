@@ -179,6 +179,13 @@ private:
     QString m_routersURL;
 
     // ---- Private state of the website servers (servers owner adds here) ---------------------
+    // Opens the log empty as the task's output; returns the descriptor to close after launch.
+    int attachLog(Process::Spec& task, const QString& logURL);
+    void confirmProjectServer(const Project& project, const std::shared_ptr<ChildProcess>& process,
+                              const QString& logURL);
+    void serverExited(const Project& project, quint64 serial, int status);
+    // Expires with the model; background probes test it instead of touching the model.
+    std::shared_ptr<const bool> m_serversAlive = std::make_shared<const bool>(true);
 
     // ---- Private state of MySQL and phpMyAdmin (their owner adds here) ----------------------
 

@@ -1,15 +1,499 @@
 #include "app/AppModel.h"
 
-// Website servers and the router script. (Being built.)
+#include "platform/Dispatch.h"
+#include "platform/Files.h"
+#include "platform/Text.h"
+#include "services/PHPDevelopmentRouter.h"
+#include "services/ProjectIds.h"
 
-void AppModel::startInternal(const Project&) {}
-QString AppModel::routerScript(const Project& project) { return m_routersURL + u'/' + project.id + QStringLiteral("-router.php"); }
-void AppModel::stopProcess(const QString&) {}
-void AppModel::stopAllProjects() {}
-void AppModel::shutdown() {}
-void AppModel::cleanupOrphanedPHPServers() {}
-qint64 AppModel::suggestedWebsitePort() const { return 8082; }
-void AppModel::showLog(const QString&) {}
-bool AppModel::hasRunningWebsites() const { return false; }
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QSet>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kProbeTries = 30;
+constexpr auto kProbePause = std::chrono::microseconds(100000);
+constexpr auto kStopPoll = std::chrono::microseconds(50000);
+constexpr auto kStopCeiling = std::chrono::milliseconds(1500);
+constexpr auto kOrphanGrace = std::chrono::microseconds(100000);
+
+const QString kPhpMyAdminId = QStringLiteral("phpmyadmin");
+
+bool isTcpPort(qint64 port)
+{
+    return port >= 1 && port <= 65535;
+}
+
+// One connection attempt to 127.0.0.1:port with 0.1 s send and receive time-outs.
+bool connectsToLoopback(qint64 port)
+{
+    if (!isTcpPort(port))
+        return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    if (::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr) != 1)
+        return false;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    timeval timeout{0, 100000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+}
+
+// Inodes of the TCP sockets listening on `port`, from a /proc/<pid>/net/tcp table.
+QSet<QByteArray> listeningInodes(const QString& table, qint64 port, bool* readable)
+{
+    QSet<QByteArray> inodes;
+    QFile file(table);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *readable = false;
+        return inodes;
+    }
+    *readable = true;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QList<QByteArray> fields = lines[i].simplified().split(' ');
+        // sl local_address rem_address st tx:rx tr:when retrnsmt uid timeout inode ...
+        if (fields.size() < 10 || fields[3] != "0A")
+            continue;
+        const qsizetype colon = fields[1].lastIndexOf(':');
+        bool ok = false;
+        const int localPort = fields[1].mid(colon + 1).toInt(&ok, 16);
+        if (ok && localPort == port)
+            inodes.insert(fields[9]);
+    }
+    return inodes;
+}
+
+// Whether the socket listening on `port` belongs to process `pid`. Another program that already
+// holds the port would otherwise answer the probe for a server that is about to fail. When /proc
+// cannot tell, the answer is yes.
+bool listenerBelongsTo(pid_t pid, qint64 port)
+{
+    const QString procDir = QStringLiteral("/proc/%1").arg(pid);
+    bool readable4 = false;
+    bool readable6 = false;
+    QSet<QByteArray> inodes = listeningInodes(procDir + QStringLiteral("/net/tcp"), port, &readable4);
+    inodes.unite(listeningInodes(procDir + QStringLiteral("/net/tcp6"), port, &readable6));
+    if (!readable4 && !readable6)
+        return true;
+    QDir fds(procDir + QStringLiteral("/fd"));
+    if (!fds.exists())
+        return true;
+    const QStringList entries = fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        // A socket descriptor links to "socket:[inode]".
+        char link[128];
+        const ssize_t n = ::readlink(QFile::encodeName(fds.filePath(entry)).constData(), link, sizeof link - 1);
+        if (n <= 9)
+            continue;
+        const QByteArray target(link, n);
+        if (target.startsWith("socket:[") && target.endsWith(']') && inodes.contains(target.mid(8, target.size() - 9)))
+            return true;
+    }
+    return false;
+}
+
+// SIGTERM, then polls every 50 ms for up to 1.5 s, then SIGKILL. The reaper's state is the test
+// of life: a zombie never counts, and a reaped pid (perhaps reused) is never signalled.
+void stopChild(const std::shared_ptr<ChildProcess>& child)
+{
+    if (!child)
+        return;
+    const pid_t pid = child->pid();
+    if (pid <= 0 || !child->isRunning())
+        return;
+    ::kill(pid, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + kStopCeiling;
+    while (child->isRunning() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(kStopPoll);
+    if (child->isRunning())
+        ::kill(pid, SIGKILL);
+}
+
+// ---- Orphan clean-up helpers (background thread; no model access) ---------------------------
+
+// Standard output of a tool, or nothing when it could not be launched. Standard error is not
+// read, so neither a launch error nor a warning is ever parsed for process ids.
+std::optional<QByteArray> toolOutput(const QString& program, const QStringList& arguments)
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return std::nullopt;
+    Process::Spec spec;
+    spec.program = program;
+    spec.arguments = arguments;
+    spec.outputFd = fds[1];
+    const Process::Launch launched = Process::spawn(spec);
+    ::close(fds[1]);
+    if (launched.pid < 0) {
+        ::close(fds[0]);
+        return std::nullopt;
+    }
+    QByteArray output;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+        if (n > 0) {
+            output.append(buffer, n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        break;
+    }
+    ::close(fds[0]);
+    Process::waitForExit(launched.pid);
+    return output;
+}
+
+QList<pid_t> listenerPids(const QString& lsof, qint64 port)
+{
+    QList<pid_t> pids;
+    const std::optional<QByteArray> output = toolOutput(
+        lsof, {QStringLiteral("-nP"), QStringLiteral("-tiTCP:") + QString::number(port), QStringLiteral("-sTCP:LISTEN")});
+    if (!output)
+        return pids;
+    const QString text = Text::decodeUtf8(*output).value_or(QString());
+    for (const QString& piece : text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
+        if (const std::optional<qint32> pid = Text::parseInt32(piece))
+            pids.append(*pid);
+    }
+    return pids;
+}
+
+// The parent of a process, from /proc/<pid>/stat; 0 when unknown.
+pid_t parentOf(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    if (close < 0)
+        return 0;
+    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+    if (fields.size() < 2)
+        return 0;
+    return static_cast<pid_t>(fields[1].toInt());
+}
+
+// Whether `pid` is this process or one it started (directly or further down).
+bool isOwnProcess(pid_t pid, pid_t self)
+{
+    pid_t current = pid;
+    for (int depth = 0; depth < 128 && current > 1; ++depth) {
+        if (current == self)
+            return true;
+        current = parentOf(current);
+    }
+    return false;
+}
+
+struct OrphanScan {
+    QList<qint64> ports;
+    QString lsof;
+    QString ps;
+    QString routersMarker;
+    qint64 mysqlPort = 0;
+    pid_t self = 0;
+};
+
+void killOrphan(pid_t pid, const OrphanScan& scan, const QSet<pid_t>& protectedPids)
+{
+    if (pid <= 0 || pid == scan.self || protectedPids.contains(pid) || isOwnProcess(pid, scan.self))
+        return;
+    if (::kill(pid, SIGTERM) != 0)
+        return;
+    std::this_thread::sleep_for(kOrphanGrace);
+    if (Process::exists(pid))
+        ::kill(pid, SIGKILL);
+}
+
+void runOrphanScan(const OrphanScan& scan)
+{
+    // Whatever listens on the MySQL port is the database server: never touched.
+    QSet<pid_t> protectedPids;
+    if (isTcpPort(scan.mysqlPort)) {
+        for (pid_t pid : listenerPids(scan.lsof, scan.mysqlPort))
+            protectedPids.insert(pid);
+    }
+
+    for (qint64 port : scan.ports) {
+        if (!isTcpPort(port) || port == scan.mysqlPort)
+            continue;
+        for (pid_t pid : listenerPids(scan.lsof, port))
+            killOrphan(pid, scan, protectedPids);
+    }
+
+    const std::optional<QByteArray> output = toolOutput(scan.ps, {QStringLiteral("-axo"), QStringLiteral("pid=,command=")});
+    if (!output)
+        return;
+    const QString text = Text::decodeUtf8(*output).value_or(QString::fromLocal8Bit(*output));
+    for (const QString& line : text.split(u'\n', Qt::SkipEmptyParts)) {
+        if (!line.contains(QStringLiteral(" -S 127.0.0.1:")) || !line.contains(scan.routersMarker))
+            continue;
+        const QString first = line.trimmed().section(u' ', 0, 0, QString::SectionSkipEmpty);
+        if (const std::optional<qint32> pid = Text::parseInt32(first))
+            killOrphan(*pid, scan, protectedPids);
+    }
+}
+
+} // namespace
+
+// ---- Start ----------------------------------------------------------------------------------
+
+void AppModel::startInternal(const Project& project)
+{
+    if (m_processes.contains(project.id)) {
+        setStatusMessage(project.name + QStringLiteral(" is already starting or running."));
+        return;
+    }
+    if (!ProjectIds::isSafe(project.id)) {
+        setStatusMessage(ProjectIds::refusal(project.id));
+        return;
+    }
+    const std::optional<PHPVersion> php = selectedPHP();
+    if (!php || !php->supported) {
+        setStatusMessage(QStringLiteral("No supported PHP 8.5+ runtime found."));
+        return;
+    }
+    const QString documentRoot = resolvedDocumentRoot(project.root);
+    if (!QFileInfo::exists(documentRoot)) {
+        setStatusMessage(QStringLiteral("Project root does not exist: ") + project.root);
+        return;
+    }
+    if (!QFileInfo::exists(documentRoot + QStringLiteral("/index.php"))) {
+        setStatusMessage(QStringLiteral("Project index.php was not found in ") + documentRoot
+                         + QStringLiteral(". Choose the Laravel project folder or a folder that contains index.php."));
+        return;
+    }
+
+    const QString logURL = m_logsURL + u'/' + project.id + QStringLiteral(".log");
+    const QString router = routerScript(project);
+
+    Process::Spec task;
+    task.program = php->binary;
+    task.arguments = phpRuntimeArguments({QStringLiteral("-S"), QStringLiteral("127.0.0.1:") + QString::number(project.port),
+                                          QStringLiteral("-t"), documentRoot, router},
+                                         php->binary);
+    task.workingDirectory = documentRoot;
+    task.environment = phpEnvironment(php->binary);
+    const int logFd = attachLog(task, logURL);
+
+    // The launch serial is recorded here before the event loop can run the handler's main-queue
+    // step, so the handler always knows which launch it belongs to.
+    auto serial = std::make_shared<quint64>(0);
+    QPointer<AppModel> weak(this);
+    auto onExit = [weak, project, serial](int status) {
+        Dispatch::main([weak, project, serial, status]() {
+            if (AppModel* model = weak.data())
+                model->serverExited(project, *serial, status);
+        });
+    };
+
+    QString error;
+    std::shared_ptr<ChildProcess> process = ChildProcess::launch(task, onExit, &error);
+    if (logFd >= 0)
+        ::close(logFd);
+    if (!process) {
+        setStatusMessage(QStringLiteral("Failed to start ") + project.name + QStringLiteral(": ") + error);
+        return;
+    }
+    *serial = process->serial();
+
+    m_processes.insert(project.id, RunningProcess{process, logURL});
+    setStatusMessage(project.name + QStringLiteral(" is starting on port ") + QString::number(project.port)
+                     + QStringLiteral("..."));
+    confirmProjectServer(project, process, logURL);
+}
+
+QString AppModel::routerScript(const Project& project)
+{
+    Files::makePath(m_routersURL);
+    const QString path = m_routersURL + u'/' + project.id + QStringLiteral("-router.php");
+    Files::writeAtomically(path, PHPDevelopmentRouter::source().toUtf8());
+    return path;
+}
+
+int AppModel::attachLog(Process::Spec& task, const QString& logURL)
+{
+    const int fd = ::open(QFile::encodeName(logURL).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    // Without a log the server's output goes nowhere; the start goes on.
+    task.outputFd = fd;
+    task.errorFd = fd;
+    return fd;
+}
+
+void AppModel::confirmProjectServer(const Project& project, const std::shared_ptr<ChildProcess>& process,
+                                    const QString& logURL)
+{
+    std::weak_ptr<const bool> alive = m_serversAlive;
+    QPointer<AppModel> weak(this);
+    const qint64 port = project.port;
+    Dispatch::userInitiated([alive, weak, project, process, logURL, port]() {
+        bool succeeded = false;
+        for (int attempt = 0; attempt < kProbeTries; ++attempt) {
+            if (!process->isRunning())
+                break;
+            if (!alive.expired() && connectsToLoopback(port) && listenerBelongsTo(process->pid(), port)) {
+                succeeded = true;
+                break;
+            }
+            std::this_thread::sleep_for(kProbePause);
+        }
+        Dispatch::main([weak, project, process, logURL, succeeded]() {
+            AppModel* model = weak.data();
+            if (!model)
+                return;
+            const auto entry = model->m_processes.constFind(project.id);
+            if (entry == model->m_processes.cend() || entry->process.get() != process.get()
+                || entry->process->serial() != process->serial())
+                return;
+            if (!succeeded || !process->isRunning()) {
+                model->stopProcess(project.id);
+                QString text;
+                QFile log(logURL);
+                if (log.open(QIODevice::ReadOnly))
+                    text = Text::decodeUtf8(log.readAll()).value_or(QString());
+                model->setStatusMessage(QStringLiteral("Failed to start ") + project.name + QStringLiteral(": ")
+                                        + shortOutput(text));
+                return;
+            }
+            QMap<QString, qint32> running = model->m_runningProjects;
+            running.insert(project.id, process->pid());
+            model->setRunningProjects(running);
+            if (project.id == kPhpMyAdminId)
+                model->setPhpMyAdminPid(process->pid());
+            model->setStatusMessage(project.name + QStringLiteral(" started on port ") + QString::number(project.port)
+                                    + u'.');
+        });
+    });
+}
+
+void AppModel::serverExited(const Project& project, quint64 serial, int status)
+{
+    const auto entry = m_processes.constFind(project.id);
+    if (entry == m_processes.cend() || entry->process->serial() != serial)
+        return;
+    // A server that dies while still starting is left to its probe, which reports the failure
+    // with the log excerpt.
+    if (!m_runningProjects.contains(project.id))
+        return;
+    m_processes.remove(project.id);
+    QMap<QString, qint32> running = m_runningProjects;
+    running.remove(project.id);
+    setRunningProjects(running);
+    if (status != 0)
+        setStatusMessage(project.name + QStringLiteral(" stopped unexpectedly. Check Logs for details."));
+}
+
+// ---- Stop -----------------------------------------------------------------------------------
+
+void AppModel::stopProcess(const QString& id)
+{
+    const auto entry = m_processes.constFind(id);
+    if (entry == m_processes.cend())
+        return;
+    const std::shared_ptr<ChildProcess> process = entry->process;
+    stopChild(process);
+    m_processes.remove(id);
+    if (m_runningProjects.contains(id)) {
+        QMap<QString, qint32> running = m_runningProjects;
+        running.remove(id);
+        setRunningProjects(running);
+    }
+}
+
+void AppModel::stopAllProjects()
+{
+    for (const Project& project : m_config.projects) {
+        if (m_runningProjects.contains(project.id))
+            stopProcess(project.id);
+    }
+    setStatusMessage(QStringLiteral("All websites stopped."));
+}
+
+void AppModel::shutdown()
+{
+    const QStringList ids = m_processes.keys();
+    for (const QString& id : ids)
+        stopProcess(id);
+}
+
+// ---- Orphans --------------------------------------------------------------------------------
+
+void AppModel::cleanupOrphanedPHPServers()
+{
+    OrphanScan scan;
+    QSet<qint64> seen;
+    for (const Project& project : m_config.projects) {
+        if (!seen.contains(project.port)) {
+            seen.insert(project.port);
+            scan.ports.append(project.port);
+        }
+    }
+    if (!seen.contains(m_config.phpMyAdminPort))
+        scan.ports.append(m_config.phpMyAdminPort);
+    scan.lsof = m_platform.tools.lsof;
+    scan.ps = m_platform.tools.ps;
+    scan.routersMarker = m_appSupport + QStringLiteral("/Routers/");
+    scan.mysqlPort = m_config.mysqlPort;
+    scan.self = ::getpid();
+    Dispatch::utility([scan]() { runOrphanScan(scan); });
+}
+
+// ---- Queries --------------------------------------------------------------------------------
+
+qint64 AppModel::suggestedWebsitePort() const
+{
+    QSet<qint64> used;
+    for (const Project& project : m_config.projects)
+        used.insert(project.port);
+    used.insert(m_config.phpMyAdminPort);
+    qint64 port = 8082;
+    while (port < 65535 && used.contains(port))
+        ++port;
+    return port;
+}
+
+void AppModel::showLog(const QString& id)
+{
+    QFile log(m_logsURL + u'/' + id + QStringLiteral(".log"));
+    std::optional<QString> text;
+    if (ProjectIds::isSafe(id) && log.open(QIODevice::ReadOnly))
+        text = Text::decodeUtf8(log.readAll());
+    setSelectedLog(text.value_or(QStringLiteral("No log yet.")));
+}
+
+bool AppModel::hasRunningWebsites() const
+{
+    for (const Project& project : m_config.projects) {
+        if (m_runningProjects.contains(project.id))
+            return true;
+    }
+    return false;
+}
+
 bool AppModel::isStarting(const QString& id) const { return m_processes.contains(id) && !m_runningProjects.contains(id); }
 bool AppModel::isRunning(const QString& id) const { return m_runningProjects.contains(id); }
