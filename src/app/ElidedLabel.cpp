@@ -1,0 +1,128 @@
+#include "app/ElidedLabel.h"
+
+#include <QEvent>
+#include <QPainter>
+#include <QTextLayout>
+
+namespace {
+
+struct Lines {
+    QStringList lines;
+    bool elided = false;
+};
+
+Lines layOut(const QString& source, const QFont& font, int width, int maxLines)
+{
+    Lines result;
+    if (source.isEmpty() || width <= 0)
+        return result;
+    QString text = source;
+    text.replace(QLatin1String("\r\n"), QString(QChar::LineSeparator));
+    text.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    text.replace(QLatin1Char('\r'), QChar::LineSeparator);
+
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    const QFontMetrics metrics(font);
+    layout.beginLayout();
+    for (int i = 0; i < maxLines; ++i) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid())
+            break;
+        line.setLineWidth(width);
+        const int start = line.textStart();
+        const int length = line.textLength();
+        const bool last = i == maxLines - 1;
+        if (last && start + length < text.size()) {
+            QString rest = text.mid(start);
+            rest.replace(QChar::LineSeparator, QLatin1Char(' '));
+            result.lines << metrics.elidedText(rest, Qt::ElideRight, width);
+            result.elided = true;
+            break;
+        }
+        QString piece = text.mid(start, length);
+        while (!piece.isEmpty() && (piece.back() == QChar::LineSeparator || piece.back().isSpace()))
+            piece.chop(1);
+        result.lines << piece;
+    }
+    layout.endLayout();
+    return result;
+}
+
+} // namespace
+
+ElidedLabel::ElidedLabel(const QString& text, int maxLines, QWidget* parent)
+    : QWidget(parent)
+    , m_text(text)
+    , m_maxLines(std::max(1, maxLines))
+{
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(m_maxLines > 1);
+    setSizePolicy(policy);
+}
+
+void ElidedLabel::setText(const QString& text)
+{
+    if (text == m_text)
+        return;
+    m_text = text;
+    updateGeometry();
+    update();
+}
+
+QStringList ElidedLabel::displayedLines(int width) const
+{
+    return layOut(m_text, font(), width < 0 ? contentsRect().width() : width, m_maxLines).lines;
+}
+
+bool ElidedLabel::isElided(int width) const
+{
+    return layOut(m_text, font(), width < 0 ? contentsRect().width() : width, m_maxLines).elided;
+}
+
+QSize ElidedLabel::sizeHint() const
+{
+    const QFontMetrics metrics(font());
+    const int natural = metrics.horizontalAdvance(m_text) + 2;
+    const int width = std::min(natural, metrics.averageCharWidth() * 80);
+    return QSize(width, heightForWidth(width));
+}
+
+QSize ElidedLabel::minimumSizeHint() const
+{
+    const QFontMetrics metrics(font());
+    return QSize(metrics.averageCharWidth() * 4, metrics.height());
+}
+
+int ElidedLabel::heightForWidth(int width) const
+{
+    const QFontMetrics metrics(font());
+    const int lines = std::max<qsizetype>(1, layOut(m_text, font(), width, m_maxLines).lines.size());
+    return lines * metrics.lineSpacing();
+}
+
+void ElidedLabel::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    painter.setFont(font());
+    const QFontMetrics metrics(font());
+    const QRect area = contentsRect();
+    const QStringList lines = displayedLines(area.width());
+    const int total = lines.size() * metrics.lineSpacing();
+    int y = area.top() + std::max(0, (area.height() - total) / 2);
+    for (const QString& line : lines) {
+        painter.drawText(QRect(area.left(), y, area.width(), metrics.lineSpacing()),
+                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, line);
+        y += metrics.lineSpacing();
+    }
+}
+
+void ElidedLabel::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::FontChange)
+        updateGeometry();
+    QWidget::changeEvent(event);
+}

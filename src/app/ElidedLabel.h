@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+// Plain text wrapped onto at most `maxLines` lines; what does not fit ends in an ellipsis on the
+// last line. The text is never interpreted as markup.
+class ElidedLabel : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit ElidedLabel(const QString& text = QString(), int maxLines = 1, QWidget* parent = nullptr);
+
+    QString text() const { return m_text; }
+    void setText(const QString& text);
+    int maxLines() const { return m_maxLines; }
+
+    // The lines shown at the given width (the current width when none is given).
+    QStringList displayedLines(int width = -1) const;
+    bool isElided(int width = -1) const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    bool hasHeightForWidth() const override { return m_maxLines > 1; }
+    int heightForWidth(int width) const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    QString m_text;
+    int m_maxLines;
+};

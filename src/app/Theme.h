@@ -1,0 +1,65 @@
+#pragma once
+
+// The window's named colours and text styles, mapped onto the Qt palette and the application
+// font, and the system symbols used by the views (from the icon theme, else drawn).
+
+#include <QColor>
+#include <QFont>
+#include <QIcon>
+#include <QString>
+
+class QApplication;
+class QPushButton;
+class QWidget;
+
+namespace Theme {
+
+// Installs the look shared by every window: the group-box and prominent-button style sheet.
+// Idempotent; the window calls it too, so tests see the same look as the application.
+void install();
+
+// ---- Named colours ----------------------------------------------------------------------------
+QColor accent();            // the user's accent (palette Highlight)
+QColor secondary();         // secondary text: window text at reduced strength
+QColor green();
+QColor blue();
+QColor red();
+QColor orange();
+QColor controlBackground(); // sidebar and controls (palette Base)
+QColor windowBackground();  // window and footer (palette Window)
+QColor textBackground();    // text entry and command boxes (palette Base)
+QColor withOpacity(const QColor& color, qreal opacity);
+
+// ---- Text styles ------------------------------------------------------------------------------
+enum class TextStyle { largeTitle, title, title2, title3, headline, body, callout, subheadline, footnote, caption };
+
+// The style's font, scaled from the application font (body is the application font's size).
+QFont font(TextStyle style);
+QFont font(TextStyle style, QFont::Weight weight);
+// The style's size in the monospaced design.
+QFont monospacedFont(TextStyle style);
+// The application font's size in pixels divided by the design's body size (13): the factor by
+// which the design's point sizes are multiplied.
+qreal scale();
+// A design size in points, in pixels for this screen's text.
+int points(qreal designPoints);
+
+// Sets the widget's font to the style.
+void setTextStyle(QWidget* widget, TextStyle style, QFont::Weight weight = QFont::Normal);
+// Sets the widget's text colour (WindowText, Text and ButtonText roles).
+void setForeground(QWidget* widget, const QColor& color);
+// Sets the widget's own background, painted behind its children.
+void setBackground(QWidget* widget, const QColor& color);
+// The accent-filled push button ("bordered prominent").
+void makeProminent(QPushButton* button);
+
+// ---- System symbols ---------------------------------------------------------------------------
+// The symbol by its system name ("folder", "gearshape", "book", "square.grid.2x2", "eye",
+// "eye.slash", ...): the icon theme's matching symbolic icon, or a drawn one in `color`.
+QIcon symbol(const QString& name, const QColor& color = QColor());
+// Always the drawn symbol; null for a name with no drawing.
+QIcon drawnSymbol(const QString& name, const QColor& color = QColor());
+// The icon-theme names tried for a system symbol.
+QStringList themeNames(const QString& name);
+
+} // namespace Theme
