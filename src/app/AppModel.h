@@ -188,6 +188,31 @@ private:
     std::shared_ptr<const bool> m_serversAlive = std::make_shared<const bool>(true);
 
     // ---- Private state of MySQL and phpMyAdmin (their owner adds here) ----------------------
+    // Tool look-ups: the first executable fixed candidate, else `which <name>`. Any thread.
+    std::optional<QString> mysqlBinary() const;
+    std::optional<QString> mysqlAdminBinary() const;
+    std::optional<QString> brewBinary() const;
+    std::optional<QString> lookUpTool(const QStringList& candidates, const QString& name) const;
+    // Blocking; background only. `config` is a snapshot taken on the main thread.
+    void ensureMySQLInstalledAndStarted(const AppConfig& config) const;
+    void ensureDefaultMySQLPassword(const AppConfig& config) const;
+    QString databasePingMessage(const AppConfig& config) const;
+    void applyDatabaseStatus(const QString& text);
+
+    void ensurePhpMyAdminInstalledAndStart(bool openAfterStart);
+    void installPhpMyAdmin(bool openAfterInstall);
+    void configurePhpMyAdmin();
+    void openPhpMyAdminAfterStart();
+    // The cookie secret kept in the user defaults (made when missing or too short); main thread.
+    std::optional<QString> phpMyAdminBlowfishSecret();
+    static QString setPHPConfig(const QString& text, const QString& key, const QString& value);
+    static Project phpMyAdminProject(const AppConfig& config);
+
+    // One press of "Open phpAdmin" waits a bounded number of rounds and installs at most once.
+    int m_phpMyAdminOpenRounds = 0;
+    int m_phpMyAdminInstallsThisOpen = 0;
+    bool m_phpMyAdminOpenPending = false;
+    bool m_phpMyAdminInstalling = false;
 
     // ---- Private state of website creation (its owner adds here) ----------------------------
 

@@ -14,13 +14,23 @@ struct ToolPaths {
     QString cp = QStringLiteral("/bin/cp");      // stands in for ditto when copying trees
     QString zsh = QStringLiteral("/bin/zsh");
     QString sh = QStringLiteral("/bin/sh");
-    // Homebrew, then the MySQL clients, are looked for in these places before `which`.
+    // Homebrew and the MySQL clients: the first executable candidate wins, then `which <name>`.
+    // The Linux Homebrew prefix comes after the macOS places.
     QStringList brew = {QStringLiteral("/opt/homebrew/bin/brew"), QStringLiteral("/usr/local/bin/brew"),
                         QStringLiteral("/home/linuxbrew/.linuxbrew/bin/brew")};
     QStringList mysql = {QStringLiteral("/opt/homebrew/bin/mysql"), QStringLiteral("/usr/local/bin/mysql"),
-                         QStringLiteral("/usr/local/mysql/bin/mysql"), QStringLiteral("/home/linuxbrew/.linuxbrew/bin/mysql"),
-                         QStringLiteral("/usr/bin/mysql")};
+                         QStringLiteral("/opt/homebrew/opt/mysql/bin/mysql"), QStringLiteral("/usr/local/opt/mysql/bin/mysql"),
+                         QStringLiteral("/Applications/MAMP/Library/bin/mysql80/bin/mysql"),
+                         QStringLiteral("/Applications/MAMP/Library/bin/mysql/bin/mysql"),
+                         QStringLiteral("/Applications/ServBay/bin/mysql"),
+                         QStringLiteral("/home/linuxbrew/.linuxbrew/bin/mysql")};
     QStringList mysqladmin = {QStringLiteral("/opt/homebrew/bin/mysqladmin"), QStringLiteral("/usr/local/bin/mysqladmin"),
-                              QStringLiteral("/usr/local/mysql/bin/mysqladmin"),
-                              QStringLiteral("/home/linuxbrew/.linuxbrew/bin/mysqladmin"), QStringLiteral("/usr/bin/mysqladmin")};
+                              QStringLiteral("/opt/homebrew/opt/mysql/bin/mysqladmin"),
+                              QStringLiteral("/usr/local/opt/mysql/bin/mysqladmin"),
+                              QStringLiteral("/opt/homebrew/opt/mysql-client/bin/mysqladmin"),
+                              QStringLiteral("/usr/local/opt/mysql-client/bin/mysqladmin"),
+                              QStringLiteral("/Applications/MAMP/Library/bin/mysql80/bin/mysqladmin"),
+                              QStringLiteral("/Applications/MAMP/Library/bin/mysql/bin/mysqladmin"),
+                              QStringLiteral("/Applications/ServBay/bin/mysqladmin"),
+                              QStringLiteral("/home/linuxbrew/.linuxbrew/bin/mysqladmin")};
 };

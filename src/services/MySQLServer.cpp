@@ -1,8 +1,240 @@
 #include "app/AppModel.h"
 
-// The shared MySQL server. (Being built.)
+#include "platform/Dispatch.h"
+#include "platform/Files.h"
+#include "platform/Text.h"
+#include "services/MySQLText.h"
 
-void AppModel::autoStartDatabase() {}
-void AppModel::checkMySQL() {}
-void AppModel::changeMySQLPassword(const QString&, const QString&) {}
-std::optional<QString> AppModel::createDatabase(const QString&, const MySQLSettings&) const { return QStringLiteral("Not available."); }
+#include <QPointer>
+
+// The shared MySQL server: tool look-ups, install and start through Homebrew (or the user's start
+// command), the default root password, the ping and the root-password change.
+
+namespace {
+
+const QString kDefaultPassword = QStringLiteral("kelp");
+
+// The client arguments shared by every mysql call: host, TCP, port, user, password, then the SQL.
+QStringList clientArguments(const QString& host, qint64 port, const QString& user, const QString& password,
+                            const QString& sql)
+{
+    return {QStringLiteral("--host=") + host,
+            QStringLiteral("--protocol=tcp"),
+            QStringLiteral("--port=") + QString::number(port),
+            QStringLiteral("--user=") + user,
+            QStringLiteral("--password=") + password,
+            QStringLiteral("-e"),
+            sql};
+}
+
+// Client outcomes are judged from their output: any "error" or "access denied" is a failure.
+bool clientSucceeded(const QString& output)
+{
+    const QString lower = output.toLower();
+    return !lower.contains(QStringLiteral("error")) && !lower.contains(QStringLiteral("access denied"));
+}
+
+} // namespace
+
+// ---- Tool look-ups ----------------------------------------------------------------------------
+
+std::optional<QString> AppModel::lookUpTool(const QStringList& candidates, const QString& name) const
+{
+    for (const QString& candidate : candidates) {
+        if (Files::isExecutableFile(candidate))
+            return candidate;
+    }
+    // `which` prints nothing and fails when the tool is not on the PATH; a launch failure's
+    // description is never taken for a path.
+    const CommandResult found = runCommand(m_platform.tools.which, {name});
+    if (found.status != 0)
+        return std::nullopt;
+    const QString path = Text::trimmed(found.output);
+    if (path.isEmpty())
+        return std::nullopt;
+    return path;
+}
+
+std::optional<QString> AppModel::mysqlBinary() const
+{
+    return lookUpTool(m_platform.tools.mysql, QStringLiteral("mysql"));
+}
+
+std::optional<QString> AppModel::mysqlAdminBinary() const
+{
+    return lookUpTool(m_platform.tools.mysqladmin, QStringLiteral("mysqladmin"));
+}
+
+std::optional<QString> AppModel::brewBinary() const
+{
+    return lookUpTool(m_platform.tools.brew, QStringLiteral("brew"));
+}
+
+// ---- Install, start, default password ---------------------------------------------------------
+
+void AppModel::ensureMySQLInstalledAndStarted(const AppConfig& config) const
+{
+    QPointer<AppModel> weak(const_cast<AppModel*>(this));
+    if (!mysqlAdminBinary()) {
+        const std::optional<QString> brew = brewBinary();
+        if (!brew) {
+            Dispatch::main<AppModel>(weak, [](AppModel* model) {
+                model->setDatabaseStatus(QStringLiteral("Homebrew not found. Install Homebrew or MySQL manually."));
+            });
+            return;
+        }
+        run(*brew, {QStringLiteral("install"), QStringLiteral("mysql")});
+    }
+
+    if (const std::optional<QString> brew = brewBinary())
+        run(*brew, {QStringLiteral("services"), QStringLiteral("start"), QStringLiteral("mysql")});
+    else
+        run(m_platform.tools.zsh, {QStringLiteral("-lc"), config.mysqlStartCommand});
+
+    ensureDefaultMySQLPassword(config);
+}
+
+void AppModel::ensureDefaultMySQLPassword(const AppConfig& config) const
+{
+    if (config.mysqlUser != QStringLiteral("root") || config.mysqlPassword != kDefaultPassword)
+        return;
+    const std::optional<QString> client = mysqlBinary();
+    if (!client)
+        return;
+
+    const QString probe = run(*client, clientArguments(config.mysqlHost, config.mysqlPort, QStringLiteral("root"),
+                                                       kDefaultPassword, QStringLiteral("SELECT 1;")));
+    if (clientSucceeded(probe))
+        return;
+
+    const QString set = run(*client, clientArguments(config.mysqlHost, config.mysqlPort, QStringLiteral("root"), QString(),
+        QStringLiteral("ALTER USER 'root'@'localhost' IDENTIFIED BY 'kelp'; FLUSH PRIVILEGES;")));
+    if (clientSucceeded(set))
+        return;
+    QPointer<AppModel> weak(const_cast<AppModel*>(this));
+    Dispatch::main<AppModel>(weak, [](AppModel* model) {
+        model->setDatabaseStatus(QStringLiteral(
+            "mySQL is running, but root/kelp could not be prepared. Use Settings to update the password."));
+    });
+}
+
+// ---- Ping -------------------------------------------------------------------------------------
+
+QString AppModel::databasePingMessage(const AppConfig& config) const
+{
+    const std::optional<QString> admin = mysqlAdminBinary();
+    if (!admin)
+        return QStringLiteral("mysqladmin not found. Kovani will install MySQL automatically if Homebrew is available.");
+    return run(*admin, {QStringLiteral("--host=") + config.mysqlHost,
+                        QStringLiteral("--port=") + QString::number(config.mysqlPort),
+                        QStringLiteral("--user=") + config.mysqlUser,
+                        QStringLiteral("--password=") + config.mysqlPassword,
+                        QStringLiteral("ping")});
+}
+
+void AppModel::applyDatabaseStatus(const QString& text)
+{
+    const QString lower = text.toLower();
+    const bool accessDenied = lower.contains(QStringLiteral("access denied"));
+    const bool running = lower.contains(QStringLiteral("mysqld is alive")) || accessDenied;
+    setIsDatabaseRunning(running);
+    if (accessDenied)
+        setDatabaseStatus(QStringLiteral("mySQL is running. Update username/password in Settings if phpAdmin login fails."));
+    else if (running)
+        setDatabaseStatus(QStringLiteral("Running"));
+    else
+        setDatabaseStatus(text.isEmpty() ? QStringLiteral("Not responding") : text);
+}
+
+// ---- Operations -------------------------------------------------------------------------------
+
+void AppModel::autoStartDatabase()
+{
+    setStatusMessage(QStringLiteral("Starting database..."));
+    const AppConfig snapshot = m_config;
+    QPointer<AppModel> weak(this);
+    Dispatch::userInitiated([this, weak, snapshot]() {
+        ensureMySQLInstalledAndStarted(snapshot);
+        const QString text = databasePingMessage(snapshot);
+        Dispatch::main<AppModel>(weak, [text](AppModel* model) {
+            model->applyDatabaseStatus(text);
+            model->setStatusMessage(model->isDatabaseRunning() ? QStringLiteral("Database started.")
+                                                               : QStringLiteral("Database did not start. Check Settings."));
+        });
+    });
+}
+
+void AppModel::checkMySQL()
+{
+    if (mysqlAdminBinary()) {
+        applyDatabaseStatus(databasePingMessage(m_config));
+        return;
+    }
+    setStatusMessage(QStringLiteral("Installing MySQL..."));
+    const AppConfig snapshot = m_config;
+    QPointer<AppModel> weak(this);
+    Dispatch::userInitiated([this, weak, snapshot]() {
+        ensureMySQLInstalledAndStarted(snapshot);
+        const QString text = databasePingMessage(snapshot);
+        Dispatch::main<AppModel>(weak, [text](AppModel* model) {
+            model->applyDatabaseStatus(text);
+            model->setStatusMessage(model->isDatabaseRunning() ? QStringLiteral("Database ready.")
+                                                               : QStringLiteral("Database is not ready yet."));
+        });
+    });
+}
+
+void AppModel::changeMySQLPassword(const QString& currentPassword, const QString& newPassword)
+{
+    const QString password = Text::trimmed(newPassword);
+    if (password.isEmpty()) {
+        setStatusMessage(QStringLiteral("New mySQL password is required."));
+        return;
+    }
+    const std::optional<QString> client = mysqlBinary();
+    if (!client) {
+        setStatusMessage(QStringLiteral("mysql client was not found."));
+        return;
+    }
+    setStatusMessage(QStringLiteral("Changing mySQL root password..."));
+
+    const AppConfig snapshot = m_config;
+    const QString login = currentPassword.isEmpty() ? snapshot.mysqlPassword : currentPassword;
+    const QString clientPath = *client;
+    QPointer<AppModel> weak(this);
+    Dispatch::userInitiated([this, weak, snapshot, login, clientPath, password]() {
+        // Both the user name and the password are escaped, so any text round-trips.
+        const QString sql = QStringLiteral("ALTER USER '") + MySQLText::escapeString(snapshot.mysqlUser)
+            + QStringLiteral("'@'localhost' IDENTIFIED BY '") + MySQLText::escapeString(password)
+            + QStringLiteral("'; FLUSH PRIVILEGES;");
+        const QString output = run(clientPath, clientArguments(snapshot.mysqlHost, snapshot.mysqlPort,
+                                                               snapshot.mysqlUser, login, sql));
+        const bool succeeded = clientSucceeded(output);
+        Dispatch::main<AppModel>(weak, [succeeded, password, output](AppModel* model) {
+            if (!succeeded) {
+                model->setStatusMessage(QStringLiteral("Could not change mySQL password: ") + output);
+                return;
+            }
+            model->modifyConfig([&](AppConfig& config) { config.mysqlPassword = password; });
+            model->saveConfig();
+            model->configurePhpMyAdmin();
+            model->checkMySQL();
+            model->setStatusMessage(QStringLiteral("mySQL password updated. phpAdmin login is now ")
+                                    + model->config().mysqlUser + QLatin1Char('/') + password + QLatin1Char('.'));
+        });
+    });
+}
+
+std::optional<QString> AppModel::createDatabase(const QString& name, const MySQLSettings& settings) const
+{
+    const std::optional<QString> client = mysqlBinary();
+    if (!client)
+        return QStringLiteral("mysql client was not found, so database ") + name + QStringLiteral(" could not be created.");
+    const QString statement = QStringLiteral("CREATE DATABASE IF NOT EXISTS `") + MySQLText::escapeIdentifier(name)
+        + QStringLiteral("` CHARACTER SET utf8mb4 COLLATE utf8mb4_unicode_ci;");
+    const CommandResult result = runCommand(*client, clientArguments(settings.host, settings.port, settings.user,
+                                                                     settings.password, statement));
+    if (result.status == 0)
+        return std::nullopt;
+    return QStringLiteral("database ") + name + QStringLiteral(" could not be created: ") + shortOutput(result.output);
+}
