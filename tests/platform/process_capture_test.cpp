@@ -1,0 +1,114 @@
+#include "platform/Process.h"
+#include "platform/Text.h"
+#include "support/TestEnvironment.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+Process::Spec shell(const QString& script)
+{
+    Process::Spec spec;
+    spec.program = QStringLiteral("/bin/sh");
+    spec.arguments = {QStringLiteral("-c"), script};
+    return spec;
+}
+
+std::optional<pid_t> readPid(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return Text::parseInt32(QString::fromLatin1(file.readAll()).trimmed());
+}
+
+} // namespace
+
+TEST(ProcessCapture, CollectsOutputAndStatus)
+{
+    const Process::Capture c = Process::capture(shell(QStringLiteral("echo one; echo two >&2; exit 5")), 5000);
+    EXPECT_TRUE(c.launched);
+    EXPECT_FALSE(c.timedOut);
+    EXPECT_EQ(c.status, 5);
+    EXPECT_EQ(c.output, QByteArray("one\ntwo\n"));
+
+    const Process::Capture killed = Process::capture(shell(QStringLiteral("kill -KILL $$")));
+    EXPECT_EQ(killed.status, SIGKILL);
+    EXPECT_FALSE(killed.timedOut);
+}
+
+TEST(ProcessCapture, LaunchFailureIsReported)
+{
+    Process::Spec spec;
+    spec.program = QStringLiteral("/nonexistent/tool");
+    const Process::Capture c = Process::capture(spec, 1000);
+    EXPECT_FALSE(c.launched);
+    EXPECT_EQ(c.error, QStringLiteral("The file \u201C/nonexistent/tool\u201D doesn\u2019t exist."));
+
+    QTemporaryDir dir;
+    Process::Spec inMissingFolder = shell(QStringLiteral("true"));
+    inMissingFolder.workingDirectory = dir.path() + QStringLiteral("/gone");
+    const Process::Capture d = Process::capture(inMissingFolder);
+    EXPECT_FALSE(d.launched);
+    EXPECT_EQ(d.error, QStringLiteral("The folder \u201C%1\u201D doesn\u2019t exist.").arg(inMissingFolder.workingDirectory));
+}
+
+TEST(ProcessCapture, TimeLimitKillsTheWholeProcessGroup)
+{
+    QTemporaryDir dir;
+    const QString pidFile = dir.path() + QStringLiteral("/grandchild");
+    struct Case {
+        const char* name;
+        QString script;
+    };
+    const Case cases[] = {
+        {"talking", QStringLiteral("sleep 60 & echo $! > '%1'; while :; do echo tick; sleep 0.05; done").arg(pidFile)},
+        {"silent", QStringLiteral("sleep 60 & echo $! > '%1'; sleep 60").arg(pidFile)},
+        {"closed its output", QStringLiteral("exec >/dev/null 2>&1; sleep 60 & echo $! > '%1'; sleep 60").arg(pidFile)},
+    };
+    for (const Case& c : cases) {
+        QFile::remove(pidFile);
+        QElapsedTimer clock;
+        clock.start();
+        const Process::Capture result = Process::capture(shell(c.script), 600);
+        EXPECT_TRUE(result.launched) << c.name;
+        EXPECT_TRUE(result.timedOut) << c.name;
+        EXPECT_GE(clock.elapsed(), 550) << c.name;
+        EXPECT_LT(clock.elapsed(), 3000) << c.name;
+        const auto grandchild = readPid(pidFile);
+        ASSERT_TRUE(grandchild.has_value()) << c.name;
+        EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !Process::exists(*grandchild); }, 3000)) << c.name;
+        if (Process::exists(*grandchild))
+            ::kill(*grandchild, SIGKILL);
+    }
+}
+
+TEST(ProcessCapture, OnlyATimeLimitedChildGetsItsOwnProcessGroup)
+{
+    const QString script = QStringLiteral("echo $$ $(cut -d' ' -f5 /proc/$$/stat)");
+    const QStringList unlimited = QString::fromLatin1(Process::capture(shell(script)).output).split(u' ');
+    ASSERT_EQ(unlimited.size(), 2);
+    EXPECT_EQ(unlimited[1].trimmed().toInt(), static_cast<int>(::getpgrp()));
+
+    const QStringList limited = QString::fromLatin1(Process::capture(shell(script), 5000).output).split(u' ');
+    ASSERT_EQ(limited.size(), 2);
+    EXPECT_EQ(limited[0].trimmed(), limited[1].trimmed());
+}
+
+TEST(ProcessCapture, ExitedChildIsNotHeldUpByASilentGrandchild)
+{
+    QElapsedTimer clock;
+    clock.start();
+    const Process::Capture c = Process::capture(shell(QStringLiteral("sleep 30 & echo $!")), 10000);
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_FALSE(c.timedOut);
+    EXPECT_EQ(c.status, 0);
+    if (const auto pid = Text::parseInt32(QString::fromLatin1(c.output).trimmed()))
+        ::kill(*pid, SIGKILL);
+}
