@@ -24,12 +24,13 @@ namespace {
 QString describeLaunchError(int error, const Spec& spec)
 {
     const QString& program = spec.program;
-    // posix_spawn reports a missing working folder as ENOENT too.
-    if (error == ENOENT && !spec.workingDirectory.isEmpty()
-        && ::access(QFile::encodeName(program).constData(), F_OK) == 0) {
+    // posix_spawn also says ENOENT for a missing working folder or a missing script interpreter.
+    if (error == ENOENT && ::access(QFile::encodeName(program).constData(), F_OK) == 0) {
         struct stat st {};
-        if (::stat(QFile::encodeName(spec.workingDirectory).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        if (!spec.workingDirectory.isEmpty()
+            && (::stat(QFile::encodeName(spec.workingDirectory).constData(), &st) != 0 || !S_ISDIR(st.st_mode)))
             return QStringLiteral("The folder \u201C%1\u201D doesn\u2019t exist.").arg(spec.workingDirectory);
+        return QStringLiteral("Could not launch \u201C%1\u201D: its interpreter doesn\u2019t exist.").arg(program);
     }
     switch (error) {
     case ENOENT:

@@ -45,18 +45,39 @@ TEST(ProcessCapture, CollectsOutputAndStatus)
 
 TEST(ProcessCapture, LaunchFailureIsReported)
 {
-    Process::Spec spec;
-    spec.program = QStringLiteral("/nonexistent/tool");
-    const Process::Capture c = Process::capture(spec, 1000);
-    EXPECT_FALSE(c.launched);
-    EXPECT_EQ(c.error, QStringLiteral("The file \u201C/nonexistent/tool\u201D doesn\u2019t exist."));
-
     QTemporaryDir dir;
-    Process::Spec inMissingFolder = shell(QStringLiteral("true"));
-    inMissingFolder.workingDirectory = dir.path() + QStringLiteral("/gone");
-    const Process::Capture d = Process::capture(inMissingFolder);
-    EXPECT_FALSE(d.launched);
-    EXPECT_EQ(d.error, QStringLiteral("The folder \u201C%1\u201D doesn\u2019t exist.").arg(inMissingFolder.workingDirectory));
+    const QString orphanScript = dir.path() + QStringLiteral("/orphan-script");
+    QFile script(orphanScript);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/no/such/interpreter\n");
+    script.close();
+    script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString danglingLink = dir.path() + QStringLiteral("/dangling");
+    ASSERT_TRUE(QFile::link(dir.path() + QStringLiteral("/nothing"), danglingLink));
+
+    struct Case {
+        QString program;
+        QString workingDirectory;
+        QString error;
+    };
+    const Case cases[] = {
+        {QStringLiteral("/nonexistent/tool"), QString(), QStringLiteral("The file \u201C/nonexistent/tool\u201D doesn\u2019t exist.")},
+        {danglingLink, QString(), QStringLiteral("The file \u201C%1\u201D doesn\u2019t exist.").arg(danglingLink)},
+        {QStringLiteral("/bin/sh"), dir.path() + QStringLiteral("/gone"),
+         QStringLiteral("The folder \u201C%1/gone\u201D doesn\u2019t exist.").arg(dir.path())},
+        {orphanScript, QString(), QStringLiteral("Could not launch \u201C%1\u201D: its interpreter doesn\u2019t exist.").arg(orphanScript)},
+    };
+    for (const Case& c : cases) {
+        Process::Spec spec;
+        spec.program = c.program;
+        spec.workingDirectory = c.workingDirectory;
+        for (int limit : {-1, 1000}) {
+            const Process::Capture captured = Process::capture(spec, limit);
+            EXPECT_FALSE(captured.launched);
+            EXPECT_EQ(captured.error, c.error);
+            EXPECT_EQ(captured.status, -1);
+        }
+    }
 }
 
 TEST(ProcessCapture, TimeLimitKillsTheWholeProcessGroup)
