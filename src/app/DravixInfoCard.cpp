@@ -30,7 +30,7 @@ DravixInfoCard::DravixInfoCard(std::function<void(const QUrl&)> openURL, QWidget
     } rows[] = {
         {QStringLiteral("Phone/Zalo"), Maker::phone(), Maker::phoneURL()},
         {QStringLiteral("Email"), Maker::email(), Maker::emailURL()},
-        {QStringLiteral("Website"), Maker::webLabel(), Maker::webAddress()},
+        {QStringLiteral("Website"), Maker::webAddress(), Maker::webAddress()},
     };
     int row = 0;
     for (const auto& entry : rows) {

@@ -21,6 +21,8 @@ GuideRow::GuideRow(const QString& number, const QString& text, QWidget* parent)
     m_text->setWordWrap(true);
     m_text->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     Theme::setTextStyle(m_text, Theme::TextStyle::body);
+    // The first line sits level with the badge's centre.
+    m_text->setContentsMargins(0, std::max(0, (22 - m_text->fontMetrics().height()) / 2), 0, 0);
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -1,14 +1,20 @@
 #include "app/PageRegistry.h"
 
+#include "app/DashboardPage.h"
+#include "app/GuidePage.h"
+
 #include <map>
 
 namespace {
 
 struct Registry {
-    DashboardPageFactory dashboard;
+    DashboardPageFactory dashboard = [](AppModel& model, std::function<void()> openProjects,
+                                        std::function<void()> openSettings) -> QWidget* {
+        return new DashboardPage(model, std::move(openProjects), std::move(openSettings));
+    };
     ProjectsPageFactory projects;
     SettingsPageFactory settings;
-    GuidePageFactory guide;
+    GuidePageFactory guide = [](AppModel& model) -> QWidget* { return new GuidePage(model); };
     UserPageFactory user;
     std::map<SheetKind, SheetFactory> sheets;
     CodeIDEViewFactory codeIDE;

@@ -1,24 +1,22 @@
 #include "app/SablewickhavenApp.h"
 
-#include "app/AppModel.h"
+#include "app/ContentView.h"
+#include "app/TerminationSignals.h"
+#include "app/Theme.h"
 
 #include <QApplication>
-#include <QLabel>
-#include <QMainWindow>
 
 int SablewickhavenApp::main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kovani"));
     QApplication::setOrganizationName(QStringLiteral("Kovani"));
-    AppModel model;
-    QMainWindow window;
-    window.setMinimumSize(1120, 760);
-    auto* label = new QLabel(model.statusMessage());
-    label->setTextFormat(Qt::PlainText);
-    window.setCentralWidget(label);
+    // The window ends the application when it closes, even while a sheet is open.
+    QApplication::setQuitOnLastWindowClosed(false);
+    Theme::install();
+    QObject::connect(TerminationSignals::install(), &TerminationSignals::received, &app, &QCoreApplication::quit);
+
+    ContentView window;
     window.show();
-    const int rc = app.exec();
-    model.shutdown();
-    return rc;
+    return app.exec();
 }

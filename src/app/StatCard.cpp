@@ -7,11 +7,11 @@
 #include <QVBoxLayout>
 
 StatCard::StatCard(const QString& title, const QString& value, const QColor& color, QWidget* parent)
-    : QGroupBox(parent)
+    : QFrame(parent)
     , m_title(new QLabel(title))
     , m_value(new ElidedLabel(value, 1))
 {
-    setProperty("untitled", true);
+    Theme::makeCard(this);
     m_title->setTextFormat(Qt::PlainText);
     Theme::setForeground(m_title, Theme::secondary());
     Theme::setTextStyle(m_value, Theme::TextStyle::title2, QFont::Bold);

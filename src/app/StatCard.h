@@ -1,14 +1,14 @@
 #pragma once
 
 #include <QColor>
-#include <QGroupBox>
+#include <QFrame>
 
 class ElidedLabel;
 class QLabel;
 
 // A titled figure: the title in the secondary colour above the value, bold, in `color`, on one
 // line (cut with an ellipsis when too long).
-class StatCard : public QGroupBox {
+class StatCard : public QFrame {
     Q_OBJECT
 
 public:

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QFrame>
 #include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
@@ -72,6 +73,22 @@ public:
         painter->setBrush(Qt::NoBrush);
         draw(*painter, color);
         painter->restore();
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        QPixmap result(size);
+        result.fill(Qt::transparent);
+        QPainter painter(&result);
+        paint(&painter, QRect(QPoint(0, 0), size), mode, state);
+        return result;
+    }
+
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state, qreal scale) override
+    {
+        QPixmap result = pixmap(size * scale, mode, state);
+        result.setDevicePixelRatio(scale);
+        return result;
     }
 
     QIconEngine* clone() const override { return new DrawnSymbolEngine(m_name, m_color); }
@@ -198,20 +215,28 @@ void install()
     app->setProperty("kovaniThemeInstalled", true);
     const QColor box = isDark() ? QColor(255, 255, 255, 14) : QColor(0, 0, 0, 10);
     const QColor border = isDark() ? QColor(255, 255, 255, 30) : QColor(0, 0, 0, 28);
+    const QColor buttonBorder = isDark() ? QColor(255, 255, 255, 50) : QColor(0, 0, 0, 55);
     const QColor accentColor = accent();
     const QColor accentText = accentColor.lightness() > 160 ? QColor(Qt::black) : QColor(Qt::white);
     const QString sheet = QStringLiteral(
         "QGroupBox { background: %1; border: 1px solid %2; border-radius: 8px; margin-top: %5px; }"
         "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 4px;"
         " padding: 0 2px 4px 2px; }"
-        "QGroupBox[untitled=\"true\"] { margin-top: 0px; }"
-        "QPushButton[prominent=\"true\"] { background: %3; color: %4; border: 1px solid %3;"
-        " border-radius: 6px; padding: 5px 14px; }"
+        "QFrame[card=\"true\"] { background: %1; border: 1px solid %2; border-radius: 8px; }"
+        "QPushButton { background: %8; border: 1px solid %9; border-radius: 6px; padding: 4px 12px;"
+        " min-height: 16px; }"
+        "QPushButton:hover { border-color: %10; }"
+        "QPushButton:pressed { background: %11; }"
+        "QPushButton:disabled { color: %12; }"
+        "QPushButton[prominent=\"true\"] { background: %3; color: %4; border: 1px solid %3; }"
         "QPushButton[prominent=\"true\"]:pressed { background: %6; }"
         "QPushButton[prominent=\"true\"]:disabled { background: %7; border-color: %7; }")
         .arg(box.name(QColor::HexArgb), border.name(QColor::HexArgb), accentColor.name(), accentText.name())
         .arg(QFontMetrics(app->font()).height() + 6)
-        .arg(accentColor.darker(115).name(), withOpacity(accentColor, 0.45).name(QColor::HexArgb));
+        .arg(accentColor.darker(115).name(), withOpacity(accentColor, 0.45).name(QColor::HexArgb))
+        .arg(controlBackground().name(), buttonBorder.name(QColor::HexArgb),
+             withOpacity(accentColor, 0.6).name(QColor::HexArgb), windowBackground().darker(108).name(),
+             secondary().name());
     app->setStyleSheet(app->styleSheet() + sheet);
 }
 
@@ -285,6 +310,11 @@ void setBackground(QWidget* widget, const QColor& color)
     palette.setColor(QPalette::Window, color);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
+}
+
+void makeCard(QFrame* frame)
+{
+    frame->setProperty("card", true);
 }
 
 void makeProminent(QPushButton* button)

@@ -9,6 +9,7 @@
 #include <QString>
 
 class QApplication;
+class QFrame;
 class QPushButton;
 class QWidget;
 
@@ -50,6 +51,8 @@ void setTextStyle(QWidget* widget, TextStyle style, QFont::Weight weight = QFont
 void setForeground(QWidget* widget, const QColor& color);
 // Sets the widget's own background, painted behind its children.
 void setBackground(QWidget* widget, const QColor& color);
+// The rounded, lightly filled box of a group box without a title.
+void makeCard(QFrame* frame);
 // The accent-filled push button ("bordered prominent").
 void makeProminent(QPushButton* button);
 

@@ -1,0 +1,261 @@
+#include "app/ContentView.h"
+
+#include "app/AppModel.h"
+#include "app/Footer.h"
+#include "app/Sidebar.h"
+#include "app/Theme.h"
+#include "app/TopBar.h"
+#include "app/UserSummary.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QStackedLayout>
+#include <QVBoxLayout>
+
+namespace {
+
+QFrame* divider(QFrame::Shape shape)
+{
+    auto* line = new QFrame;
+    line->setFrameShape(shape);
+    line->setFrameShadow(QFrame::Plain);
+    line->setLineWidth(1);
+    QPalette palette = line->palette();
+    palette.setColor(QPalette::WindowText, Theme::withOpacity(palette.color(QPalette::WindowText), 0.14));
+    line->setPalette(palette);
+    return line;
+}
+
+} // namespace
+
+ContentView::ContentView(QWidget* parent)
+    : ContentView(Platform(), parent)
+{
+}
+
+ContentView::ContentView(const Platform& platform, QWidget* parent)
+    : QWidget(parent)
+    , m_model(std::make_unique<AppModel>(platform))
+{
+    Theme::install();
+    m_terminationHandler = [this]() { m_model->shutdown(); };
+    build();
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &ContentView::applicationWillTerminate);
+}
+
+ContentView::~ContentView()
+{
+    // Pages and sheets observe the model: they go before it.
+    for (const QPointer<QDialog>& sheet : std::as_const(m_sheets))
+        delete sheet.data();
+    delete m_workspace.data();
+    delete m_normal;
+    m_normal = nullptr;
+}
+
+void ContentView::build()
+{
+    setWindowTitle(QStringLiteral("Kovani"));
+    setMinimumSize(1120, 760);
+    resize(1120, 760);
+
+    m_stack = new QStackedLayout(this);
+    m_stack->setContentsMargins(0, 0, 0, 0);
+
+    m_normal = new QWidget;
+    auto* row = new QHBoxLayout(m_normal);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+
+    m_sidebar = new Sidebar(*m_model);
+    row->addWidget(m_sidebar);
+    row->addWidget(divider(QFrame::VLine));
+
+    auto* column = new QVBoxLayout;
+    column->setSpacing(0);
+    column->setContentsMargins(0, 0, 0, 0);
+    m_topBar = new TopBar(*m_model);
+    column->addWidget(m_topBar);
+    column->addWidget(divider(QFrame::HLine));
+
+    m_pageArea = new QScrollArea;
+    m_pageArea->setFrameShape(QFrame::NoFrame);
+    m_pageArea->setWidgetResizable(true);
+    m_pageArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_pageArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    auto* pageHolder = new QWidget;
+    m_pageLayout = new QVBoxLayout(pageHolder);
+    m_pageLayout->setContentsMargins(24, 24, 24, 24);
+    m_pageLayout->setSpacing(0);
+    m_pageLayout->addStretch(1);
+    m_pageArea->setWidget(pageHolder);
+    column->addWidget(m_pageArea, 1);
+
+    m_footer = new Footer(*m_model);
+    column->addWidget(m_footer);
+    row->addLayout(column, 1);
+
+    m_stack->addWidget(m_normal);
+
+    connect(m_sidebar, &Sidebar::sectionPressed, this, &ContentView::setSection);
+    connect(m_sidebar, &Sidebar::userSummaryPressed, this, [this]() {
+        setSection(AppSection::dravix);
+        if (!m_model->config().user)
+            setSheetShown(SheetKind::login, true);
+    });
+    connect(m_topBar, &TopBar::loginPressed, this, [this]() { setSheetShown(SheetKind::login, true); });
+
+    auto* quit = new QShortcut(QKeySequence::Quit, this);
+    quit->setContext(Qt::ApplicationShortcut);
+    connect(quit, &QShortcut::activated, qApp, &QCoreApplication::quit);
+
+    rebuildPage();
+}
+
+void ContentView::setSection(AppSection section)
+{
+    if (section == m_section)
+        return;
+    m_section = section;
+    m_sidebar->setSection(section);
+    m_topBar->setSection(section);
+    rebuildPage();
+    emit sectionChanged(section);
+}
+
+QWidget* ContentView::makePage(AppSection section)
+{
+    AppModel& model = *m_model;
+    QWidget* page = nullptr;
+    switch (section) {
+    case AppSection::dashboard:
+        if (const DashboardPageFactory factory = PageRegistry::dashboardPage())
+            page = factory(model, [this]() { setSection(AppSection::projects); },
+                           [this]() { setSection(AppSection::settings); });
+        break;
+    case AppSection::projects:
+        if (const ProjectsPageFactory factory = PageRegistry::projectsPage())
+            page = factory(model, [this]() { setSheetShown(SheetKind::createWebsite, true); },
+                           [this]() { setSheetShown(SheetKind::addProject, true); },
+                           [this](const Project& project) { setCodeIDEProject(project); });
+        break;
+    case AppSection::settings:
+        if (const SettingsPageFactory factory = PageRegistry::settingsPage())
+            page = factory(model);
+        break;
+    case AppSection::guide:
+        if (const GuidePageFactory factory = PageRegistry::guidePage())
+            page = factory(model);
+        break;
+    case AppSection::dravix:
+        if (const UserPageFactory factory = PageRegistry::userPage())
+            page = factory(model, [this]() { setSheetShown(SheetKind::login, true); });
+        break;
+    }
+    if (!page)
+        page = new QWidget;
+    page->setObjectName(AppSections::rawValue(section) + QStringLiteral("Page"));
+    return page;
+}
+
+void ContentView::rebuildPage()
+{
+    // A page may be replaced from one of its own handlers: it goes once that handler returns.
+    if (QWidget* old = m_page.data()) {
+        m_pageLayout->removeWidget(old);
+        old->hide();
+        old->deleteLater();
+    }
+    m_page = makePage(m_section);
+    m_pageLayout->insertWidget(0, m_page);
+    m_pageArea->verticalScrollBar()->setValue(0);
+}
+
+void ContentView::setSheetShown(SheetKind kind, bool shown)
+{
+    if (isSheetShown(kind) == shown)
+        return;
+    m_sheetFlags[kind] = shown;
+    emit sheetFlagsChanged();
+
+    if (!shown) {
+        if (QDialog* sheet = m_sheets.take(kind).data()) {
+            sheet->disconnect(this);
+            sheet->hide();
+            sheet->deleteLater();
+        }
+        return;
+    }
+    const SheetFactory factory = PageRegistry::sheet(kind);
+    QDialog* sheet = factory ? factory(*m_model, this) : nullptr;
+    if (!sheet)
+        return;
+    m_sheets.insert(kind, sheet);
+    sheet->setWindowModality(Qt::WindowModal);
+    connect(sheet, &QDialog::finished, this, [this, kind]() { setSheetShown(kind, false); });
+    sheet->open();
+}
+
+void ContentView::setCodeIDEProject(const std::optional<Project>& project)
+{
+    if (!project) {
+        if (!m_codeIDEProject)
+            return;
+        m_codeIDEProject.reset();
+        m_stack->setCurrentWidget(m_normal);
+        if (QWidget* old = m_workspace.data()) {
+            m_stack->removeWidget(old);
+            old->hide();
+            // Usually closed from its own button: deleted once that handler returns.
+            old->deleteLater();
+        }
+        m_workspace = nullptr;
+        emit codeIDEProjectChanged();
+        return;
+    }
+    if (m_codeIDEProject && m_codeIDEProject->id == project->id) {
+        // Same identity: the open workspace stays.
+        m_codeIDEProject = project;
+        return;
+    }
+    const CodeIDEViewFactory factory = PageRegistry::codeIDEView();
+    QWidget* workspace = factory ? factory(*project, [this]() { setCodeIDEProject(std::nullopt); }) : nullptr;
+    if (!workspace)
+        return;
+    if (QWidget* old = m_workspace.data()) {
+        m_stack->removeWidget(old);
+        old->deleteLater();
+    }
+    m_workspace = workspace;
+    m_codeIDEProject = project;
+    m_stack->addWidget(workspace);
+    m_stack->setCurrentWidget(workspace);
+    emit codeIDEProjectChanged();
+}
+
+void ContentView::setTerminationHandler(std::function<void()> handler)
+{
+    m_terminationHandler = std::move(handler);
+}
+
+void ContentView::applicationWillTerminate()
+{
+    if (m_terminated)
+        return;
+    m_terminated = true;
+    if (m_terminationHandler)
+        m_terminationHandler();
+}
+
+void ContentView::closeEvent(QCloseEvent* event)
+{
+    event->accept();
+    // Closing the window ends the application, even with a sheet open.
+    QCoreApplication::exit(0);
+}

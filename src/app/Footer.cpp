@@ -1,0 +1,30 @@
+#include "app/Footer.h"
+
+#include "app/AppModel.h"
+#include "app/ElidedLabel.h"
+#include "app/LinkButton.h"
+#include "app/Maker.h"
+#include "app/Theme.h"
+
+#include <QHBoxLayout>
+
+Footer::Footer(AppModel& model, QWidget* parent)
+    : QWidget(parent)
+    , m_model(model)
+    , m_status(new ElidedLabel(model.statusMessage(), 2))
+    , m_link(new LinkButton(Maker::webAddress(), QUrl(Maker::webAddress(), QUrl::StrictMode), model.platform().openURL))
+{
+    Theme::setBackground(this, Theme::windowBackground());
+    Theme::setForeground(m_status, Theme::secondary());
+    QSizePolicy policy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    m_status->setSizePolicy(policy);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(14, 14, 14, 14);
+    layout->addWidget(m_status, 1, Qt::AlignVCenter);
+    layout->addSpacing(12);
+    layout->addWidget(m_link, 0, Qt::AlignVCenter);
+
+    connect(&m_model, &AppModel::statusMessageChanged, this, [this]() { m_status->setText(m_model.statusMessage()); });
+}
