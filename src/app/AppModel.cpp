@@ -5,6 +5,16 @@
 
 #include <QPointer>
 
+namespace {
+
+void traceStartup(const Platform& platform, const QString& step)
+{
+    if (platform.startupTrace)
+        platform.startupTrace(step);
+}
+
+} // namespace
+
 AppModel::AppModel()
     : AppModel(Platform())
 {
@@ -16,13 +26,15 @@ AppModel::AppModel(Platform platform)
 {
     m_userDefaults = std::make_unique<UserDefaults>(m_platform.userDefaultsFile);
 
-    // Storage folders.
+    // Storage folders. Without a storage folder every path stays empty and nothing is written.
     m_appSupport = m_platform.storageRoot;
-    m_configURL = m_appSupport + QStringLiteral("/config.json");
-    m_sitesURL = m_appSupport + QStringLiteral("/Sites");
-    m_logsURL = m_appSupport + QStringLiteral("/Logs");
-    m_toolsURL = m_appSupport + QStringLiteral("/Tools");
-    m_routersURL = m_appSupport + QStringLiteral("/Routers");
+    if (!m_appSupport.isEmpty()) {
+        m_configURL = m_appSupport + QStringLiteral("/config.json");
+        m_sitesURL = m_appSupport + QStringLiteral("/Sites");
+        m_logsURL = m_appSupport + QStringLiteral("/Logs");
+        m_toolsURL = m_appSupport + QStringLiteral("/Tools");
+        m_routersURL = m_appSupport + QStringLiteral("/Routers");
+    }
 
     m_config = AppConfig::defaults(m_appSupport);
 
@@ -30,8 +42,10 @@ AppModel::AppModel(Platform platform)
     loadConfig();
 
     // Snapshots the ports here and does its work on the utility queue.
-    if (m_platform.runOrphanCleanup)
+    if (m_platform.runOrphanCleanup) {
+        traceStartup(m_platform, QStringLiteral("cleanupOrphanedPHPServers"));
         cleanupOrphanedPHPServers();
+    }
 
     if (m_platform.runDeferredStartup) {
         QPointer<AppModel> weak(this);
@@ -46,13 +60,22 @@ AppModel::~AppModel() = default;
 
 void AppModel::deferredStartup()
 {
-    if (const std::optional<QString> token = readSecureToken(); token && !token->isEmpty())
+    // The restore request only starts here; nothing below waits for it.
+    traceStartup(m_platform, QStringLiteral("readSecureToken"));
+    const std::optional<QString> token = m_platform.sessionToken ? m_platform.sessionToken() : readSecureToken();
+    if (token && !token->isEmpty()) {
+        traceStartup(m_platform, QStringLiteral("restoreSessionFromSecureToken"));
         restoreSessionFromSecureToken();
+    }
+    traceStartup(m_platform, QStringLiteral("autoStartDatabase"));
     autoStartDatabase();
+    traceStartup(m_platform, QStringLiteral("refreshPHPVersions"));
     QPointer<AppModel> weak(this);
     refreshPHPVersions([weak]() {
-        if (AppModel* model = weak.data())
+        if (AppModel* model = weak.data()) {
+            traceStartup(model->m_platform, QStringLiteral("autoStartPhpMyAdmin"));
             model->autoStartPhpMyAdmin();
+        }
     });
 }
 

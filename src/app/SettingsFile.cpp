@@ -16,24 +16,31 @@ namespace {
 
 const QString kOldFolderMarker = QStringLiteral("/KoVani/");
 
-// Moves an unusable config.json aside so that no later save destroys what it held.
+const QFileDevice::Permissions kPrivateFolder = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+
+// Moves an unusable config.json aside (or, failing that, copies it) so that no later save
+// destroys what it held.
 void preserveUnusableConfig(const QString& configPath)
 {
     const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
-    QString target = configPath + QStringLiteral(".unreadable-") + stamp;
-    for (int n = 2; QFileInfo::exists(target); ++n)
-        target = configPath + QStringLiteral(".unreadable-") + stamp + u'-' + QString::number(n);
-    QFile::rename(configPath, target);
+    const QString base = configPath + QStringLiteral(".unreadable-") + stamp;
+    QString target = base;
+    for (int n = 2; QFileInfo::exists(target) || QFileInfo(target).isSymLink(); ++n)
+        target = base + u'-' + QString::number(n);
+    if (!QFile::rename(configPath, target))
+        QFile::copy(configPath, target);
 }
 
 } // namespace
 
 void AppModel::bootstrapStorage()
 {
+    if (m_appSupport.isEmpty())
+        return;
     for (const QString& folder : {m_appSupport, m_sitesURL, m_logsURL, m_toolsURL, m_routersURL})
         Files::makePath(folder);
     // The storage folder holds passwords (config.json): keep it private.
-    QFile::setPermissions(m_appSupport, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(m_appSupport, kPrivateFolder);
 
     const QString defaultSite = m_sitesURL + QStringLiteral("/default");
     const QString target = defaultSite + QStringLiteral("/index.php");
@@ -47,8 +54,10 @@ void AppModel::bootstrapStorage()
 
 void AppModel::loadConfig()
 {
+    if (m_configURL.isEmpty())
+        return;
     QFile file(m_configURL);
-    if (!file.exists()) {
+    if (!file.exists() && !QFileInfo(m_configURL).isSymLink()) {
         saveConfig();
         return;
     }
@@ -119,19 +128,23 @@ void AppModel::migrateConfigIfNeeded()
 
 void AppModel::saveConfig()
 {
-    Files::makePath(m_appSupport);
+    if (m_configURL.isEmpty())
+        return;
+    if (!QFileInfo(m_appSupport).isDir() && Files::makePath(m_appSupport))
+        QFile::setPermissions(m_appSupport, kPrivateFolder);
     Files::writeAtomically(m_configURL, ConfigCoding::encode(m_config), /*privateFile=*/true);
 }
 
 QString AppModel::resolvedDocumentRoot(const QString& folder)
 {
-    // Standardize as a directory URL: "." and ".." resolved, no trailing slash.
-    QString standardized = QDir::cleanPath(folder);
-    if (standardized.size() > 1 && standardized.endsWith(u'/'))
-        standardized.chop(1);
-    const QString publicFolder = standardized + QStringLiteral("/public");
-    if (QFileInfo(standardized + QStringLiteral("/artisan")).exists()
-        && QFileInfo(publicFolder + QStringLiteral("/index.php")).exists())
+    // Standardized as a directory URL: relative to the current folder, "." and ".." resolved
+    // (".." above the root stays at the root), no trailing slash.
+    QString standardized = QDir::cleanPath(QDir::current().absoluteFilePath(folder));
+    while (standardized == QStringLiteral("/..") || standardized.startsWith(QStringLiteral("/../")))
+        standardized = standardized.size() == 3 ? QStringLiteral("/") : standardized.mid(3);
+    const QString base = standardized.endsWith(u'/') ? standardized : standardized + u'/';
+    const QString publicFolder = base + QStringLiteral("public");
+    if (QFileInfo::exists(base + QStringLiteral("artisan")) && QFileInfo::exists(publicFolder + QStringLiteral("/index.php")))
         return publicFolder;
     return standardized;
 }

@@ -28,7 +28,9 @@ QString Platform::defaultResourcesDir()
 Platform::Platform()
 {
     applicationSupport = QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
-    storageRoot = applicationSupport + QStringLiteral("/Kovani");
+    // No Application Support folder means no storage folder (never "/Kovani").
+    if (!applicationSupport.isEmpty())
+        storageRoot = applicationSupport + QStringLiteral("/Kovani");
     resourcesDir = defaultResourcesDir();
     userDefaultsFile = QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
         + QStringLiteral("/Kovani/defaults.ini");

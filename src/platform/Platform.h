@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <functional>
+#include <optional>
 
 // Everything the model needs from the outside world that a test must be able to control. The
 // default constructor gives the real ones.
@@ -31,6 +32,13 @@ struct Platform {
     // Start-up work that tests switch off.
     bool runDeferredStartup = true;
     bool runOrphanCleanup = true;
+    // Test hooks of the start-up sequence, unset in the application. `startupTrace` is called
+    // with the name of each start-up operation just before it runs ("cleanupOrphanedPHPServers",
+    // "readSecureToken", "restoreSessionFromSecureToken", "autoStartDatabase",
+    // "refreshPHPVersions", "autoStartPhpMyAdmin"). `sessionToken`, when set, is read in place
+    // of the keychain token by the deferred start-up.
+    std::function<void(const QString& step)> startupTrace;
+    std::function<std::optional<QString>()> sessionToken;
 
     // Opens a URL with the default handler; the result is ignored.
     std::function<void(const QUrl&)> openURL;

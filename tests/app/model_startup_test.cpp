@@ -1,0 +1,211 @@
+// The model's construction and its deferred start-up, observed through the start-up trace.
+#include "app/AppModel.h"
+#include "platform/Files.h"
+#include "support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+static void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+static void PrintTo(const QStringList& l, std::ostream* os) { *os << '[' << l.join(QStringLiteral(", ")).toStdString() << ']'; }
+
+namespace {
+
+using TestEnvironment::waitUntil;
+
+// What the trace saw: the steps, when the first deferred one ran, and the PHP list published at
+// the moment phpMyAdmin was considered.
+struct Recorder {
+    QStringList steps;
+    QElapsedTimer clock;
+    qint64 firstDeferredMs = -1;
+    bool offMainThread = false;
+    AppModel* model = nullptr;
+    std::optional<QList<PHPVersion>> versionsAtPhpMyAdmin;
+    std::optional<QString> selectedAtPhpMyAdmin;
+};
+
+// A world whose start-up touches nothing real: free ports that no server uses, MySQL commands
+// that do nothing, and one supported PHP (the wrapper) where the scan looks for Homebrew's.
+struct StartupWorld {
+    QTemporaryDir dir;
+    TestEnvironment::TestPlatform t = TestEnvironment::makePlatform(dir.path());
+    std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
+    QString php = PhpWrapper(t.platform.phpSearchPrefix + QStringLiteral("/opt/homebrew/bin")).binary();
+
+    StartupWorld()
+    {
+        AppConfig c = AppConfig::defaults(t.platform.storageRoot);
+        c.phpMyAdminPort = TestEnvironment::freePort();
+        c.mysqlPort = TestEnvironment::freePort();
+        c.mysqlStartCommand = QStringLiteral("true");
+        c.mysqlStopCommand = QStringLiteral("true");
+        c.mysqlPassword = QString(); // repaired by the migration at construction
+        c.projects[0].port = TestEnvironment::freePort();
+        Files::makePath(t.platform.storageRoot);
+        Files::writeAtomically(t.platform.storageRoot + QStringLiteral("/config.json"), ConfigCoding::encode(c));
+
+        t.platform.runDeferredStartup = true;
+        auto r = recorder;
+        t.platform.startupTrace = [r](const QString& step) {
+            if (QThread::currentThread() != QCoreApplication::instance()->thread())
+                r->offMainThread = true;
+            if (step != QStringLiteral("cleanupOrphanedPHPServers") && r->firstDeferredMs < 0)
+                r->firstDeferredMs = r->clock.elapsed();
+            if (step == QStringLiteral("autoStartPhpMyAdmin") && r->model) {
+                r->versionsAtPhpMyAdmin = r->model->phpVersions();
+                r->selectedAtPhpMyAdmin = r->model->config().selectedPhp;
+            }
+            r->steps << step;
+        };
+    }
+
+    std::unique_ptr<AppModel> start()
+    {
+        recorder->clock.start();
+        auto model = std::make_unique<AppModel>(t.platform);
+        recorder->model = model.get();
+        return model;
+    }
+};
+
+// In the application the model lives for the whole process, and work that the deferred start-up
+// put on the background queues may still refer to it: a model whose start-up ran is kept.
+void keepAlive(std::unique_ptr<AppModel> model)
+{
+    static auto* kept = new std::vector<std::unique_ptr<AppModel>>;
+    kept->push_back(std::move(model));
+}
+
+bool sawPhpMyAdmin(const Recorder& r) { return r.steps.contains(QStringLiteral("autoStartPhpMyAdmin")); }
+
+TEST(ModelStartup, StateRightAfterConstruction)
+{
+    StartupWorld w;
+    auto model = w.start();
+    EXPECT_EQ(model->statusMessage(), "Ready");
+    EXPECT_EQ(model->databaseStatus(), "Checking database...");
+    EXPECT_TRUE(model->phpVersions().isEmpty());
+    EXPECT_TRUE(model->runningProjects().isEmpty());
+    EXPECT_FALSE(model->phpMyAdminPid().has_value());
+    EXPECT_FALSE(model->isDatabaseRunning());
+    EXPECT_EQ(model->selectedLog(), "");
+    EXPECT_FALSE(model->isCreatingWebsite());
+    EXPECT_EQ(model->websiteCreationProgress(), "");
+    // Already the loaded and migrated settings.
+    EXPECT_EQ(model->config().mysqlStartCommand, "true");
+    EXPECT_EQ(model->config().mysqlPassword, "kelp");
+    EXPECT_EQ(ConfigCoding::decode([&] {
+                  QFile f(model->configURL());
+                  f.open(QIODevice::ReadOnly);
+                  return f.readAll();
+              }()),
+              model->config());
+    // Nothing of the deferred start-up yet.
+    EXPECT_TRUE(w.recorder->steps.isEmpty()) << w.recorder->steps.join(u',').toStdString();
+}
+
+TEST(ModelStartup, OrphanCleanupIsStartedDuringConstruction)
+{
+    StartupWorld w;
+    w.t.platform.runOrphanCleanup = true;
+    auto model = w.start();
+    EXPECT_EQ(w.recorder->steps, QStringList{"cleanupOrphanedPHPServers"});
+    ASSERT_TRUE(waitUntil([&] { return sawPhpMyAdmin(*w.recorder); }, 15000));
+    EXPECT_EQ(w.recorder->steps.first(), "cleanupOrphanedPHPServers");
+    EXPECT_EQ(w.recorder->steps.count(QStringLiteral("cleanupOrphanedPHPServers")), 1);
+    keepAlive(std::move(model));
+}
+
+struct TokenCase {
+    std::string name;
+    std::optional<QString> token;
+    bool restores;
+};
+void PrintTo(const TokenCase& c, std::ostream* os) { *os << c.name; }
+class DeferredStartup : public ::testing::TestWithParam<TokenCase> {};
+
+TEST_P(DeferredStartup, RunsInOrderAfterSixTenthsOfASecond)
+{
+    StartupWorld w;
+    const std::optional<QString> token = GetParam().token;
+    w.t.platform.sessionToken = [token]() { return token; };
+    auto model = w.start();
+
+    // Not before 0.6 s.
+    waitUntil([&] { return w.recorder->clock.elapsed() >= 450; }, 2000);
+    EXPECT_TRUE(w.recorder->steps.isEmpty());
+
+    ASSERT_TRUE(waitUntil([&] { return sawPhpMyAdmin(*w.recorder); }, 15000)) << w.recorder->steps.join(u',').toStdString();
+    EXPECT_GE(w.recorder->firstDeferredMs, 600);
+    EXPECT_LT(w.recorder->firstDeferredMs, 3000);
+    EXPECT_FALSE(w.recorder->offMainThread);
+
+    QStringList expected{"readSecureToken"};
+    if (GetParam().restores)
+        expected << "restoreSessionFromSecureToken";
+    expected << "autoStartDatabase" << "refreshPHPVersions" << "autoStartPhpMyAdmin";
+    EXPECT_EQ(w.recorder->steps, expected);
+
+    // phpMyAdmin is considered only once the scan has published its list and repaired the choice.
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(w.recorder->versionsAtPhpMyAdmin.has_value());
+    EXPECT_EQ(*w.recorder->versionsAtPhpMyAdmin, (QList<PHPVersion>{{w.php, QStringLiteral("8.5.1"), true}}));
+    EXPECT_EQ(*w.recorder->selectedAtPhpMyAdmin, w.php);
+    EXPECT_EQ(model->phpVersions(), *w.recorder->versionsAtPhpMyAdmin);
+
+    // It runs once only.
+    waitUntil([] { return false; }, 300);
+    EXPECT_EQ(w.recorder->steps, expected);
+    keepAlive(std::move(model));
+}
+
+INSTANTIATE_TEST_SUITE_P(Model, DeferredStartup,
+                         ::testing::Values(TokenCase{"NoToken", std::nullopt, false},
+                                           TokenCase{"EmptyToken", QString(), false},
+                                           TokenCase{"Token", QStringLiteral("tok-123"), true},
+                                           TokenCase{"BlankToken", QStringLiteral(" "), true}),
+                         [](const ::testing::TestParamInfo<TokenCase>& info) { return info.param.name; });
+
+TEST(DeferredStartup, KeychainIsReadWhenNoTokenHookIsSet)
+{
+    StartupWorld w;
+    auto model = w.start();
+    ASSERT_TRUE(waitUntil([&] { return sawPhpMyAdmin(*w.recorder); }, 15000));
+    EXPECT_EQ(w.recorder->steps.first(), "readSecureToken");
+    EXPECT_TRUE(w.recorder->steps.contains(QStringLiteral("autoStartDatabase")));
+    keepAlive(std::move(model));
+}
+
+TEST(DeferredStartup, NothingRunsWhenTheModelIsGoneBeforeSixTenths)
+{
+    for (int lifetimeMs : {0, 300, 550}) {
+        StartupWorld w;
+        w.t.platform.sessionToken = []() { return std::optional<QString>(QStringLiteral("tok")); };
+        auto model = w.start();
+        waitUntil([&] { return w.recorder->clock.elapsed() >= lifetimeMs; }, 2000);
+        ASSERT_LT(w.recorder->clock.elapsed(), 600) << "machine too slow for this check";
+        model.reset();
+        w.recorder->model = nullptr;
+        waitUntil([] { return false; }, 1000);
+        EXPECT_TRUE(w.recorder->steps.isEmpty()) << lifetimeMs << ": " << w.recorder->steps.join(u',').toStdString();
+    }
+}
+
+TEST(DeferredStartup, OffWhenThePlatformSaysSo)
+{
+    StartupWorld w;
+    w.t.platform.runDeferredStartup = false;
+    auto model = w.start();
+    waitUntil([] { return false; }, 1000);
+    EXPECT_TRUE(w.recorder->steps.isEmpty());
+    EXPECT_EQ(model->statusMessage(), "Ready");
+}
+
+} // namespace
