@@ -1,0 +1,165 @@
+#pragma once
+
+// Shared helpers of the website-server tests: a model in a temporary folder with the PHP wrapper
+// selected, site folders, curl against loopback, and reading a process back from /proc.
+
+#include "app/AppModel.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace ServerTestKit {
+
+inline void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    file.write(bytes);
+}
+
+inline QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+// A site whose front controller prints "front:" and the script name and request URI.
+inline QString makeSite(const QString& folder)
+{
+    writeFile(folder + QStringLiteral("/index.php"),
+              "<?php echo 'front:', $_SERVER['SCRIPT_NAME'], ':', $_SERVER['REQUEST_URI'];\n");
+    return folder;
+}
+
+inline Project makeProject(const QString& id, const QString& name, const QString& root, qint64 port)
+{
+    Project p;
+    p.id = id;
+    p.name = name;
+    p.root = root;
+    p.port = port;
+    return p;
+}
+
+inline void selectRuntime(AppModel& model, const QString& binary, bool supported = true)
+{
+    model.setPhpVersions({PHPVersion{binary, QStringLiteral("8.5.1"), supported}});
+    model.modifyConfig([&](AppConfig& c) { c.selectedPhp = binary; });
+}
+
+struct Reply {
+    int status = 0;
+    QString contentType;
+    QByteArray body;
+};
+
+// One GET through the real curl; the path is sent exactly as given.
+inline Reply curl(qint64 port, const QString& path)
+{
+    QTemporaryDir dir;
+    const QString bodyFile = dir.path() + QStringLiteral("/body");
+    QProcess process;
+    process.start(QStringLiteral("/usr/bin/curl"),
+                  {QStringLiteral("-s"), QStringLiteral("--path-as-is"), QStringLiteral("--max-time"), QStringLiteral("10"),
+                   QStringLiteral("-o"), bodyFile, QStringLiteral("-w"), QStringLiteral("%{http_code} %{content_type}"),
+                   QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path)});
+    process.waitForFinished(15000);
+    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    Reply reply;
+    reply.status = out.section(u' ', 0, 0).toInt();
+    reply.contentType = out.section(u' ', 1);
+    reply.body = readFile(bodyFile);
+    return reply;
+}
+
+inline QStringList procCmdline(qint32 pid)
+{
+    const QByteArray raw = readFile(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    QStringList args;
+    for (const QByteArray& piece : raw.split('\0'))
+        args.append(QString::fromLocal8Bit(piece));
+    if (!args.isEmpty() && args.last().isEmpty())
+        args.removeLast();
+    return args;
+}
+
+inline QString procCwd(qint32 pid)
+{
+    return QFile::symLinkTarget(QStringLiteral("/proc/%1/cwd").arg(pid));
+}
+
+inline QMap<QString, QString> procEnviron(qint32 pid)
+{
+    QMap<QString, QString> env;
+    for (const QByteArray& piece : readFile(QStringLiteral("/proc/%1/environ").arg(pid)).split('\0')) {
+        const qsizetype eq = piece.indexOf('=');
+        if (eq > 0)
+            env.insert(QString::fromLocal8Bit(piece.left(eq)), QString::fromLocal8Bit(piece.mid(eq + 1)));
+    }
+    return env;
+}
+
+// Pids of live processes whose command line mentions `text`.
+inline QList<qint32> processesMentioning(const QString& text)
+{
+    QList<qint32> pids;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool ok = false;
+        const qint32 pid = entry.toInt(&ok);
+        if (!ok || !Process::exists(pid))
+            continue;
+        if (procCmdline(pid).join(u' ').contains(text))
+            pids.append(pid);
+    }
+    return pids;
+}
+
+// A model in its own temporary storage folder with the PHP wrapper as the selected runtime.
+class ServerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        platform = TestEnvironment::makePlatform(dir.path());
+        wrapper = std::make_unique<PhpWrapper>(dir.path() + QStringLiteral("/bin"));
+        model = std::make_unique<AppModel>(platform.platform);
+        selectRuntime(*model, wrapper->binary());
+    }
+
+    void TearDown() override
+    {
+        if (model)
+            model->shutdown();
+        // Let exit handlers and probes of this test drain before the model goes.
+        TestEnvironment::waitUntil([] { return false; }, 50);
+    }
+
+    QString path(const QString& relative) const { return dir.path() + u'/' + relative; }
+
+    bool waitRunning(const QString& id, int timeoutMs = 8000)
+    {
+        return TestEnvironment::waitUntil([&] { return model->isRunning(id); }, timeoutMs);
+    }
+
+    bool waitStopped(const QString& id, int timeoutMs = 8000)
+    {
+        return TestEnvironment::waitUntil([&] { return !model->isRunning(id) && !model->isStarting(id); }, timeoutMs);
+    }
+
+    QTemporaryDir dir;
+    TestEnvironment::TestPlatform platform;
+    std::unique_ptr<PhpWrapper> wrapper;
+    std::unique_ptr<AppModel> model;
+};
+
+} // namespace ServerTestKit

@@ -1,0 +1,188 @@
+// Servers left behind by an earlier run are killed when a model starts; nothing else is.
+#include "services/ServerTestKit.h"
+
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <csignal>
+#include <unistd.h>
+
+using namespace ServerTestKit;
+using TestEnvironment::freePort;
+using TestEnvironment::waitUntil;
+
+namespace {
+
+// Starts a process that is not a child of this test (as a crashed application would leave it).
+qint64 startDetached(const QStringList& command)
+{
+    QProcess process;
+    process.setProgram(command.first());
+    process.setArguments(command.mid(1));
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    qint64 pid = 0;
+    EXPECT_TRUE(process.startDetached(&pid)) << command.join(' ').toStdString();
+    return pid;
+}
+
+QStringList listener(quint16 port)
+{
+    return {PhpWrapper::realPhp(), "-r",
+            QStringLiteral("$s = stream_socket_server('tcp://127.0.0.1:%1'); sleep(120);").arg(port)};
+}
+
+QStringList routedServer(quint16 port, const QString& root, const QString& router)
+{
+    return {PhpWrapper::realPhp(), "-S", QStringLiteral("127.0.0.1:%1").arg(port), "-t", root, router};
+}
+
+bool listening(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    return socket.waitForConnected(1000);
+}
+
+void waitListening(quint16 port)
+{
+    ASSERT_TRUE(waitUntil([&] { return listening(port); }, 5000)) << port;
+}
+
+void killAll(const QList<qint64>& pids)
+{
+    for (qint64 pid : pids) {
+        if (pid > 0)
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+    }
+}
+
+class OrphanCleanup : public ServerTest {
+protected:
+    void TearDown() override
+    {
+        killAll(leftovers);
+        ServerTest::TearDown();
+    }
+    QList<qint64> leftovers;
+};
+
+} // namespace
+
+TEST_F(OrphanCleanup, LeftoverServersAndProjectPortListenersAreGoneShortlyAfterStart)
+{
+    const QString site = makeSite(path("site"));
+    const QString routers = model->routersURL();
+    const quint16 routedPort = freePort();    // not a project port: found through ps
+    const quint16 projectPort = freePort();   // something else listens there
+    const quint16 mysqlPort = freePort();     // the database server, also (wrongly) a project port
+    const quint16 selfPort = freePort();      // this very process listens on a project port
+    const quint16 elsewherePort = freePort(); // a server of another storage folder
+    const quint16 pmaPort = freePort();
+
+    model->modifyConfig([&](AppConfig& c) {
+        c.projects = {makeProject("one", "One", site, projectPort), makeProject("db", "Db", site, mysqlPort),
+                      makeProject("self", "Self", site, selfPort), makeProject("zero", "Zero", site, 0)};
+        c.mysqlPort = mysqlPort;
+        c.phpMyAdminPort = pmaPort;
+    });
+    model->saveConfig();
+    model.reset();
+
+    writeFile(routers + "/old-router.php", "<?php return false;");
+    writeFile(path("other/Kovani/Routers/x-router.php"), "<?php return false;");
+    const qint64 routed = startDetached(routedServer(routedPort, site, routers + "/old-router.php"));
+    const qint64 squatter = startDetached(listener(projectPort));
+    const qint64 pmaLeftover = startDetached(listener(pmaPort));
+    const qint64 database = startDetached(listener(mysqlPort));
+    const qint64 elsewhere = startDetached(routedServer(elsewherePort, site, path("other/Kovani/Routers/x-router.php")));
+    leftovers = {routed, squatter, pmaLeftover, database, elsewhere};
+    for (quint16 port : {routedPort, projectPort, pmaPort, mysqlPort, elsewherePort})
+        waitListening(port);
+    QTcpServer self;
+    ASSERT_TRUE(self.listen(QHostAddress::LocalHost, selfPort));
+
+    platform.platform.runOrphanCleanup = true;
+    model = std::make_unique<AppModel>(platform.platform);
+
+    EXPECT_TRUE(waitUntil([&] { return !Process::exists(routed) && !Process::exists(squatter) && !Process::exists(pmaLeftover); }, 5000));
+    EXPECT_FALSE(listening(routedPort));
+    EXPECT_FALSE(listening(projectPort));
+    // Given time, nothing else is touched.
+    waitUntil([] { return false; }, 500);
+    EXPECT_TRUE(Process::exists(database));
+    EXPECT_TRUE(Process::exists(elsewhere));
+    EXPECT_TRUE(self.isListening());
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("Ready"));
+}
+
+TEST_F(OrphanCleanup, ServersOfThisModelSurviveALaterCleanup)
+{
+    const QString site = makeSite(path("site"));
+    const quint16 ownPort = freePort();
+    const quint16 strayPort = freePort();
+    model->modifyConfig([&](AppConfig& c) { c.projects = {makeProject("own", "Own", site, ownPort)}; });
+    model->startInternal(makeProject("own", "Own", site, ownPort));
+    ASSERT_TRUE(waitRunning("own"));
+    const qint32 ownPid = model->runningProjects().value("own");
+
+    writeFile(model->routersURL() + "/stray-router.php", "<?php return false;");
+    const qint64 stray = startDetached(routedServer(strayPort, site, model->routersURL() + "/stray-router.php"));
+    leftovers = {stray};
+    waitListening(strayPort);
+
+    model->cleanupOrphanedPHPServers();
+    EXPECT_TRUE(waitUntil([&] { return !Process::exists(stray); }, 5000));
+    waitUntil([] { return false; }, 300);
+    EXPECT_TRUE(Process::exists(ownPid));
+    EXPECT_TRUE(model->isRunning("own"));
+    EXPECT_EQ(curl(ownPort, "/").body, QByteArray("front:/index.php:/"));
+}
+
+TEST_F(OrphanCleanup, ToolOutputIsTrustedOnlyForPositiveForeignIds)
+{
+    const QString site = makeSite(path("site"));
+    const quint16 port = freePort();
+    const qint64 bystander = startDetached(listener(port));
+    leftovers = {bystander};
+    waitListening(port);
+
+    const QString fakes = path("fake-tools");
+    struct Case {
+        const char* label;
+        QByteArray lsof; // script body; empty: the tool does not exist
+        QByteArray ps;
+    };
+    const QByteArray self = QByteArray::number(::getpid());
+    const QByteArray marker = (model->appSupport() + "/Routers/").toUtf8();
+    const Case cases[] = {
+        {"missing tools", "", ""},
+        {"errors on stderr only",
+         "echo \"lsof: " + QByteArray::number(bystander) + " cannot stat\" >&2\nexit 1\n",
+         "echo \"" + QByteArray::number(bystander) + " -S 127.0.0.1:1 " + marker + "\" >&2\nexit 1\n"},
+        {"junk and this process",
+         "echo '0 -1 +x 99999999999 " + QByteArray::number(bystander) + "x " + self + "'\n",
+         "echo '   " + self + " php -S 127.0.0.1:1 -t / " + marker + "a-router.php'\n"
+         "echo 'abc php -S 127.0.0.1:1 -t / " + marker + "a-router.php'\n"
+         "echo '-" + QByteArray::number(bystander) + " php -S 127.0.0.1:1 -t / " + marker + "a-router.php'\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        Platform p = platform.platform;
+        p.tools.lsof = fakes + "/" + c.label + "/lsof";
+        p.tools.ps = fakes + "/" + c.label + "/ps";
+        for (const auto& [file, body] : {std::pair{p.tools.lsof, c.lsof}, std::pair{p.tools.ps, c.ps}}) {
+            if (body.isEmpty())
+                continue;
+            writeFile(file, "#!/bin/sh\n" + body);
+            QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        }
+        p.runOrphanCleanup = true;
+        model->modifyConfig([&](AppConfig& config) { config.projects = {makeProject("b", "B", site, port)}; });
+        model->saveConfig();
+        auto cleaning = std::make_unique<AppModel>(p);
+        waitUntil([] { return false; }, 700);
+        EXPECT_TRUE(Process::exists(bystander));
+    }
+}

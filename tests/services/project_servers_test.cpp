@@ -1,0 +1,523 @@
+// Website servers against real PHP built-in servers on free loopback ports.
+#include "services/PHPDevelopmentRouter.h"
+#include "services/ServerTestKit.h"
+
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <csignal>
+
+using namespace ServerTestKit;
+using TestEnvironment::freePort;
+using TestEnvironment::waitUntil;
+
+namespace {
+
+class ProjectServers : public ServerTest {};
+
+// A stand-in PHP that listens on the "-S" address and exits with the status a client sends.
+QString writeExitingPhp(const QString& path)
+{
+    writeFile(path,
+              "#!/bin/sh\n"
+              "exec /usr/bin/php -r '$s = stream_socket_server(\"tcp://\" . $argv[1]);\n"
+              "while (true) { $c = @stream_socket_accept($s, 30); if (!$c) continue;\n"
+              "  $line = fgets($c); if ($line !== false && trim($line) !== \"\") exit((int) trim($line)); fclose($c); }' -- \"$2\"\n");
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return path;
+}
+
+// Sends one line to 127.0.0.1:port.
+void sendLine(quint16 port, const QByteArray& line)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_TRUE(socket.waitForConnected(3000));
+    socket.write(line + '\n');
+    socket.waitForBytesWritten(3000);
+    socket.disconnectFromHost();
+}
+
+} // namespace
+
+TEST_F(ProjectServers, StartGoesFromStartingToRunningWithThePid)
+{
+    const QString root = makeSite(path("site"));
+    const quint16 port = freePort();
+    const Project p = makeProject("alpha", "Alpha", root, port);
+
+    model->startInternal(p);
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("Alpha is starting on port %1...").arg(port));
+    EXPECT_TRUE(model->isStarting("alpha"));
+    EXPECT_FALSE(model->runningProjects().contains("alpha"));
+
+    ASSERT_TRUE(waitRunning("alpha"));
+    const qint32 pid = model->runningProjects().value("alpha");
+    EXPECT_GT(pid, 0);
+    EXPECT_TRUE(Process::exists(pid));
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("Alpha started on port %1.").arg(port));
+    EXPECT_FALSE(model->phpMyAdminPid().has_value()) << "only the phpmyadmin id touches phpMyAdminPid";
+
+    const QString router = model->routersURL() + QStringLiteral("/alpha-router.php");
+    EXPECT_EQ(readFile(router), PHPDevelopmentRouter::source().toUtf8());
+    EXPECT_TRUE(QFileInfo::exists(model->logsURL() + QStringLiteral("/alpha.log")));
+}
+
+TEST_F(ProjectServers, RouterScriptIsByteExact)
+{
+    const QByteArray expected =
+        "<?php\n"
+        "$documentRoot = rtrim((string) ($_SERVER['DOCUMENT_ROOT'] ?? ''), DIRECTORY_SEPARATOR);\n"
+        "$requestPath = rawurldecode((string) (parse_url($_SERVER['REQUEST_URI'] ?? '/', PHP_URL_PATH) ?? '/'));\n"
+        "$candidate = realpath($documentRoot.DIRECTORY_SEPARATOR.ltrim($requestPath, '/'));\n"
+        "$rootPrefix = $documentRoot.DIRECTORY_SEPARATOR;\n"
+        "if ($candidate !== false && str_starts_with($candidate, $rootPrefix) && is_file($candidate)) {\n"
+        "    return false;\n"
+        "}\n"
+        "\n"
+        "$frontController = $documentRoot.DIRECTORY_SEPARATOR.'index.php';\n"
+        "if (is_file($frontController)) {\n"
+        "    $_SERVER['SCRIPT_NAME'] = '/index.php';\n"
+        "    $_SERVER['SCRIPT_FILENAME'] = $frontController;\n"
+        "    require $frontController;\n"
+        "    return true;\n"
+        "}\n"
+        "\n"
+        "http_response_code(404);\n"
+        "header('Content-Type: text/plain; charset=utf-8');\n"
+        "echo 'Project index.php was not found in '.$documentRoot;\n"
+        "return true;\n"
+        "?>";
+    EXPECT_EQ(PHPDevelopmentRouter::source().toUtf8(), expected);
+    const QString written = model->routerScript(makeProject("r", "R", path("x"), 1));
+    EXPECT_EQ(written, model->routersURL() + QStringLiteral("/r-router.php"));
+    EXPECT_EQ(readFile(written), expected);
+}
+
+TEST_F(ProjectServers, RouterServesFilesInsideTheRootAndNothingOutside)
+{
+    const QString root = makeSite(path("www/site"));
+    writeFile(root + "/style.css", "body{color:red}");
+    writeFile(root + "/hello.php", "<?php echo 'hello from ', basename(__FILE__);");
+    writeFile(root + "/sub/page.txt", "sub page");
+    writeFile(path("www/secret.txt"), "TOP SECRET");
+    ASSERT_TRUE(QFile::link(path("www/secret.txt"), root + "/link.txt"));
+    ASSERT_TRUE(QFile::link(root + "/style.css", root + "/inner-link.css"));
+    const quint16 port = freePort();
+    model->startInternal(makeProject("routed", "Routed", root, port));
+    ASSERT_TRUE(waitRunning("routed")) << model->statusMessage().toStdString();
+
+    struct Case {
+        const char* path;
+        int status;
+        QByteArray body;
+    };
+    const Case cases[] = {
+        {"/", 200, "front:/index.php:/"},
+        {"/style.css", 200, "body{color:red}"},
+        {"/hello.php", 200, "hello from hello.php"},
+        {"/sub/page.txt", 200, "sub page"},
+        {"/sub/", 200, "front:/index.php:/sub/"},
+        {"/missing/route?x=1", 200, "front:/index.php:/missing/route?x=1"},
+        {"/inner-link.css", 200, "body{color:red}"},
+        {"/../secret.txt", 200, "front:/index.php:/../secret.txt"},
+        {"/%2e%2e/secret.txt", 200, "front:/index.php:/%2e%2e/secret.txt"},
+        {"/sub/%2E%2E/%2E%2E/secret.txt", 200, "front:/index.php:/sub/%2E%2E/%2E%2E/secret.txt"},
+        {"/link.txt", 200, "front:/index.php:/link.txt"},
+    };
+    for (const Case& c : cases) {
+        const Reply reply = curl(port, QString::fromLatin1(c.path));
+        EXPECT_EQ(reply.status, c.status) << c.path;
+        EXPECT_EQ(reply.body, c.body) << c.path;
+        EXPECT_FALSE(reply.body.contains("TOP SECRET")) << c.path;
+    }
+
+    // Without a front controller every routed request is the plain-text 404.
+    ASSERT_TRUE(QFile::remove(root + "/index.php"));
+    for (const char* p : {"/", "/missing", "/../secret.txt", "/link.txt"}) {
+        const Reply reply = curl(port, QString::fromLatin1(p));
+        EXPECT_EQ(reply.status, 404) << p;
+        EXPECT_EQ(reply.contentType, QStringLiteral("text/plain; charset=utf-8")) << p;
+        EXPECT_EQ(QString::fromUtf8(reply.body), QStringLiteral("Project index.php was not found in ") + root) << p;
+    }
+    EXPECT_EQ(curl(port, "/style.css").body, QByteArray("body{color:red}"));
+}
+
+TEST_F(ProjectServers, CommandLineWorkingFolderAndEnvironmentAreExact)
+{
+    struct Case {
+        const char* name;
+        bool laravel;
+        bool bundled;
+    };
+    for (const Case c : {Case{"plain", false, false}, Case{"laravel", true, false}, Case{"bundled", false, true}}) {
+        SCOPED_TRACE(c.name);
+        const QString folder = path(QStringLiteral("sites/%1").arg(c.name));
+        QString documentRoot = folder;
+        if (c.laravel) {
+            writeFile(folder + "/artisan", "#!/usr/bin/env php\n");
+            documentRoot = makeSite(folder + "/public");
+        } else {
+            makeSite(folder);
+        }
+        QString binary = wrapper->binary();
+        if (c.bundled)
+            binary = PhpWrapper(path("Kovani.app/Contents/Resources/php85/bin")).binary();
+        selectRuntime(*model, binary);
+
+        const quint16 port = freePort();
+        const QString id = QString::fromLatin1(c.name);
+        model->startInternal(makeProject(id, id, folder, port));
+        ASSERT_TRUE(waitRunning(id)) << model->statusMessage().toStdString();
+        const qint32 pid = model->runningProjects().value(id);
+
+        const QString router = model->routersURL() + u'/' + id + QStringLiteral("-router.php");
+        QStringList expected = model->phpRuntimeArguments(
+            {"-S", QStringLiteral("127.0.0.1:%1").arg(port), "-t", documentRoot, router}, binary);
+        if (c.bundled)
+            EXPECT_EQ(expected.mid(0, 2), (QStringList{"-d", "pcre.jit=0"}));
+        else
+            EXPECT_EQ(expected.first(), QStringLiteral("-S"));
+        // The wrapper execs the real PHP with the same arguments in the same process.
+        EXPECT_EQ(procCmdline(pid), QStringList{PhpWrapper::realPhp()} + expected);
+        EXPECT_EQ(procCwd(pid), documentRoot);
+
+        const QMap<QString, QString> environ = procEnviron(pid);
+        const Process::Environment given = model->phpEnvironment(binary);
+        for (auto it = given.cbegin(); it != given.cend(); ++it)
+            if (it.key() != QStringLiteral("PWD"))
+                EXPECT_EQ(environ.value(it.key(), QStringLiteral("<missing>")), it.value()) << it.key().toStdString();
+        for (auto it = environ.cbegin(); it != environ.cend(); ++it) {
+            // /bin/sh adds only its own PWD while exec'ing.
+            if (it.key() != QStringLiteral("PWD"))
+                EXPECT_TRUE(given.contains(it.key())) << "unexpected " << it.key().toStdString();
+        }
+        EXPECT_EQ(curl(port, "/").body, QByteArray("front:/index.php:/"));
+        model->stopProcess(id);
+    }
+}
+
+TEST_F(ProjectServers, RefusalsComeInOrderAndLeaveNothingBehind)
+{
+    const QString good = makeSite(path("good"));
+    QDir().mkpath(path("empty"));
+    writeFile(path("laravel-no-public/artisan"), "");
+    struct Case {
+        const char* label;
+        std::function<void()> prepare;
+        Project project;
+        QString message;
+    };
+    const auto supported = [this] { selectRuntime(*model, wrapper->binary(), true); };
+    const Case cases[] = {
+        {"no runtime", [this] { model->setPhpVersions({}); }, makeProject("a", "A", good, freePort()),
+         "No supported PHP 8.5+ runtime found."},
+        {"old runtime", [this] { selectRuntime(*model, wrapper->binary(), false); }, makeProject("a", "A", good, freePort()),
+         "No supported PHP 8.5+ runtime found."},
+        {"unsafe id before runtime", [this] { model->setPhpVersions({}); }, makeProject("../a", "A", good, freePort()),
+         QString::fromUtf8("Invalid project id \u201C../a\u201D: an id must not be empty, contain \"/\" or \"..\", or start with \".\".")},
+        {"slash id", supported, makeProject("a/b", "A", good, freePort()),
+         QString::fromUtf8("Invalid project id \u201Ca/b\u201D: an id must not be empty, contain \"/\" or \"..\", or start with \".\".")},
+        {"hidden id", supported, makeProject(".a", "A", good, freePort()),
+         QString::fromUtf8("Invalid project id \u201C.a\u201D: an id must not be empty, contain \"/\" or \"..\", or start with \".\".")},
+        {"missing root", supported, makeProject("a", "A", path("gone/../gone/"), freePort()),
+         "Project root does not exist: " + path("gone/../gone/")},
+        {"no index", supported, makeProject("a", "A", path("empty"), freePort()),
+         "Project index.php was not found in " + path("empty")
+             + ". Choose the Laravel project folder or a folder that contains index.php."},
+        {"laravel without public index", supported, makeProject("a", "A", path("laravel-no-public"), freePort()),
+         "Project index.php was not found in " + path("laravel-no-public")
+             + ". Choose the Laravel project folder or a folder that contains index.php."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        c.prepare();
+        model->setStatusMessage("before");
+        model->startInternal(c.project);
+        EXPECT_EQ(model->statusMessage(), c.message);
+        EXPECT_FALSE(model->isStarting(c.project.id));
+        EXPECT_FALSE(model->isRunning(c.project.id));
+    }
+    EXPECT_TRUE(QDir(model->routersURL()).isEmpty());
+    EXPECT_TRUE(QDir(model->logsURL()).entryList({"*.log"}).isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(path("gone")) == false);
+}
+
+TEST_F(ProjectServers, DoubleStartIsRefusedAndLaunchesOneProcess)
+{
+    const QString root = makeSite(path("twice"));
+    const Project p = makeProject("twice", "Twice", root, freePort());
+    model->startInternal(p);
+    model->startInternal(p);
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("Twice is already starting or running."));
+    ASSERT_TRUE(waitRunning("twice"));
+    model->startInternal(p);
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("Twice is already starting or running."));
+    const QList<qint32> servers = processesMentioning(model->routersURL() + "/twice-router.php");
+    EXPECT_EQ(servers, QList<qint32>{model->runningProjects().value("twice")});
+}
+
+TEST_F(ProjectServers, TakenPortEndsStoppedWithTheLogExcerpt)
+{
+    QTcpServer squatter;
+    ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = squatter.serverPort();
+    model->startInternal(makeProject("taken", "Taken", makeSite(path("taken")), port));
+    ASSERT_TRUE(waitUntil([&] { return model->statusMessage().startsWith("Failed to start Taken: "); }, 8000))
+        << model->statusMessage().toStdString();
+    EXPECT_TRUE(model->statusMessage().contains("Address already in use")) << model->statusMessage().toStdString();
+    EXPECT_FALSE(model->isRunning("taken"));
+    EXPECT_FALSE(model->isStarting("taken"));
+    // Nothing later overwrites the outcome.
+    const QString message = model->statusMessage();
+    waitUntil([] { return false; }, 400);
+    EXPECT_EQ(model->statusMessage(), message);
+    EXPECT_FALSE(model->isRunning("taken"));
+}
+
+TEST_F(ProjectServers, ServerThatNeverListensFailsWithinAboutThreeSeconds)
+{
+    // A runtime that ignores its arguments and prints one line, then sleeps.
+    const QString fake = path("bin/deaf-php");
+    writeFile(fake, "#!/bin/sh\necho 'deaf server here'\nexec sleep 60\n");
+    QFile::setPermissions(fake, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    selectRuntime(*model, fake);
+    QElapsedTimer timer;
+    timer.start();
+    model->startInternal(makeProject("deaf", "Deaf", makeSite(path("deaf")), freePort()));
+    ASSERT_TRUE(waitUntil([&] { return !model->isStarting("deaf"); }, 8000));
+    EXPECT_LT(timer.elapsed(), 6000);
+    EXPECT_GT(timer.elapsed(), 2500);
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("Failed to start Deaf: deaf server here"));
+    EXPECT_TRUE(processesMentioning(model->routersURL() + "/deaf-router.php").isEmpty());
+}
+
+TEST_F(ProjectServers, PortOutsideTheTcpRangeFailsWithoutCrashing)
+{
+    for (qint64 port : {qint64(0), qint64(70000), qint64(-5)}) {
+        const QString id = QStringLiteral("range%1").arg(port < 0 ? 0 : port);
+        model->startInternal(makeProject(id, "Range", makeSite(path(id)), port));
+        ASSERT_TRUE(waitUntil([&] { return !model->isStarting(id); }, 8000)) << port;
+        EXPECT_FALSE(model->isRunning(id)) << port;
+        EXPECT_TRUE(model->statusMessage().startsWith("Failed to start Range: ")) << model->statusMessage().toStdString();
+    }
+}
+
+TEST_F(ProjectServers, LaunchFailureRegistersNothing)
+{
+    selectRuntime(*model, path("bin/no-such-php"));
+    model->startInternal(makeProject("nolaunch", "No Launch", makeSite(path("nolaunch")), freePort()));
+    EXPECT_EQ(model->statusMessage(),
+              QString::fromUtf8("Failed to start No Launch: The file \u201C%1\u201D doesn\u2019t exist.").arg(path("bin/no-such-php")));
+    EXPECT_FALSE(model->isStarting("nolaunch"));
+    EXPECT_TRUE(QFileInfo::exists(model->routersURL() + "/nolaunch-router.php"));
+    EXPECT_EQ(QFileInfo(model->logsURL() + "/nolaunch.log").size(), 0);
+}
+
+TEST_F(ProjectServers, KilledFromOutsideShowsStoppedUnexpectedly)
+{
+    const quint16 port = freePort();
+    model->startInternal(makeProject("victim", "Victim", makeSite(path("victim")), port));
+    ASSERT_TRUE(waitRunning("victim"));
+    const qint32 pid = model->runningProjects().value("victim");
+    ASSERT_EQ(::kill(pid, SIGKILL), 0);
+    ASSERT_TRUE(waitStopped("victim"));
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("Victim stopped unexpectedly. Check Logs for details."));
+    EXPECT_FALSE(Process::exists(pid));
+}
+
+TEST_F(ProjectServers, ExitStatusDecidesTheExitMessage)
+{
+    const QString fake = writeExitingPhp(path("bin/exiting-php"));
+    struct Case {
+        const char* status;
+        bool unexpected;
+    };
+    for (const Case c : {Case{"0", false}, Case{"3", true}}) {
+        SCOPED_TRACE(c.status);
+        selectRuntime(*model, fake);
+        const quint16 port = freePort();
+        const QString id = QStringLiteral("exit%1").arg(c.status);
+        model->startInternal(makeProject(id, "Exiter", makeSite(path(id)), port));
+        ASSERT_TRUE(waitRunning(id)) << model->statusMessage().toStdString();
+        model->setStatusMessage("unchanged");
+        sendLine(port, c.status);
+        ASSERT_TRUE(waitStopped(id));
+        EXPECT_EQ(model->statusMessage(),
+                  c.unexpected ? QStringLiteral("Exiter stopped unexpectedly. Check Logs for details.") : QStringLiteral("unchanged"));
+    }
+}
+
+TEST_F(ProjectServers, StoppingAHealthyServerIsQuietAndQuick)
+{
+    const quint16 port = freePort();
+    model->startInternal(makeProject("calm", "Calm", makeSite(path("calm")), port));
+    ASSERT_TRUE(waitRunning("calm"));
+    const qint32 pid = model->runningProjects().value("calm");
+    model->setStatusMessage("before stop");
+    QElapsedTimer timer;
+    timer.start();
+    model->stopProcess("calm");
+    EXPECT_LT(timer.elapsed(), 1400);
+    EXPECT_FALSE(model->isRunning("calm"));
+    EXPECT_FALSE(model->isStarting("calm"));
+    EXPECT_FALSE(Process::exists(pid));
+    waitUntil([] { return false; }, 300);
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("before stop"));
+    // Stopping an id that is not registered does nothing.
+    model->stopProcess("calm");
+    model->stopProcess("never-seen");
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("before stop"));
+}
+
+TEST_F(ProjectServers, ServerIgnoringSigtermIsKilledAfterTheCeiling)
+{
+    const QString stubborn = path("bin/stubborn-php");
+    writeFile(stubborn,
+              "#!/bin/sh\n"
+              "exec /usr/bin/php -r 'pcntl_async_signals(true); pcntl_signal(SIGTERM, function () {});\n"
+              "$s = stream_socket_server(\"tcp://\" . $argv[1]); while (true) { $c = @stream_socket_accept($s, 1); if ($c) fclose($c); }' -- \"$2\"\n");
+    QFile::setPermissions(stubborn, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    if (QProcess::execute(PhpWrapper::realPhp(), {"-r", "exit(function_exists('pcntl_signal') ? 0 : 1);"}) != 0)
+        GTEST_SKIP() << "PHP has no pcntl";
+    selectRuntime(*model, stubborn);
+    model->startInternal(makeProject("stubborn", "Stubborn", makeSite(path("stubborn")), freePort()));
+    ASSERT_TRUE(waitRunning("stubborn")) << model->statusMessage().toStdString();
+    const qint32 pid = model->runningProjects().value("stubborn");
+    QElapsedTimer timer;
+    timer.start();
+    model->stopProcess("stubborn");
+    EXPECT_GE(timer.elapsed(), 1450);
+    EXPECT_LT(timer.elapsed(), 2500);
+    EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 2000));
+}
+
+TEST_F(ProjectServers, StopAllLeavesPhpMyAdminAndStartingServersAlone)
+{
+    const quint16 portA = freePort();
+    const quint16 portB = freePort();
+    const quint16 portSlow = freePort();
+    const quint16 portPma = freePort();
+    const Project a = makeProject("a", "A", makeSite(path("a")), portA);
+    const Project b = makeProject("b", "B", makeSite(path("b")), portB);
+    const Project slow = makeProject("slow", "Slow", makeSite(path("slow")), portSlow);
+    const Project pma = makeProject("phpmyadmin", "phpMyAdmin", makeSite(path("pma")), portPma);
+    model->modifyConfig([&](AppConfig& c) {
+        c.projects = {a, b, slow};
+        c.phpMyAdminPort = portPma;
+    });
+    EXPECT_FALSE(model->hasRunningWebsites());
+
+    model->startInternal(pma);
+    ASSERT_TRUE(waitRunning("phpmyadmin"));
+    EXPECT_EQ(model->phpMyAdminPid(), model->runningProjects().value("phpmyadmin"));
+    EXPECT_FALSE(model->hasRunningWebsites()) << "phpMyAdmin is not a website of the list";
+
+    model->startInternal(a);
+    model->startInternal(b);
+    ASSERT_TRUE(waitRunning("a"));
+    ASSERT_TRUE(waitRunning("b"));
+    EXPECT_TRUE(model->hasRunningWebsites());
+
+    // A runtime that takes its time before it listens keeps "slow" in the starting state.
+    const QString lazy = path("bin/lazy-php");
+    writeFile(lazy, QStringLiteral("#!/bin/sh\nsleep 2\nexec %1 \"$@\"\n").arg(PhpWrapper::realPhp()).toUtf8());
+    QFile::setPermissions(lazy, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    selectRuntime(*model, lazy);
+    model->startInternal(slow);
+    ASSERT_TRUE(model->isStarting("slow"));
+
+    const qint32 pidA = model->runningProjects().value("a");
+    const qint32 pidB = model->runningProjects().value("b");
+    model->stopAllProjects();
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("All websites stopped."));
+    EXPECT_FALSE(model->isRunning("a"));
+    EXPECT_FALSE(model->isRunning("b"));
+    EXPECT_FALSE(Process::exists(pidA));
+    EXPECT_FALSE(Process::exists(pidB));
+    EXPECT_TRUE(model->isRunning("phpmyadmin"));
+    EXPECT_TRUE(model->isStarting("slow"));
+    EXPECT_EQ(curl(portPma, "/").body, QByteArray("front:/index.php:/"));
+
+    // Shutdown stops everything still registered, starting or running.
+    const qint32 pidPma = model->runningProjects().value("phpmyadmin");
+    const QList<qint32> slowPids = processesMentioning(model->routersURL() + "/slow-router.php");
+    model->shutdown();
+    EXPECT_TRUE(model->runningProjects().isEmpty());
+    EXPECT_FALSE(model->isStarting("slow"));
+    EXPECT_FALSE(Process::exists(pidPma));
+    for (qint32 pid : slowPids)
+        EXPECT_FALSE(Process::exists(pid));
+    EXPECT_TRUE(processesMentioning(model->routersURL()).isEmpty());
+    waitUntil([] { return false; }, 2500);
+    EXPECT_TRUE(processesMentioning(model->routersURL()).isEmpty());
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("All websites stopped."));
+}
+
+TEST_F(ProjectServers, SuggestedPortSkipsUsedPorts)
+{
+    struct Case {
+        QList<qint64> projectPorts;
+        qint64 phpMyAdminPort;
+        qint64 expected;
+    };
+    QList<qint64> all;
+    for (qint64 p = 8082; p <= 65535; ++p)
+        all.append(p);
+    const Case cases[] = {
+        {{}, 8081, 8082},
+        {{8082, 8083}, 8081, 8084},
+        {{8083}, 8082, 8084},
+        {{80, 8000, 8081}, 9000, 8082},
+        {{8082, 8084}, 8083, 8085},
+        {all, 8081, 65535},
+    };
+    for (const Case& c : cases) {
+        model->modifyConfig([&](AppConfig& config) {
+            config.projects.clear();
+            for (qint64 port : c.projectPorts)
+                config.projects.append(makeProject(QString::number(port), "P", path("x"), port));
+            config.phpMyAdminPort = c.phpMyAdminPort;
+        });
+        EXPECT_EQ(model->suggestedWebsitePort(), c.expected) << c.projectPorts.size();
+    }
+}
+
+TEST_F(ProjectServers, ShowLogReadsTheServersOutput)
+{
+    model->showLog("never");
+    EXPECT_EQ(model->selectedLog(), QStringLiteral("No log yet."));
+    model->showLog("../config");
+    EXPECT_EQ(model->selectedLog(), QStringLiteral("No log yet."));
+
+    const quint16 port = freePort();
+    model->startInternal(makeProject("logged", "Logged", makeSite(path("logged")), port));
+    ASSERT_TRUE(waitRunning("logged"));
+    writeFile(path("logged/noisy.php"), "<?php file_put_contents('php://stderr', 'noisy page ran'); echo 'ok';");
+    EXPECT_EQ(curl(port, "/noisy.php").body, QByteArray("ok"));
+    ASSERT_TRUE(waitUntil([&] {
+        model->showLog("logged");
+        return model->selectedLog().contains("noisy page ran");
+    })) << model->selectedLog().toStdString();
+    EXPECT_TRUE(model->selectedLog().contains(QStringLiteral("Development Server (http://127.0.0.1:%1) started").arg(port)));
+    model->stopProcess("logged");
+    // The next start empties the log.
+    writeFile(model->logsURL() + "/logged.log", "old text\n");
+    model->startInternal(makeProject("logged", "Logged", path("logged"), port));
+    model->showLog("logged");
+    EXPECT_FALSE(model->selectedLog().contains("old text"));
+}
+
+TEST_F(ProjectServers, ModelDestroyedWhileProbingDropsTheResult)
+{
+    const quint16 port = freePort();
+    model->startInternal(makeProject("orphan", "Orphan", makeSite(path("orphan")), port));
+    const QList<qint32> pids = processesMentioning(model->routersURL() + "/orphan-router.php");
+    model.reset();
+    waitUntil([] { return false; }, 1500);
+    for (qint32 pid : pids) {
+        ::kill(pid, SIGKILL);
+        EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 3000));
+    }
+}
