@@ -215,6 +215,10 @@ private:
     bool m_phpMyAdminInstalling = false;
 
     // ---- Private state of website creation (its owner adds here) ----------------------------
+    // Shared with the running creation's work item; destroying the model waits for that item to
+    // reach its next step, which then stops, so the work never outlives the model.
+    struct WebsiteCreationWork;
+    std::unique_ptr<WebsiteCreationWork, void (*)(WebsiteCreationWork*)> m_websiteCreationWork{nullptr, nullptr};
 
     friend class AppModelTestAccess;
 };

@@ -43,8 +43,10 @@ Platform::Platform()
 
     phpMyAdminDownloadURL = envOr("KOVANI_PHPMYADMIN_URL",
         QStringLiteral("https://files.phpmyadmin.net/phpMyAdmin/5.2.2/phpMyAdmin-5.2.2-all-languages.zip"));
-    composerDownloadURL = envOr("KOVANI_COMPOSER_URL", QStringLiteral("https://getcomposer.org/download/latest-stable/composer.phar"));
-    wordpressDownloadURL = envOr("KOVANI_WORDPRESS_URL", QStringLiteral("https://wordpress.org/latest.zip"));
-    wordpressSaltURL = envOr("KOVANI_WORDPRESS_SALT_URL", QStringLiteral("https://api.wordpress.org/secret-key/1.1/salt/"));
+    // Base URLs: website creation appends the fixed paths "/download/latest-stable/composer.phar",
+    // "/latest.zip" and "/secret-key/1.1/salt/".
+    composerDownloadURL = envOr("KOVANI_COMPOSER_URL", QStringLiteral("https://getcomposer.org"));
+    wordpressDownloadURL = envOr("KOVANI_WORDPRESS_URL", QStringLiteral("https://wordpress.org"));
+    wordpressSaltURL = envOr("KOVANI_WORDPRESS_SALT_URL", QStringLiteral("https://api.wordpress.org"));
     accountApiBaseURL = envOr("KOVANI_ACCOUNT_API_URL", QStringLiteral("https://account.kovani.app/api"));
 }

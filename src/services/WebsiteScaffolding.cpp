@@ -1,0 +1,349 @@
+#include "services/WebsiteScaffolding.h"
+
+#include "app/AppModel.h"
+#include "platform/Files.h"
+#include "platform/Text.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QUuid>
+
+#include <array>
+
+namespace WebsiteScaffolding {
+namespace {
+
+QRegularExpression icuPattern(const QString& pattern)
+{
+    // "(*ANY)" makes "." and "$" treat every line break as ICU does, "\r\n" included.
+    return QRegularExpression(QStringLiteral("(*ANY)") + pattern, QRegularExpression::UseUnicodePropertiesOption);
+}
+
+// Replaces every match of `pattern` in `text` by `replacement`, inserted literally.
+QString replaceLiterally(const QString& text, const QRegularExpression& pattern, const QString& replacement,
+                         bool* matched = nullptr)
+{
+    QString out;
+    qsizetype last = 0;
+    bool any = false;
+    QRegularExpressionMatchIterator it = pattern.globalMatch(text);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        any = true;
+        out += QStringView(text).mid(last, m.capturedStart() - last);
+        out += replacement;
+        last = m.capturedEnd();
+    }
+    if (matched)
+        *matched = any;
+    if (!any)
+        return text;
+    out += QStringView(text).mid(last);
+    return out;
+}
+
+std::optional<QString> readUtf8(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return Text::decodeUtf8(file.readAll());
+}
+
+QString absolute(const QString& path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+QString phpFolder(const QString& phpBinary)
+{
+    return QFileInfo(absolute(phpBinary)).path();
+}
+
+// Removes a folder with its contents when it goes out of scope.
+class RemoveOnExit {
+public:
+    explicit RemoveOnExit(QString path) : m_path(std::move(path)) {}
+    ~RemoveOnExit() { QDir(m_path).removeRecursively(); }
+    RemoveOnExit(const RemoveOnExit&) = delete;
+    RemoveOnExit& operator=(const RemoveOnExit&) = delete;
+
+private:
+    QString m_path;
+};
+
+// Writes the text whole through a temporary file; on failure the error's description goes to
+// `error` and nothing is left at `path` that was not there before.
+bool writeAtomically(const QString& path, const QString& text, QString* error)
+{
+    QSaveFile file(path);
+    const QByteArray bytes = text.toUtf8();
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
+        *error = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QString remoteURL(const QString& base, const char* path)
+{
+    QString trimmed = base;
+    while (trimmed.endsWith(u'/'))
+        trimmed.chop(1);
+    return trimmed + QString::fromLatin1(path);
+}
+
+QString setEnvironmentValue(const QString& text, const QString& key, const QString& value)
+{
+    const QRegularExpression pattern = icuPattern(QStringLiteral("(?m)^#?") + QRegularExpression::escape(key)
+                                                  + QStringLiteral("=.*$"));
+    const QString line = key + u'=' + value;
+    bool matched = false;
+    const QString replaced = replaceLiterally(text, pattern, line, &matched);
+    if (matched)
+        return replaced;
+    return text + u'\n' + line + u'\n';
+}
+
+QString replaceWordPressConstant(const QString& text, const QString& name, const QString& value)
+{
+    QString escaped = value;
+    escaped.replace(u'\\', QStringLiteral("\\\\"));
+    escaped.replace(u'\'', QStringLiteral("\\'"));
+    const QRegularExpression pattern = icuPattern(QStringLiteral("define\\(\\s*'") + QRegularExpression::escape(name)
+                                                  + QStringLiteral("'\\s*,\\s*'.*?'\\s*\\);"));
+    return replaceLiterally(text, pattern, QStringLiteral("define( '") + name + QStringLiteral("', '") + escaped
+                                               + QStringLiteral("' );"));
+}
+
+QStringList saltNames()
+{
+    return {QStringLiteral("AUTH_KEY"),  QStringLiteral("SECURE_AUTH_KEY"),  QStringLiteral("LOGGED_IN_KEY"),
+            QStringLiteral("NONCE_KEY"), QStringLiteral("AUTH_SALT"),        QStringLiteral("SECURE_AUTH_SALT"),
+            QStringLiteral("LOGGED_IN_SALT"), QStringLiteral("NONCE_SALT")};
+}
+
+QString localWordPressSalts()
+{
+    QStringList lines;
+    for (const QString& name : saltNames()) {
+        // The system generator reads the kernel's secure random source.
+        std::array<quint32, 12> words{};
+        QRandomGenerator::system()->fillRange(words.data(), words.size());
+        const QByteArray bytes(reinterpret_cast<const char*>(words.data()), 48);
+        QString value = QString::fromLatin1(bytes.toBase64());
+        value.replace(u'+', u'-');
+        value.replace(u'/', u'_');
+        value.remove(u'=');
+        lines.append(QStringLiteral("define( '") + name + QStringLiteral("', '") + value + QStringLiteral("' );"));
+    }
+    return lines.join(u'\n');
+}
+
+bool isWellFormedSaltBlock(const QString& block)
+{
+    // Goes into a PHP file that is executed: only the eight single-quoted definitions, in order,
+    // with nothing that could end the string.
+    const QStringList lines = block.split(u'\n');
+    const QStringList names = saltNames();
+    if (lines.size() != names.size())
+        return false;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QString line = lines[i];
+        if (line.endsWith(u'\r'))
+            line.chop(1);
+        static const QRegularExpression define(QStringLiteral("\\Adefine\\([ \\t]*'([A-Z_]+)'[ \\t]*,[ \\t]*'([^'\\\\\\r\\n]*)'[ \\t]*\\);[ \\t]*\\z"));
+        const QRegularExpressionMatch m = define.match(line);
+        if (!m.hasMatch() || m.captured(1) != names[i] || m.captured(2).isEmpty())
+            return false;
+    }
+    return true;
+}
+
+QString dotenvQuoted(const QString& value)
+{
+    QString out;
+    out.reserve(value.size() + 2);
+    out += u'"';
+    for (const QChar c : value) {
+        if (c == u'\\' || c == u'"' || c == u'$')
+            out += u'\\';
+        out += c;
+    }
+    out += u'"';
+    return out;
+}
+
+QString dotenvValue(const QString& value)
+{
+    // Unquoted values end at white space, start a comment at "#", open a quoted value at a quote
+    // and expand "${...}"; anything of that kind is quoted.
+    bool plain = !value.contains(QStringLiteral("${"));
+    for (const QChar c : value) {
+        if (c.isSpace() || c == u'#' || c == u'"' || c == u'\'')
+            plain = false;
+    }
+    return plain ? value : dotenvQuoted(value);
+}
+
+std::optional<QString> scaffoldLaravel(AppModel& model, const QString& destination, const QString& name,
+                                       qint64 port, const QString& databaseName, const QString& phpBinary,
+                                       const MySQLSettings& mysql)
+{
+    const QString tools = absolute(model.toolsURL());
+    const QString dest = absolute(destination);
+    const QString composer = tools + QStringLiteral("/composer.phar");
+
+    model.updateWebsiteCreationProgress(QStringLiteral("Preparing Composer..."));
+    if (!QFileInfo::exists(composer)) {
+        // Downloaded under a temporary name, so a cut-off download never passes for Composer.
+        Files::makePath(tools);
+        const QString partial = tools + QStringLiteral("/composer.phar.download-")
+            + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+        const CommandResult download = model.runCommand(
+            model.platform().tools.curl,
+            {QStringLiteral("--fail"), QStringLiteral("--location"), QStringLiteral("--retry"), QStringLiteral("3"),
+             remoteURL(model.platform().composerDownloadURL, composerDownloadPath), QStringLiteral("--output"), partial});
+        if (download.status != 0) {
+            QFile::remove(partial);
+            return QStringLiteral("Could not download Composer: ") + AppModel::shortOutput(download.output);
+        }
+        if (!QFile::rename(partial, composer)) {
+            QFile::remove(partial);
+            if (!QFileInfo::exists(composer))
+                return QStringLiteral("Could not download Composer: the downloaded file could not be moved into place.");
+        }
+    }
+
+    model.updateWebsiteCreationProgress(QStringLiteral("Creating Laravel project. This may take a few minutes..."));
+    Process::Environment environment = model.phpEnvironment(phpBinary);
+    environment.insert(QStringLiteral("PATH"),
+                       phpFolder(phpBinary) + QStringLiteral(":/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin"));
+    environment.insert(QStringLiteral("COMPOSER_HOME"), tools + QStringLiteral("/Composer"));
+
+    const CommandResult created = model.runCommand(
+        phpBinary,
+        model.phpRuntimeArguments({composer, QStringLiteral("create-project"), QStringLiteral("laravel/laravel"), dest,
+                                   QStringLiteral("--no-interaction"), QStringLiteral("--prefer-dist")},
+                                  phpBinary),
+        environment);
+    if (created.status != 0)
+        return QStringLiteral("Laravel could not be created: ") + AppModel::shortOutput(created.output);
+
+    const QString envPath = dest + QStringLiteral("/.env");
+    std::optional<QString> env = readUtf8(envPath);
+    if (!env)
+        return QStringLiteral("Laravel was downloaded, but its .env file could not be opened.");
+    QString text = *env;
+    text = setEnvironmentValue(text, QStringLiteral("APP_NAME"), dotenvQuoted(name));
+    text = setEnvironmentValue(text, QStringLiteral("APP_URL"), QStringLiteral("http://localhost:") + QString::number(port));
+    text = setEnvironmentValue(text, QStringLiteral("DB_CONNECTION"), QStringLiteral("mysql"));
+    text = setEnvironmentValue(text, QStringLiteral("DB_HOST"), dotenvValue(mysql.host));
+    text = setEnvironmentValue(text, QStringLiteral("DB_PORT"), QString::number(mysql.port));
+    text = setEnvironmentValue(text, QStringLiteral("DB_DATABASE"), dotenvValue(databaseName));
+    text = setEnvironmentValue(text, QStringLiteral("DB_USERNAME"), dotenvValue(mysql.user));
+    text = setEnvironmentValue(text, QStringLiteral("DB_PASSWORD"), dotenvValue(mysql.password));
+    QString writeFailure;
+    if (!writeAtomically(envPath, text, &writeFailure))
+        return QStringLiteral("Laravel .env could not be saved: ") + writeFailure;
+
+    model.updateWebsiteCreationProgress(QStringLiteral("Generating Laravel application key..."));
+    const CommandResult key = model.runCommand(
+        phpBinary,
+        model.phpRuntimeArguments({dest + QStringLiteral("/artisan"), QStringLiteral("key:generate"), QStringLiteral("--force"),
+                                   QStringLiteral("--no-interaction")},
+                                  phpBinary),
+        environment, dest);
+    if (key.status != 0)
+        return QStringLiteral("Laravel key generation failed: ") + AppModel::shortOutput(key.output);
+    return std::nullopt;
+}
+
+std::optional<QString> migrateLaravelDatabase(AppModel& model, const QString& destination, const QString& phpBinary)
+{
+    const QString dest = absolute(destination);
+    model.updateWebsiteCreationProgress(QStringLiteral("Preparing Laravel database tables..."));
+    const CommandResult migrated = model.runCommand(
+        phpBinary,
+        model.phpRuntimeArguments({dest + QStringLiteral("/artisan"), QStringLiteral("migrate"), QStringLiteral("--force"),
+                                   QStringLiteral("--no-interaction")},
+                                  phpBinary),
+        model.phpEnvironment(phpBinary), dest);
+    if (migrated.status != 0)
+        return QStringLiteral("Laravel database migration failed: ") + AppModel::shortOutput(migrated.output);
+    return std::nullopt;
+}
+
+std::optional<QString> scaffoldWordPress(AppModel& model, const QString& destination, const QString& databaseName,
+                                         const MySQLSettings& mysql)
+{
+    const ToolPaths& tools = model.platform().tools;
+    const QString dest = absolute(destination);
+    const QString work = absolute(model.toolsURL()) + QStringLiteral("/WebsiteCreation-")
+        + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const RemoveOnExit removeWork(work);
+    const QString archive = work + QStringLiteral("/wordpress.zip");
+    const QString extracted = work + QStringLiteral("/extracted");
+
+    if (!Files::makePath(extracted))
+        return QStringLiteral("Could not prepare the WordPress download folder: ")
+            + QStringLiteral("The folder “%1” could not be created.").arg(QFileInfo(extracted).fileName());
+
+    model.updateWebsiteCreationProgress(QStringLiteral("Downloading WordPress..."));
+    const CommandResult download = model.runCommand(
+        tools.curl, {QStringLiteral("--fail"), QStringLiteral("--location"), QStringLiteral("--retry"), QStringLiteral("3"),
+                     remoteURL(model.platform().wordpressDownloadURL, wordpressDownloadPath), QStringLiteral("--output"),
+                     archive});
+    if (download.status != 0)
+        return QStringLiteral("Could not download WordPress: ") + AppModel::shortOutput(download.output);
+
+    model.updateWebsiteCreationProgress(QStringLiteral("Installing WordPress files..."));
+    const CommandResult unpacked = model.runCommand(tools.unzip, {QStringLiteral("-q"), archive, QStringLiteral("-d"), extracted});
+    if (unpacked.status != 0)
+        return QStringLiteral("Could not extract WordPress: ") + AppModel::shortOutput(unpacked.output);
+
+    const CommandResult copied = model.runCommand(tools.cp, {QStringLiteral("-a"), QStringLiteral("--"),
+                                                             extracted + QStringLiteral("/wordpress"), dest});
+    if (copied.status != 0)
+        return QStringLiteral("Could not install WordPress files: ") + AppModel::shortOutput(copied.output);
+
+    std::optional<QString> sample = readUtf8(dest + QStringLiteral("/wp-config-sample.php"));
+    if (!sample)
+        return QStringLiteral("WordPress was downloaded, but wp-config-sample.php is missing.");
+    QString text = *sample;
+    text = replaceWordPressConstant(text, QStringLiteral("DB_NAME"), databaseName);
+    text = replaceWordPressConstant(text, QStringLiteral("DB_USER"), mysql.user);
+    text = replaceWordPressConstant(text, QStringLiteral("DB_PASSWORD"), mysql.password);
+    text = replaceWordPressConstant(text, QStringLiteral("DB_HOST"), mysql.host + u':' + QString::number(mysql.port));
+
+    const CommandResult salts = model.runCommand(
+        tools.curl, {QStringLiteral("--fail"), QStringLiteral("--silent"), QStringLiteral("--show-error"),
+                     QStringLiteral("--location"), remoteURL(model.platform().wordpressSaltURL, wordpressSaltPath)});
+    QString saltBlock;
+    if (salts.status == 0 && salts.output.contains(QStringLiteral("AUTH_KEY")))
+        saltBlock = Text::trimmed(salts.output);
+    if (!isWellFormedSaltBlock(saltBlock))
+        saltBlock = localWordPressSalts();
+    text = replaceLiterally(text,
+                            icuPattern(QStringLiteral("(?s)define\\(\\s*'AUTH_KEY'.*?define\\(\\s*'NONCE_SALT'.*?\\);")),
+                            saltBlock);
+
+    const QString config = dest + QStringLiteral("/wp-config.php");
+    QString writeFailure;
+    if (!writeAtomically(config, text, &writeFailure))
+        return QStringLiteral("WordPress configuration could not be saved: ") + writeFailure;
+    return std::nullopt;
+}
+
+} // namespace WebsiteScaffolding

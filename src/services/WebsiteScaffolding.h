@@ -1,0 +1,54 @@
+#pragma once
+
+#include "app/AppConfig.h"
+
+#include <QString>
+#include <optional>
+
+class AppModel;
+
+// The steps that lay down a new website's files: a Laravel project installed with Composer and
+// configured through its ".env", or a WordPress release configured through "wp-config.php".
+// The three steps block, run on the creation's background work item, report progress through
+// AppModel::updateWebsiteCreationProgress and return nothing on success or one error text.
+namespace WebsiteScaffolding {
+
+// Remote paths, appended to the configured base URLs.
+inline constexpr const char* composerDownloadPath = "/download/latest-stable/composer.phar";
+inline constexpr const char* wordpressDownloadPath = "/latest.zip";
+inline constexpr const char* wordpressSaltPath = "/secret-key/1.1/salt/";
+
+// `base` without its trailing slashes, then `path`.
+QString remoteURL(const QString& base, const char* path);
+
+std::optional<QString> scaffoldLaravel(AppModel& model, const QString& destination, const QString& name,
+                                       qint64 port, const QString& databaseName, const QString& phpBinary,
+                                       const MySQLSettings& mysql);
+std::optional<QString> migrateLaravelDatabase(AppModel& model, const QString& destination, const QString& phpBinary);
+std::optional<QString> scaffoldWordPress(AppModel& model, const QString& destination, const QString& databaseName,
+                                         const MySQLSettings& mysql);
+
+// Sets `key` in a ".env" text: every line "KEY=..." or "#KEY=..." becomes "KEY=value"; without
+// such a line "\nKEY=value\n" is appended. The value is inserted literally.
+QString setEnvironmentValue(const QString& text, const QString& key, const QString& value);
+
+// Replaces every "define( 'NAME', '...' );" by one with `value` escaped for a single-quoted PHP
+// string. Without a match the text is returned unchanged.
+QString replaceWordPressConstant(const QString& text, const QString& name, const QString& value);
+
+// Eight "define( 'NAME', '<64 characters>' );" lines from secure random bytes, joined by "\n".
+QString localWordPressSalts();
+
+// The eight salt constant names, in WordPress's order.
+QStringList saltNames();
+
+// A ".env" value that reads back as exactly `value`: written as is when that is safe, otherwise
+// between double quotes with "\", "\"" and "$" escaped. Line breaks cannot be represented.
+QString dotenvValue(const QString& value);
+// The double-quoted form, always.
+QString dotenvQuoted(const QString& value);
+
+// Whether a salt generator reply is exactly the eight salt definitions and nothing else.
+bool isWellFormedSaltBlock(const QString& block);
+
+} // namespace WebsiteScaffolding
