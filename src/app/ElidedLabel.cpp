@@ -38,7 +38,19 @@ Lines layOut(const QString& source, const QFont& font, int width, int maxLines)
         if (last && start + length < text.size()) {
             QString rest = text.mid(start);
             rest.replace(QChar::LineSeparator, QLatin1Char(' '));
-            result.lines << metrics.elidedText(rest, Qt::ElideRight, width);
+            QString shown = metrics.elidedText(rest, Qt::ElideRight, width);
+            if (shown == rest) {
+                // The rest fits only because its line breaks were joined: mark the cut.
+                QString piece = text.mid(start, length);
+                while (!piece.isEmpty() && (piece.back() == QChar::LineSeparator || piece.back().isSpace()))
+                    piece.chop(1);
+                shown = piece + QChar(0x2026);
+                while (metrics.horizontalAdvance(shown) > width && piece.size() > 0) {
+                    piece.chop(1);
+                    shown = piece + QChar(0x2026);
+                }
+            }
+            result.lines << shown;
             result.elided = true;
             break;
         }
