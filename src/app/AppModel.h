@@ -208,11 +208,13 @@ private:
     static QString setPHPConfig(const QString& text, const QString& key, const QString& value);
     static Project phpMyAdminProject(const AppConfig& config);
 
-    // One press of "Open phpAdmin" waits a bounded number of rounds and installs at most once.
+    // The open after a start waits a bounded number of rounds; one install at a time, and an
+    // install that leaves nothing in place is not followed by another.
     int m_phpMyAdminOpenRounds = 0;
-    int m_phpMyAdminInstallsThisOpen = 0;
     bool m_phpMyAdminOpenPending = false;
     bool m_phpMyAdminInstalling = false;
+    bool m_phpMyAdminOpenAfterInstall = false;
+    bool m_phpMyAdminJustInstalled = false;
 
     // ---- Private state of website creation (its owner adds here) ----------------------------
     // Shared with the running creation's work item; destroying the model waits for that item to

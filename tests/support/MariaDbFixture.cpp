@@ -80,7 +80,7 @@ Result runAdminSql(const QString& sql)
                        QStringLiteral("--socket=") + folder + QStringLiteral("/mysqld.sock"),
                        QStringLiteral("--user=") + readFile(folder + QStringLiteral("/admin-user")),
                        QStringLiteral("--password=") + readFile(folder + QStringLiteral("/admin-password")),
-                       QStringLiteral("--batch"), QStringLiteral("--skip-column-names"), QStringLiteral("-e"), sql});
+                       QStringLiteral("--batch"), QStringLiteral("--raw"), QStringLiteral("--skip-column-names"), QStringLiteral("-e"), sql});
 }
 
 Result runSqlAs(const QString& user, const QString& password, const QString& sql)
@@ -88,7 +88,7 @@ Result runSqlAs(const QString& user, const QString& password, const QString& sql
     return runProgram(QStringLiteral("/usr/bin/mysql"),
                       {QStringLiteral("--no-defaults"), QStringLiteral("--host=127.0.0.1"), QStringLiteral("--protocol=tcp"),
                        QStringLiteral("--port=") + QString::number(port()), QStringLiteral("--user=") + user,
-                       QStringLiteral("--password=") + password, QStringLiteral("--batch"),
+                       QStringLiteral("--password=") + password, QStringLiteral("--batch"), QStringLiteral("--raw"),
                        QStringLiteral("--skip-column-names"), QStringLiteral("-e"), sql});
 }
 

@@ -5,6 +5,8 @@
 #                                    port (written to <dir>/port), root without a password
 #   mariadb-fixture.sh stop <dir>    stops that server and removes its data
 #
+# With KOVANI_MARIADB_FIXTURE_PORT set, that port is used instead of a free one.
+#
 # Besides root the server has one account the test helpers use to reset it whatever the tests
 # did to root: 'kovani_fixture'@'localhost', password in <dir>/admin-password, through the socket
 # <dir>/mysqld.sock.
@@ -71,8 +73,9 @@ start() {
 
     local attempt port pid
     for attempt in $(seq 1 20); do
-        port=$(( 20000 + RANDOM % 40000 ))
+        port=${KOVANI_MARIADB_FIXTURE_PORT:-$(( 20000 + RANDOM % 40000 ))}
         if [ "$port" = 8080 ] || [ "$port" = 8081 ] || port_taken "$port"; then
+            [ -n "${KOVANI_MARIADB_FIXTURE_PORT:-}" ] && break
             continue
         fi
         rm -f "$dir/error.log"
@@ -103,6 +106,7 @@ start() {
         done
         if ! kill -0 "$pid" 2>/dev/null; then
             # Most likely the port was taken between the check and the bind; try another.
+            [ -n "${KOVANI_MARIADB_FIXTURE_PORT:-}" ] && break
             continue
         fi
         if ! "$admin_bin" --no-defaults --host=127.0.0.1 --protocol=tcp --port="$port" --user=root \
