@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHashFunctions>
 #include <QList>
 #include <QMetaType>
 #include <QString>
@@ -61,6 +62,17 @@ struct PHPVersion {
 
     bool operator==(const PHPVersion&) const = default;
 };
+
+// Hashing covers every stored field, like equality.
+inline size_t qHash(const UserProfile& u, size_t seed = 0)
+{
+    return qHashMulti(seed, u.name, u.email, u.avatarInitials, u.passwordHash, u.provider, u.apiToken);
+}
+inline size_t qHash(const Project& p, size_t seed = 0)
+{
+    return qHashMulti(seed, p.id, p.name, p.root, p.port, p.databaseName, p.databaseUser, p.databasePassword);
+}
+inline size_t qHash(const PHPVersion& v, size_t seed = 0) { return qHashMulti(seed, v.binary, v.version, v.supported); }
 
 enum class WebsiteTemplate { laravel, wordpress };
 

@@ -2,6 +2,7 @@
 #include "app/AppConfig.h"
 
 #include <QRegularExpression>
+#include <QSet>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -338,6 +339,33 @@ TEST(PHPVersionCoding, AllThreeKeysRequired)
                              R"({"version":"8.5","supported":true})", R"({"binary":"/p","version":"8.5","supported":1})",
                              R"({"binary":null,"version":"8.5","supported":true})", R"([])", "{"})
         EXPECT_FALSE(ConfigCoding::decodePHPVersion(text).has_value()) << text;
+}
+
+TEST(Records, EqualityAndHashingCoverEveryField)
+{
+    const Project base{QStringLiteral("a"), QStringLiteral("A"), QStringLiteral("/a"), 1, QStringLiteral("d"),
+                       QStringLiteral("u"), QStringLiteral("p")};
+    QList<Project> variants(7, base);
+    variants[0].id = QStringLiteral("b");
+    variants[1].name = QStringLiteral("B");
+    variants[2].root = QStringLiteral("/b");
+    variants[3].port = 2;
+    variants[4].databaseName = QStringLiteral("e");
+    variants[5].databaseUser = QStringLiteral("v");
+    variants[6].databasePassword = QStringLiteral("q");
+    QSet<Project> set{base, base};
+    for (const Project& v : variants) {
+        EXPECT_NE(v, base);
+        set.insert(v);
+    }
+    EXPECT_EQ(set.size(), 8);
+
+    const PHPVersion php{QStringLiteral("/p"), QStringLiteral("8.5.0"), true};
+    EXPECT_EQ((QSet<PHPVersion>{php, php, {php.binary, php.version, false}}).size(), 2);
+    const UserProfile u{QStringLiteral("n"), QStringLiteral("e"), QStringLiteral("N"), QString(), QStringLiteral("email"), QString()};
+    UserProfile other = u;
+    other.apiToken = QStringLiteral("t");
+    EXPECT_EQ((QSet<UserProfile>{u, u, other}).size(), 2);
 }
 
 TEST(WebsiteTemplate, CasesAndTextValues)

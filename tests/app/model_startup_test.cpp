@@ -4,6 +4,7 @@
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
@@ -180,6 +181,32 @@ TEST(DeferredStartup, KeychainIsReadWhenNoTokenHookIsSet)
     ASSERT_TRUE(waitUntil([&] { return sawPhpMyAdmin(*w.recorder); }, 15000));
     EXPECT_EQ(w.recorder->steps.first(), "readSecureToken");
     EXPECT_TRUE(w.recorder->steps.contains(QStringLiteral("autoStartDatabase")));
+    keepAlive(std::move(model));
+}
+
+TEST(DeferredStartup, RepairSaveOfThePhpScanLeavesAnUndecodableFileAside)
+{
+    StartupWorld w;
+    const QString config = w.t.platform.storageRoot + QStringLiteral("/config.json");
+    QFile::remove(config);
+    const QByteArray broken = "{\"projects\": [{\"id\": \"shop\", \"name\": \"Shop\"}], \"mysqlHost\": ";
+    Files::writeAtomically(config, broken);
+    auto model = w.start();
+    ASSERT_TRUE(waitUntil([&] { return sawPhpMyAdmin(*w.recorder); }, 15000));
+
+    // The scan did not keep the (empty) choice and saved; the broken file survived under its own name.
+    const QStringList aside = QDir(w.t.platform.storageRoot).entryList({QStringLiteral("config.json.unreadable-*")});
+    ASSERT_EQ(aside.size(), 1);
+    QFile kept(w.t.platform.storageRoot + u'/' + aside[0]);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), broken);
+    QFile saved(config);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const std::optional<AppConfig> written = ConfigCoding::decode(saved.readAll());
+    ASSERT_TRUE(written.has_value());
+    EXPECT_EQ(written->selectedPhp, w.php);
+    EXPECT_EQ(written->projects.size(), 1);
+    EXPECT_EQ(written->projects[0].id, "default");
     keepAlive(std::move(model));
 }
 
