@@ -41,8 +41,8 @@ Platform::Platform()
                                                  QFileDialog::ShowDirsOnly);
     };
 
-    phpMyAdminDownloadURL = envOr("KOVANI_PHPMYADMIN_URL",
-        QStringLiteral("https://files.phpmyadmin.net/phpMyAdmin/5.2.2/phpMyAdmin-5.2.2-all-languages.zip"));
+    // Base URL: the phpMyAdmin install appends "/downloads/phpMyAdmin-latest-all-languages.zip".
+    phpMyAdminDownloadURL = envOr("KOVANI_PHPMYADMIN_URL", QStringLiteral("https://www.phpmyadmin.net"));
     // Base URLs: website creation appends the fixed paths "/download/latest-stable/composer.phar",
     // "/latest.zip" and "/secret-key/1.1/salt/".
     composerDownloadURL = envOr("KOVANI_COMPOSER_URL", QStringLiteral("https://getcomposer.org"));
