@@ -1,0 +1,90 @@
+#pragma once
+
+#include "app/AppConfig.h"
+
+#include <QFrame>
+
+#include <functional>
+
+class AppModel;
+class ElidedLabel;
+class QLabel;
+class QPushButton;
+class QToolButton;
+
+// The dot left of a website's card: green while running, else pale grey.
+class StatusDot : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit StatusDot(QWidget* parent = nullptr);
+    void setRunning(bool running);
+    bool isRunning() const { return m_running; }
+    QColor color() const;
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    bool m_running = false;
+};
+
+// One website's card on the projects page. Every value shown is read from the model and the
+// row's copy of the project at each refresh; every button calls the model (Remove also edits
+// and saves the settings itself).
+class ProjectRow : public QFrame {
+    Q_OBJECT
+
+public:
+    ProjectRow(AppModel& model, const Project& project, std::function<void()> openCodeIDE, QWidget* parent = nullptr);
+
+    const Project& project() const { return m_project; }
+    // The page hands a fresh copy of the record at each redraw.
+    void setProject(const Project& project);
+    void refresh();
+
+    bool isConfigExpanded() const;
+
+    StatusDot* statusDot() const { return m_dot; }
+    QLabel* nameLabel() const { return m_name; }
+    ElidedLabel* rootLabel() const { return m_root; }
+    QLabel* portLabel() const { return m_port; }
+    QLabel* urlLabel() const { return m_url; }
+    QLabel* altLabel() const { return m_alt; }
+    QLabel* databaseLabel() const { return m_database; }
+    QToolButton* configToggle() const { return m_configToggle; }
+    QLabel* configText() const { return m_configText; }
+    QPushButton* startStopButton() const { return m_startStop; }
+    QPushButton* openButton() const { return m_open; }
+    QPushButton* codeIDEButton() const { return m_codeIDE; }
+    QPushButton* choosePathButton() const { return m_choosePath; }
+    QPushButton* logsButton() const { return m_logs; }
+    QPushButton* removeButton() const { return m_remove; }
+
+private:
+    void startOrStop();
+    void choosePath();
+    void remove();
+    void setConfigExpanded(bool expanded);
+
+    AppModel& m_model;
+    Project m_project;
+    std::function<void()> m_openCodeIDE;
+
+    StatusDot* m_dot = nullptr;
+    QLabel* m_name = nullptr;
+    ElidedLabel* m_root = nullptr;
+    QLabel* m_port = nullptr;
+    QLabel* m_url = nullptr;
+    QLabel* m_alt = nullptr;
+    QLabel* m_database = nullptr;
+    QToolButton* m_configToggle = nullptr;
+    QLabel* m_configText = nullptr;
+    QPushButton* m_startStop = nullptr;
+    QPushButton* m_open = nullptr;
+    QPushButton* m_codeIDE = nullptr;
+    QPushButton* m_choosePath = nullptr;
+    QPushButton* m_logs = nullptr;
+    QPushButton* m_remove = nullptr;
+};

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QList>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+
+class AppModel;
+class LogBox;
+class ProjectRow;
+class QFrame;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QVBoxLayout;
+struct Project;
+
+// The websites page: header actions, the progress of a website creation, one card per project
+// of the settings (matched by id, so a card keeps its state across redraws) and the log box.
+class ProjectsPage : public QWidget {
+    Q_OBJECT
+
+public:
+    ProjectsPage(AppModel& model, std::function<void()> showCreateWebsite, std::function<void()> showAddProject,
+                 std::function<void(const Project&)> openCodeIDE, QWidget* parent = nullptr);
+
+    QLabel* titleLabel() const { return m_title; }
+    QPushButton* stopAllButton() const { return m_stopAll; }
+    QPushButton* createWebsiteButton() const { return m_createWebsite; }
+    QPushButton* importWebsiteButton() const { return m_importWebsite; }
+    QFrame* progressBox() const { return m_progressBox; }
+    QLabel* progressLabel() const { return m_progressLabel; }
+    LogBox* logBox() const { return m_logBox; }
+    // The cards in list order.
+    QList<ProjectRow*> rows() const;
+    // The first card of the project with this id, or null.
+    ProjectRow* row(const QString& id) const;
+
+private:
+    void refresh();
+    void syncRows();
+
+    AppModel& m_model;
+    std::function<void()> m_showCreateWebsite;
+    std::function<void()> m_showAddProject;
+    std::function<void(const Project&)> m_openCodeIDE;
+
+    QLabel* m_title = nullptr;
+    QPushButton* m_stopAll = nullptr;
+    QPushButton* m_createWebsite = nullptr;
+    QPushButton* m_importWebsite = nullptr;
+    QFrame* m_progressBox = nullptr;
+    QProgressBar* m_progress = nullptr;
+    QLabel* m_progressLabel = nullptr;
+    QVBoxLayout* m_rowsLayout = nullptr;
+    LogBox* m_logBox = nullptr;
+    // Cards in list order, each with the id it was made for.
+    QList<QPair<QString, QPointer<ProjectRow>>> m_rows;
+};

@@ -1,0 +1,360 @@
+// The projects page and its cards, driven through real widgets on the offscreen platform
+// against real PHP servers.
+#include "app/ElidedLabel.h"
+#include "app/LogBox.h"
+#include "app/PageRegistry.h"
+#include "app/Theme.h"
+#include "services/ProjectRow.h"
+#include "services/ProjectsPage.h"
+#include "services/ServerTestKit.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+using namespace ServerTestKit;
+using TestEnvironment::freePort;
+using TestEnvironment::waitUntil;
+
+namespace {
+
+class ProjectsPageTest : public ServerTest {
+protected:
+    void SetUp() override
+    {
+        ServerTest::SetUp();
+        Theme::install();
+    }
+
+    void TearDown() override
+    {
+        page.reset();
+        ServerTest::TearDown();
+    }
+
+    ProjectsPage& makePage()
+    {
+        page = std::make_unique<ProjectsPage>(
+            *model, [this] { ++createCalls; }, [this] { ++importCalls; },
+            [this](const Project& p) { openedIDE.append(p); });
+        page->resize(1100, 900);
+        page->show();
+        return *page;
+    }
+
+    void setProjects(const QList<Project>& projects)
+    {
+        model->modifyConfig([&](AppConfig& c) { c.projects = projects; });
+        model->saveConfig();
+    }
+
+    QStringList rowIds() const
+    {
+        QStringList ids;
+        for (ProjectRow* row : page->rows())
+            ids.append(row->project().id);
+        return ids;
+    }
+
+    static void click(QAbstractButton* button)
+    {
+        ASSERT_TRUE(button->isVisible());
+        ASSERT_TRUE(button->isEnabled()) << button->text().toStdString();
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+
+    void expectStoppedRow(ProjectRow* row)
+    {
+        EXPECT_FALSE(row->statusDot()->isRunning());
+        EXPECT_EQ(row->statusDot()->color(), Theme::withOpacity(Theme::secondary(), 0.35));
+        EXPECT_EQ(row->startStopButton()->text(), QStringLiteral("Start"));
+        EXPECT_TRUE(row->startStopButton()->property("prominent").toBool());
+        EXPECT_EQ(row->portLabel()->text(), QStringLiteral("Port ") + QString::number(row->project().port));
+        EXPECT_FALSE(row->openButton()->isEnabled());
+        EXPECT_FALSE(row->logsButton()->isEnabled());
+        EXPECT_TRUE(row->choosePathButton()->isEnabled());
+        EXPECT_TRUE(row->removeButton()->isEnabled());
+        EXPECT_TRUE(row->codeIDEButton()->isEnabled());
+    }
+
+    void expectRunningRow(ProjectRow* row)
+    {
+        const qint32 pid = model->runningProjects().value(row->project().id);
+        EXPECT_TRUE(row->statusDot()->isRunning());
+        EXPECT_EQ(row->statusDot()->color(), Theme::green());
+        EXPECT_EQ(row->startStopButton()->text(), QStringLiteral("Stop"));
+        EXPECT_FALSE(row->startStopButton()->property("prominent").toBool());
+        EXPECT_EQ(row->portLabel()->text(),
+                  QStringLiteral("Port %1 \u00B7 pid %2").arg(row->project().port).arg(pid));
+        EXPECT_TRUE(row->openButton()->isEnabled());
+        EXPECT_TRUE(row->logsButton()->isEnabled());
+        EXPECT_FALSE(row->choosePathButton()->isEnabled());
+        EXPECT_FALSE(row->removeButton()->isEnabled());
+    }
+
+    std::unique_ptr<ProjectsPage> page;
+    int createCalls = 0;
+    int importCalls = 0;
+    QList<Project> openedIDE;
+};
+
+} // namespace
+
+TEST_F(ProjectsPageTest, EmptyListShowsHeaderAndLogPlaceholder)
+{
+    setProjects({});
+    makePage();
+    EXPECT_EQ(page->titleLabel()->text(), QStringLiteral("Websites"));
+    EXPECT_TRUE(page->rows().isEmpty());
+    EXPECT_FALSE(page->stopAllButton()->isEnabled());
+    EXPECT_TRUE(page->createWebsiteButton()->isEnabled());
+    EXPECT_TRUE(page->importWebsiteButton()->isEnabled());
+    EXPECT_FALSE(page->progressBox()->isVisible());
+    EXPECT_EQ(page->logBox()->text(), QStringLiteral("Select Logs on a website to view output."));
+    EXPECT_EQ(page->logBox()->title(), QStringLiteral("Logs"));
+
+    click(page->createWebsiteButton());
+    click(page->importWebsiteButton());
+    EXPECT_EQ(createCalls, 1);
+    EXPECT_EQ(importCalls, 1);
+}
+
+TEST_F(ProjectsPageTest, PageIsTheRegisteredProjectsPage)
+{
+    const ProjectsPageFactory factory = PageRegistry::projectsPage();
+    ASSERT_TRUE(factory);
+    std::unique_ptr<QWidget> built(factory(*model, {}, {}, {}));
+    EXPECT_NE(dynamic_cast<ProjectsPage*>(built.get()), nullptr);
+}
+
+TEST_F(ProjectsPageTest, RowsShowEveryLineOfTheirProject)
+{
+    model->modifyConfig([](AppConfig& c) {
+        c.mysqlHost = "127.0.0.1";
+        c.mysqlPort = 3306;
+        c.mysqlUser = "dbadmin";
+    });
+    Project blank = makeProject("my-blog", "My Blog", path("blog"), 8080);
+    blank.databaseName = "";
+    blank.databaseUser = "";
+    Project full = makeProject("shop", "Shop <b>bold</b>", path("shop/public"), 9001);
+    full.databaseName = "shop_db";
+    full.databaseUser = "shopper";
+    full.databasePassword = "s3cret";
+    setProjects({blank, full});
+    makePage();
+
+    ASSERT_EQ(rowIds(), (QStringList{"my-blog", "shop"}));
+    ProjectRow* first = page->row("my-blog");
+    EXPECT_EQ(first->nameLabel()->text(), QStringLiteral("My Blog"));
+    EXPECT_EQ(first->rootLabel()->text(), path("blog"));
+    EXPECT_EQ(first->rootLabel()->maxLines(), 1);
+    EXPECT_EQ(first->portLabel()->text(), QStringLiteral("Port 8080"));
+    EXPECT_EQ(first->urlLabel()->text(), QStringLiteral("URL: http://localhost:8080"));
+    EXPECT_EQ(first->altLabel()->text(), QStringLiteral("Alt: http://127.0.0.1:8080"));
+    EXPECT_EQ(first->databaseLabel()->text(), QStringLiteral("DB: my-blog \u00B7 dbadmin@127.0.0.1:3306"));
+    expectStoppedRow(first);
+
+    ProjectRow* second = page->row("shop");
+    EXPECT_EQ(second->nameLabel()->text(), QStringLiteral("Shop <b>bold</b>"));
+    EXPECT_EQ(second->nameLabel()->textFormat(), Qt::PlainText);
+    EXPECT_EQ(second->databaseLabel()->text(), QStringLiteral("DB: shop_db \u00B7 shopper@127.0.0.1:3306"));
+    EXPECT_FALSE(second->databaseLabel()->text().contains("s3cret"));
+
+    // The configuration section starts collapsed and shows projectEnv, selectable.
+    EXPECT_FALSE(second->isConfigExpanded());
+    EXPECT_FALSE(second->configText()->isVisible());
+    EXPECT_EQ(second->configToggle()->text(), QStringLiteral("Website config"));
+    click(second->configToggle());
+    EXPECT_TRUE(second->isConfigExpanded());
+    EXPECT_TRUE(second->configText()->isVisible());
+    EXPECT_EQ(second->configText()->text(), model->projectEnv(full));
+    EXPECT_TRUE(second->configText()->textInteractionFlags() & Qt::TextSelectableByMouse);
+}
+
+TEST_F(ProjectsPageTest, StartStopOpenAndLogsFollowTheModel)
+{
+    const quint16 port = freePort();
+    const quint16 otherPort = freePort();
+    setProjects({makeProject("alpha", "Alpha", makeSite(path("alpha")), port),
+                 makeProject("beta", "Beta", makeSite(path("beta")), otherPort)});
+    makePage();
+    ProjectRow* row = page->row("alpha");
+    click(row->configToggle());
+
+    click(row->startStopButton());
+    // Not yet confirmed: still shown as stopped; a second click is refused by the model.
+    if (!model->isRunning("alpha")) {
+        expectStoppedRow(row);
+        click(row->startStopButton());
+        EXPECT_EQ(model->statusMessage(), QStringLiteral("Alpha is already starting or running."));
+    }
+    ASSERT_TRUE(waitRunning("alpha"));
+    EXPECT_EQ(page->row("alpha"), row) << "the card is kept across redraws";
+    EXPECT_TRUE(row->isConfigExpanded()) << "the open configuration section survives status changes";
+    expectRunningRow(row);
+    expectStoppedRow(page->row("beta"));
+    EXPECT_TRUE(page->stopAllButton()->isEnabled());
+
+    click(row->openButton());
+    EXPECT_EQ(*platform.openedURLs, QStringList{QStringLiteral("http://127.0.0.1:%1").arg(port)});
+
+    EXPECT_EQ(curl(port, "/").body, QByteArray("front:/index.php:/"));
+    writeFile(path("alpha/noisy.php"), "<?php file_put_contents('php://stderr', 'alpha wrote this'); echo 'ok';");
+    curl(port, "/noisy.php");
+    ASSERT_TRUE(waitUntil([&] {
+        click(row->logsButton());
+        return page->logBox()->text().contains("alpha wrote this");
+    }));
+    EXPECT_EQ(page->logBox()->text(), model->selectedLog());
+
+    const QString loaded = page->logBox()->text();
+    click(row->startStopButton());
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("Alpha stopped."));
+    expectStoppedRow(row);
+    EXPECT_TRUE(row->isConfigExpanded());
+    EXPECT_EQ(page->logBox()->text(), loaded) << "the log box keeps what was loaded";
+    EXPECT_FALSE(page->stopAllButton()->isEnabled());
+}
+
+TEST_F(ProjectsPageTest, StopAllButtonStopsRunningWebsitesOnly)
+{
+    const quint16 port = freePort();
+    const quint16 pmaPort = freePort();
+    setProjects({makeProject("one", "One", makeSite(path("one")), port)});
+    model->modifyConfig([&](AppConfig& c) { c.phpMyAdminPort = pmaPort; });
+    makePage();
+    model->startInternal(makeProject("phpmyadmin", "phpMyAdmin", makeSite(path("pma")), pmaPort));
+    ASSERT_TRUE(waitRunning("phpmyadmin"));
+    EXPECT_FALSE(page->stopAllButton()->isEnabled()) << "phpMyAdmin alone does not count";
+    EXPECT_EQ(page->rows().size(), 1);
+
+    click(page->row("one")->startStopButton());
+    ASSERT_TRUE(waitRunning("one"));
+    ASSERT_TRUE(page->stopAllButton()->isEnabled());
+    click(page->stopAllButton());
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("All websites stopped."));
+    expectStoppedRow(page->row("one"));
+    EXPECT_TRUE(model->isRunning("phpmyadmin"));
+}
+
+TEST_F(ProjectsPageTest, RemoveEditsTheSettingsAndLeavesTheFolder)
+{
+    const QString firstRoot = makeSite(path("first"));
+    setProjects({makeProject("first", "First", firstRoot, 9001), makeProject("second", "Second", makeSite(path("second")), 9002),
+                 makeProject("third", "Third", makeSite(path("third")), 9003)});
+    makePage();
+    ProjectRow* row = page->row("first");
+    click(row->configToggle());
+    click(row->removeButton());
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("First stopped."));
+    waitUntil([] { return false; }, 50);
+    EXPECT_EQ(rowIds(), (QStringList{"second", "third"}));
+    const AppConfig saved = ConfigCoding::decode(readFile(model->configURL())).value_or(AppConfig());
+    ASSERT_EQ(saved.projects.size(), 2);
+    EXPECT_EQ(saved.projects[0].id, QStringLiteral("second"));
+    EXPECT_EQ(saved.projects[1].id, QStringLiteral("third"));
+    EXPECT_TRUE(QFileInfo::exists(firstRoot + "/index.php"));
+
+    // Two entries with one id go together.
+    setProjects({makeProject("dup", "Dup", path("a"), 9101), makeProject("keep", "Keep", path("k"), 9102),
+                 makeProject("dup", "Dup again", path("b"), 9103)});
+    ASSERT_EQ(rowIds(), (QStringList{"dup", "keep", "dup"}));
+    click(page->row("dup")->removeButton());
+    waitUntil([] { return false; }, 50);
+    EXPECT_EQ(rowIds(), QStringList{"keep"});
+    EXPECT_EQ(model->config().projects.size(), 1);
+}
+
+TEST_F(ProjectsPageTest, RemoveWhileStartingStopsTheJustLaunchedServer)
+{
+    const QString lazy = path("bin/lazy-php");
+    writeFile(lazy, QStringLiteral("#!/bin/sh\nsleep 2\nexec %1 \"$@\"\n").arg(PhpWrapper::realPhp()).toUtf8());
+    QFile::setPermissions(lazy, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    selectRuntime(*model, lazy);
+    setProjects({makeProject("lazy", "Lazy", makeSite(path("lazy")), freePort())});
+    makePage();
+    ProjectRow* row = page->row("lazy");
+    click(row->startStopButton());
+    ASSERT_TRUE(model->isStarting("lazy"));
+    const QList<qint32> launched = processesMentioning(model->routersURL() + "/lazy-router.php");
+    ASSERT_EQ(launched.size(), 1);
+    expectStoppedRow(row);
+    click(row->removeButton());
+    EXPECT_FALSE(model->isStarting("lazy"));
+    EXPECT_FALSE(Process::exists(launched.first()));
+    waitUntil([] { return false; }, 50);
+    EXPECT_TRUE(page->rows().isEmpty());
+    waitUntil([] { return false; }, 2500);
+    EXPECT_TRUE(processesMentioning(model->routersURL() + "/lazy-router.php").isEmpty());
+}
+
+TEST_F(ProjectsPageTest, ChoosePathRepointsALaravelFolderToPublic)
+{
+    const QString laravel = path("laravel");
+    writeFile(laravel + "/artisan", "");
+    makeSite(laravel + "/public");
+    setProjects({makeProject("app", "App", makeSite(path("old")), 9001)});
+    makePage();
+    ProjectRow* row = page->row("app");
+
+    *platform.nextChosenFolder = QString(); // the chooser is cancelled
+    model->setStatusMessage("untouched");
+    click(row->choosePathButton());
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("untouched"));
+    EXPECT_EQ(model->config().projects.first().root, path("old"));
+
+    *platform.nextChosenFolder = laravel;
+    click(row->choosePathButton());
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("Project path updated."));
+    EXPECT_EQ(model->config().projects.first().root, laravel + "/public");
+    EXPECT_EQ(page->row("app"), row);
+    EXPECT_EQ(row->rootLabel()->text(), laravel + "/public");
+
+    click(row->codeIDEButton());
+    ASSERT_EQ(openedIDE.size(), 1);
+    EXPECT_EQ(openedIDE.first().root, laravel + "/public");
+}
+
+TEST_F(ProjectsPageTest, CreationProgressDisablesTheHeaderButtons)
+{
+    makePage();
+    model->setWebsiteCreationProgress("Downloading WordPress...");
+    model->setIsCreatingWebsite(true);
+    EXPECT_TRUE(page->progressBox()->isVisible());
+    EXPECT_EQ(page->progressLabel()->text(), QStringLiteral("Downloading WordPress..."));
+    EXPECT_FALSE(page->createWebsiteButton()->isEnabled());
+    EXPECT_FALSE(page->importWebsiteButton()->isEnabled());
+    model->setWebsiteCreationProgress("Running Composer...");
+    EXPECT_EQ(page->progressLabel()->text(), QStringLiteral("Running Composer..."));
+    model->setIsCreatingWebsite(false);
+    EXPECT_FALSE(page->progressBox()->isVisible());
+    EXPECT_TRUE(page->createWebsiteButton()->isEnabled());
+    EXPECT_TRUE(page->importWebsiteButton()->isEnabled());
+}
+
+TEST_F(ProjectsPageTest, ScreenshotWithOneRunningAndOneStoppedSite)
+{
+    const quint16 port = freePort();
+    Project running = makeProject("storefront", "Storefront", makeSite(path("Sites/storefront")), port);
+    running.databaseName = "storefront";
+    Project stopped = makeProject("company-blog", "Company Blog", makeSite(path("Sites/company-blog")), freePort());
+    stopped.databaseName = "";
+    setProjects({running, stopped});
+    makePage();
+    click(page->row("storefront")->startStopButton());
+    ASSERT_TRUE(waitRunning("storefront"));
+    click(page->row("company-blog")->configToggle());
+    curl(port, "/");
+    click(page->row("storefront")->logsButton());
+    waitUntil([] { return false; }, 100);
+
+    const QString folder = qEnvironmentVariable("KOVANI_SCREENSHOT_DIR", QDir::tempPath());
+    QDir().mkpath(folder);
+    const QImage image = page->grab().toImage();
+    EXPECT_FALSE(image.isNull());
+    EXPECT_TRUE(image.save(folder + "/projects-page.png"));
+}
