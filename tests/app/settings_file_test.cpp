@@ -452,6 +452,27 @@ TEST(Save, FailureIsSilentAndKeepsMemory)
     EXPECT_FALSE(before.isEmpty());
 }
 
+TEST(Save, WithoutStorageFolderNothingIsWritten)
+{
+    World w;
+    w.t.platform.applicationSupport.clear();
+    w.t.platform.storageRoot.clear();
+    const QStringList rootPaths{"/config.json", "/Sites", "/Logs", "/Tools", "/Routers", "/Kovani"};
+    QStringList before;
+    for (const QString& path : rootPaths)
+        if (QFileInfo::exists(path))
+            before << path;
+    auto model = w.start();
+    model->saveConfig();
+    EXPECT_TRUE(model->configURL().isEmpty());
+    EXPECT_EQ(model->config(), AppConfig::defaults(QString()));
+    QStringList after;
+    for (const QString& path : rootPaths)
+        if (QFileInfo::exists(path))
+            after << path;
+    EXPECT_EQ(after, before);
+}
+
 // ---- Document root --------------------------------------------------------------------------
 
 TEST(ResolvedDocumentRoot, StandardizesAndFindsLaravelPublic)
