@@ -1,0 +1,441 @@
+#include "services/CreateWebsiteSheet.h"
+
+#include "app/AppModel.h"
+#include "app/ElidedLabel.h"
+#include "app/PageRegistry.h"
+#include "app/Theme.h"
+#include "platform/Text.h"
+#include "services/WebsiteCreation.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QPainter>
+#include <QPixmap>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kWidth = 620;
+constexpr int kPadding = 24;
+constexpr int kRowSpacing = 18;
+
+QLabel* plainLabel(const QString& text = QString())
+{
+    auto* label = new QLabel(text);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QVBoxLayout* column(int spacing)
+{
+    auto* layout = new QVBoxLayout;
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(spacing);
+    layout->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return layout;
+}
+
+QLabel* headline(const QString& text)
+{
+    QLabel* label = plainLabel(text);
+    Theme::setTextStyle(label, Theme::TextStyle::headline, QFont::DemiBold);
+    return label;
+}
+
+// The symbol from the theme, or a small drawing of it when the theme has none.
+QPixmap symbolPixmap(const QString& name, const QColor& color, int size)
+{
+    const QIcon themed = Theme::symbol(name, color);
+    if (!themed.isNull())
+        return themed.pixmap(size, size);
+    const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
+    QPixmap pixmap(QSize(size, size) * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal w = size;
+    QPen pen(color, std::max(1.0, w / 14.0));
+    pen.setJoinStyle(Qt::RoundJoin);
+    p.setPen(pen);
+    const QRectF r(w * 0.1, w * 0.1, w * 0.8, w * 0.8);
+    if (name == QStringLiteral("globe")) {
+        p.drawEllipse(r);
+        p.drawEllipse(QRectF(w * 0.3, w * 0.1, w * 0.4, w * 0.8));
+        p.drawLine(QPointF(w * 0.5, w * 0.1), QPointF(w * 0.5, w * 0.9));
+        p.drawLine(QPointF(w * 0.1, w * 0.5), QPointF(w * 0.9, w * 0.5));
+        p.drawLine(QPointF(w * 0.18, w * 0.3), QPointF(w * 0.82, w * 0.3));
+        p.drawLine(QPointF(w * 0.18, w * 0.7), QPointF(w * 0.82, w * 0.7));
+    } else if (name == QStringLiteral("shippingbox")) {
+        const QPointF top(w * 0.5, w * 0.1), left(w * 0.12, w * 0.3), right(w * 0.88, w * 0.3),
+            middle(w * 0.5, w * 0.5), bottom(w * 0.5, w * 0.92), leftBottom(w * 0.12, w * 0.72),
+            rightBottom(w * 0.88, w * 0.72);
+        p.drawPolygon(QPolygonF({top, right, rightBottom, bottom, leftBottom, left}));
+        p.drawPolyline(QPolygonF({left, middle, right}));
+        p.drawLine(middle, bottom);
+        p.drawLine(QPointF(w * 0.31, w * 0.2), QPointF(w * 0.69, w * 0.4));
+    } else if (name == QStringLiteral("exclamationmark.triangle.fill")) {
+        p.setBrush(color);
+        p.drawPolygon(QPolygonF({QPointF(w * 0.5, w * 0.08), QPointF(w * 0.95, w * 0.9), QPointF(w * 0.05, w * 0.9)}));
+        QPen mark(Qt::white, std::max(1.5, w / 9.0), Qt::SolidLine, Qt::RoundCap);
+        p.setPen(mark);
+        p.drawLine(QPointF(w * 0.5, w * 0.35), QPointF(w * 0.5, w * 0.62));
+        p.drawPoint(QPointF(w * 0.5, w * 0.76));
+    }
+    return pixmap;
+}
+
+const bool registered = PageRegistry::setSheet(SheetKind::createWebsite, [](AppModel& model, QWidget* parent) -> QDialog* {
+    return new CreateWebsiteSheet(model, parent);
+});
+
+} // namespace
+
+QString CreateWebsiteSheet::symbolName(WebsiteTemplate websiteTemplate)
+{
+    return websiteTemplate == WebsiteTemplate::laravel ? QStringLiteral("shippingbox") : QStringLiteral("globe");
+}
+
+QString CreateWebsiteSheet::description(WebsiteTemplate websiteTemplate)
+{
+    return websiteTemplate == WebsiteTemplate::laravel
+        ? QStringLiteral("Creates a current Laravel project with Composer and configures its .env file.")
+        : QStringLiteral("Downloads WordPress, creates wp-config.php and connects it to shared mySQL.");
+}
+
+CreateWebsiteSheet::CreateWebsiteSheet(AppModel& model, QWidget* parent)
+    : QDialog(parent)
+    , m_model(model)
+{
+    (void)registered;
+    Theme::install();
+    setObjectName(QStringLiteral("createWebsiteSheet"));
+    setWindowTitle(QStringLiteral("Create Website"));
+    setFixedWidth(kWidth);
+
+    auto* rows = new QVBoxLayout(this);
+    rows->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
+    rows->setSpacing(kRowSpacing);
+    rows->setAlignment(Qt::AlignTop);
+
+    // 1-2: heading and explanation.
+    QLabel* heading = plainLabel(QStringLiteral("Create Website"));
+    Theme::setTextStyle(heading, Theme::TextStyle::title, QFont::Bold);
+    rows->addWidget(heading);
+    QLabel* intro = plainLabel(QStringLiteral("Kovani will create the source code, shared mySQL database and framework "
+                                              "configuration, then start the website automatically."));
+    intro->setWordWrap(true);
+    Theme::setForeground(intro, Theme::secondary());
+    rows->addWidget(intro);
+
+    // 3: the template picker, one segment per template.
+    auto* picker = new QHBoxLayout;
+    picker->setContentsMargins(0, 0, 0, 0);
+    picker->setSpacing(0);
+    picker->addWidget(plainLabel(QStringLiteral("Website type")));
+    picker->addSpacing(8);
+    const QColor accent = Theme::accent();
+    const QString segmentStyle = QStringLiteral("QPushButton:checked { background: %1; color: %2; border-color: %1; }")
+                                     .arg(accent.name(), accent.lightness() > 160 ? QStringLiteral("black") : QStringLiteral("white"));
+    auto* segments = new QButtonGroup(this);
+    segments->setExclusive(true);
+    for (WebsiteTemplate t : WebsiteTemplates::allCases()) {
+        auto* segment = new QPushButton(WebsiteTemplates::rawValue(t));
+        segment->setCheckable(true);
+        segment->setStyleSheet(segmentStyle);
+        segment->setAutoDefault(false);
+        segment->setObjectName(t == WebsiteTemplate::laravel ? QStringLiteral("laravelSegment")
+                                                             : QStringLiteral("wordpressSegment"));
+        segments->addButton(segment);
+        picker->addWidget(segment);
+        connect(segment, &QPushButton::clicked, this, [this, t]() { setTemplate(t); });
+        (t == WebsiteTemplate::laravel ? m_laravelSegment : m_wordpressSegment) = segment;
+    }
+    picker->addStretch(1);
+    rows->addLayout(picker);
+
+    // 4: icon and description of the template.
+    auto* templateRow = new QHBoxLayout;
+    templateRow->setContentsMargins(0, 0, 0, 0);
+    templateRow->setSpacing(12);
+    m_templateIcon = plainLabel();
+    m_templateIcon->setObjectName(QStringLiteral("templateIcon"));
+    templateRow->addWidget(m_templateIcon, 0, Qt::AlignTop);
+    m_templateDescription = plainLabel();
+    m_templateDescription->setObjectName(QStringLiteral("templateDescription"));
+    m_templateDescription->setWordWrap(true);
+    Theme::setForeground(m_templateDescription, Theme::secondary());
+    templateRow->addWidget(m_templateDescription, 1, Qt::AlignTop);
+    rows->addLayout(templateRow);
+
+    // 5: the website name.
+    m_nameField = new QLineEdit;
+    m_nameField->setObjectName(QStringLiteral("nameField"));
+    m_nameField->setPlaceholderText(QStringLiteral("Website name"));
+    rows->addWidget(m_nameField);
+    connect(m_nameField, &QLineEdit::textChanged, this, &CreateWebsiteSheet::nameChanged);
+
+    // 6: the parent folder and the destination line.
+    QVBoxLayout* inside = column(6);
+    inside->addWidget(headline(QStringLiteral("Create inside")));
+    auto* folderRow = new QHBoxLayout;
+    folderRow->setContentsMargins(0, 0, 0, 0);
+    m_parentField = new QLineEdit;
+    m_parentField->setObjectName(QStringLiteral("parentField"));
+    m_parentField->setPlaceholderText(QStringLiteral("/path/to/websites"));
+    folderRow->addWidget(m_parentField, 1);
+    m_browseButton = new QPushButton(QStringLiteral("Browse"));
+    m_browseButton->setObjectName(QStringLiteral("browseButton"));
+    m_browseButton->setAutoDefault(false);
+    folderRow->addWidget(m_browseButton);
+    inside->addLayout(folderRow);
+    m_destinationLine = new ElidedLabel(QString(), 2);
+    m_destinationLine->setObjectName(QStringLiteral("destinationLine"));
+    m_destinationLine->setFont(Theme::monospacedFont(Theme::TextStyle::caption));
+    Theme::setForeground(m_destinationLine, Theme::secondary());
+    inside->addWidget(m_destinationLine);
+    rows->addLayout(inside);
+    connect(m_parentField, &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_parentDirectory = text;
+        refresh();
+    });
+    connect(m_browseButton, &QPushButton::clicked, this, &CreateWebsiteSheet::browse);
+
+    // 7: port and database name.
+    auto* numbers = new QHBoxLayout;
+    numbers->setContentsMargins(0, 0, 0, 0);
+    numbers->setSpacing(24);
+    QVBoxLayout* portColumn = column(6);
+    portColumn->addWidget(headline(QStringLiteral("Website port")));
+    m_portField = new QLineEdit;
+    m_portField->setObjectName(QStringLiteral("portField"));
+    m_portField->setPlaceholderText(QStringLiteral("8082"));
+    m_portField->setFixedWidth(Theme::points(120));
+    portColumn->addWidget(m_portField);
+    numbers->addLayout(portColumn);
+    QVBoxLayout* databaseColumn = column(6);
+    databaseColumn->addWidget(headline(QStringLiteral("Database name")));
+    m_databaseField = new QLineEdit;
+    m_databaseField->setObjectName(QStringLiteral("databaseField"));
+    m_databaseField->setPlaceholderText(QStringLiteral("website_name"));
+    m_databaseField->setMinimumWidth(Theme::points(220));
+    databaseColumn->addWidget(m_databaseField);
+    numbers->addLayout(databaseColumn, 1);
+    rows->addLayout(numbers);
+    connect(m_portField, &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_port = text;
+        refresh();
+    });
+    connect(m_databaseField, &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_databaseName = text;
+        refresh();
+    });
+
+    // 8: the reserved-port warning.
+    m_reservedPortWarning = new QWidget;
+    m_reservedPortWarning->setObjectName(QStringLiteral("reservedPortWarning"));
+    auto* warning = new QHBoxLayout(m_reservedPortWarning);
+    warning->setContentsMargins(0, 0, 0, 0);
+    QLabel* warningIcon = plainLabel();
+    const int iconSize = QFontMetrics(font()).height();
+    warningIcon->setPixmap(symbolPixmap(QStringLiteral("exclamationmark.triangle.fill"), Theme::red(), iconSize));
+    warning->addWidget(warningIcon);
+    m_reservedPortText = plainLabel();
+    Theme::setForeground(m_reservedPortText, Theme::red());
+    warning->addWidget(m_reservedPortText);
+    warning->addStretch(1);
+    rows->addWidget(m_reservedPortWarning);
+
+    // 9: what will be configured.
+    auto* box = new QFrame;
+    box->setObjectName(QStringLiteral("configurationBox"));
+    Theme::makeCard(box);
+    auto* lines = new QVBoxLayout(box);
+    lines->setContentsMargins(6, 6, 6, 6);
+    lines->setSpacing(6);
+    lines->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lines->addWidget(headline(QStringLiteral("Automatic configuration")));
+    const QFont mono = Theme::monospacedFont(Theme::TextStyle::caption);
+    for (QLabel** line : {&m_configURL, &m_configDatabase, &m_configMySQL}) {
+        *line = plainLabel();
+        (*line)->setFont(mono);
+        lines->addWidget(*line);
+    }
+    m_configURL->setObjectName(QStringLiteral("configURL"));
+    m_configDatabase->setObjectName(QStringLiteral("configDatabase"));
+    m_configMySQL->setObjectName(QStringLiteral("configMySQL"));
+    rows->addWidget(box);
+
+    // 10: progress while the model creates a website.
+    m_progressRow = new QWidget;
+    m_progressRow->setObjectName(QStringLiteral("progressRow"));
+    auto* progress = new QHBoxLayout(m_progressRow);
+    progress->setContentsMargins(0, 0, 0, 0);
+    progress->setSpacing(10);
+    m_spinner = new QProgressBar;
+    m_spinner->setRange(0, 0); // indeterminate
+    m_spinner->setTextVisible(false);
+    m_spinner->setFixedSize(Theme::points(60), Theme::points(8));
+    progress->addWidget(m_spinner, 0, Qt::AlignVCenter);
+    m_progressText = plainLabel();
+    m_progressText->setObjectName(QStringLiteral("progressText"));
+    Theme::setForeground(m_progressText, Theme::secondary());
+    progress->addWidget(m_progressText, 1, Qt::AlignVCenter);
+    rows->addWidget(m_progressRow);
+
+    // 11: the buttons. Neither has a keyboard shortcut.
+    auto* buttons = new QHBoxLayout;
+    buttons->setContentsMargins(0, 0, 0, 0);
+    buttons->addStretch(1);
+    m_cancelButton = new QPushButton(QStringLiteral("Cancel"));
+    m_cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    m_cancelButton->setAutoDefault(false);
+    buttons->addWidget(m_cancelButton);
+    m_createButton = new QPushButton(QStringLiteral("Create and Start"));
+    m_createButton->setObjectName(QStringLiteral("createButton"));
+    Theme::makeProminent(m_createButton);
+    m_createButton->setAutoDefault(false);
+    buttons->addWidget(m_createButton);
+    rows->addLayout(buttons);
+    connect(m_cancelButton, &QPushButton::clicked, this, &CreateWebsiteSheet::reject);
+    connect(m_createButton, &QPushButton::clicked, this, &CreateWebsiteSheet::createAndStart);
+
+    connect(&m_model, &AppModel::isCreatingWebsiteChanged, this, &CreateWebsiteSheet::refresh);
+    connect(&m_model, &AppModel::websiteCreationProgressChanged, this, &CreateWebsiteSheet::refresh);
+    connect(&m_model, &AppModel::configChanged, this, &CreateWebsiteSheet::refresh);
+
+    setTemplate(WebsiteTemplate::laravel);
+}
+
+QString CreateWebsiteSheet::projectFolderName() const
+{
+    // Lower-cased, every character that is not a letter or number a "-", runs collapsed, "-"
+    // trimmed: the slug rule, which ignores blanks at the ends as trimming would.
+    return AppModel::slug(m_name);
+}
+
+bool CreateWebsiteSheet::canCreate() const
+{
+    return !m_model.isCreatingWebsite() && !Text::trimmed(m_name).isEmpty() && !m_parentDirectory.isEmpty()
+        && Text::parseInt64(m_port).has_value();
+}
+
+void CreateWebsiteSheet::setTemplate(WebsiteTemplate websiteTemplate)
+{
+    m_template = websiteTemplate;
+    refresh();
+}
+
+void CreateWebsiteSheet::nameChanged(const QString& text)
+{
+    m_name = text;
+    // A database name the user typed is never overwritten.
+    if (m_databaseName.isEmpty() || m_databaseName == m_lastSuggestedDatabaseName) {
+        const QString suggestion = WebsiteCreation::databaseName(QString(), Text::trimmed(text));
+        m_lastSuggestedDatabaseName = suggestion;
+        m_databaseName = suggestion;
+        if (m_databaseField->text() != suggestion)
+            m_databaseField->setText(suggestion);
+    }
+    refresh();
+}
+
+void CreateWebsiteSheet::browse()
+{
+    const auto& chooser = m_model.platform().chooseFolder;
+    if (!chooser)
+        return;
+    const QString chosen = chooser();
+    if (!chosen.isEmpty())
+        m_parentField->setText(chosen);
+}
+
+void CreateWebsiteSheet::createAndStart()
+{
+    if (!canCreate())
+        return;
+    const qint64 port = Text::parseInt64(m_port).value_or(0);
+    QPointer<CreateWebsiteSheet> self(this);
+    m_model.createWebsite(m_template, m_name, m_parentDirectory, port, m_databaseName, [self](bool created) {
+        if (created && self)
+            self->accept();
+    });
+}
+
+void CreateWebsiteSheet::reject()
+{
+    // Not while the model is creating a website: neither Cancel nor Escape closes the sheet.
+    if (m_model.isCreatingWebsite())
+        return;
+    QDialog::reject();
+}
+
+void CreateWebsiteSheet::showEvent(QShowEvent* event)
+{
+    if (m_parentField->text().isEmpty())
+        m_parentField->setText(m_model.sitesURL());
+    if (m_portField->text().isEmpty())
+        m_portField->setText(QString::number(m_model.suggestedWebsitePort()));
+    QDialog::showEvent(event);
+}
+
+void CreateWebsiteSheet::closeEvent(QCloseEvent* event)
+{
+    if (m_model.isCreatingWebsite()) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void CreateWebsiteSheet::refresh()
+{
+    const AppConfig& config = m_model.config();
+    const bool creating = m_model.isCreatingWebsite();
+
+    m_laravelSegment->setChecked(m_template == WebsiteTemplate::laravel);
+    m_wordpressSegment->setChecked(m_template == WebsiteTemplate::wordpress);
+    const int iconSize = QFontMetrics(Theme::font(Theme::TextStyle::title2)).height();
+    m_templateIcon->setPixmap(symbolPixmap(symbolName(m_template), Theme::accent(), iconSize));
+    m_templateIcon->setProperty("symbol", symbolName(m_template));
+    m_templateDescription->setText(description(m_template));
+
+    m_destinationLine->setVisible(!m_name.isEmpty());
+    m_destinationLine->setText(QStringLiteral("Destination: ") + m_parentDirectory + u'/' + projectFolderName());
+
+    const std::optional<qint64> port = Text::parseInt64(m_port);
+    const bool reserved = port && *port == config.phpMyAdminPort;
+    m_reservedPortWarning->setVisible(reserved);
+    m_reservedPortText->setText(QStringLiteral("Port %1 is reserved for shared phpAdmin.").arg(config.phpMyAdminPort));
+
+    m_configURL->setText(QStringLiteral("URL: http://localhost:") + (m_port.isEmpty() ? QStringLiteral("port") : m_port));
+    m_configDatabase->setText(QStringLiteral("Database: ")
+                              + (m_databaseName.isEmpty() ? QStringLiteral("generated_from_name") : m_databaseName));
+    m_configMySQL->setText(QStringLiteral("mySQL: %1@%2:%3").arg(config.mysqlUser, config.mysqlHost).arg(config.mysqlPort));
+
+    m_progressRow->setVisible(creating);
+    m_progressText->setText(m_model.websiteCreationProgress());
+
+    m_cancelButton->setEnabled(!creating);
+    m_createButton->setEnabled(canCreate());
+    fitHeight();
+}
+
+void CreateWebsiteSheet::fitHeight()
+{
+    // Fixed width; the height follows the rows shown.
+    QLayout* rows = layout();
+    rows->activate();
+    const int height = rows->hasHeightForWidth() ? rows->totalHeightForWidth(kWidth) : rows->totalSizeHint().height();
+    setFixedHeight(height);
+}
