@@ -1,5 +1,6 @@
 // The create-website sheet, driven through its real widgets on the offscreen platform.
 #include "app/AppModel.h"
+#include "app/ContentView.h"
 #include "app/ElidedLabel.h"
 #include "app/PageRegistry.h"
 #include "services/CreateWebsiteSheet.h"
@@ -274,4 +275,30 @@ TEST_F(CreateWebsiteSheetTest, RegisteredWithTheWindow)
     EXPECT_NE(qobject_cast<CreateWebsiteSheet*>(made), nullptr);
     EXPECT_EQ(made->parentWidget(), &window);
     delete made;
+}
+
+TEST(CreateWebsiteSheetInWindow, CancelClearsTheFlagAndTheNextSheetStartsAfresh)
+{
+    QTemporaryDir dir;
+    auto t = TestEnvironment::makePlatform(dir.path());
+    ContentView window(t.platform);
+    window.show();
+    window.setSheetShown(SheetKind::createWebsite, true);
+    auto* sheet = qobject_cast<CreateWebsiteSheet*>(window.presentedSheet(SheetKind::createWebsite));
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return sheet->isVisible(); }));
+    QTest::keyClicks(sheet->findChild<QLineEdit*>(QStringLiteral("nameField")), QStringLiteral("Draft"));
+    QTest::mouseClick(sheet->findChild<QPushButton*>(QStringLiteral("cancelButton")), Qt::LeftButton);
+    EXPECT_FALSE(window.showCreateWebsite());
+
+    window.setSheetShown(SheetKind::createWebsite, true);
+    auto* again = qobject_cast<CreateWebsiteSheet*>(window.presentedSheet(SheetKind::createWebsite));
+    ASSERT_NE(again, nullptr);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return again->isVisible(); }));
+    EXPECT_EQ(again->findChild<QLineEdit*>(QStringLiteral("nameField"))->text(), QString());
+    EXPECT_EQ(again->findChild<QLineEdit*>(QStringLiteral("parentField"))->text(), window.model().sitesURL());
+    EXPECT_EQ(again->findChild<QLineEdit*>(QStringLiteral("portField"))->text(), QStringLiteral("8082"));
+    // Escape dismisses it when nothing is being created.
+    QTest::keyClick(again, Qt::Key_Escape);
+    EXPECT_FALSE(window.showCreateWebsite());
 }
