@@ -10,8 +10,8 @@ packages=(
   # programs the application runs
   php-cli php-mysql php-mbstring php-xml php-curl php-zip
   mariadb-server mariadb-client curl unzip zip lsof procps zsh composer
-  # tests: keyring, fonts for screenshots
-  gnome-keyring dbus dbus-x11 libsecret-tools fonts-dejavu-core
+  # tests: keyring, fonts for screenshots, the .env reader Laravel uses
+  gnome-keyring dbus dbus-x11 libsecret-tools fonts-dejavu-core php-vlucas-phpdotenv
 )
 
 missing=()

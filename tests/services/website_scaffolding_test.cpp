@@ -56,6 +56,24 @@ QString runPhp(const QString& folder, const QString& code)
     return QString::fromUtf8(php.readAllStandardOutput() + php.readAllStandardError());
 }
 
+// Parses a ".env" file with phpdotenv, the reader Laravel uses (Debian's php-vlucas-phpdotenv).
+std::optional<QJsonObject> parseDotenv(const QString& path)
+{
+    const QString reader = QStringLiteral("/usr/share/php/Dotenv/autoload.php");
+    if (!QFileInfo::exists(reader))
+        return std::nullopt;
+    QProcess php;
+    php.start(PhpWrapper::realPhp(),
+              {QStringLiteral("-r"),
+               QStringLiteral("require '%1'; echo json_encode(Dotenv\\Dotenv::parse(file_get_contents($argv[1])));").arg(reader),
+               path});
+    php.waitForFinished(15000);
+    const QJsonDocument doc = QJsonDocument::fromJson(php.readAllStandardOutput());
+    if (!doc.isObject())
+        return QJsonObject{{QStringLiteral("error"), QString::fromUtf8(php.readAllStandardError())}};
+    return doc.object();
+}
+
 } // namespace
 
 // ---- setEnvironmentValue ----------------------------------------------------------------------
@@ -192,6 +210,27 @@ TEST(DotenvValue, PlainWhenSafeQuotedOtherwise)
     for (const auto& c : cases)
         EXPECT_EQ(dotenvValue(c.first), c.second) << c.first.toStdString();
     EXPECT_EQ(dotenvQuoted(QStringLiteral("My \"Site\" \\ $x")), QStringLiteral("\"My \\\"Site\\\" \\\\ \\$x\""));
+}
+
+TEST(DotenvValue, LaravelReadsBackWhatWasTyped)
+{
+    QTemporaryDir dir;
+    const QStringList values = {"kelp", "", "$1\\x", "pa ss", "a#b", " #lead", "q\"u'o`te", "${HOME}", "$HOME",
+                                "back\\slash\\", "p=q&r", "tab\there", "ünï €"};
+    QString text;
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        text = setEnvironmentValue(text, QStringLiteral("V%1").arg(i), dotenvValue(values[i]));
+        text = setEnvironmentValue(text, QStringLiteral("Q%1").arg(i), dotenvQuoted(values[i]));
+    }
+    const QString path = dir.path() + QStringLiteral("/.env");
+    writeBytes(path, text.toUtf8());
+    const std::optional<QJsonObject> parsed = parseDotenv(path);
+    if (!parsed)
+        GTEST_SKIP() << "php-vlucas-phpdotenv is not installed";
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        EXPECT_EQ((*parsed)[QStringLiteral("V%1").arg(i)].toString(), values[i]) << values[i].toStdString();
+        EXPECT_EQ((*parsed)[QStringLiteral("Q%1").arg(i)].toString(), values[i]) << values[i].toStdString();
+    }
 }
 
 TEST(RemoteURL, FixedPathAfterTheBase)
@@ -402,6 +441,12 @@ TEST_F(LaravelScaffoldingTest, InstallsConfiguresAndGeneratesTheKey)
     EXPECT_TRUE(env.contains("\nDB_HOST=127.0.0.1\n"));
     EXPECT_TRUE(env.contains("\nDB_PORT=3307\n"));
     EXPECT_TRUE(env.contains(QRegularExpression(QStringLiteral("\nAPP_KEY=base64:[A-Za-z0-9+/=]{44}\n"))));
+
+    if (const std::optional<QJsonObject> parsed = parseDotenv(dest() + QStringLiteral("/.env"))) {
+        EXPECT_EQ((*parsed)["APP_NAME"].toString(), QStringLiteral("My \"Shop\" $HOME \\o/"));
+        EXPECT_EQ((*parsed)["DB_PASSWORD"].toString(), QStringLiteral("$1\\x"));
+        EXPECT_EQ((*parsed)["DB_HOST"].toString(), QStringLiteral("127.0.0.1"));
+    }
 
     const auto calls = artisanCalls(dest());
     ASSERT_EQ(calls.size(), 1);
