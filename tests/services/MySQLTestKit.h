@@ -4,7 +4,10 @@
 
 #include "app/AppModel.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 
@@ -67,6 +70,62 @@ inline QByteArray readBytes(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return file.readAll();
+}
+
+inline void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    file.write(bytes);
+}
+
+// phpMyAdmin's sample configuration, shortened.
+inline const char* phpMyAdminSample()
+{
+    return "<?php\n"
+           "declare(strict_types=1);\n"
+           "$cfg['blowfish_secret'] = ''; /* YOU MUST FILL IN THIS FOR COOKIE AUTH! */\n"
+           "$i = 0;\n"
+           "$i++;\n"
+           "$cfg['Servers'][$i]['auth_type'] = 'cookie';\n"
+           "$cfg['Servers'][$i]['host'] = 'localhost';\n"
+           "$cfg['Servers'][$i]['compress'] = false;\n"
+           "$cfg['Servers'][$i]['AllowNoPassword'] = false;\n";
+}
+
+// A phpMyAdmin release archive made with `zip` in `folder`: the release folder with index.php
+// (printing "phpMyAdmin fixture page on <port>") and the sample configuration, and decoys that
+// must not be taken for it.
+inline QByteArray buildPhpMyAdminArchive(const QString& folder)
+{
+    const QString source = folder + QStringLiteral("/archive-source");
+    writeFile(source + QStringLiteral("/phpMyAdmin/index.php"), "<?php echo 'decoy without hyphen';");
+    writeFile(source + QStringLiteral("/phpMyAdmin-notes.txt"), "a file, not the release folder");
+    writeFile(source + QStringLiteral("/README"), "readme");
+    writeFile(source + QStringLiteral("/phpMyAdmin-5.2.2-all-languages/index.php"),
+              "<?php echo 'phpMyAdmin fixture page on ', $_SERVER['SERVER_PORT'];");
+    writeFile(source + QStringLiteral("/phpMyAdmin-5.2.2-all-languages/config.sample.inc.php"), phpMyAdminSample());
+    const QString zipPath = folder + QStringLiteral("/release.zip");
+    QFile::remove(zipPath);
+    QProcess zip;
+    zip.setWorkingDirectory(source);
+    zip.start(QStringLiteral("/usr/bin/zip"), {QStringLiteral("-q"), QStringLiteral("-r"), zipPath, QStringLiteral(".")});
+    zip.waitForFinished(30000);
+    if (zip.exitStatus() != QProcess::NormalExit || zip.exitCode() != 0)
+        return {};
+    return readBytes(zipPath);
+}
+
+// GET / on a loopback port with curl.
+inline QString httpGet(quint16 port)
+{
+    QProcess curl;
+    curl.start(QStringLiteral("/usr/bin/curl"),
+               {QStringLiteral("-s"), QStringLiteral("--max-time"), QStringLiteral("10"),
+                QStringLiteral("http://127.0.0.1:") + QString::number(port) + QStringLiteral("/")});
+    curl.waitForFinished(20000);
+    return QString::fromUtf8(curl.readAllStandardOutput());
 }
 
 } // namespace MySQLTestKit

@@ -25,24 +25,7 @@ namespace {
 const QByteArray kArchivePath = "/downloads/phpMyAdmin-latest-all-languages.zip";
 const QString kSecretKey = QStringLiteral("KovaniPhpMyAdminBlowfishSecret");
 
-const char* const kSample =
-    "<?php\n"
-    "declare(strict_types=1);\n"
-    "$cfg['blowfish_secret'] = ''; /* YOU MUST FILL IN THIS FOR COOKIE AUTH! */\n"
-    "$i = 0;\n"
-    "$i++;\n"
-    "$cfg['Servers'][$i]['auth_type'] = 'cookie';\n"
-    "$cfg['Servers'][$i]['host'] = 'localhost';\n"
-    "$cfg['Servers'][$i]['compress'] = false;\n"
-    "$cfg['Servers'][$i]['AllowNoPassword'] = false;\n";
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    file.write(bytes);
-}
+const QByteArray kSample = phpMyAdminSample();
 
 // Runs PHP on a configuration file and prints the six values, one per line.
 QStringList phpReadsConfig(const QString& configPath)
@@ -59,16 +42,6 @@ QStringList phpReadsConfig(const QString& configPath)
     return QString::fromUtf8(php.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-QString httpGet(quint16 port)
-{
-    QProcess curl;
-    curl.start(QStringLiteral("/usr/bin/curl"),
-               {QStringLiteral("-s"), QStringLiteral("--max-time"), QStringLiteral("10"),
-                QStringLiteral("http://127.0.0.1:") + QString::number(port) + QStringLiteral("/")});
-    curl.waitForFinished(20000);
-    return QString::fromUtf8(curl.readAllStandardOutput());
-}
-
 class PhpMyAdminTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -76,27 +49,8 @@ protected:
         t = TestEnvironment::makePlatform(dir.path());
         t.platform.phpMyAdminDownloadURL = server.baseURL() + QStringLiteral("/"); // a trailing slash is dropped
         php = std::make_unique<PhpWrapper>(dir.path() + QStringLiteral("/php-bin"));
-        archive = buildArchive();
-    }
-
-    // A release archive: the release folder with index.php and the sample configuration, and
-    // decoys that must not be taken for it.
-    QByteArray buildArchive()
-    {
-        const QString source = dir.path() + QStringLiteral("/archive-source");
-        writeFile(source + QStringLiteral("/phpMyAdmin/index.php"), "<?php echo 'decoy without hyphen';");
-        writeFile(source + QStringLiteral("/phpMyAdmin-notes.txt"), "a file, not the release folder");
-        writeFile(source + QStringLiteral("/README"), "readme");
-        writeFile(source + QStringLiteral("/phpMyAdmin-5.2.2-all-languages/index.php"),
-                  "<?php echo 'phpMyAdmin fixture page on ', $_SERVER['SERVER_PORT'];");
-        writeFile(source + QStringLiteral("/phpMyAdmin-5.2.2-all-languages/config.sample.inc.php"), kSample);
-        const QString zipPath = dir.path() + QStringLiteral("/release.zip");
-        QProcess zip;
-        zip.setWorkingDirectory(source);
-        zip.start(QStringLiteral("/usr/bin/zip"), {QStringLiteral("-q"), QStringLiteral("-r"), zipPath, QStringLiteral(".")});
-        zip.waitForFinished(30000);
-        EXPECT_EQ(zip.exitCode(), 0);
-        return readBytes(zipPath);
+        archive = buildPhpMyAdminArchive(dir.path());
+        ASSERT_FALSE(archive.isEmpty());
     }
 
     std::unique_ptr<AppModel> makeModel()
