@@ -188,14 +188,17 @@ private:
     std::shared_ptr<const bool> m_serversAlive = std::make_shared<const bool>(true);
 
     // ---- Private state of MySQL and phpMyAdmin (their owner adds here) ----------------------
-    // Tool look-ups: the first executable fixed candidate, else `which <name>`. Any thread.
+    // Tool look-ups: the first executable fixed candidate, else `which <name>`.
     std::optional<QString> mysqlBinary() const;
     std::optional<QString> mysqlAdminBinary() const;
     std::optional<QString> brewBinary() const;
-    std::optional<QString> lookUpTool(const QStringList& candidates, const QString& name) const;
-    // Blocking; background only. `config` is a snapshot taken on the main thread.
-    void ensureMySQLInstalledAndStarted(const AppConfig& config) const;
-    void ensureDefaultMySQLPassword(const AppConfig& config) const;
+    // Background steps work on a snapshot (tools, settings) taken on the main thread and reach
+    // the model only through a guarded pointer, so they never touch it after it is gone.
+    struct MySQLJob;
+    MySQLJob mySQLJob() const;
+    static void ensureMySQLInstalledAndStarted(const MySQLJob& job);
+    static void ensureDefaultMySQLPassword(const MySQLJob& job);
+    static QString databasePingMessage(const MySQLJob& job);
     QString databasePingMessage(const AppConfig& config) const;
     void applyDatabaseStatus(const QString& text);
 

@@ -4,6 +4,7 @@
 #include "platform/Files.h"
 #include "platform/Text.h"
 #include "services/MySQLText.h"
+#include "services/ServiceCommands.h"
 
 #include <QPointer>
 
@@ -38,81 +39,99 @@ bool clientSucceeded(const QString& output)
 
 // ---- Tool look-ups ----------------------------------------------------------------------------
 
-std::optional<QString> AppModel::lookUpTool(const QStringList& candidates, const QString& name) const
+struct AppModel::MySQLJob {
+    ToolPaths tools;
+    AppConfig config;
+    QPointer<AppModel> model;
+};
+
+namespace {
+
+std::optional<QString> mysqlIn(const ToolPaths& tools)
 {
-    for (const QString& candidate : candidates) {
-        if (Files::isExecutableFile(candidate))
-            return candidate;
-    }
-    // `which` prints nothing and fails when the tool is not on the PATH; a launch failure's
-    // description is never taken for a path.
-    const CommandResult found = runCommand(m_platform.tools.which, {name});
-    if (found.status != 0)
-        return std::nullopt;
-    const QString path = Text::trimmed(found.output);
-    if (path.isEmpty())
-        return std::nullopt;
-    return path;
+    return ServiceCommands::lookUp(tools.mysql, tools.which, QStringLiteral("mysql"));
 }
+
+std::optional<QString> mysqlAdminIn(const ToolPaths& tools)
+{
+    return ServiceCommands::lookUp(tools.mysqladmin, tools.which, QStringLiteral("mysqladmin"));
+}
+
+std::optional<QString> brewIn(const ToolPaths& tools)
+{
+    return ServiceCommands::lookUp(tools.brew, tools.which, QStringLiteral("brew"));
+}
+
+// Output only, as the start and the client calls are judged.
+QString runFor(const QString& executable, const QStringList& arguments)
+{
+    return ServiceCommands::capture(executable, arguments).output;
+}
+
+} // namespace
 
 std::optional<QString> AppModel::mysqlBinary() const
 {
-    return lookUpTool(m_platform.tools.mysql, QStringLiteral("mysql"));
+    return mysqlIn(m_platform.tools);
 }
 
 std::optional<QString> AppModel::mysqlAdminBinary() const
 {
-    return lookUpTool(m_platform.tools.mysqladmin, QStringLiteral("mysqladmin"));
+    return mysqlAdminIn(m_platform.tools);
 }
 
 std::optional<QString> AppModel::brewBinary() const
 {
-    return lookUpTool(m_platform.tools.brew, QStringLiteral("brew"));
+    return brewIn(m_platform.tools);
+}
+
+AppModel::MySQLJob AppModel::mySQLJob() const
+{
+    return {m_platform.tools, m_config, QPointer<AppModel>(const_cast<AppModel*>(this))};
 }
 
 // ---- Install, start, default password ---------------------------------------------------------
 
-void AppModel::ensureMySQLInstalledAndStarted(const AppConfig& config) const
+void AppModel::ensureMySQLInstalledAndStarted(const MySQLJob& job)
 {
-    QPointer<AppModel> weak(const_cast<AppModel*>(this));
-    if (!mysqlAdminBinary()) {
-        const std::optional<QString> brew = brewBinary();
+    if (!mysqlAdminIn(job.tools)) {
+        const std::optional<QString> brew = brewIn(job.tools);
         if (!brew) {
-            Dispatch::main<AppModel>(weak, [](AppModel* model) {
+            Dispatch::main<AppModel>(job.model, [](AppModel* model) {
                 model->setDatabaseStatus(QStringLiteral("Homebrew not found. Install Homebrew or MySQL manually."));
             });
             return;
         }
-        run(*brew, {QStringLiteral("install"), QStringLiteral("mysql")});
+        runFor(*brew, {QStringLiteral("install"), QStringLiteral("mysql")});
     }
 
-    if (const std::optional<QString> brew = brewBinary())
-        run(*brew, {QStringLiteral("services"), QStringLiteral("start"), QStringLiteral("mysql")});
+    if (const std::optional<QString> brew = brewIn(job.tools))
+        runFor(*brew, {QStringLiteral("services"), QStringLiteral("start"), QStringLiteral("mysql")});
     else
-        run(m_platform.tools.zsh, {QStringLiteral("-lc"), config.mysqlStartCommand});
+        runFor(job.tools.zsh, {QStringLiteral("-lc"), job.config.mysqlStartCommand});
 
-    ensureDefaultMySQLPassword(config);
+    ensureDefaultMySQLPassword(job);
 }
 
-void AppModel::ensureDefaultMySQLPassword(const AppConfig& config) const
+void AppModel::ensureDefaultMySQLPassword(const MySQLJob& job)
 {
+    const AppConfig& config = job.config;
     if (config.mysqlUser != QStringLiteral("root") || config.mysqlPassword != kDefaultPassword)
         return;
-    const std::optional<QString> client = mysqlBinary();
+    const std::optional<QString> client = mysqlIn(job.tools);
     if (!client)
         return;
 
-    const QString probe = run(*client, clientArguments(config.mysqlHost, config.mysqlPort, QStringLiteral("root"),
-                                                       kDefaultPassword, QStringLiteral("SELECT 1;")));
+    const QString probe = runFor(*client, clientArguments(config.mysqlHost, config.mysqlPort, QStringLiteral("root"),
+                                                          kDefaultPassword, QStringLiteral("SELECT 1;")));
     if (clientSucceeded(probe))
         return;
 
-    const QString set = run(*client, clientArguments(config.mysqlHost, config.mysqlPort, QStringLiteral("root"), QString(),
+    const QString set = runFor(*client, clientArguments(config.mysqlHost, config.mysqlPort, QStringLiteral("root"), QString(),
         QStringLiteral("ALTER USER 'root'@'localhost' IDENTIFIED BY 'kelp'; FLUSH PRIVILEGES;")));
     if (clientSucceeded(set))
         return;
-    QPointer<AppModel> weak(const_cast<AppModel*>(this));
-    Dispatch::main<AppModel>(weak, [](AppModel* model) {
+    Dispatch::main<AppModel>(job.model, [](AppModel* model) {
         model->setDatabaseStatus(QStringLiteral(
             "mySQL is running, but root/kelp could not be prepared. Use Settings to update the password."));
     });
@@ -120,16 +139,24 @@ void AppModel::ensureDefaultMySQLPassword(const AppConfig& config) const
 
 // ---- Ping -------------------------------------------------------------------------------------
 
-QString AppModel::databasePingMessage(const AppConfig& config) const
+QString AppModel::databasePingMessage(const MySQLJob& job)
 {
-    const std::optional<QString> admin = mysqlAdminBinary();
+    const std::optional<QString> admin = mysqlAdminIn(job.tools);
     if (!admin)
         return QStringLiteral("mysqladmin not found. Kovani will install MySQL automatically if Homebrew is available.");
-    return run(*admin, {QStringLiteral("--host=") + config.mysqlHost,
-                        QStringLiteral("--port=") + QString::number(config.mysqlPort),
-                        QStringLiteral("--user=") + config.mysqlUser,
-                        QStringLiteral("--password=") + config.mysqlPassword,
-                        QStringLiteral("ping")});
+    const AppConfig& config = job.config;
+    return runFor(*admin, {QStringLiteral("--host=") + config.mysqlHost,
+                           QStringLiteral("--port=") + QString::number(config.mysqlPort),
+                           QStringLiteral("--user=") + config.mysqlUser,
+                           QStringLiteral("--password=") + config.mysqlPassword,
+                           QStringLiteral("ping")});
+}
+
+QString AppModel::databasePingMessage(const AppConfig& config) const
+{
+    MySQLJob job = mySQLJob();
+    job.config = config;
+    return databasePingMessage(job);
 }
 
 void AppModel::applyDatabaseStatus(const QString& text)
@@ -151,12 +178,10 @@ void AppModel::applyDatabaseStatus(const QString& text)
 void AppModel::autoStartDatabase()
 {
     setStatusMessage(QStringLiteral("Starting database..."));
-    const AppConfig snapshot = m_config;
-    QPointer<AppModel> weak(this);
-    Dispatch::userInitiated([this, weak, snapshot]() {
-        ensureMySQLInstalledAndStarted(snapshot);
-        const QString text = databasePingMessage(snapshot);
-        Dispatch::main<AppModel>(weak, [text](AppModel* model) {
+    Dispatch::userInitiated([job = mySQLJob()]() {
+        ensureMySQLInstalledAndStarted(job);
+        const QString text = databasePingMessage(job);
+        Dispatch::main<AppModel>(job.model, [text](AppModel* model) {
             model->applyDatabaseStatus(text);
             model->setStatusMessage(model->isDatabaseRunning() ? QStringLiteral("Database started.")
                                                                : QStringLiteral("Database did not start. Check Settings."));
@@ -167,16 +192,14 @@ void AppModel::autoStartDatabase()
 void AppModel::checkMySQL()
 {
     if (mysqlAdminBinary()) {
-        applyDatabaseStatus(databasePingMessage(m_config));
+        applyDatabaseStatus(databasePingMessage(mySQLJob()));
         return;
     }
     setStatusMessage(QStringLiteral("Installing MySQL..."));
-    const AppConfig snapshot = m_config;
-    QPointer<AppModel> weak(this);
-    Dispatch::userInitiated([this, weak, snapshot]() {
-        ensureMySQLInstalledAndStarted(snapshot);
-        const QString text = databasePingMessage(snapshot);
-        Dispatch::main<AppModel>(weak, [text](AppModel* model) {
+    Dispatch::userInitiated([job = mySQLJob()]() {
+        ensureMySQLInstalledAndStarted(job);
+        const QString text = databasePingMessage(job);
+        Dispatch::main<AppModel>(job.model, [text](AppModel* model) {
             model->applyDatabaseStatus(text);
             model->setStatusMessage(model->isDatabaseRunning() ? QStringLiteral("Database ready.")
                                                                : QStringLiteral("Database is not ready yet."));
@@ -202,12 +225,12 @@ void AppModel::changeMySQLPassword(const QString& currentPassword, const QString
     const QString login = currentPassword.isEmpty() ? snapshot.mysqlPassword : currentPassword;
     const QString clientPath = *client;
     QPointer<AppModel> weak(this);
-    Dispatch::userInitiated([this, weak, snapshot, login, clientPath, password]() {
+    Dispatch::userInitiated([weak, snapshot, login, clientPath, password]() {
         // Both the user name and the password are escaped, so any text round-trips.
         const QString sql = QStringLiteral("ALTER USER '") + MySQLText::escapeString(snapshot.mysqlUser)
             + QStringLiteral("'@'localhost' IDENTIFIED BY '") + MySQLText::escapeString(password)
             + QStringLiteral("'; FLUSH PRIVILEGES;");
-        const QString output = run(clientPath, clientArguments(snapshot.mysqlHost, snapshot.mysqlPort,
+        const QString output = runFor(clientPath, clientArguments(snapshot.mysqlHost, snapshot.mysqlPort,
                                                                snapshot.mysqlUser, login, sql));
         const bool succeeded = clientSucceeded(output);
         Dispatch::main<AppModel>(weak, [succeeded, password, output](AppModel* model) {

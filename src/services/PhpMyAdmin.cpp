@@ -4,6 +4,7 @@
 #include "platform/Files.h"
 #include "platform/Text.h"
 #include "platform/UserDefaults.h"
+#include "services/ServiceCommands.h"
 
 #include <QDir>
 #include <QFile>
@@ -262,7 +263,7 @@ void AppModel::installPhpMyAdmin(bool openAfterInstall)
     const QString cp = m_platform.tools.cp;
 
     QPointer<AppModel> weak(this);
-    Dispatch::userInitiated([this, weak, downloads, archive, extract, root, url, curl, unzip, cp]() {
+    Dispatch::userInitiated([weak, downloads, archive, extract, root, url, curl, unzip, cp]() {
         InstallOutcome outcome;
         [&]() {
             Files::makePath(downloads);
@@ -270,7 +271,7 @@ void AppModel::installPhpMyAdmin(bool openAfterInstall)
             removeAt(extract);
             Files::makePath(extract);
 
-            const CommandResult download = runCommand(curl, {QStringLiteral("-L"), url, QStringLiteral("-o"), archive});
+            const CommandResult download = ServiceCommands::capture(curl, {QStringLiteral("-L"), url, QStringLiteral("-o"), archive});
             if (download.status != 0 || !QFileInfo(archive).isFile()) {
                 // A cut-off download is no archive: nothing of it is kept.
                 removeAt(archive);
@@ -280,7 +281,7 @@ void AppModel::installPhpMyAdmin(bool openAfterInstall)
             }
 
             // unzip: 0 is success, 1 success with warnings; anything else is a broken archive.
-            const CommandResult unpacked = runCommand(unzip, {QStringLiteral("-q"), archive, QStringLiteral("-d"), extract});
+            const CommandResult unpacked = ServiceCommands::capture(unzip, {QStringLiteral("-q"), archive, QStringLiteral("-d"), extract});
             QString found;
             if (unpacked.status == 0 || unpacked.status == 1) {
                 const QStringList entries = QDir(extract).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
@@ -308,7 +309,7 @@ void AppModel::installPhpMyAdmin(bool openAfterInstall)
             if (!QDir().rename(found, root)) {
                 const QString staging = root + QStringLiteral(".installing");
                 removeAt(staging);
-                const CommandResult copied = runCommand(cp, {QStringLiteral("-a"), QStringLiteral("--"), found, staging});
+                const CommandResult copied = ServiceCommands::capture(cp, {QStringLiteral("-a"), QStringLiteral("--"), found, staging});
                 if (copied.status != 0 || !QDir().rename(staging, root))
                     removeAt(staging);
             }
