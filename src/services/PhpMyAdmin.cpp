@@ -95,10 +95,13 @@ Project AppModel::phpMyAdminProject(const AppConfig& config)
 QString AppModel::setPHPConfig(const QString& text, const QString& key, const QString& value)
 {
     const QString statement = key + QStringLiteral(" = ") + value + QLatin1Char(';');
-    static const QRegularExpression::PatternOptions options = QRegularExpression::UseUnicodePropertiesOption;
-    const QRegularExpression pattern(QStringLiteral("(*ANY)") + QRegularExpression::escape(key)
-                                         + QStringLiteral("\\s*=\\s*.*?;"),
-                                     options);
+    // The key, "=", then the value up to the first ";" on that line. A quoted string in the value
+    // is taken whole, so a ";" inside it (say, in a host written by an earlier run) does not
+    // cut the assignment in two.
+    static const QString assignment = QStringLiteral(
+        "\\s*=\\s*(?:'(?:(?!\\R)[^'\\\\]|\\\\(?!\\R).)*'|\"(?:(?!\\R)[^\"\\\\]|\\\\(?!\\R).)*\"|(?!\\R)[^'\";])*;");
+    const QRegularExpression pattern(QStringLiteral("(*ANY)") + QRegularExpression::escape(key) + assignment,
+                                     QRegularExpression::UseUnicodePropertiesOption);
     QString result;
     qsizetype copied = 0;
     bool matched = false;

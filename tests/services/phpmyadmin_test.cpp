@@ -101,6 +101,10 @@ TEST(SetPHPConfig, ReplacesOrAppendsOneAssignment)
          "$cfg['Servers'][$i]['host'] = '\\1 $0 \\\\ & %1';"},
         {"the value does not cross a line break", "$cfg['Servers'][$i]['host'] = 'a'\n;", host, "'b'",
          "$cfg['Servers'][$i]['host'] = 'a'\n;\n$cfg['Servers'][$i]['host'] = 'b';\n"},
+        {"a quoted ; is part of the value", "$cfg['Servers'][$i]['host'] = 'a;b\\';c'; // x;\n", host, "'d'",
+         "$cfg['Servers'][$i]['host'] = 'd'; // x;\n"},
+        {"double-quoted too", "$cfg['Servers'][$i]['host'] = \"a;\\\"b\";\n", host, "'d'",
+         "$cfg['Servers'][$i]['host'] = 'd';\n"},
         {"key is literal", "$cfg['Servers'][1]['host'] = 'a';", host, "'b'",
          "$cfg['Servers'][1]['host'] = 'a';\n$cfg['Servers'][$i]['host'] = 'b';\n"},
     };
@@ -129,7 +133,11 @@ TEST_F(PhpMyAdminTest, ConfigurationHoldsTheSixSettingsAsPHPReadsThem)
     EXPECT_EQ(text.count(QStringLiteral("['host']")), 1);
     EXPECT_EQ(QFileInfo(config).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), 0);
 
-    // Rewritten, not duplicated, on the next run.
+    // Rewritten, not duplicated, on the next runs, whatever the earlier value held.
+    model->modifyConfig([](AppConfig& c) { c.mysqlHost = QStringLiteral("semi;colon\\';x"); });
+    AppModelTestAccess::configurePhpMyAdmin(*model);
+    AppModelTestAccess::configurePhpMyAdmin(*model);
+    EXPECT_EQ(phpReadsConfig(config), (QStringList{secret, "cookie", "semi;colon\\';x", "'3307'", "false", "false"}));
     model->modifyConfig([](AppConfig& c) { c.mysqlHost = QStringLiteral("127.0.0.1"); c.mysqlPort = 3306; });
     AppModelTestAccess::configurePhpMyAdmin(*model);
     EXPECT_EQ(phpReadsConfig(config), (QStringList{secret, "cookie", "127.0.0.1", "'3306'", "false", "false"}));
