@@ -111,9 +111,15 @@ void ContentView::build()
     });
     connect(m_topBar, &TopBar::loginPressed, this, [this]() { setSheetShown(SheetKind::login, true); });
 
-    auto* quit = new QShortcut(QKeySequence::Quit, this);
-    quit->setContext(Qt::ApplicationShortcut);
-    connect(quit, &QShortcut::activated, qApp, &QCoreApplication::quit);
+    // The platform's quit keys, and Ctrl+Q where the platform names none.
+    QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
+    if (!quitKeys.contains(QKeySequence(Qt::CTRL | Qt::Key_Q)))
+        quitKeys << QKeySequence(Qt::CTRL | Qt::Key_Q);
+    for (const QKeySequence& keys : quitKeys) {
+        auto* quit = new QShortcut(keys, this);
+        quit->setContext(Qt::ApplicationShortcut);
+        connect(quit, &QShortcut::activated, this, []() { QCoreApplication::quit(); });
+    }
 
     rebuildPage();
 }

@@ -1,0 +1,142 @@
+// The model's shutdown runs exactly once when the application quits: by closing the window, by
+// the quit shortcut, and by SIGTERM, SIGINT or SIGHUP sent to the process.
+#include "app/AppModel.h"
+#include "app/ContentView.h"
+#include "app/SablewickhavenApp.h"
+#include "platform/Process.h"
+#include "support/TestEnvironment.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// Runs the application's event loop with `during` queued inside it; a watchdog ends a loop
+// that does not quit. Returns the loop's exit code.
+int runApplication(const std::function<void()>& during)
+{
+    QCoreApplication::removePostedEvents(qApp, QEvent::Quit);
+    QTimer::singleShot(0, qApp, during);
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, []() { QCoreApplication::exit(99); });
+    watchdog.start(15000);
+    return QApplication::exec();
+}
+
+// Delivers the signal to the process from another thread, as `kill` from outside would.
+void sendFromOutside(int signalNumber, int times = 1)
+{
+    std::thread([signalNumber, times]() {
+        for (int i = 0; i < times; ++i) {
+            ::kill(::getpid(), signalNumber);
+            ::usleep(20000);
+        }
+    }).detach();
+}
+
+class Termination : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SablewickhavenApp::prepare(*qApp);
+        t = TestEnvironment::makePlatform(dir.path());
+        window = std::make_unique<ContentView>(t.platform);
+        window->setTerminationHandler([this]() { ++shutdowns; });
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+
+    QTemporaryDir dir;
+    TestEnvironment::TestPlatform t;
+    std::unique_ptr<ContentView> window;
+    int shutdowns = 0;
+};
+
+} // namespace
+
+TEST_F(Termination, ClosingTheWindowShutsDownOnce)
+{
+    EXPECT_EQ(runApplication([this]() { window->close(); }), 0);
+    EXPECT_EQ(shutdowns, 1);
+    // Nothing runs it again, not even the window going away.
+    window.reset();
+    EXPECT_EQ(shutdowns, 1);
+}
+
+TEST_F(Termination, ClosingTheWindowWithASheetOpenStillQuits)
+{
+    auto* sheet = new QDialog(window.get());
+    sheet->setWindowModality(Qt::WindowModal);
+    EXPECT_EQ(runApplication([this, sheet]() {
+                  sheet->open();
+                  window->close();
+              }),
+              0);
+    EXPECT_EQ(shutdowns, 1);
+}
+
+TEST_F(Termination, QuitShortcutShutsDownOnce)
+{
+    EXPECT_EQ(runApplication([this]() { QTest::keyClick(window.get(), Qt::Key_Q, Qt::ControlModifier); }), 0);
+    EXPECT_EQ(shutdowns, 1);
+}
+
+TEST_F(Termination, EachTerminationSignalShutsDownOnce)
+{
+    for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+        shutdowns = 0;
+        window = std::make_unique<ContentView>(t.platform);
+        window->setTerminationHandler([this]() { ++shutdowns; });
+        window->show();
+        // Two signals in a row: still one shutdown.
+        EXPECT_EQ(runApplication([signalNumber]() { sendFromOutside(signalNumber, 2); }), 0) << signalNumber;
+        EXPECT_EQ(shutdowns, 1) << signalNumber;
+        // The second signal may land after the loop ended; it must not quit the next one early.
+        QTest::qWait(100);
+    }
+}
+
+TEST_F(Termination, SigtermStopsRunningWebsitesBeforeTheProcessEnds)
+{
+    // The default handler: the model's own shutdown.
+    window = std::make_unique<ContentView>(t.platform);
+    window->show();
+    AppModel& model = window->model();
+    PhpWrapper php(dir.path() + QStringLiteral("/php-bin"));
+    model.setPhpVersions({PHPVersion{php.binary(), QStringLiteral("8.5.1"), true}});
+    const QString site = dir.path() + QStringLiteral("/site");
+    ASSERT_TRUE(QDir().mkpath(site));
+    QFile index(site + QStringLiteral("/index.php"));
+    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+    index.write("<?php echo 'hello';\n");
+    index.close();
+    Project project;
+    project.id = QStringLiteral("site");
+    project.name = QStringLiteral("Site");
+    project.root = site;
+    project.port = TestEnvironment::freePort();
+    project.databaseName = QStringLiteral("site");
+    model.modifyConfig([&](AppConfig& c) {
+        c.selectedPhp = php.binary();
+        c.projects = {project};
+    });
+    model.startInternal(project);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&model]() { return model.runningProjects().contains(QStringLiteral("site")); },
+                                           10000))
+        << model.statusMessage().toStdString();
+    const qint32 pid = model.runningProjects().value(QStringLiteral("site"));
+    ASSERT_TRUE(Process::exists(pid));
+
+    EXPECT_EQ(runApplication([]() { sendFromOutside(SIGTERM); }), 0);
+    EXPECT_FALSE(Process::exists(pid));
+}
