@@ -249,6 +249,12 @@ void AppModel::installPhpMyAdmin(bool openAfterInstall)
         m_phpMyAdminOpenAfterInstall = m_phpMyAdminOpenAfterInstall || openAfterInstall;
         return;
     }
+    const QString root = m_config.phpMyAdminRoot;
+    if (!QDir::isAbsolutePath(root)) {
+        // Never unpack into (or remove) a folder relative to wherever the program was started.
+        setStatusMessage(QStringLiteral("phpMyAdmin could not be installed in ") + root + u'.');
+        return;
+    }
     m_phpMyAdminInstalling = true;
     m_phpMyAdminOpenAfterInstall = openAfterInstall;
     setStatusMessage(QStringLiteral("Installing phpMyAdmin..."));
@@ -256,7 +262,6 @@ void AppModel::installPhpMyAdmin(bool openAfterInstall)
     const QString downloads = m_appSupport + QStringLiteral("/Downloads");
     const QString archive = downloads + QStringLiteral("/phpMyAdmin.zip");
     const QString extract = downloads + QStringLiteral("/phpMyAdminExtract");
-    const QString root = m_config.phpMyAdminRoot;
     QString base = m_platform.phpMyAdminDownloadURL;
     while (base.endsWith(QLatin1Char('/')))
         base.chop(1);

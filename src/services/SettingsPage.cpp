@@ -91,7 +91,9 @@ SettingsPage::SettingsPage(AppModel& model, QWidget* parent)
     // Only a person's choice selects a runtime; refilling the list never does.
     connect(m_picker, &QComboBox::activated, this, [this](int index) {
         const QString binary = m_picker->itemData(index).toString();
-        m_model.selectPHP(binary);
+        // Like a bound picker: choosing the entry already shown changes nothing.
+        if (binary != m_model.config().selectedPhp)
+            m_model.selectPHP(binary);
     });
     connect(m_refreshPHP, &QPushButton::clicked, this, [this]() { m_model.refreshPHPVersions(); });
 

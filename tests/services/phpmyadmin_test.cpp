@@ -380,3 +380,17 @@ TEST_F(PhpMyAdminTest, PressesDuringAnInstallShareIt)
     EXPECT_EQ(t.openedURLs->size(), 1);
     model->shutdown();
 }
+
+TEST_F(PhpMyAdminTest, NoInstallIntoARelativeOrEmptyFolder)
+{
+    serveArchive();
+    for (const QString& root : {QString(), QStringLiteral("relative/phpMyAdmin")}) {
+        auto model = makeModel();
+        model->modifyConfig([&](AppConfig& c) { c.phpMyAdminRoot = root; });
+        model->openPhpMyAdmin();
+        EXPECT_EQ(model->statusMessage(), QStringLiteral("phpMyAdmin could not be installed in ") + root + u'.');
+        QTest::qWait(600);
+        EXPECT_TRUE(server.requests().isEmpty());
+        EXPECT_TRUE(t.openedURLs->isEmpty());
+    }
+}
