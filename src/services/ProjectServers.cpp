@@ -332,7 +332,9 @@ QString AppModel::routerScript(const Project& project)
 {
     Files::makePath(m_routersURL);
     const QString path = m_routersURL + u'/' + project.id + QStringLiteral("-router.php");
-    Files::writeAtomically(path, PHPDevelopmentRouter::source().toUtf8());
+    // An id that would name a file outside the Routers folder is never written.
+    if (ProjectIds::isSafe(project.id))
+        Files::writeAtomically(path, PHPDevelopmentRouter::source().toUtf8());
     return path;
 }
 

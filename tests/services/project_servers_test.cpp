@@ -93,6 +93,9 @@ TEST_F(ProjectServers, RouterScriptIsByteExact)
     const QString written = model->routerScript(makeProject("r", "R", path("x"), 1));
     EXPECT_EQ(written, model->routersURL() + QStringLiteral("/r-router.php"));
     EXPECT_EQ(readFile(written), expected);
+    // An id that would leave the Routers folder writes nothing.
+    model->routerScript(makeProject("../escaped", "E", path("x"), 1));
+    EXPECT_FALSE(QFileInfo::exists(model->appSupport() + "/escaped-router.php"));
 }
 
 TEST_F(ProjectServers, RouterServesFilesInsideTheRootAndNothingOutside)
