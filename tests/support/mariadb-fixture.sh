@@ -53,7 +53,11 @@ stop_server() {
 }
 
 port_taken() {
-    ss -Htln "sport = :$1" 2>/dev/null | grep -q .
+    if command -v ss >/dev/null 2>&1; then
+        ss -Htln "sport = :$1" 2>/dev/null | grep -q .
+    else
+        (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
+    fi
 }
 
 start() {
