@@ -1,7 +1,6 @@
 #include "app/AppModel.h"
 
 #include "platform/Dispatch.h"
-#include "platform/Files.h"
 #include "platform/Text.h"
 #include "services/MySQLText.h"
 #include "services/ServiceCommands.h"
