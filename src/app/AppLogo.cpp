@@ -3,10 +3,52 @@
 #include "app/Theme.h"
 #include "platform/Platform.h"
 
+#include <QDateTime>
+#include <QFileInfo>
+#include <QHash>
 #include <QImageReader>
 #include <QPainter>
 #include <QPainterPath>
 #include <cmath>
+
+namespace {
+
+// The image read from `path`, scaled to the drawn size (aspect ratio kept); null when the file
+// is missing or not an image. Decoding the full-size artwork is slow, so the decoded artwork and
+// each size drawn are kept for as long as the file is unchanged.
+QImage logoImage(const QString& path, qreal size, qreal ratio)
+{
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return QImage();
+    const int side = std::max(1, int(std::ceil(size * ratio)));
+    const QString source = path + u'|' + QString::number(info.lastModified().toMSecsSinceEpoch()) + u'|'
+        + QString::number(info.size());
+    const QString key = source + u'|' + QString::number(side) + u'|' + QString::number(ratio);
+    static QHash<QString, QImage> decoded;
+    static QHash<QString, QImage> scaled;
+    if (const auto it = scaled.constFind(key); it != scaled.constEnd())
+        return *it;
+    auto original = decoded.constFind(source);
+    if (original == decoded.constEnd()) {
+        QImageReader reader(path);
+        reader.setFormat("png");
+        QImage image = reader.read();
+        if (!image.isNull())
+            image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        decoded.clear();
+        original = decoded.insert(source, image);
+    }
+    QImage image = original->isNull()
+        ? QImage()
+        : original->scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    if (!image.isNull())
+        image.setDevicePixelRatio(ratio);
+    scaled.insert(key, image);
+    return image;
+}
+
+} // namespace
 
 AppLogo::AppLogo(qreal size, QWidget* parent)
     : AppLogo(size, Platform::defaultResourcesDir(), parent)
@@ -17,16 +59,7 @@ AppLogo::AppLogo(qreal size, const QString& resourcesDir, QWidget* parent)
     : QWidget(parent)
     , m_size(size)
 {
-    QImageReader reader(resourcesDir + QStringLiteral("/AppIcon1024.png"));
-    reader.setFormat("png");
-    const QImage image = reader.read();
-    if (!image.isNull()) {
-        // Kept at the size drawn (times the screen's pixel ratio), aspect ratio kept.
-        const qreal ratio = devicePixelRatioF();
-        const int side = std::max(1, int(std::ceil(size * ratio)));
-        m_image = image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-        m_image.setDevicePixelRatio(ratio);
-    }
+    m_image = logoImage(resourcesDir + QStringLiteral("/AppIcon1024.png"), size, devicePixelRatioF());
     const int side = int(std::ceil(size));
     setFixedSize(side, side);
 }

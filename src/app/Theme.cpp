@@ -269,7 +269,8 @@ qreal scale()
     qreal pixels = base.pixelSize();
     if (pixels <= 0)
         pixels = base.pointSizeF() * 96.0 / 72.0;
-    return pixels > 0 ? pixels / kBodyDesignSize : 1.0;
+    // Never below the design's sizes: a smaller desktop font would make captions unreadable.
+    return pixels > 0 ? std::max(1.0, pixels / kBodyDesignSize) : 1.0;
 }
 
 int points(qreal designPoints) { return qRound(designPoints * scale()); }

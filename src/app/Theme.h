@@ -39,7 +39,7 @@ QFont font(TextStyle style);
 QFont font(TextStyle style, QFont::Weight weight);
 // The style's size in the monospaced design.
 QFont monospacedFont(TextStyle style);
-// The application font's size in pixels divided by the design's body size (13): the factor by
+// The application font's size in pixels divided by the design's body size (13), at least 1: the factor by
 // which the design's point sizes are multiplied.
 qreal scale();
 // A design size in points, in pixels for this screen's text.

@@ -1,0 +1,192 @@
+// Opening the window: from process start to the window's first finished paint (a fresh child
+// process per iteration, offscreen), and, in process, from building ContentView to its first
+// paint.
+#include "app/AppModel.h"
+#include "app/ContentView.h"
+#include "app/SablewickhavenApp.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#if __has_include(<benchmark/benchmark.h>)
+#include <benchmark/benchmark.h>
+#define KOVANI_HAVE_BENCHMARK 1
+#endif
+
+extern char** environ;
+
+namespace {
+
+qint64 monotonicNanoseconds()
+{
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+Platform benchPlatform(const QString& root)
+{
+    Platform p;
+    p.applicationSupport = root + QStringLiteral("/support");
+    p.storageRoot = p.applicationSupport + QStringLiteral("/Kovani");
+    p.resourcesDir = QStringLiteral(KOVANI_BENCH_RESOURCES_DIR);
+    p.userDefaultsFile = root + QStringLiteral("/defaults.ini");
+    p.runDeferredStartup = false;
+    p.runOrphanCleanup = false;
+    p.phpSearchWhich = false;
+    p.openURL = [](const QUrl&) {};
+    return p;
+}
+
+// Ends the event loop once the watched widget has finished its first paint.
+class FirstPaint : public QObject {
+public:
+    explicit FirstPaint(QWidget* widget)
+        : m_widget(widget)
+    {
+        widget->installEventFilter(this);
+    }
+    qint64 paintedAt = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == m_widget && event->type() == QEvent::Paint && paintedAt == 0) {
+            m_widget->removeEventFilter(this);
+            QCoreApplication::sendEvent(m_widget, event);
+            paintedAt = monotonicNanoseconds();
+            QTimer::singleShot(0, qApp, []() { QCoreApplication::exit(0); });
+            return true;
+        }
+        return false;
+    }
+
+private:
+    QWidget* m_widget;
+};
+
+// The child: a whole application start, printing the monotonic time of the first paint.
+int runChild(int argc, char** argv, const char* root)
+{
+    QApplication app(argc, argv);
+    SablewickhavenApp::prepare(app);
+    ContentView window(benchPlatform(QString::fromLocal8Bit(root)));
+    FirstPaint watcher(&window);
+    window.show();
+    app.exec();
+    std::printf("%lld\n", static_cast<long long>(watcher.paintedAt));
+    return watcher.paintedAt > 0 ? 0 : 1;
+}
+
+// Spawns the child and returns the nanoseconds from just before the spawn to its first paint.
+qint64 timeChild(const char* self, const QString& root)
+{
+    int out[2];
+    if (pipe(out) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    const QByteArray rootBytes = root.toLocal8Bit();
+    char* childArgv[] = {const_cast<char*>(self), const_cast<char*>("--child"), const_cast<char*>(rootBytes.constData()),
+                         nullptr};
+    pid_t pid = 0;
+    const qint64 start = monotonicNanoseconds();
+    const int spawned = posix_spawn(&pid, self, &actions, nullptr, childArgv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (spawned != 0) {
+        close(out[0]);
+        return -1;
+    }
+    QByteArray text;
+    char buffer[256];
+    ssize_t n = 0;
+    while ((n = read(out[0], buffer, sizeof buffer)) > 0)
+        text.append(buffer, n);
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    bool ok = false;
+    const qint64 painted = text.trimmed().toLongLong(&ok);
+    if (!ok || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return painted - start;
+}
+
+const char* g_self = nullptr;
+
+} // namespace
+
+#ifdef KOVANI_HAVE_BENCHMARK
+static void BM_ProcessStartToFirstPaint(benchmark::State& state)
+{
+    for (auto _ : state) {
+        QTemporaryDir root;
+        const qint64 elapsed = timeChild(g_self, root.path());
+        if (elapsed < 0) {
+            state.SkipWithError("the child did not paint");
+            return;
+        }
+        state.SetIterationTime(double(elapsed) / 1e9);
+    }
+}
+BENCHMARK(BM_ProcessStartToFirstPaint)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+
+static void BM_WindowBuildToFirstPaint(benchmark::State& state)
+{
+    for (auto _ : state) {
+        QTemporaryDir root;
+        const qint64 start = monotonicNanoseconds();
+        auto window = std::make_unique<ContentView>(benchPlatform(root.path()));
+        FirstPaint watcher(window.get());
+        window->show();
+        QApplication::exec();
+        state.SetIterationTime(double(watcher.paintedAt - start) / 1e9);
+        state.PauseTiming();
+        window.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_WindowBuildToFirstPaint)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+#endif
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (argc >= 3 && std::strcmp(argv[1], "--child") == 0)
+        return runChild(argc, argv, argv[2]);
+    g_self = "/proc/self/exe";
+    char resolved[4096];
+    const ssize_t length = readlink("/proc/self/exe", resolved, sizeof resolved - 1);
+    static QByteArray selfPath;
+    if (length > 0) {
+        selfPath = QByteArray(resolved, int(length));
+        g_self = selfPath.constData();
+    }
+#ifdef KOVANI_HAVE_BENCHMARK
+    QApplication app(argc, argv);
+    SablewickhavenApp::prepare(app);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+#else
+    QTemporaryDir root;
+    const qint64 elapsed = timeChild(g_self, root.path());
+    std::printf("process start to first paint: %.1f ms\n", double(elapsed) / 1e6);
+    return elapsed < 0 ? 1 : 0;
+#endif
+}
