@@ -56,8 +56,11 @@ QWidget* pillRow(const QString& pill, const QColor& color, const QString& text)
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(10);
-    layout->addWidget(new StatusPill(pill, color), 0, Qt::AlignTop);
+    auto* statusPill = new StatusPill(pill, color);
+    layout->addWidget(statusPill, 0, Qt::AlignTop);
     QLabel* label = plainText(text);
+    // The first line sits level with the pill's centre.
+    label->setContentsMargins(0, std::max(0, (statusPill->sizeHint().height() - label->fontMetrics().height()) / 2), 0, 0);
     label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     layout->addWidget(label, 1, Qt::AlignTop);
     return row;
