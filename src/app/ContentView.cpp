@@ -51,12 +51,11 @@ ContentView::ContentView(const Platform& platform, QWidget* parent)
 
 ContentView::~ContentView()
 {
-    // Pages and sheets observe the model: they go before it.
-    for (const QPointer<QDialog>& sheet : std::as_const(m_sheets))
-        delete sheet.data();
-    delete m_workspace.data();
-    delete m_normal;
+    // Pages, sheets and the workspace (also those waiting for deletion) observe the model:
+    // they go before it.
+    const QList<QWidget*> children = findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
     m_normal = nullptr;
+    qDeleteAll(children);
 }
 
 void ContentView::build()

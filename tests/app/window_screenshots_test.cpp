@@ -50,6 +50,11 @@ TEST(WindowScreenshots, EveryPageAtMinimumSizeAndEnlarged)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
 
     save(window, QStringLiteral("dashboard"));
+    // The pages other parts plug in, as the window shows them.
+    window.setSection(AppSection::projects);
+    save(window, QStringLiteral("projects"));
+    window.setSection(AppSection::settings);
+    save(window, QStringLiteral("settings"));
     window.setSection(AppSection::guide);
     save(window, QStringLiteral("guide"));
     window.setSection(AppSection::dravix);
