@@ -20,15 +20,17 @@
 
 namespace {
 
+// A one-point separator line.
 QFrame* divider(QFrame::Shape shape)
 {
     auto* line = new QFrame;
-    line->setFrameShape(shape);
-    line->setFrameShadow(QFrame::Plain);
-    line->setLineWidth(1);
-    QPalette palette = line->palette();
-    palette.setColor(QPalette::WindowText, Theme::withOpacity(palette.color(QPalette::WindowText), 0.14));
-    line->setPalette(palette);
+    line->setFrameShape(QFrame::NoFrame);
+    if (shape == QFrame::VLine)
+        line->setFixedWidth(1);
+    else
+        line->setFixedHeight(1);
+    const QColor text = line->palette().color(QPalette::WindowText);
+    Theme::setBackground(line, Theme::withOpacity(text, 0.14));
     return line;
 }
 

@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
@@ -464,4 +465,25 @@ TEST_F(ContentViewTest, WindowCannotBeMadeSmallerThan1120By760)
     QCoreApplication::processEvents();
     EXPECT_EQ(window->size(), QSize(1500, 1000));
     EXPECT_EQ(window->sidebar()->width(), 220);
+}
+
+TEST_F(ContentViewTest, PagesFitTheWidthAtTheMinimumSizeAndWhenEnlarged)
+{
+    for (const QSize size : {QSize(1120, 760), QSize(1800, 1100)}) {
+        window->resize(size);
+        for (const AppSection section : {AppSection::dashboard, AppSection::guide}) {
+            window->setSection(section);
+            QTest::qWait(60);
+            QWidget* viewport = window->pageArea()->viewport();
+            QWidget* page = window->page();
+            // The page takes the full width less its margins and needs no more than that.
+            EXPECT_EQ(page->width(), viewport->width() - 48) << AppSections::rawValue(section).toStdString();
+            EXPECT_LE(page->minimumSizeHint().width(), viewport->width() - 48);
+            EXPECT_EQ(page->x(), 24);
+            EXPECT_EQ(page->y(), 24 - window->pageArea()->verticalScrollBar()->value());
+        }
+        // The top bar and footer span the right column.
+        EXPECT_EQ(window->topBar()->width(), window->width() - 221);
+        EXPECT_EQ(window->footer()->width(), window->width() - 221);
+    }
 }
