@@ -44,8 +44,8 @@ struct Capture {
     bool timedOut = false; // killed because the time limit passed
 };
 
-// Runs the child to completion with its standard output and error on one pipe (the spec's
-// outputFd and errorFd are ignored) and collects everything it writes; the child never blocks on
+// Runs the child to completion with its standard output and error on one pipe
+// (Spec::outputFd and Spec::errorFd are ignored) and collects everything it writes; the child never blocks on
 // a full pipe. Once the child has exited, a grandchild still holding the pipe is read from only
 // while it keeps writing, and for at most a short while. With a time limit (milliseconds, >= 0)
 // the child gets a process group of its own, and the whole group is killed with SIGKILL when the
