@@ -184,6 +184,8 @@ private:
     void confirmProjectServer(const Project& project, const std::shared_ptr<ChildProcess>& process,
                               const QString& logURL);
     void serverExited(const Project& project, quint64 serial, int status);
+    // Drops both entries of a server that is gone (and phpMyAdmin's published pid with it).
+    void forgetServer(const QString& id);
     // Expires with the model; background probes test it instead of touching the model.
     std::shared_ptr<const bool> m_serversAlive = std::make_shared<const bool>(true);
 

@@ -402,10 +402,7 @@ void AppModel::serverExited(const Project& project, quint64 serial, int status)
     // with the log excerpt.
     if (!m_runningProjects.contains(project.id))
         return;
-    m_processes.remove(project.id);
-    QMap<QString, qint32> running = m_runningProjects;
-    running.remove(project.id);
-    setRunningProjects(running);
+    forgetServer(project.id);
     if (status != 0)
         setStatusMessage(project.name + QStringLiteral(" stopped unexpectedly. Check Logs for details."));
 }
@@ -419,12 +416,20 @@ void AppModel::stopProcess(const QString& id)
         return;
     const std::shared_ptr<ChildProcess> process = entry->process;
     stopChild(process);
+    forgetServer(id);
+}
+
+void AppModel::forgetServer(const QString& id)
+{
     m_processes.remove(id);
     if (m_runningProjects.contains(id)) {
         QMap<QString, qint32> running = m_runningProjects;
         running.remove(id);
         setRunningProjects(running);
     }
+    // The published phpMyAdmin pid mirrors its running entry.
+    if (id == kPhpMyAdminId)
+        setPhpMyAdminPid(std::nullopt);
 }
 
 void AppModel::stopAllProjects()

@@ -330,6 +330,17 @@ TEST_F(ProjectServers, KilledFromOutsideShowsStoppedUnexpectedly)
     EXPECT_FALSE(Process::exists(pid));
 }
 
+TEST_F(ProjectServers, PhpMyAdminPidIsClearedWhenItsServerDies)
+{
+    const quint16 port = freePort();
+    model->startInternal(makeProject("phpmyadmin", "phpMyAdmin", makeSite(path("pma")), port));
+    ASSERT_TRUE(waitRunning("phpmyadmin"));
+    const qint32 pid = *model->phpMyAdminPid();
+    ASSERT_EQ(::kill(pid, SIGKILL), 0);
+    ASSERT_TRUE(waitStopped("phpmyadmin"));
+    EXPECT_FALSE(model->phpMyAdminPid().has_value());
+}
+
 TEST_F(ProjectServers, ExitStatusDecidesTheExitMessage)
 {
     const QString fake = writeExitingPhp(path("bin/exiting-php"));
@@ -450,6 +461,7 @@ TEST_F(ProjectServers, StopAllLeavesPhpMyAdminAndStartingServersAlone)
     EXPECT_TRUE(model->runningProjects().isEmpty());
     EXPECT_FALSE(model->isStarting("slow"));
     EXPECT_FALSE(Process::exists(pidPma));
+    EXPECT_FALSE(model->phpMyAdminPid().has_value()) << "the published pid follows phpMyAdmin's running entry";
     for (qint32 pid : slowPids)
         EXPECT_FALSE(Process::exists(pid));
     EXPECT_TRUE(processesMentioning(model->routersURL()).isEmpty());
