@@ -1,4 +1,5 @@
 // config.json with 500 projects: the start-up's load + migrate + save, and its parts.
+#include "BenchPlatform.h"
 #include "app/AppModel.h"
 #include "platform/Files.h"
 
@@ -28,18 +29,6 @@ struct Fixture {
 };
 Fixture* fixture = nullptr;
 
-Platform benchPlatform(const QString& root)
-{
-    Platform p;
-    p.applicationSupport = root + QStringLiteral("/support");
-    p.storageRoot = p.applicationSupport + QStringLiteral("/Kovani");
-    p.resourcesDir = QStringLiteral(KOVANI_BENCH_RESOURCES_DIR);
-    p.userDefaultsFile = root + QStringLiteral("/defaults.ini");
-    p.runDeferredStartup = false;
-    p.runOrphanCleanup = false;
-    p.phpSearchWhich = false;
-    return p;
-}
 
 AppConfig manyProjects(const Platform& p, const QString& rootsUnder, const QString& password)
 {

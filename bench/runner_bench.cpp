@@ -1,4 +1,5 @@
 // `run` of /bin/true against a bare posix_spawn + waitpid of the same program.
+#include "BenchPlatform.h"
 #include "app/AppModel.h"
 
 #include <QCoreApplication>
@@ -20,18 +21,6 @@ namespace {
 
 AppModel* model = nullptr;
 
-Platform benchPlatform(const QString& root)
-{
-    Platform p;
-    p.applicationSupport = root + QStringLiteral("/support");
-    p.storageRoot = p.applicationSupport + QStringLiteral("/Kovani");
-    p.resourcesDir = QStringLiteral(KOVANI_BENCH_RESOURCES_DIR);
-    p.userDefaultsFile = root + QStringLiteral("/defaults.ini");
-    p.runDeferredStartup = false;
-    p.runOrphanCleanup = false;
-    p.phpSearchWhich = false;
-    return p;
-}
 
 void runTrue()
 {

@@ -4,6 +4,7 @@
 //   3. stopProcess of a healthy server.
 // Uses the machine's PHP (/usr/bin/php, or $KOVANI_BENCH_PHP) behind a wrapper that answers as a
 // supported runtime.
+#include "BenchPlatform.h"
 #include "app/AppModel.h"
 #include "platform/Files.h"
 
@@ -143,15 +144,7 @@ int main(int argc, char** argv)
     Files::writeAtomically(wrapper, QStringLiteral("#!/bin/sh\nexec %1 \"$@\"\n").arg(realPhp()).toUtf8());
     QFile::setPermissions(wrapper, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
-    Platform platform;
-    platform.applicationSupport = root + QStringLiteral("/support");
-    platform.storageRoot = platform.applicationSupport + QStringLiteral("/Kovani");
-    platform.resourcesDir = QStringLiteral(KOVANI_BENCH_RESOURCES_DIR);
-    platform.userDefaultsFile = root + QStringLiteral("/defaults.ini");
-    platform.runDeferredStartup = false;
-    platform.runOrphanCleanup = false;
-    platform.phpSearchWhich = false;
-    AppModel model(platform);
+    AppModel model(benchPlatform(root));
     model.setPhpVersions({PHPVersion{wrapper, QStringLiteral("8.5.1"), true}});
     model.modifyConfig([&](AppConfig& c) { c.selectedPhp = wrapper; });
 

@@ -1,6 +1,7 @@
 // Opening the window: from process start to the window's first finished paint (a fresh child
 // process per iteration, offscreen), and, in process, from building ContentView to its first
 // paint.
+#include "BenchPlatform.h"
 #include "app/AppModel.h"
 #include "app/ContentView.h"
 #include "app/SablewickhavenApp.h"
@@ -34,19 +35,6 @@ qint64 monotonicNanoseconds()
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-Platform benchPlatform(const QString& root)
-{
-    Platform p;
-    p.applicationSupport = root + QStringLiteral("/support");
-    p.storageRoot = p.applicationSupport + QStringLiteral("/Kovani");
-    p.resourcesDir = QStringLiteral(KOVANI_BENCH_RESOURCES_DIR);
-    p.userDefaultsFile = root + QStringLiteral("/defaults.ini");
-    p.runDeferredStartup = false;
-    p.runOrphanCleanup = false;
-    p.phpSearchWhich = false;
-    p.openURL = [](const QUrl&) {};
-    return p;
-}
 
 // Ends the event loop once the watched widget has finished its first paint.
 class FirstPaint : public QObject {

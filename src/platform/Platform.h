@@ -45,12 +45,13 @@ struct Platform {
     // A modal one-folder chooser; returns the chosen folder's path, or empty when cancelled.
     std::function<QString()> chooseFolder;
 
-    // Download and service locations (HTTPS; tests point them at loopback servers).
+    // Download and service locations: HTTPS base URLs (scheme, host, optional port) to which the
+    // fixed paths are appended; tests point them at loopback servers.
     QString phpMyAdminDownloadURL;
     QString composerDownloadURL;
     QString wordpressDownloadURL;
     QString wordpressSaltURL;
-    QString accountApiBaseURL;
+    QString accountApiBaseURL; // the account service, ending in "/api"
 
     // The bundle resources folder next to the executable (Contents/MacOS/../Resources), or the
     // KOVANI_RESOURCES_DIR environment variable when set.

@@ -59,10 +59,10 @@ TestPlatform makePlatform(const QString& root)
     auto chosen = t.nextChosenFolder;
     p.chooseFolder = [chosen]() { return *chosen; };
     // Downloads never leave the machine in tests.
-    p.phpMyAdminDownloadURL = QStringLiteral("http://127.0.0.1:9/phpMyAdmin.zip");
-    p.composerDownloadURL = QStringLiteral("http://127.0.0.1:9/composer.phar");
-    p.wordpressDownloadURL = QStringLiteral("http://127.0.0.1:9/latest.zip");
-    p.wordpressSaltURL = QStringLiteral("http://127.0.0.1:9/salt/");
+    p.phpMyAdminDownloadURL = QStringLiteral("http://127.0.0.1:9");
+    p.composerDownloadURL = QStringLiteral("http://127.0.0.1:9");
+    p.wordpressDownloadURL = QStringLiteral("http://127.0.0.1:9");
+    p.wordpressSaltURL = QStringLiteral("http://127.0.0.1:9");
     p.accountApiBaseURL = QStringLiteral("http://127.0.0.1:9/api");
     return t;
 }
