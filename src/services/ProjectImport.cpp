@@ -7,6 +7,9 @@
 #include <QFileInfo>
 #include <QPointer>
 
+#include <condition_variable>
+#include <mutex>
+
 namespace {
 
 // The shared phpMyAdmin is served under this id, so no website may take it.
@@ -84,20 +87,42 @@ bool AppModel::addProject(const QString& name, const QString& root, qint64 port,
     return true;
 }
 
+struct AppModel::ImportDatabaseJobs {
+    std::mutex mutex;
+    std::condition_variable finished;
+    int running = 0;
+};
+
 void AppModel::createDatabaseIfNeeded(const QString& name)
 {
+    if (!m_importDatabaseJobs) {
+        m_importDatabaseJobs = {new ImportDatabaseJobs, +[](ImportDatabaseJobs* jobs) {
+                                    std::unique_lock lock(jobs->mutex);
+                                    jobs->finished.wait(lock, [jobs] { return jobs->running == 0; });
+                                    lock.unlock();
+                                    delete jobs;
+                                }};
+    }
+    ImportDatabaseJobs* jobs = m_importDatabaseJobs.get();
+    {
+        std::lock_guard lock(jobs->mutex);
+        ++jobs->running;
+    }
     // The global credentials, copied here, never the project's own user and password.
     const MySQLSettings settings = MySQLSettings::from(m_config);
     QPointer<AppModel> weak(this);
-    const AppModel* self = this;
-    Dispatch::userInitiated([weak, self, name, settings]() {
-        const std::optional<QString> error = self->createDatabase(name, settings);
+    Dispatch::userInitiated([weak, this, jobs, name, settings]() {
+        const std::optional<QString> error = createDatabase(name, settings);
         Dispatch::main([weak, name, error]() {
             AppModel* model = weak.data();
             if (!model)
                 return;
             model->setStatusMessage(error ? QStringLiteral("Website imported, but ") + *error : importedMessage(name));
         });
+        // After this the model may be gone.
+        std::lock_guard lock(jobs->mutex);
+        --jobs->running;
+        jobs->finished.notify_all();
     });
 }
 

@@ -198,3 +198,19 @@ TEST_F(ProjectImport, PathEditStopsARunningProjectAndSaves)
     EXPECT_TRUE(messages.isEmpty());
     EXPECT_EQ(model->config(), before);
 }
+
+TEST_F(ProjectImport, DatabaseJobNeverOutlivesTheModel)
+{
+    // A mysql client that takes its time; the marker shows that it has finished.
+    const QString marker = path("client-finished");
+    const QString client = path("bin/slow-mysql");
+    writeFile(client, QStringLiteral("#!/bin/sh\nsleep 1\ntouch '%1'\necho 'ERROR 2002 (HY000)'\nexit 1\n").arg(marker).toUtf8());
+    QFile::setPermissions(client, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    Platform slow = platform.platform;
+    slow.tools.mysql = {client};
+    auto importing = std::make_unique<AppModel>(slow);
+
+    ASSERT_TRUE(importing->addProject("Quick Quit", makeSite(path("quick")), 9300, "", "root", ""));
+    importing.reset();
+    EXPECT_TRUE(QFileInfo::exists(marker)) << "the database job was still running after the model was gone";
+}
