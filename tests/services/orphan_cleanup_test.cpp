@@ -106,7 +106,8 @@ TEST_F(OrphanCleanup, LeftoverServersAndProjectPortListenersAreGoneShortlyAfterS
     platform.platform.runOrphanCleanup = true;
     model = std::make_unique<AppModel>(platform.platform);
 
-    EXPECT_TRUE(waitUntil([&] { return !Process::exists(routed) && !Process::exists(squatter) && !Process::exists(pmaLeftover); }, 5000));
+    // lsof runs once per port; under a loaded machine that takes a while.
+    EXPECT_TRUE(waitUntil([&] { return !Process::exists(routed) && !Process::exists(squatter) && !Process::exists(pmaLeftover); }, 20000));
     EXPECT_FALSE(listening(routedPort));
     EXPECT_FALSE(listening(projectPort));
     // Given time, nothing else is touched.
@@ -133,7 +134,7 @@ TEST_F(OrphanCleanup, ServersOfThisModelSurviveALaterCleanup)
     waitListening(strayPort);
 
     model->cleanupOrphanedPHPServers();
-    EXPECT_TRUE(waitUntil([&] { return !Process::exists(stray); }, 5000));
+    EXPECT_TRUE(waitUntil([&] { return !Process::exists(stray); }, 20000));
     waitUntil([] { return false; }, 300);
     EXPECT_TRUE(Process::exists(ownPid));
     EXPECT_TRUE(model->isRunning("own"));
@@ -172,17 +173,22 @@ TEST_F(OrphanCleanup, ToolOutputIsTrustedOnlyForPositiveForeignIds)
         Platform p = platform.platform;
         p.tools.lsof = fakes + "/" + c.label + "/lsof";
         p.tools.ps = fakes + "/" + c.label + "/ps";
+        // ps runs last; once it has exited, what it printed is handled at once.
+        const QString psDone = fakes + "/" + c.label + "/ps-done";
         for (const auto& [file, body] : {std::pair{p.tools.lsof, c.lsof}, std::pair{p.tools.ps, c.ps}}) {
             if (body.isEmpty())
                 continue;
-            writeFile(file, "#!/bin/sh\n" + body);
+            const QByteArray done = file == p.tools.ps ? "trap 'touch \"" + psDone.toUtf8() + "\"' EXIT\n" : QByteArray();
+            writeFile(file, "#!/bin/sh\n" + done + body);
             QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         }
         p.runOrphanCleanup = true;
         model->modifyConfig([&](AppConfig& config) { config.projects = {makeProject("b", "B", site, port)}; });
         model->saveConfig();
         auto cleaning = std::make_unique<AppModel>(p);
-        waitUntil([] { return false; }, 700);
+        if (!c.ps.isEmpty())
+            EXPECT_TRUE(waitUntil([&] { return QFileInfo::exists(psDone); }, 20000));
+        waitUntil([] { return false; }, 400);
         EXPECT_TRUE(Process::exists(bystander));
     }
 }
