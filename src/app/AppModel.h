@@ -226,8 +226,8 @@ private:
     bool m_phpMyAdminJustInstalled = false;
 
     // ---- Private state of website creation (its owner adds here) ----------------------------
-    // Shared with the running creation's work item; destroying the model waits for that item to
-    // reach its next step, which then stops, so the work never outlives the model.
+    // The commands of the running creation; destroying the model cancels them (the running one
+    // is killed, no further one starts) without waiting. The work never touches the model.
     struct WebsiteCreationWork;
     std::unique_ptr<WebsiteCreationWork, void (*)(WebsiteCreationWork*)> m_websiteCreationWork{nullptr, nullptr};
 

@@ -247,16 +247,26 @@ void AppModel::changeMySQLPassword(const QString& currentPassword, const QString
     });
 }
 
-std::optional<QString> AppModel::createDatabase(const QString& name, const MySQLSettings& settings) const
+std::optional<QString> ServiceCommands::createDatabase(const ToolPaths& tools, const QString& name,
+                                                      const MySQLSettings& settings, const Runner& run)
 {
-    const std::optional<QString> client = mysqlBinary();
+    const std::optional<QString> client = mysqlIn(tools);
     if (!client)
         return QStringLiteral("mysql client was not found, so database ") + name + QStringLiteral(" could not be created.");
     const QString statement = QStringLiteral("CREATE DATABASE IF NOT EXISTS `") + MySQLText::escapeIdentifier(name)
         + QStringLiteral("` CHARACTER SET utf8mb4 COLLATE utf8mb4_unicode_ci;");
-    const CommandResult result = runCommand(*client, clientArguments(settings.host, settings.port, settings.user,
-                                                                     settings.password, statement));
+    const CommandResult result = run(*client, clientArguments(settings.host, settings.port, settings.user,
+                                                              settings.password, statement));
     if (result.status == 0)
         return std::nullopt;
-    return QStringLiteral("database ") + name + QStringLiteral(" could not be created: ") + shortOutput(result.output);
+    return QStringLiteral("database ") + name + QStringLiteral(" could not be created: ")
+        + AppModel::shortOutput(result.output);
+}
+
+std::optional<QString> AppModel::createDatabase(const QString& name, const MySQLSettings& settings) const
+{
+    return ServiceCommands::createDatabase(m_platform.tools, name, settings,
+                                           [this](const QString& executable, const QStringList& arguments) {
+                                               return runCommand(executable, arguments);
+                                           });
 }

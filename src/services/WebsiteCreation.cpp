@@ -3,25 +3,20 @@
 #include "app/AppModel.h"
 #include "platform/Dispatch.h"
 #include "platform/Text.h"
+#include "services/ServiceCommands.h"
 #include "services/WebsiteScaffolding.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
 
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
-
 // Creation of Laravel and WordPress websites: acceptance on the main thread, then one work item
 // on the user-initiated queue (scaffold, database, Laravel migration), then the result on the
 // main thread.
 
 struct AppModel::WebsiteCreationWork {
-    std::mutex mutex;
-    std::condition_variable finished;
-    int running = 0; // work items not yet finished
-    std::atomic<bool> abandoned{false};
+    // The commands of the creation under way (or the last one).
+    std::shared_ptr<WebsiteScaffolding::Commands> commands;
 };
 
 namespace {
@@ -115,20 +110,19 @@ void AppModel::createWebsite(WebsiteTemplate websiteTemplate, const QString& nam
         && (hasLineBreak(mysql.host) || hasLineBreak(mysql.user) || hasLineBreak(mysql.password)))
         return refuse(QStringLiteral("The mySQL host, user and password must each be a single line for Laravel's .env file."));
 
+    // The work gets copies of everything it needs and never touches the model. Destroying the
+    // model cancels it: the running command is killed and no further one starts, so quitting
+    // never waits for a download or an installer.
     if (!m_websiteCreationWork) {
         m_websiteCreationWork = {new WebsiteCreationWork, +[](WebsiteCreationWork* work) {
-                                     std::unique_lock lock(work->mutex);
-                                     work->abandoned = true;
-                                     work->finished.wait(lock, [work] { return work->running == 0; });
-                                     lock.unlock();
+                                     if (work->commands)
+                                         work->commands->cancel();
                                      delete work;
                                  }};
     }
-    WebsiteCreationWork* work = m_websiteCreationWork.get();
-    {
-        std::lock_guard lock(work->mutex);
-        ++work->running;
-    }
+    const WebsiteScaffolding::Context context = WebsiteScaffolding::Context::from(*this, php->binary);
+    m_websiteCreationWork->commands = context.commands;
+    const ToolPaths tools = m_platform.tools;
 
     setIsCreatingWebsite(true);
     const QString preparing = QStringLiteral("Preparing %1...").arg(kind);
@@ -137,36 +131,33 @@ void AppModel::createWebsite(WebsiteTemplate websiteTemplate, const QString& nam
 
     const QString phpBinary = php->binary;
     const qint64 websitePort = port;
-    QPointer<AppModel> weak(this);
-    // The work reads only these copies and the file system.
-    Dispatch::userInitiated([weak, this, work, websiteTemplate, trimmedName, websiteSlug, database, destination, kind,
+    Dispatch::userInitiated([context, tools, websiteTemplate, trimmedName, websiteSlug, database, destination, kind,
                              phpBinary, websitePort, mysql, completion = std::move(completion)]() mutable {
-        // Ends the work: after this the model may be gone.
-        auto finish = [work]() {
-            std::lock_guard lock(work->mutex);
-            --work->running;
-            work->finished.notify_all();
+        WebsiteScaffolding::Commands& commands = *context.commands;
+        // After a cancel every step fails; one that finished anyway is not carried on from.
+        auto stopped = [&](std::optional<QString> failure) {
+            if (!failure && commands.isCancelled())
+                return std::optional<QString>(WebsiteScaffolding::Commands::cancelledMessage());
+            return failure;
         };
-        const std::optional<QString> abandoned = QStringLiteral("The website creation was abandoned.");
         std::optional<QString> failure;
         if (websiteTemplate == WebsiteTemplate::laravel)
-            failure = WebsiteScaffolding::scaffoldLaravel(*this, destination, trimmedName, websitePort, database,
+            failure = WebsiteScaffolding::scaffoldLaravel(context, destination, trimmedName, websitePort, database,
                                                           phpBinary, mysql);
         else
-            failure = WebsiteScaffolding::scaffoldWordPress(*this, destination, database, mysql);
-        if (!failure && work->abandoned)
-            failure = abandoned;
+            failure = WebsiteScaffolding::scaffoldWordPress(context, destination, database, mysql);
+        failure = stopped(failure);
         if (!failure) {
-            updateWebsiteCreationProgress(QStringLiteral("Creating database %1...").arg(database));
-            failure = createDatabase(database, mysql);
+            context.progress(QStringLiteral("Creating database %1...").arg(database));
+            failure = stopped(ServiceCommands::createDatabase(
+                tools, database, mysql, [&](const QString& executable, const QStringList& arguments) {
+                    return commands.run(executable, arguments);
+                }));
         }
-        if (!failure && work->abandoned)
-            failure = abandoned;
         if (!failure && websiteTemplate == WebsiteTemplate::laravel)
-            failure = WebsiteScaffolding::migrateLaravelDatabase(*this, destination, phpBinary);
-        if (!failure && work->abandoned)
-            failure = abandoned;
+            failure = stopped(WebsiteScaffolding::migrateLaravelDatabase(context, destination, phpBinary));
 
+        const QPointer<AppModel> weak = context.model;
         if (failure) {
             removeDestination(destination);
             Dispatch::main([weak, message = *failure, completion = std::move(completion)]() {
@@ -178,7 +169,6 @@ void AppModel::createWebsite(WebsiteTemplate websiteTemplate, const QString& nam
                 if (completion)
                     completion(false);
             });
-            finish();
             return;
         }
 
@@ -208,7 +198,6 @@ void AppModel::createWebsite(WebsiteTemplate websiteTemplate, const QString& nam
             if (completion)
                 completion(true);
         });
-        finish();
     });
 }
 

@@ -1,6 +1,7 @@
 #include "services/WebsiteScaffolding.h"
 
 #include "app/AppModel.h"
+#include "platform/Dispatch.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
 
@@ -13,6 +14,12 @@
 #include <QUuid>
 
 #include <array>
+#include <cerrno>
+#include <csignal>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace WebsiteScaffolding {
 namespace {
@@ -95,6 +102,111 @@ bool writeAtomically(const QString& path, const QString& text, QString* error)
 }
 
 } // namespace
+
+CommandResult Commands::run(const QString& executable, const QStringList& arguments,
+                            const std::optional<Process::Environment>& environment, const QString& currentDirectory)
+{
+    const QString logPath = m_logsFolder + QStringLiteral("/command-")
+        + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".log");
+    const QByteArray logName = QFile::encodeName(logPath);
+    const int fd = ::open(logName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return {-1, QStringLiteral("Could not create command log.")};
+    auto discardLog = [&]() {
+        ::close(fd);
+        ::unlink(logName.constData());
+    };
+
+    Process::Spec spec;
+    spec.program = executable;
+    spec.arguments = arguments;
+    spec.environment = environment;
+    spec.workingDirectory = currentDirectory;
+    spec.outputFd = fd;
+    spec.errorFd = fd;
+    spec.newProcessGroup = true;
+    pid_t pid = -1;
+    {
+        // Launched under the lock, so a cancel() either sees the child or stops the launch.
+        std::lock_guard lock(m_mutex);
+        if (m_cancelled) {
+            discardLog();
+            return {-1, cancelledMessage()};
+        }
+        const Process::Launch launched = Process::spawn(spec);
+        if (launched.pid < 0) {
+            discardLog();
+            return {-1, launched.error};
+        }
+        pid = m_running = launched.pid;
+    }
+
+    // Waits without reaping first, so cancel() never signals a process id that was reused.
+    siginfo_t info{};
+    while (::waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
+    bool cancelled = false;
+    {
+        std::lock_guard lock(m_mutex);
+        m_running = -1;
+        cancelled = m_cancelled;
+    }
+    const int status = Process::waitForExit(pid);
+
+    QString output;
+    QFile log(logPath);
+    if (log.open(QIODevice::ReadOnly))
+        output = Text::decodeUtf8(log.readAll()).value_or(QString());
+    log.close();
+    discardLog();
+    if (cancelled)
+        return {-1, cancelledMessage()};
+    return {status, output};
+}
+
+void Commands::cancel()
+{
+    std::lock_guard lock(m_mutex);
+    m_cancelled = true;
+    if (m_running > 0)
+        ::kill(-m_running, SIGKILL);
+}
+
+bool Commands::isCancelled() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_cancelled;
+}
+
+QString Commands::cancelledMessage()
+{
+    return QStringLiteral("The website creation was abandoned.");
+}
+
+Context Context::from(AppModel& model, const QString& phpBinary)
+{
+    Context context;
+    context.toolsFolder = absolute(model.toolsURL());
+    context.tools = model.platform().tools;
+    context.composerDownloadURL = model.platform().composerDownloadURL;
+    context.wordpressDownloadURL = model.platform().wordpressDownloadURL;
+    context.wordpressSaltURL = model.platform().wordpressSaltURL;
+    if (!phpBinary.isEmpty()) {
+        context.phpEnvironment = model.phpEnvironment(phpBinary);
+        context.phpArgumentsPrefix = model.phpRuntimeArguments({}, phpBinary);
+    }
+    context.model = &model;
+    context.commands = std::make_shared<Commands>(model.logsURL());
+    return context;
+}
+
+void Context::progress(const QString& text) const
+{
+    Dispatch::main<AppModel>(model, [text](AppModel* target) {
+        target->setWebsiteCreationProgress(text);
+        target->setStatusMessage(text);
+    });
+}
 
 QString remoteURL(const QString& base, const char* path)
 {
@@ -197,24 +309,25 @@ QString dotenvValue(const QString& value)
     return plain ? value : dotenvQuoted(value);
 }
 
-std::optional<QString> scaffoldLaravel(AppModel& model, const QString& destination, const QString& name,
+std::optional<QString> scaffoldLaravel(const Context& context, const QString& destination, const QString& name,
                                        qint64 port, const QString& databaseName, const QString& phpBinary,
                                        const MySQLSettings& mysql)
 {
-    const QString tools = absolute(model.toolsURL());
+    Commands& commands = *context.commands;
+    const QString tools = context.toolsFolder;
     const QString dest = absolute(destination);
     const QString composer = tools + QStringLiteral("/composer.phar");
 
-    model.updateWebsiteCreationProgress(QStringLiteral("Preparing Composer..."));
+    context.progress(QStringLiteral("Preparing Composer..."));
     if (!QFileInfo::exists(composer)) {
         // Downloaded under a temporary name, so a cut-off download never passes for Composer.
         Files::makePath(tools);
         const QString partial = tools + QStringLiteral("/composer.phar.download-")
             + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-        const CommandResult download = model.runCommand(
-            model.platform().tools.curl,
+        const CommandResult download = commands.run(
+            context.tools.curl,
             {QStringLiteral("--fail"), QStringLiteral("--location"), QStringLiteral("--retry"), QStringLiteral("3"),
-             remoteURL(model.platform().composerDownloadURL, composerDownloadPath), QStringLiteral("--output"), partial});
+             remoteURL(context.composerDownloadURL, composerDownloadPath), QStringLiteral("--output"), partial});
         if (download.status != 0) {
             QFile::remove(partial);
             return QStringLiteral("Could not download Composer: ") + AppModel::shortOutput(download.output);
@@ -226,17 +339,16 @@ std::optional<QString> scaffoldLaravel(AppModel& model, const QString& destinati
         }
     }
 
-    model.updateWebsiteCreationProgress(QStringLiteral("Creating Laravel project. This may take a few minutes..."));
-    Process::Environment environment = model.phpEnvironment(phpBinary);
+    context.progress(QStringLiteral("Creating Laravel project. This may take a few minutes..."));
+    Process::Environment environment = context.phpEnvironment;
     environment.insert(QStringLiteral("PATH"),
                        phpFolder(phpBinary) + QStringLiteral(":/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin"));
     environment.insert(QStringLiteral("COMPOSER_HOME"), tools + QStringLiteral("/Composer"));
 
-    const CommandResult created = model.runCommand(
+    const CommandResult created = commands.run(
         phpBinary,
-        model.phpRuntimeArguments({composer, QStringLiteral("create-project"), QStringLiteral("laravel/laravel"), dest,
-                                   QStringLiteral("--no-interaction"), QStringLiteral("--prefer-dist")},
-                                  phpBinary),
+        context.phpArguments({composer, QStringLiteral("create-project"), QStringLiteral("laravel/laravel"), dest,
+                              QStringLiteral("--no-interaction"), QStringLiteral("--prefer-dist")}),
         environment);
     if (created.status != 0)
         return QStringLiteral("Laravel could not be created: ") + AppModel::shortOutput(created.output);
@@ -258,39 +370,39 @@ std::optional<QString> scaffoldLaravel(AppModel& model, const QString& destinati
     if (!writeAtomically(envPath, text, &writeFailure))
         return QStringLiteral("Laravel .env could not be saved: ") + writeFailure;
 
-    model.updateWebsiteCreationProgress(QStringLiteral("Generating Laravel application key..."));
-    const CommandResult key = model.runCommand(
+    context.progress(QStringLiteral("Generating Laravel application key..."));
+    const CommandResult key = commands.run(
         phpBinary,
-        model.phpRuntimeArguments({dest + QStringLiteral("/artisan"), QStringLiteral("key:generate"), QStringLiteral("--force"),
-                                   QStringLiteral("--no-interaction")},
-                                  phpBinary),
+        context.phpArguments({dest + QStringLiteral("/artisan"), QStringLiteral("key:generate"),
+                              QStringLiteral("--force"), QStringLiteral("--no-interaction")}),
         environment, dest);
     if (key.status != 0)
         return QStringLiteral("Laravel key generation failed: ") + AppModel::shortOutput(key.output);
     return std::nullopt;
 }
 
-std::optional<QString> migrateLaravelDatabase(AppModel& model, const QString& destination, const QString& phpBinary)
+std::optional<QString> migrateLaravelDatabase(const Context& context, const QString& destination,
+                                              const QString& phpBinary)
 {
     const QString dest = absolute(destination);
-    model.updateWebsiteCreationProgress(QStringLiteral("Preparing Laravel database tables..."));
-    const CommandResult migrated = model.runCommand(
+    context.progress(QStringLiteral("Preparing Laravel database tables..."));
+    const CommandResult migrated = context.commands->run(
         phpBinary,
-        model.phpRuntimeArguments({dest + QStringLiteral("/artisan"), QStringLiteral("migrate"), QStringLiteral("--force"),
-                                   QStringLiteral("--no-interaction")},
-                                  phpBinary),
-        model.phpEnvironment(phpBinary), dest);
+        context.phpArguments({dest + QStringLiteral("/artisan"), QStringLiteral("migrate"), QStringLiteral("--force"),
+                              QStringLiteral("--no-interaction")}),
+        context.phpEnvironment, dest);
     if (migrated.status != 0)
         return QStringLiteral("Laravel database migration failed: ") + AppModel::shortOutput(migrated.output);
     return std::nullopt;
 }
 
-std::optional<QString> scaffoldWordPress(AppModel& model, const QString& destination, const QString& databaseName,
-                                         const MySQLSettings& mysql)
+std::optional<QString> scaffoldWordPress(const Context& context, const QString& destination,
+                                         const QString& databaseName, const MySQLSettings& mysql)
 {
-    const ToolPaths& tools = model.platform().tools;
+    Commands& commands = *context.commands;
+    const ToolPaths& tools = context.tools;
     const QString dest = absolute(destination);
-    const QString work = absolute(model.toolsURL()) + QStringLiteral("/WebsiteCreation-")
+    const QString work = context.toolsFolder + QStringLiteral("/WebsiteCreation-")
         + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     const RemoveOnExit removeWork(work);
     const QString archive = work + QStringLiteral("/wordpress.zip");
@@ -300,21 +412,21 @@ std::optional<QString> scaffoldWordPress(AppModel& model, const QString& destina
         return QStringLiteral("Could not prepare the WordPress download folder: ")
             + QStringLiteral("The folder “%1” could not be created.").arg(QFileInfo(extracted).fileName());
 
-    model.updateWebsiteCreationProgress(QStringLiteral("Downloading WordPress..."));
-    const CommandResult download = model.runCommand(
+    context.progress(QStringLiteral("Downloading WordPress..."));
+    const CommandResult download = commands.run(
         tools.curl, {QStringLiteral("--fail"), QStringLiteral("--location"), QStringLiteral("--retry"), QStringLiteral("3"),
-                     remoteURL(model.platform().wordpressDownloadURL, wordpressDownloadPath), QStringLiteral("--output"),
+                     remoteURL(context.wordpressDownloadURL, wordpressDownloadPath), QStringLiteral("--output"),
                      archive});
     if (download.status != 0)
         return QStringLiteral("Could not download WordPress: ") + AppModel::shortOutput(download.output);
 
-    model.updateWebsiteCreationProgress(QStringLiteral("Installing WordPress files..."));
-    const CommandResult unpacked = model.runCommand(tools.unzip, {QStringLiteral("-q"), archive, QStringLiteral("-d"), extracted});
+    context.progress(QStringLiteral("Installing WordPress files..."));
+    const CommandResult unpacked = commands.run(tools.unzip, {QStringLiteral("-q"), archive, QStringLiteral("-d"), extracted});
     if (unpacked.status != 0)
         return QStringLiteral("Could not extract WordPress: ") + AppModel::shortOutput(unpacked.output);
 
-    const CommandResult copied = model.runCommand(tools.cp, {QStringLiteral("-a"), QStringLiteral("--"),
-                                                             extracted + QStringLiteral("/wordpress"), dest});
+    const CommandResult copied = commands.run(tools.cp, {QStringLiteral("-a"), QStringLiteral("--"),
+                                                         extracted + QStringLiteral("/wordpress"), dest});
     if (copied.status != 0)
         return QStringLiteral("Could not install WordPress files: ") + AppModel::shortOutput(copied.output);
 
@@ -327,9 +439,9 @@ std::optional<QString> scaffoldWordPress(AppModel& model, const QString& destina
     text = replaceWordPressConstant(text, QStringLiteral("DB_PASSWORD"), mysql.password);
     text = replaceWordPressConstant(text, QStringLiteral("DB_HOST"), mysql.host + u':' + QString::number(mysql.port));
 
-    const CommandResult salts = model.runCommand(
+    const CommandResult salts = commands.run(
         tools.curl, {QStringLiteral("--fail"), QStringLiteral("--silent"), QStringLiteral("--show-error"),
-                     QStringLiteral("--location"), remoteURL(model.platform().wordpressSaltURL, wordpressSaltPath)});
+                     QStringLiteral("--location"), remoteURL(context.wordpressSaltURL, wordpressSaltPath)});
     QString saltBlock;
     if (salts.status == 0 && salts.output.contains(QStringLiteral("AUTH_KEY")))
         saltBlock = Text::trimmed(salts.output);
@@ -344,6 +456,24 @@ std::optional<QString> scaffoldWordPress(AppModel& model, const QString& destina
     if (!writeAtomically(config, text, &writeFailure))
         return QStringLiteral("WordPress configuration could not be saved: ") + writeFailure;
     return std::nullopt;
+}
+
+std::optional<QString> scaffoldLaravel(AppModel& model, const QString& destination, const QString& name,
+                                       qint64 port, const QString& databaseName, const QString& phpBinary,
+                                       const MySQLSettings& mysql)
+{
+    return scaffoldLaravel(Context::from(model, phpBinary), destination, name, port, databaseName, phpBinary, mysql);
+}
+
+std::optional<QString> migrateLaravelDatabase(AppModel& model, const QString& destination, const QString& phpBinary)
+{
+    return migrateLaravelDatabase(Context::from(model, phpBinary), destination, phpBinary);
+}
+
+std::optional<QString> scaffoldWordPress(AppModel& model, const QString& destination, const QString& databaseName,
+                                         const MySQLSettings& mysql)
+{
+    return scaffoldWordPress(Context::from(model, QString()), destination, databaseName, mysql);
 }
 
 } // namespace WebsiteScaffolding

@@ -1,17 +1,72 @@
 #pragma once
 
 #include "app/AppConfig.h"
+#include "app/CommandResult.h"
+#include "platform/Process.h"
+#include "platform/ToolPaths.h"
 
+#include <QPointer>
 #include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <mutex>
 #include <optional>
+
+#include <sys/types.h>
 
 class AppModel;
 
 // The steps that lay down a new website's files: a Laravel project installed with Composer and
 // configured through its ".env", or a WordPress release configured through "wp-config.php".
-// The three steps block, run on the creation's background work item, report progress through
-// AppModel::updateWebsiteCreationProgress and return nothing on success or one error text.
+// The three steps block, run on the creation's background work item, report progress to the
+// model on the main thread and return nothing on success or one error text.
 namespace WebsiteScaffolding {
+
+// Runs a creation's commands one after another. Each child leads a process group of its own, so
+// cancel() can end it with everything it started; after cancel() no further command starts.
+class Commands {
+public:
+    explicit Commands(QString logsFolder) : m_logsFolder(std::move(logsFolder)) {}
+
+    // Like AppModel::runCommand: the exit status (-1 when not launched, or cancelled) and the
+    // combined output, collected through a temporary log in the Logs folder.
+    CommandResult run(const QString& executable, const QStringList& arguments,
+                      const std::optional<Process::Environment>& environment = std::nullopt,
+                      const QString& currentDirectory = QString());
+    // Any thread; returns at once. Kills the running command's process group.
+    void cancel();
+    bool isCancelled() const;
+
+    static QString cancelledMessage();
+
+private:
+    const QString m_logsFolder;
+    mutable std::mutex m_mutex;
+    pid_t m_running = -1; // a child not yet reaped
+    bool m_cancelled = false;
+};
+
+// What the steps need, copied from the model on the main thread: the work never touches the
+// model itself, which may be destroyed while a download or an installer runs.
+struct Context {
+    QString toolsFolder;
+    ToolPaths tools;
+    QString composerDownloadURL;
+    QString wordpressDownloadURL;
+    QString wordpressSaltURL;
+    Process::Environment phpEnvironment; // of the creation's PHP executable
+    QStringList phpArgumentsPrefix;      // what the runtime's argument list starts with
+    QPointer<AppModel> model;            // progress texts only, on the main thread
+    std::shared_ptr<Commands> commands;
+
+    // Main thread. `phpBinary` may be empty when no PHP step runs.
+    static Context from(AppModel& model, const QString& phpBinary);
+
+    // Queues the text to the model's progress and status line; dropped once the model is gone.
+    void progress(const QString& text) const;
+    QStringList phpArguments(const QStringList& arguments) const { return phpArgumentsPrefix + arguments; }
+};
 
 // Remote paths, appended to the configured base URLs.
 inline constexpr const char* composerDownloadPath = "/download/latest-stable/composer.phar";
@@ -21,6 +76,15 @@ inline constexpr const char* wordpressSaltPath = "/secret-key/1.1/salt/";
 // `base` without its trailing slashes, then `path`.
 QString remoteURL(const QString& base, const char* path);
 
+std::optional<QString> scaffoldLaravel(const Context& context, const QString& destination, const QString& name,
+                                       qint64 port, const QString& databaseName, const QString& phpBinary,
+                                       const MySQLSettings& mysql);
+std::optional<QString> migrateLaravelDatabase(const Context& context, const QString& destination,
+                                              const QString& phpBinary);
+std::optional<QString> scaffoldWordPress(const Context& context, const QString& destination,
+                                         const QString& databaseName, const MySQLSettings& mysql);
+
+// The same steps with a context taken from the model at once (main thread).
 std::optional<QString> scaffoldLaravel(AppModel& model, const QString& destination, const QString& name,
                                        qint64 port, const QString& databaseName, const QString& phpBinary,
                                        const MySQLSettings& mysql);

@@ -2,11 +2,13 @@
 // time, and the clean-up after a failed step.
 #include "app/AppModel.h"
 #include "services/WebsiteCreation.h"
+#include "ServerTestKit.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/TestEnvironment.h"
 #include "support/WebsiteFixtures.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -245,10 +247,35 @@ TEST_F(WebsiteCreationTest, DestroyingTheModelMidCreationLeavesNothingBehind)
     server.setReply("/latest.zip", slow);
     const auto call = create(WebsiteTemplate::wordpress, QStringLiteral("Gone"), parent, 8090);
     const QString tools = model->toolsURL();
-    model.reset(); // waits for the running step; the rest is abandoned
+    model.reset(); // cancels the running step; the rest is abandoned
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return call->calls > 0; }, 10000));
     EXPECT_EQ(call->calls, 1);
     EXPECT_FALSE(call->result);
     EXPECT_FALSE(QFileInfo::exists(parent + QStringLiteral("/gone")));
+    EXPECT_TRUE(QDir(tools).entryList({QStringLiteral("WebsiteCreation-*")}, QDir::AllEntries).isEmpty());
+}
+
+TEST_F(WebsiteCreationTest, DestroyingTheModelEndsAHungDownloadAtOnce)
+{
+    // The archive is held back far longer than the test may take.
+    LoopbackHttpServer::Reply hung{200, {}, WebsiteFixtures::wordpressArchive()};
+    hung.delayMs = 10 * 60 * 1000;
+    server.setReply("/latest.zip", hung);
+    const QString url = server.url(QStringLiteral("/latest.zip"));
+    const auto call = create(WebsiteTemplate::wordpress, QStringLiteral("Stuck"), parent, 8090);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !ServerTestKit::processesMentioning(url).isEmpty(); }, 30000));
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return server.requestCount("/latest.zip") == 1; }, 30000));
+
+    const QString tools = model->toolsURL();
+    QElapsedTimer clock;
+    clock.start();
+    model.reset();
+    EXPECT_LT(clock.elapsed(), 5000); // no waiting for the download
+
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return call->calls > 0; }, 20000));
+    EXPECT_EQ(call->calls, 1);
+    EXPECT_FALSE(call->result);
+    EXPECT_TRUE(ServerTestKit::processesMentioning(url).isEmpty()); // curl was killed, not left behind
+    EXPECT_FALSE(QFileInfo::exists(parent + QStringLiteral("/stuck")));
     EXPECT_TRUE(QDir(tools).entryList({QStringLiteral("WebsiteCreation-*")}, QDir::AllEntries).isEmpty());
 }
