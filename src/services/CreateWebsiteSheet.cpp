@@ -421,7 +421,9 @@ void CreateWebsiteSheet::refresh()
     m_configURL->setText(QStringLiteral("URL: http://localhost:") + (m_port.isEmpty() ? QStringLiteral("port") : m_port));
     m_configDatabase->setText(QStringLiteral("Database: ")
                               + (m_databaseName.isEmpty() ? QStringLiteral("generated_from_name") : m_databaseName));
-    m_configMySQL->setText(QStringLiteral("mySQL: %1@%2:%3").arg(config.mysqlUser, config.mysqlHost).arg(config.mysqlPort));
+    // One pass, so a "%1" inside the user or host stays as typed.
+    m_configMySQL->setText(QStringLiteral("mySQL: %1@%2:%3")
+                               .arg(config.mysqlUser, config.mysqlHost, QString::number(config.mysqlPort)));
 
     m_progressRow->setVisible(creating);
     m_progressText->setText(m_model.websiteCreationProgress());

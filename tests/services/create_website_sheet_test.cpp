@@ -111,6 +111,16 @@ TEST_F(CreateWebsiteSheetTest, Defaults)
     EXPECT_EQ(sheet->width(), 620);
 }
 
+TEST_F(CreateWebsiteSheetTest, ConfigurationBoxShowsTheMySQLLoginAsStored)
+{
+    model->modifyConfig([](AppConfig& c) {
+        c.mysqlUser = QStringLiteral("u%1%2");
+        c.mysqlHost = QStringLiteral("db%3.local");
+        c.mysqlPort = 3307;
+    });
+    EXPECT_EQ(text("configMySQL"), QStringLiteral("mySQL: u%1%2@db%3.local:3307"));
+}
+
 TEST_F(CreateWebsiteSheetTest, NameDrivesDatabaseAndDestination)
 {
     struct Case {
