@@ -246,6 +246,10 @@ void runOrphanScan(const OrphanScan& scan)
             killOrphan(pid, scan, protectedPids);
     }
 
+    // Without a storage folder the marker would be a bare "/Routers/", which other programs' paths
+    // may hold.
+    if (scan.routersMarker.isEmpty())
+        return;
     const std::optional<QByteArray> output = toolOutput(scan.ps, {QStringLiteral("-axo"), QStringLiteral("pid=,command=")});
     if (!output)
         return;
@@ -330,17 +334,22 @@ void AppModel::startInternal(const Project& project)
 
 QString AppModel::routerScript(const Project& project)
 {
-    Files::makePath(m_routersURL);
     const QString path = m_routersURL + u'/' + project.id + QStringLiteral("-router.php");
-    // An id that would name a file outside the Routers folder is never written.
-    if (ProjectIds::isSafe(project.id))
-        Files::writeAtomically(path, PHPDevelopmentRouter::source().toUtf8());
+    // An id that would name a file outside the Routers folder is never written, nor anything
+    // without a storage folder.
+    if (m_routersURL.isEmpty() || !ProjectIds::isSafe(project.id))
+        return path;
+    Files::makePath(m_routersURL);
+    Files::writeAtomically(path, PHPDevelopmentRouter::source().toUtf8());
     return path;
 }
 
 int AppModel::attachLog(Process::Spec& task, const QString& logURL)
 {
-    const int fd = ::open(QFile::encodeName(logURL).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    // Without a storage folder there is no Logs folder to write into.
+    const int fd = m_logsURL.isEmpty()
+        ? -1
+        : ::open(QFile::encodeName(logURL).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
     // Without a log the server's output goes nowhere; the start goes on.
     task.outputFd = fd;
     task.errorFd = fd;
@@ -464,7 +473,8 @@ void AppModel::cleanupOrphanedPHPServers()
         scan.ports.append(m_config.phpMyAdminPort);
     scan.lsof = m_platform.tools.lsof;
     scan.ps = m_platform.tools.ps;
-    scan.routersMarker = m_appSupport + QStringLiteral("/Routers/");
+    if (!m_appSupport.isEmpty())
+        scan.routersMarker = m_appSupport + QStringLiteral("/Routers/");
     scan.mysqlPort = m_config.mysqlPort;
     scan.self = ::getpid();
     Dispatch::utility([scan]() { runOrphanScan(scan); });
@@ -488,7 +498,7 @@ void AppModel::showLog(const QString& id)
 {
     QFile log(m_logsURL + u'/' + id + QStringLiteral(".log"));
     std::optional<QString> text;
-    if (ProjectIds::isSafe(id) && log.open(QIODevice::ReadOnly))
+    if (!m_logsURL.isEmpty() && ProjectIds::isSafe(id) && log.open(QIODevice::ReadOnly))
         text = Text::decodeUtf8(log.readAll());
     setSelectedLog(text.value_or(QStringLiteral("No log yet.")));
 }

@@ -192,3 +192,34 @@ TEST_F(OrphanCleanup, ToolOutputIsTrustedOnlyForPositiveForeignIds)
         EXPECT_TRUE(Process::exists(bystander));
     }
 }
+
+TEST_F(OrphanCleanup, WithoutAStorageFolderNoRoutersPathIsMatched)
+{
+    const quint16 port = freePort();
+    const qint64 bystander = startDetached(listener(port));
+    leftovers = {bystander};
+    waitListening(port);
+
+    // Any other program's server under some ".../Routers/" folder; lsof finds nothing and
+    // shows that the scan has begun.
+    const QString lsof = path("fake-tools/lsof");
+    const QString lsofDone = path("fake-tools/lsof-done");
+    const QString ps = path("fake-tools/ps");
+    writeFile(lsof, QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(lsofDone).toUtf8());
+    writeFile(ps, QStringLiteral("#!/bin/sh\necho '%1 php -S 127.0.0.1:%2 -t /srv /srv/Routers/a-router.php'\n")
+                      .arg(bystander)
+                      .arg(port)
+                      .toUtf8());
+    for (const QString& tool : {lsof, ps})
+        QFile::setPermissions(tool, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    Platform bare = platform.platform;
+    bare.storageRoot.clear();
+    bare.tools.ps = ps;
+    bare.tools.lsof = lsof;
+    bare.runOrphanCleanup = true;
+    AppModel homeless(bare);
+    EXPECT_TRUE(waitUntil([&] { return QFileInfo::exists(lsofDone); }, 20000));
+    // ps would run right after the last lsof.
+    waitUntil([] { return false; }, 500);
+    EXPECT_TRUE(Process::exists(bystander));
+}

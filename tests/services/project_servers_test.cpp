@@ -536,3 +536,25 @@ TEST_F(ProjectServers, ModelDestroyedWhileProbingDropsTheResult)
         EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 3000));
     }
 }
+
+TEST_F(ProjectServers, WithoutAStorageFolderNothingIsWrittenOutsideIt)
+{
+    Platform bare = platform.platform;
+    bare.storageRoot.clear();
+    AppModel homeless(bare);
+    selectRuntime(homeless, wrapper->binary());
+    const QString id = QStringLiteral("kovani-no-storage-%1").arg(::getpid());
+    const QStringList strays = {QStringLiteral("/%1-router.php").arg(id), QStringLiteral("/%1.log").arg(id)};
+
+    homeless.startInternal(makeProject(id, "Homeless", makeSite(path("homeless")), freePort()));
+    waitUntil([&] { return !homeless.isStarting(id); }, 8000);
+    homeless.shutdown();
+    for (const QString& stray : strays) {
+        EXPECT_FALSE(QFileInfo::exists(stray)) << stray.toStdString();
+        QFile::remove(stray);
+    }
+    writeFile(strays.last(), "not ours");
+    homeless.showLog(id);
+    EXPECT_EQ(homeless.selectedLog(), QStringLiteral("No log yet."));
+    QFile::remove(strays.last());
+}
