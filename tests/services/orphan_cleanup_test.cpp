@@ -33,6 +33,13 @@ QStringList listener(quint16 port)
             QStringLiteral("$s = stream_socket_server('tcp://127.0.0.1:%1'); sleep(120);").arg(port)};
 }
 
+// A listener that ignores SIGTERM.
+QStringList stubbornListener(quint16 port)
+{
+    return {PhpWrapper::realPhp(), "-r",
+            QStringLiteral("pcntl_signal(SIGTERM, SIG_IGN); $s = stream_socket_server('tcp://127.0.0.1:%1'); sleep(120);").arg(port)};
+}
+
 QStringList routedServer(quint16 port, const QString& root, const QString& router)
 {
     return {PhpWrapper::realPhp(), "-S", QStringLiteral("127.0.0.1:%1").arg(port), "-t", root, router};
@@ -80,9 +87,11 @@ TEST_F(OrphanCleanup, LeftoverServersAndProjectPortListenersAreGoneShortlyAfterS
     const quint16 selfPort = freePort();      // this very process listens on a project port
     const quint16 elsewherePort = freePort(); // a server of another storage folder
     const quint16 pmaPort = freePort();
+    const quint16 stubbornPort = freePort();  // ignores SIGTERM
 
     model->modifyConfig([&](AppConfig& c) {
         c.projects = {makeProject("one", "One", site, projectPort), makeProject("db", "Db", site, mysqlPort),
+                      makeProject("stubborn", "Stubborn", site, stubbornPort),
                       makeProject("self", "Self", site, selfPort), makeProject("zero", "Zero", site, 0)};
         c.mysqlPort = mysqlPort;
         c.phpMyAdminPort = pmaPort;
@@ -97,8 +106,9 @@ TEST_F(OrphanCleanup, LeftoverServersAndProjectPortListenersAreGoneShortlyAfterS
     const qint64 pmaLeftover = startDetached(listener(pmaPort));
     const qint64 database = startDetached(listener(mysqlPort));
     const qint64 elsewhere = startDetached(routedServer(elsewherePort, site, path("other/Kovani/Routers/x-router.php")));
-    leftovers = {routed, squatter, pmaLeftover, database, elsewhere};
-    for (quint16 port : {routedPort, projectPort, pmaPort, mysqlPort, elsewherePort})
+    const qint64 stubborn = startDetached(stubbornListener(stubbornPort));
+    leftovers = {routed, squatter, pmaLeftover, database, elsewhere, stubborn};
+    for (quint16 port : {routedPort, projectPort, pmaPort, mysqlPort, elsewherePort, stubbornPort})
         waitListening(port);
     QTcpServer self;
     ASSERT_TRUE(self.listen(QHostAddress::LocalHost, selfPort));
@@ -107,9 +117,13 @@ TEST_F(OrphanCleanup, LeftoverServersAndProjectPortListenersAreGoneShortlyAfterS
     model = std::make_unique<AppModel>(platform.platform);
 
     // lsof runs once per port; under a loaded machine that takes a while.
-    EXPECT_TRUE(waitUntil([&] { return !Process::exists(routed) && !Process::exists(squatter) && !Process::exists(pmaLeftover); }, 20000));
+    EXPECT_TRUE(waitUntil([&] {
+        return !Process::exists(routed) && !Process::exists(squatter) && !Process::exists(pmaLeftover)
+            && !Process::exists(stubborn);
+    }, 20000));
     EXPECT_FALSE(listening(routedPort));
     EXPECT_FALSE(listening(projectPort));
+    EXPECT_FALSE(listening(stubbornPort));
     // Given time, nothing else is touched.
     waitUntil([] { return false; }, 500);
     EXPECT_TRUE(Process::exists(database));
