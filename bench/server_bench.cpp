@@ -159,6 +159,7 @@ int main(int argc, char** argv)
         model.startInternal(project(QStringLiteral("bench"), site, port));
         if (!waitUntil([&] { return model.isRunning(QStringLiteral("bench")); }, 10000)) {
             std::printf("start failed: %s\n", qPrintable(model.statusMessage()));
+            model.shutdown();
             return 1;
         }
         started.push_back(timer.nsecsElapsed() / 1e6);
@@ -187,8 +188,11 @@ int main(int argc, char** argv)
     // 2. Requests per second.
     const quint16 routedPort = freePort();
     model.startInternal(project(QStringLiteral("routed"), site, routedPort));
-    if (!waitUntil([&] { return model.isRunning(QStringLiteral("routed")); }, 10000))
+    if (!waitUntil([&] { return model.isRunning(QStringLiteral("routed")); }, 10000)) {
+        std::printf("start failed: %s\n", qPrintable(model.statusMessage()));
+        model.shutdown(); // a server still starting is not left behind
         return 1;
+    }
     const quint16 barePort = freePort();
     Process::Spec spec;
     spec.program = realPhp();
