@@ -122,7 +122,6 @@ void AppModel::createWebsite(WebsiteTemplate websiteTemplate, const QString& nam
     }
     const WebsiteScaffolding::Context context = WebsiteScaffolding::Context::from(*this, php->binary);
     m_websiteCreationWork->commands = context.commands;
-    const ToolPaths tools = m_platform.tools;
 
     setIsCreatingWebsite(true);
     const QString preparing = QStringLiteral("Preparing %1...").arg(kind);
@@ -131,7 +130,7 @@ void AppModel::createWebsite(WebsiteTemplate websiteTemplate, const QString& nam
 
     const QString phpBinary = php->binary;
     const qint64 websitePort = port;
-    Dispatch::userInitiated([context, tools, websiteTemplate, trimmedName, websiteSlug, database, destination, kind,
+    Dispatch::userInitiated([context, websiteTemplate, trimmedName, websiteSlug, database, destination, kind,
                              phpBinary, websitePort, mysql, completion = std::move(completion)]() mutable {
         WebsiteScaffolding::Commands& commands = *context.commands;
         // After a cancel every step fails; one that finished anyway is not carried on from.
@@ -150,7 +149,7 @@ void AppModel::createWebsite(WebsiteTemplate websiteTemplate, const QString& nam
         if (!failure) {
             context.progress(QStringLiteral("Creating database %1...").arg(database));
             failure = stopped(ServiceCommands::createDatabase(
-                tools, database, mysql, [&](const QString& executable, const QStringList& arguments) {
+                context.tools, database, mysql, [&](const QString& executable, const QStringList& arguments) {
                     return commands.run(executable, arguments);
                 }));
         }
