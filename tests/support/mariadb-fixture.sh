@@ -26,6 +26,11 @@ mariadbd_bin=$(command -v mariadbd || echo /usr/sbin/mariadbd)
 install_db_bin=$(command -v mariadb-install-db || command -v mysql_install_db)
 client_bin=$(command -v mariadb || command -v mysql)
 admin_bin=$(command -v mariadb-admin || command -v mysqladmin)
+# The server runs as whoever runs the tests; only root has to say so explicitly.
+run_as=()
+if [ "$(id -u)" -eq 0 ]; then
+    run_as=(--user=root)
+fi
 
 server_pid() {
     [ -f "$dir/mysqld.pid" ] || return 1
@@ -67,7 +72,7 @@ start() {
     rm -rf "$dir/data" "$dir/tmp" "$dir/port" "$dir/mysqld.pid" "$dir/mysqld.sock"
     mkdir -p "$dir/data" "$dir/tmp"
 
-    if ! "$install_db_bin" --no-defaults --user=root --datadir="$dir/data" \
+    if ! "$install_db_bin" --no-defaults "${run_as[@]}" --datadir="$dir/data" \
             --auth-root-authentication-method=normal --skip-test-db \
             --skip-name-resolve >"$dir/install.log" 2>&1; then
         echo "mariadb-install-db failed:" >&2
@@ -84,7 +89,7 @@ start() {
         fi
         rm -f "$dir/error.log"
         setsid "$mariadbd_bin" --no-defaults \
-            --user=root \
+            "${run_as[@]}" \
             --datadir="$dir/data" \
             --tmpdir="$dir/tmp" \
             --socket="$dir/mysqld.sock" \
