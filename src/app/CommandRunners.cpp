@@ -26,6 +26,9 @@ CommandResult AppModel::runCommand(const QString& executable, const QStringList&
                                    const std::optional<Process::Environment>& environment,
                                    const QString& currentDirectory) const
 {
+    // Without a storage folder there is no Logs folder to hold the log (never "/command-...").
+    if (m_logsURL.isEmpty())
+        return {-1, QStringLiteral("Could not create command log.")};
     const QString logPath = m_logsURL + QStringLiteral("/command-")
         + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".log");
     const QByteArray logName = QFile::encodeName(logPath);

@@ -224,6 +224,21 @@ TEST_F(CommandRunners, RunCommandWithoutALogFolderRunsNothing)
     EXPECT_FALSE(QFileInfo::exists(marker));
 }
 
+TEST_F(CommandRunners, RunCommandWithoutAStorageFolderRunsNothing)
+{
+    TestEnvironment::TestPlatform bare = TestEnvironment::makePlatform(dir.path() + QStringLiteral("/bare"));
+    bare.platform.applicationSupport.clear();
+    bare.platform.storageRoot.clear();
+    AppModel storageless(bare.platform);
+    ASSERT_TRUE(storageless.logsURL().isEmpty());
+    const QString marker = dir.path() + QStringLiteral("/ran");
+    // The log would otherwise land at the top of the file system, which this (root) test could write.
+    const CommandResult result = storageless.runCommand(kSh, {QStringLiteral("-c"), QStringLiteral("touch \"$0\"; ls /command-*.log"), marker});
+    EXPECT_EQ(result.status, -1);
+    EXPECT_EQ(result.output, QStringLiteral("Could not create command log."));
+    EXPECT_FALSE(QFileInfo::exists(marker));
+}
+
 TEST_F(CommandRunners, GrandchildHoldingThePipeNeverHangsTheCaller)
 {
     QElapsedTimer clock;
