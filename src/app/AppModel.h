@@ -5,6 +5,7 @@
 #include "platform/Platform.h"
 #include "platform/Process.h"
 #include "services/RunningProcess.h"
+#include "services/ServiceCommands.h"
 
 #include <QMap>
 #include <QObject>
@@ -224,12 +225,13 @@ private:
     bool m_phpMyAdminInstalling = false;
     bool m_phpMyAdminOpenAfterInstall = false;
     bool m_phpMyAdminJustInstalled = false;
+    // The download and unpacking of an install; cancelled when the model goes.
+    ServiceCommands::CancelOnExit m_phpMyAdminInstallCommands;
 
     // ---- Private state of website creation (its owner adds here) ----------------------------
     // The commands of the running creation; destroying the model cancels them (the running one
     // is killed, no further one starts) without waiting. The work never touches the model.
-    struct WebsiteCreationWork;
-    std::unique_ptr<WebsiteCreationWork, void (*)(WebsiteCreationWork*)> m_websiteCreationWork{nullptr, nullptr};
+    ServiceCommands::CancelOnExit m_websiteCreationCommands;
 
     friend class AppModelTestAccess;
 };

@@ -250,8 +250,9 @@ void AppModel::installPhpMyAdmin(bool openAfterInstall)
         return;
     }
     const QString root = m_config.phpMyAdminRoot;
-    if (!QDir::isAbsolutePath(root)) {
-        // Never unpack into (or remove) a folder relative to wherever the program was started.
+    if (!QDir::isAbsolutePath(root) || m_appSupport.isEmpty()) {
+        // Never unpack into (or remove) a folder relative to wherever the program was started,
+        // and without a storage folder there is no Downloads folder to unpack in.
         setStatusMessage(QStringLiteral("phpMyAdmin could not be installed in ") + root + u'.');
         return;
     }
@@ -269,9 +270,12 @@ void AppModel::installPhpMyAdmin(bool openAfterInstall)
     const QString curl = m_platform.tools.curl;
     const QString unzip = m_platform.tools.unzip;
     const QString cp = m_platform.tools.cp;
+    // Cancelled when the model goes: quitting leaves no download or unpacking running.
+    const auto commands = std::make_shared<ServiceCommands::CancellableCommands>(m_logsURL);
+    m_phpMyAdminInstallCommands.hold(commands);
 
     QPointer<AppModel> weak(this);
-    Dispatch::userInitiated([weak, downloads, archive, extract, root, url, curl, unzip, cp]() {
+    Dispatch::userInitiated([weak, commands, downloads, archive, extract, root, url, curl, unzip, cp]() {
         InstallOutcome outcome;
         [&]() {
             Files::makePath(downloads);
@@ -279,7 +283,7 @@ void AppModel::installPhpMyAdmin(bool openAfterInstall)
             removeAt(extract);
             Files::makePath(extract);
 
-            const CommandResult download = ServiceCommands::capture(curl, {QStringLiteral("-L"), url, QStringLiteral("-o"), archive});
+            const CommandResult download = commands->run(curl, {QStringLiteral("-L"), url, QStringLiteral("-o"), archive});
             if (download.status != 0 || !QFileInfo(archive).isFile()) {
                 // A cut-off download is no archive: nothing of it is kept.
                 removeAt(archive);
@@ -289,7 +293,7 @@ void AppModel::installPhpMyAdmin(bool openAfterInstall)
             }
 
             // unzip: 0 is success, 1 success with warnings; anything else is a broken archive.
-            const CommandResult unpacked = ServiceCommands::capture(unzip, {QStringLiteral("-q"), archive, QStringLiteral("-d"), extract});
+            const CommandResult unpacked = commands->run(unzip, {QStringLiteral("-q"), archive, QStringLiteral("-d"), extract});
             QString found;
             if (unpacked.status == 0 || unpacked.status == 1) {
                 const QStringList entries = QDir(extract).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
@@ -317,7 +321,7 @@ void AppModel::installPhpMyAdmin(bool openAfterInstall)
             if (!QDir().rename(found, root)) {
                 const QString staging = root + QStringLiteral(".installing");
                 removeAt(staging);
-                const CommandResult copied = ServiceCommands::capture(cp, {QStringLiteral("-a"), QStringLiteral("--"), found, staging});
+                const CommandResult copied = commands->run(cp, {QStringLiteral("-a"), QStringLiteral("--"), found, staging});
                 if (copied.status != 0 || !QDir().rename(staging, root))
                     removeAt(staging);
             }

@@ -4,6 +4,16 @@
 #include "platform/Process.h"
 #include "platform/Text.h"
 
+#include <QFile>
+#include <QUuid>
+
+#include <cerrno>
+#include <csignal>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace ServiceCommands {
 
 CommandResult capture(const QString& executable, const QStringList& arguments)
@@ -32,6 +42,89 @@ std::optional<QString> lookUp(const QStringList& candidates, const QString& whic
     if (path.isEmpty())
         return std::nullopt;
     return path;
+}
+
+CommandResult CancellableCommands::run(const QString& executable, const QStringList& arguments,
+                            const std::optional<Process::Environment>& environment, const QString& currentDirectory)
+{
+    // Without a Logs folder there is nowhere to collect the output (never the file-system root).
+    if (m_logsFolder.isEmpty())
+        return {-1, QStringLiteral("Could not create command log.")};
+    const QString logPath = m_logsFolder + QStringLiteral("/command-")
+        + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".log");
+    const QByteArray logName = QFile::encodeName(logPath);
+    const int fd = ::open(logName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return {-1, QStringLiteral("Could not create command log.")};
+    auto discardLog = [&]() {
+        ::close(fd);
+        ::unlink(logName.constData());
+    };
+
+    Process::Spec spec;
+    spec.program = executable;
+    spec.arguments = arguments;
+    spec.environment = environment;
+    spec.workingDirectory = currentDirectory;
+    spec.outputFd = fd;
+    spec.errorFd = fd;
+    spec.newProcessGroup = true;
+    pid_t pid = -1;
+    {
+        // Launched under the lock, so a cancel() either sees the child or stops the launch.
+        std::lock_guard lock(m_mutex);
+        if (m_cancelled) {
+            discardLog();
+            return {-1, cancelledMessage()};
+        }
+        const Process::Launch launched = Process::spawn(spec);
+        if (launched.pid < 0) {
+            discardLog();
+            return {-1, launched.error};
+        }
+        pid = m_running = launched.pid;
+    }
+
+    // Waits without reaping first, so cancel() never signals a process id that was reused.
+    siginfo_t info{};
+    while (::waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
+    bool cancelled = false;
+    {
+        std::lock_guard lock(m_mutex);
+        m_running = -1;
+        cancelled = m_cancelled;
+    }
+    const int status = Process::waitForExit(pid);
+
+    QString output;
+    QFile log(logPath);
+    if (log.open(QIODevice::ReadOnly))
+        output = Text::decodeUtf8(log.readAll()).value_or(QString());
+    log.close();
+    discardLog();
+    if (cancelled)
+        return {-1, cancelledMessage()};
+    return {status, output};
+}
+
+void CancellableCommands::cancel()
+{
+    std::lock_guard lock(m_mutex);
+    m_cancelled = true;
+    if (m_running > 0)
+        ::kill(-m_running, SIGKILL);
+}
+
+bool CancellableCommands::isCancelled() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_cancelled;
+}
+
+QString CancellableCommands::cancelledMessage()
+{
+    return QStringLiteral("Cancelled because the application is closing.");
 }
 
 } // namespace ServiceCommands

@@ -2,12 +2,17 @@
 
 #include "app/AppConfig.h"
 #include "app/CommandResult.h"
+#include "platform/Process.h"
 #include "platform/ToolPaths.h"
 
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
+
+#include <sys/types.h>
 
 // Commands of the shared services that run on background queues. They use nothing of the model,
 // so a job that outlives it touches no freed state.
@@ -20,6 +25,50 @@ CommandResult capture(const QString& executable, const QStringList& arguments);
 // The first executable of `candidates`; else what `which name` prints, trimmed, when it
 // succeeds with a non-empty answer.
 std::optional<QString> lookUp(const QStringList& candidates, const QString& which, const QString& name);
+
+// Runs a job's commands one after another. Each child leads a process group of its own, so
+// cancel() can end it with everything it started; after cancel() no further command starts.
+class CancellableCommands {
+public:
+    explicit CancellableCommands(QString logsFolder) : m_logsFolder(std::move(logsFolder)) {}
+
+    // Like AppModel::runCommand: the exit status (-1 when not launched, or cancelled) and the
+    // combined output, collected through a temporary log in the Logs folder.
+    CommandResult run(const QString& executable, const QStringList& arguments,
+                      const std::optional<Process::Environment>& environment = std::nullopt,
+                      const QString& currentDirectory = QString());
+    // Any thread; returns at once. Kills the running command's process group.
+    void cancel();
+    bool isCancelled() const;
+
+    static QString cancelledMessage();
+
+private:
+    const QString m_logsFolder;
+    mutable std::mutex m_mutex;
+    pid_t m_running = -1; // a child not yet reaped
+    bool m_cancelled = false;
+};
+
+// Held by the model for a background job: cancels the job's commands when the model goes, so
+// quitting never waits for them and leaves none of them running.
+class CancelOnExit {
+public:
+    CancelOnExit() = default;
+    ~CancelOnExit()
+    {
+        if (m_commands)
+            m_commands->cancel();
+    }
+    CancelOnExit(const CancelOnExit&) = delete;
+    CancelOnExit& operator=(const CancelOnExit&) = delete;
+
+    // The commands of the job now under way (an earlier one has ended).
+    void hold(std::shared_ptr<CancellableCommands> commands) { m_commands = std::move(commands); }
+
+private:
+    std::shared_ptr<CancellableCommands> m_commands;
+};
 
 // Runs one command to completion: its exit status and combined output.
 using Runner = std::function<CommandResult(const QString& executable, const QStringList& arguments)>;

@@ -14,11 +14,6 @@
 // on the user-initiated queue (scaffold, database, Laravel migration), then the result on the
 // main thread.
 
-struct AppModel::WebsiteCreationWork {
-    // The commands of the creation under way (or the last one).
-    std::shared_ptr<WebsiteScaffolding::Commands> commands;
-};
-
 namespace {
 
 bool hasLineBreak(const QString& text)
@@ -113,15 +108,8 @@ void AppModel::createWebsite(WebsiteTemplate websiteTemplate, const QString& nam
     // The work gets copies of everything it needs and never touches the model. Destroying the
     // model cancels it: the running command is killed and no further one starts, so quitting
     // never waits for a download or an installer.
-    if (!m_websiteCreationWork) {
-        m_websiteCreationWork = {new WebsiteCreationWork, +[](WebsiteCreationWork* work) {
-                                     if (work->commands)
-                                         work->commands->cancel();
-                                     delete work;
-                                 }};
-    }
     const WebsiteScaffolding::Context context = WebsiteScaffolding::Context::from(*this, php->binary);
-    m_websiteCreationWork->commands = context.commands;
+    m_websiteCreationCommands.hold(context.commands);
 
     setIsCreatingWebsite(true);
     const QString preparing = QStringLiteral("Preparing %1...").arg(kind);
@@ -132,11 +120,11 @@ void AppModel::createWebsite(WebsiteTemplate websiteTemplate, const QString& nam
     const qint64 websitePort = port;
     Dispatch::userInitiated([context, websiteTemplate, trimmedName, websiteSlug, database, destination, kind,
                              phpBinary, websitePort, mysql, completion = std::move(completion)]() mutable {
-        WebsiteScaffolding::Commands& commands = *context.commands;
+        ServiceCommands::CancellableCommands& commands = *context.commands;
         // After a cancel every step fails; one that finished anyway is not carried on from.
         auto stopped = [&](std::optional<QString> failure) {
             if (!failure && commands.isCancelled())
-                return std::optional<QString>(WebsiteScaffolding::Commands::cancelledMessage());
+                return std::optional<QString>(ServiceCommands::CancellableCommands::cancelledMessage());
             return failure;
         };
         std::optional<QString> failure;

@@ -14,12 +14,7 @@
 #include <QUuid>
 
 #include <array>
-#include <cerrno>
-#include <csignal>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace WebsiteScaffolding {
 namespace {
@@ -103,86 +98,6 @@ bool writeAtomically(const QString& path, const QString& text, QString* error)
 
 } // namespace
 
-CommandResult Commands::run(const QString& executable, const QStringList& arguments,
-                            const std::optional<Process::Environment>& environment, const QString& currentDirectory)
-{
-    const QString logPath = m_logsFolder + QStringLiteral("/command-")
-        + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".log");
-    const QByteArray logName = QFile::encodeName(logPath);
-    const int fd = ::open(logName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return {-1, QStringLiteral("Could not create command log.")};
-    auto discardLog = [&]() {
-        ::close(fd);
-        ::unlink(logName.constData());
-    };
-
-    Process::Spec spec;
-    spec.program = executable;
-    spec.arguments = arguments;
-    spec.environment = environment;
-    spec.workingDirectory = currentDirectory;
-    spec.outputFd = fd;
-    spec.errorFd = fd;
-    spec.newProcessGroup = true;
-    pid_t pid = -1;
-    {
-        // Launched under the lock, so a cancel() either sees the child or stops the launch.
-        std::lock_guard lock(m_mutex);
-        if (m_cancelled) {
-            discardLog();
-            return {-1, cancelledMessage()};
-        }
-        const Process::Launch launched = Process::spawn(spec);
-        if (launched.pid < 0) {
-            discardLog();
-            return {-1, launched.error};
-        }
-        pid = m_running = launched.pid;
-    }
-
-    // Waits without reaping first, so cancel() never signals a process id that was reused.
-    siginfo_t info{};
-    while (::waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
-    }
-    bool cancelled = false;
-    {
-        std::lock_guard lock(m_mutex);
-        m_running = -1;
-        cancelled = m_cancelled;
-    }
-    const int status = Process::waitForExit(pid);
-
-    QString output;
-    QFile log(logPath);
-    if (log.open(QIODevice::ReadOnly))
-        output = Text::decodeUtf8(log.readAll()).value_or(QString());
-    log.close();
-    discardLog();
-    if (cancelled)
-        return {-1, cancelledMessage()};
-    return {status, output};
-}
-
-void Commands::cancel()
-{
-    std::lock_guard lock(m_mutex);
-    m_cancelled = true;
-    if (m_running > 0)
-        ::kill(-m_running, SIGKILL);
-}
-
-bool Commands::isCancelled() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_cancelled;
-}
-
-QString Commands::cancelledMessage()
-{
-    return QStringLiteral("The website creation was abandoned.");
-}
-
 Context Context::from(AppModel& model, const QString& phpBinary)
 {
     Context context;
@@ -196,7 +111,7 @@ Context Context::from(AppModel& model, const QString& phpBinary)
         context.phpArgumentsPrefix = model.phpRuntimeArguments({}, phpBinary);
     }
     context.model = &model;
-    context.commands = std::make_shared<Commands>(model.logsURL());
+    context.commands = std::make_shared<ServiceCommands::CancellableCommands>(model.logsURL());
     return context;
 }
 
@@ -313,7 +228,7 @@ std::optional<QString> scaffoldLaravel(const Context& context, const QString& de
                                        qint64 port, const QString& databaseName, const QString& phpBinary,
                                        const MySQLSettings& mysql)
 {
-    Commands& commands = *context.commands;
+    ServiceCommands::CancellableCommands& commands = *context.commands;
     const QString tools = context.toolsFolder;
     const QString dest = absolute(destination);
     const QString composer = tools + QStringLiteral("/composer.phar");
@@ -399,7 +314,7 @@ std::optional<QString> migrateLaravelDatabase(const Context& context, const QStr
 std::optional<QString> scaffoldWordPress(const Context& context, const QString& destination,
                                          const QString& databaseName, const MySQLSettings& mysql)
 {
-    Commands& commands = *context.commands;
+    ServiceCommands::CancellableCommands& commands = *context.commands;
     const ToolPaths& tools = context.tools;
     const QString dest = absolute(destination);
     const QString work = context.toolsFolder + QStringLiteral("/WebsiteCreation-")

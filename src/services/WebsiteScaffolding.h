@@ -4,16 +4,14 @@
 #include "app/CommandResult.h"
 #include "platform/Process.h"
 #include "platform/ToolPaths.h"
+#include "services/ServiceCommands.h"
 
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 
 #include <memory>
-#include <mutex>
 #include <optional>
-
-#include <sys/types.h>
 
 class AppModel;
 
@@ -22,30 +20,6 @@ class AppModel;
 // The three steps block, run on the creation's background work item, report progress to the
 // model on the main thread and return nothing on success or one error text.
 namespace WebsiteScaffolding {
-
-// Runs a creation's commands one after another. Each child leads a process group of its own, so
-// cancel() can end it with everything it started; after cancel() no further command starts.
-class Commands {
-public:
-    explicit Commands(QString logsFolder) : m_logsFolder(std::move(logsFolder)) {}
-
-    // Like AppModel::runCommand: the exit status (-1 when not launched, or cancelled) and the
-    // combined output, collected through a temporary log in the Logs folder.
-    CommandResult run(const QString& executable, const QStringList& arguments,
-                      const std::optional<Process::Environment>& environment = std::nullopt,
-                      const QString& currentDirectory = QString());
-    // Any thread; returns at once. Kills the running command's process group.
-    void cancel();
-    bool isCancelled() const;
-
-    static QString cancelledMessage();
-
-private:
-    const QString m_logsFolder;
-    mutable std::mutex m_mutex;
-    pid_t m_running = -1; // a child not yet reaped
-    bool m_cancelled = false;
-};
 
 // What the steps need, copied from the model on the main thread: the work never touches the
 // model itself, which may be destroyed while a download or an installer runs.
@@ -58,7 +32,7 @@ struct Context {
     Process::Environment phpEnvironment; // of the creation's PHP executable
     QStringList phpArgumentsPrefix;      // what the runtime's argument list starts with
     QPointer<AppModel> model;            // progress texts only, on the main thread
-    std::shared_ptr<Commands> commands;
+    std::shared_ptr<ServiceCommands::CancellableCommands> commands;
 
     // Main thread. `phpBinary` may be empty when no PHP step runs.
     static Context from(AppModel& model, const QString& phpBinary);

@@ -2,12 +2,14 @@
 // archive served by a loopback HTTP server, then served by a real PHP server.
 
 #include "services/MySQLTestKit.h"
+#include "ServerTestKit.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/TestEnvironment.h"
 
 #include "platform/UserDefaults.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -393,4 +395,44 @@ TEST_F(PhpMyAdminTest, NoInstallIntoARelativeOrEmptyFolder)
         EXPECT_TRUE(server.requests().isEmpty());
         EXPECT_TRUE(t.openedURLs->isEmpty());
     }
+}
+
+TEST_F(PhpMyAdminTest, DestroyingTheModelEndsAHungDownload)
+{
+    // The archive is held back far longer than the test may take.
+    LoopbackHttpServer::Reply hung{200, {}, archive};
+    hung.delayMs = 10 * 60 * 1000;
+    server.setReply(kArchivePath, hung);
+    const QString url = server.url(QString::fromLatin1(kArchivePath));
+    auto model = makeModel();
+    const QString downloads = model->appSupport() + QStringLiteral("/Downloads");
+    const QString root = model->config().phpMyAdminRoot;
+    model->openPhpMyAdmin();
+    ASSERT_TRUE(waitUntil([&] { return !ServerTestKit::processesMentioning(url).isEmpty(); }, 30000));
+    ASSERT_TRUE(waitUntil([&] { return server.requestCount(kArchivePath) == 1; }, 30000));
+
+    QElapsedTimer clock;
+    clock.start();
+    model.reset();
+    EXPECT_LT(clock.elapsed(), 5000);
+
+    // curl is killed, not left running, and the job cleans up after itself.
+    EXPECT_TRUE(waitUntil([&] { return ServerTestKit::processesMentioning(url).isEmpty(); }, 10000));
+    EXPECT_TRUE(waitUntil([&] {
+        return !QFileInfo::exists(downloads + QStringLiteral("/phpMyAdmin.zip"))
+            && !QFileInfo::exists(downloads + QStringLiteral("/phpMyAdminExtract"));
+    }, 10000));
+    EXPECT_FALSE(QFileInfo::exists(root));
+}
+
+TEST_F(PhpMyAdminTest, NoInstallWithoutAStorageFolder)
+{
+    serveArchive();
+    t.platform.storageRoot = QString();
+    auto model = makeModel();
+    model->openPhpMyAdmin();
+    EXPECT_EQ(model->statusMessage(),
+              QStringLiteral("phpMyAdmin could not be installed in ") + model->config().phpMyAdminRoot + u'.');
+    QTest::qWait(600);
+    EXPECT_TRUE(server.requests().isEmpty());
 }

@@ -15,11 +15,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QUuid>
 #include <gtest/gtest.h>
-
-#include <atomic>
-#include <thread>
 
 using namespace WebsiteScaffolding;
 
@@ -235,58 +231,6 @@ TEST(DotenvValue, LaravelReadsBackWhatWasTyped)
         EXPECT_EQ((*parsed)[QStringLiteral("V%1").arg(i)].toString(), values[i]) << values[i].toStdString();
         EXPECT_EQ((*parsed)[QStringLiteral("Q%1").arg(i)].toString(), values[i]) << values[i].toStdString();
     }
-}
-
-TEST(CreationCommands, CancelKillsTheRunningGroupAndRefusesTheRest)
-{
-    QTemporaryDir logs;
-    ASSERT_TRUE(logs.isValid());
-    auto commands = std::make_shared<Commands>(logs.path());
-    const ToolPaths tools;
-    const CommandResult quick = commands->run(tools.sh, {QStringLiteral("-c"), QStringLiteral("echo out; echo err >&2; exit 3")});
-    EXPECT_EQ(quick.status, 3);
-    EXPECT_EQ(quick.output, QStringLiteral("out\nerr\n"));
-
-    // A child and a grandchild of its own, both sleeping far longer than the test.
-    const QString marker = QStringLiteral("kovani-cancel-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    std::atomic<bool> done{false};
-    CommandResult killed;
-    std::thread runner([&]() {
-        killed = commands->run(tools.sh, {QStringLiteral("-c"), QStringLiteral("sleep 600 & sleep 601; : %1").arg(marker)});
-        done = true;
-    });
-    const auto sleepers = [&]() {
-        QList<qint32> pids;
-        for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-            bool ok = false;
-            const qint32 pid = entry.toInt(&ok);
-            if (!ok || !Process::exists(pid))
-                continue;
-            const QByteArray stat = readText(QStringLiteral("/proc/%1/stat").arg(pid)).toUtf8();
-            const qsizetype close = stat.lastIndexOf(')');
-            const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
-            if (fields.size() > 2 && stat.contains("(sleep)") && fields[2].toInt() > 0
-                && readText(QStringLiteral("/proc/%1/cmdline").arg(fields[2].toInt())).contains(marker))
-                pids.append(pid);
-        }
-        return pids;
-    };
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return sleepers().size() == 2; }, 10000));
-    const QList<qint32> pids = sleepers();
-    commands->cancel();
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return done.load(); }, 10000));
-    runner.join();
-    EXPECT_EQ(killed.status, -1);
-    EXPECT_EQ(killed.output, Commands::cancelledMessage());
-    for (const qint32 pid : pids)
-        EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !Process::exists(pid); }, 5000)) << pid;
-    EXPECT_TRUE(commands->isCancelled());
-
-    // Nothing starts after a cancel, and no command log is left.
-    const CommandResult refused = commands->run(tools.sh, {QStringLiteral("-c"), QStringLiteral("exit 0")});
-    EXPECT_EQ(refused.status, -1);
-    EXPECT_EQ(refused.output, Commands::cancelledMessage());
-    EXPECT_TRUE(QDir(logs.path()).entryList(QDir::Files).isEmpty());
 }
 
 TEST(RemoteURL, FixedPathAfterTheBase)
