@@ -25,6 +25,23 @@ inline void writeFile(const QString& path, const QByteArray& bytes)
     file.write(bytes);
 }
 
+// An executable script.
+inline void writeScript(const QString& path, const QByteArray& body)
+{
+    writeFile(path, body);
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+// A runtime that waits until the file `gate` exists before it execs the real PHP: its server
+// stays starting for as long as the test keeps the gate closed.
+inline QString writeGatedPhp(const QString& path, const QString& gate)
+{
+    writeScript(path, QStringLiteral("#!/bin/sh\nwhile [ ! -e '%1' ]; do sleep 0.05; done\nexec %2 \"$@\"\n")
+                          .arg(gate, PhpWrapper::realPhp())
+                          .toUtf8());
+    return path;
+}
+
 inline QByteArray readFile(const QString& path)
 {
     QFile file(path);

@@ -193,8 +193,7 @@ TEST_F(OrphanCleanup, ToolOutputIsTrustedOnlyForPositiveForeignIds)
             if (body.isEmpty())
                 continue;
             const QByteArray done = file == p.tools.ps ? "trap 'touch \"" + psDone.toUtf8() + "\"' EXIT\n" : QByteArray();
-            writeFile(file, "#!/bin/sh\n" + done + body);
-            QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            writeScript(file, "#!/bin/sh\n" + done + body);
         }
         p.runOrphanCleanup = true;
         model->modifyConfig([&](AppConfig& config) { config.projects = {makeProject("b", "B", site, port)}; });
@@ -219,13 +218,11 @@ TEST_F(OrphanCleanup, WithoutAStorageFolderNoRoutersPathIsMatched)
     const QString lsof = path("fake-tools/lsof");
     const QString lsofDone = path("fake-tools/lsof-done");
     const QString ps = path("fake-tools/ps");
-    writeFile(lsof, QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(lsofDone).toUtf8());
-    writeFile(ps, QStringLiteral("#!/bin/sh\necho '%1 php -S 127.0.0.1:%2 -t /srv /srv/Routers/a-router.php'\n")
+    writeScript(lsof, QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(lsofDone).toUtf8());
+    writeScript(ps, QStringLiteral("#!/bin/sh\necho '%1 php -S 127.0.0.1:%2 -t /srv /srv/Routers/a-router.php'\n")
                       .arg(bystander)
                       .arg(port)
                       .toUtf8());
-    for (const QString& tool : {lsof, ps})
-        QFile::setPermissions(tool, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     Platform bare = platform.platform;
     bare.storageRoot.clear();
     bare.tools.ps = ps;

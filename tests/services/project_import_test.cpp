@@ -204,8 +204,7 @@ TEST_F(ProjectImport, DatabaseJobNeverOutlivesTheModel)
     // A mysql client that takes its time; the marker shows that it has finished.
     const QString marker = path("client-finished");
     const QString client = path("bin/slow-mysql");
-    writeFile(client, QStringLiteral("#!/bin/sh\nsleep 1\ntouch '%1'\necho 'ERROR 2002 (HY000)'\nexit 1\n").arg(marker).toUtf8());
-    QFile::setPermissions(client, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    writeScript(client, QStringLiteral("#!/bin/sh\nsleep 1\ntouch '%1'\necho 'ERROR 2002 (HY000)'\nexit 1\n").arg(marker).toUtf8());
     Platform slow = platform.platform;
     slow.tools.mysql = {client};
     auto importing = std::make_unique<AppModel>(slow);

@@ -19,12 +19,11 @@ class ProjectServers : public ServerTest {};
 // A stand-in PHP that listens on the "-S" address and exits with the status a client sends.
 QString writeExitingPhp(const QString& path)
 {
-    writeFile(path,
+    writeScript(path,
               "#!/bin/sh\n"
               "exec /usr/bin/php -r '$s = stream_socket_server(\"tcp://\" . $argv[1]);\n"
               "while (true) { $c = @stream_socket_accept($s, 30); if (!$c) continue;\n"
               "  $line = fgets($c); if ($line !== false && trim($line) !== \"\") exit((int) trim($line)); fclose($c); }' -- \"$2\"\n");
-    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     return path;
 }
 
@@ -283,8 +282,7 @@ TEST_F(ProjectServers, ServerThatNeverListensFailsWithinAboutThreeSeconds)
 {
     // A runtime that ignores its arguments and prints one line, then sleeps.
     const QString fake = path("bin/deaf-php");
-    writeFile(fake, "#!/bin/sh\necho 'deaf server here'\nexec sleep 60\n");
-    QFile::setPermissions(fake, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    writeScript(fake, "#!/bin/sh\necho 'deaf server here'\nexec sleep 60\n");
     selectRuntime(*model, fake);
     QElapsedTimer timer;
     timer.start();
@@ -388,11 +386,10 @@ TEST_F(ProjectServers, StoppingAHealthyServerIsQuietAndQuick)
 TEST_F(ProjectServers, ServerIgnoringSigtermIsKilledAfterTheCeiling)
 {
     const QString stubborn = path("bin/stubborn-php");
-    writeFile(stubborn,
+    writeScript(stubborn,
               "#!/bin/sh\n"
               "exec /usr/bin/php -r 'pcntl_async_signals(true); pcntl_signal(SIGTERM, function () {});\n"
               "$s = stream_socket_server(\"tcp://\" . $argv[1]); while (true) { $c = @stream_socket_accept($s, 1); if ($c) fclose($c); }' -- \"$2\"\n");
-    QFile::setPermissions(stubborn, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     if (QProcess::execute(PhpWrapper::realPhp(), {"-r", "exit(function_exists('pcntl_signal') ? 0 : 1);"}) != 0)
         GTEST_SKIP() << "PHP has no pcntl";
     selectRuntime(*model, stubborn);
@@ -434,11 +431,9 @@ TEST_F(ProjectServers, StopAllLeavesPhpMyAdminAndStartingServersAlone)
     ASSERT_TRUE(waitRunning("b"));
     EXPECT_TRUE(model->hasRunningWebsites());
 
-    // A runtime that takes its time before it listens keeps "slow" in the starting state.
-    const QString lazy = path("bin/lazy-php");
-    writeFile(lazy, QStringLiteral("#!/bin/sh\nsleep 2\nexec %1 \"$@\"\n").arg(PhpWrapper::realPhp()).toUtf8());
-    QFile::setPermissions(lazy, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    selectRuntime(*model, lazy);
+    // A runtime that does not listen before its gate opens keeps "slow" in the starting state.
+    const QString gate = path("slow-gate");
+    selectRuntime(*model, writeGatedPhp(path("bin/lazy-php"), gate));
     model->startInternal(slow);
     ASSERT_TRUE(model->isStarting("slow"));
 
@@ -465,7 +460,9 @@ TEST_F(ProjectServers, StopAllLeavesPhpMyAdminAndStartingServersAlone)
     for (qint32 pid : slowPids)
         EXPECT_FALSE(Process::exists(pid));
     EXPECT_TRUE(processesMentioning(model->routersURL()).isEmpty());
-    waitUntil([] { return false; }, 2500);
+    // Had the stopped runtime survived, it would start its server now.
+    writeFile(gate, "");
+    waitUntil([] { return false; }, 1000);
     EXPECT_TRUE(processesMentioning(model->routersURL()).isEmpty());
     EXPECT_EQ(model->statusMessage(), QStringLiteral("All websites stopped."));
 }

@@ -271,10 +271,8 @@ TEST_F(ProjectsPageTest, RemoveEditsTheSettingsAndLeavesTheFolder)
 
 TEST_F(ProjectsPageTest, RemoveWhileStartingStopsTheJustLaunchedServer)
 {
-    const QString lazy = path("bin/lazy-php");
-    writeFile(lazy, QStringLiteral("#!/bin/sh\nsleep 2\nexec %1 \"$@\"\n").arg(PhpWrapper::realPhp()).toUtf8());
-    QFile::setPermissions(lazy, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    selectRuntime(*model, lazy);
+    const QString gate = path("lazy-gate");
+    selectRuntime(*model, writeGatedPhp(path("bin/lazy-php"), gate));
     setProjects({makeProject("lazy", "Lazy", makeSite(path("lazy")), freePort())});
     makePage();
     ProjectRow* row = page->row("lazy");
@@ -288,7 +286,9 @@ TEST_F(ProjectsPageTest, RemoveWhileStartingStopsTheJustLaunchedServer)
     EXPECT_FALSE(Process::exists(launched.first()));
     waitUntil([] { return false; }, 50);
     EXPECT_TRUE(page->rows().isEmpty());
-    waitUntil([] { return false; }, 2500);
+    // Had the stopped runtime survived, it would start its server now.
+    writeFile(gate, "");
+    waitUntil([] { return false; }, 1000);
     EXPECT_TRUE(processesMentioning(model->routersURL() + "/lazy-router.php").isEmpty());
 }
 
