@@ -189,10 +189,6 @@ private:
     void forgetServer(const QString& id);
     // Expires with the model; background probes test it instead of touching the model.
     std::shared_ptr<const bool> m_serversAlive = std::make_shared<const bool>(true);
-    // Database jobs of imports call the model's own database creation, so destroying the model
-    // waits for those still running.
-    struct ImportDatabaseJobs;
-    std::unique_ptr<ImportDatabaseJobs, void (*)(ImportDatabaseJobs*)> m_importDatabaseJobs{nullptr, nullptr};
 
     // ---- Private state of MySQL and phpMyAdmin (their owner adds here) ----------------------
     // Tool look-ups: the first executable fixed candidate, else `which <name>`.

@@ -3,12 +3,10 @@
 #include "platform/Dispatch.h"
 #include "platform/Text.h"
 #include "services/ProjectIds.h"
+#include "services/ServiceCommands.h"
 
 #include <QFileInfo>
 #include <QPointer>
-
-#include <condition_variable>
-#include <mutex>
 
 namespace {
 
@@ -87,42 +85,25 @@ bool AppModel::addProject(const QString& name, const QString& root, qint64 port,
     return true;
 }
 
-struct AppModel::ImportDatabaseJobs {
-    std::mutex mutex;
-    std::condition_variable finished;
-    int running = 0;
-};
-
 void AppModel::createDatabaseIfNeeded(const QString& name)
 {
-    if (!m_importDatabaseJobs) {
-        m_importDatabaseJobs = {new ImportDatabaseJobs, +[](ImportDatabaseJobs* jobs) {
-                                    std::unique_lock lock(jobs->mutex);
-                                    jobs->finished.wait(lock, [jobs] { return jobs->running == 0; });
-                                    lock.unlock();
-                                    delete jobs;
-                                }};
-    }
-    ImportDatabaseJobs* jobs = m_importDatabaseJobs.get();
-    {
-        std::lock_guard lock(jobs->mutex);
-        ++jobs->running;
-    }
-    // The global credentials, copied here, never the project's own user and password.
+    // The job works on copies (the tools, the Logs folder and the global credentials, never the
+    // project's own user and password) and never touches the model, which may go before it ends.
     const MySQLSettings settings = MySQLSettings::from(m_config);
+    const ToolPaths tools = m_platform.tools;
+    const QString logs = m_logsURL;
     QPointer<AppModel> weak(this);
-    Dispatch::userInitiated([weak, this, jobs, name, settings]() {
-        const std::optional<QString> error = createDatabase(name, settings);
+    Dispatch::userInitiated([weak, tools, logs, name, settings]() {
+        ServiceCommands::CancellableCommands commands(logs);
+        const std::optional<QString> error = ServiceCommands::createDatabase(
+            tools, name, settings,
+            [&](const QString& executable, const QStringList& arguments) { return commands.run(executable, arguments); });
         Dispatch::main([weak, name, error]() {
             AppModel* model = weak.data();
             if (!model)
                 return;
             model->setStatusMessage(error ? QStringLiteral("Website imported, but ") + *error : importedMessage(name));
         });
-        // After this the model may be gone.
-        std::lock_guard lock(jobs->mutex);
-        --jobs->running;
-        jobs->finished.notify_all();
     });
 }
 

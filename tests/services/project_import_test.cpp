@@ -1,6 +1,7 @@
 // Import of website folders, path edits and the environment text.
 #include "services/ServerTestKit.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 
 using namespace ServerTestKit;
@@ -199,17 +200,30 @@ TEST_F(ProjectImport, PathEditStopsARunningProjectAndSaves)
     EXPECT_EQ(model->config(), before);
 }
 
-TEST_F(ProjectImport, DatabaseJobNeverOutlivesTheModel)
+TEST_F(ProjectImport, DatabaseJobNeedsNoModel)
 {
-    // A mysql client that takes its time; the marker shows that it has finished.
-    const QString marker = path("client-finished");
+    // A mysql client that takes its time and records what it was asked to do.
+    const QString record = path("client-arguments");
     const QString client = path("bin/slow-mysql");
-    writeScript(client, QStringLiteral("#!/bin/sh\nsleep 1\ntouch '%1'\necho 'ERROR 2002 (HY000)'\nexit 1\n").arg(marker).toUtf8());
+    writeScript(client, QStringLiteral("#!/bin/sh\nsleep 2\nprintf '%s\\n' \"$@\" > '%1.part'\nmv '%1.part' '%1'\n")
+                            .arg(record)
+                            .toUtf8());
     Platform slow = platform.platform;
     slow.tools.mysql = {client};
     auto importing = std::make_unique<AppModel>(slow);
 
-    ASSERT_TRUE(importing->addProject("Quick Quit", makeSite(path("quick")), 9300, "", "root", ""));
+    ASSERT_TRUE(importing->addProject("Quick Quit", makeSite(path("quick")), 9300, "", "nobody", "not-it"));
+    QElapsedTimer timer;
+    timer.start();
     importing.reset();
-    EXPECT_TRUE(QFileInfo::exists(marker)) << "the database job was still running after the model was gone";
+    EXPECT_LT(timer.elapsed(), 1500) << "the model waited for the database job";
+
+    // The job goes on without the model, with the global credentials.
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(record); }, 15000));
+    const QStringList arguments = QString::fromUtf8(readFile(record)).split(u'\n', Qt::SkipEmptyParts);
+    EXPECT_TRUE(arguments.contains(QStringLiteral("--port=%1").arg(deadMySQLPort))) << arguments.join(' ').toStdString();
+    EXPECT_TRUE(arguments.contains(QStringLiteral("--user=root"))) << arguments.join(' ').toStdString();
+    EXPECT_TRUE(arguments.last().startsWith(QStringLiteral("CREATE DATABASE IF NOT EXISTS `quick-quit`")))
+        << arguments.join(' ').toStdString();
+    waitUntil([] { return false; }, 200);
 }
