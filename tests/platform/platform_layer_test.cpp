@@ -1,0 +1,308 @@
+// The small layers under the model: the strict number parser, files, spawning and watching
+// children, dispatch, and the user defaults.
+#include "platform/Dispatch.h"
+#include "platform/Files.h"
+#include "platform/Process.h"
+#include "platform/Text.h"
+#include "platform/UserDefaults.h"
+#include "support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <fcntl.h>
+#include <limits>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& bytes, QFileDevice::Permissions mode)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    file.write(bytes);
+    file.close();
+    ASSERT_TRUE(file.setPermissions(mode));
+}
+
+// Descriptors of this process that a child would inherit: those opened without close-on-exec by
+// whoever started the test, never by us.
+QSet<QString> inheritableDescriptors()
+{
+    QSet<QString> fds;
+    for (const QString& name : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries)) {
+        const int fd = name.toInt();
+        const int flags = ::fcntl(fd, F_GETFD);
+        if (flags >= 0 && !(flags & FD_CLOEXEC))
+            fds.insert(name);
+    }
+    return fds;
+}
+
+} // namespace
+
+TEST(Text, ParseInt64AcceptsOnlySignAndAsciiDigitsThatFit)
+{
+    const qint64 max = std::numeric_limits<qint64>::max();
+    const qint64 min = std::numeric_limits<qint64>::min();
+    const struct {
+        QString text;
+        std::optional<qint64> value;
+    } cases[] = {
+        {QStringLiteral("8090"), 8090},
+        {QStringLiteral("+8090"), 8090},
+        {QStringLiteral("-1"), -1},
+        {QStringLiteral("0"), 0},
+        {QStringLiteral("-0"), 0},
+        {QStringLiteral("007"), 7},
+        {QStringLiteral("9223372036854775807"), max},
+        {QStringLiteral("-9223372036854775808"), min},
+        {QStringLiteral("9223372036854775808"), std::nullopt},
+        {QStringLiteral("-9223372036854775809"), std::nullopt},
+        {QStringLiteral("99999999999999999999"), std::nullopt},
+        {QString(), std::nullopt},
+        {QStringLiteral("+"), std::nullopt},
+        {QStringLiteral("-"), std::nullopt},
+        {QStringLiteral(" 80"), std::nullopt},
+        {QStringLiteral("80 "), std::nullopt},
+        {QStringLiteral("8 0"), std::nullopt},
+        {QStringLiteral("+-1"), std::nullopt},
+        {QStringLiteral("0x50"), std::nullopt},
+        {QStringLiteral("1e3"), std::nullopt},
+        {QStringLiteral("80.0"), std::nullopt},
+        {QStringLiteral("\u0668\u0660"), std::nullopt}, // Arabic-Indic digits are not ASCII
+        {QStringLiteral("\uFF18\uFF10"), std::nullopt}, // nor are full-width ones
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Text::parseInt64(c.text), c.value) << c.text.toStdString();
+
+    EXPECT_EQ(Text::parseInt32(QStringLiteral("2147483647")), std::numeric_limits<qint32>::max());
+    EXPECT_EQ(Text::parseInt32(QStringLiteral("-2147483648")), std::numeric_limits<qint32>::min());
+    EXPECT_EQ(Text::parseInt32(QStringLiteral("2147483648")), std::nullopt);
+    EXPECT_EQ(Text::parseInt32(QStringLiteral("-2147483649")), std::nullopt);
+    EXPECT_EQ(Text::parseInt32(QStringLiteral("12x")), std::nullopt);
+}
+
+TEST(Files, IsExecutableFileMeansARegularFileAfterLinksThatMayRun)
+{
+    QTemporaryDir dir;
+    const QString exec = dir.path() + QStringLiteral("/tool");
+    const QString plain = dir.path() + QStringLiteral("/notes");
+    writeFile(exec, "#!/bin/sh\n", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    writeFile(plain, "text", QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const QString folder = dir.path() + QStringLiteral("/bin");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(QFile::link(exec, dir.path() + QStringLiteral("/link-to-tool")));
+    ASSERT_TRUE(QFile::link(folder, dir.path() + QStringLiteral("/link-to-folder")));
+    ASSERT_TRUE(QFile::link(dir.path() + QStringLiteral("/gone"), dir.path() + QStringLiteral("/dangling")));
+
+    const struct {
+        const char* name;
+        bool executable;
+    } cases[] = {
+        {"tool", true}, {"link-to-tool", true}, {"notes", false}, {"bin", false},
+        {"link-to-folder", false}, {"dangling", false}, {"missing", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Files::isExecutableFile(dir.path() + u'/' + QString::fromLatin1(c.name)), c.executable) << c.name;
+}
+
+TEST(Files, WriteAtomicallyReplacesTheWholeFileAndKeepsItPrivate)
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/settings.json");
+    writeFile(path, QByteArray(4096, 'o'), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                                                | QFileDevice::ReadOther);
+    ASSERT_TRUE(Files::writeAtomically(path, "{}", /*privateFile=*/true));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("{}"));
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("settings.json")});
+
+    // A folder in the way: nothing is written, and false says so.
+    const QString blocked = dir.path() + QStringLiteral("/blocked");
+    ASSERT_TRUE(QDir().mkpath(blocked));
+    EXPECT_FALSE(Files::writeAtomically(blocked, "{}"));
+    EXPECT_TRUE(QFileInfo(blocked).isDir());
+}
+
+TEST(Spawn, ChildGetsDevNullInputAndNoneOfOurDescriptors)
+{
+    // Descriptors of our own, opened the way the program opens them, at the moment of the spawn.
+    int ourPipe[2];
+    ASSERT_EQ(::pipe2(ourPipe, O_CLOEXEC), 0);
+    QTemporaryDir dir;
+    QFile ourFile(dir.path() + QStringLiteral("/held-open"));
+    ASSERT_TRUE(ourFile.open(QIODevice::WriteOnly));
+    const QSet<QString> inherited = inheritableDescriptors();
+
+    int output[2];
+    ASSERT_EQ(::pipe2(output, O_CLOEXEC), 0);
+    Process::Spec spec;
+    spec.program = QStringLiteral("/bin/sleep");
+    spec.arguments = {QStringLiteral("30")};
+    spec.outputFd = output[1];
+    spec.errorFd = output[1];
+    const Process::Launch launched = Process::spawn(spec);
+    ::close(output[1]);
+    ASSERT_GT(launched.pid, 0) << launched.error.toStdString();
+
+    const QString fdFolder = QStringLiteral("/proc/%1/fd").arg(launched.pid);
+    // The child has replaced itself by the program once its descriptors are final.
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] {
+        return QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(launched.pid)).endsWith(QStringLiteral("sleep"));
+    }));
+    QSet<QString> childFds;
+    for (const QString& name : QDir(fdFolder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries))
+        childFds.insert(name);
+    const QString stdinTarget = QFile::symLinkTarget(fdFolder + QStringLiteral("/0"));
+    const QString stdoutTarget = QFile::symLinkTarget(fdFolder + QStringLiteral("/1"));
+    const QString stderrTarget = QFile::symLinkTarget(fdFolder + QStringLiteral("/2"));
+    ::kill(launched.pid, SIGKILL);
+    EXPECT_EQ(Process::waitForExit(launched.pid), SIGKILL);
+    ::close(output[0]);
+    ::close(ourPipe[0]);
+    ::close(ourPipe[1]);
+
+    EXPECT_EQ(stdinTarget, QStringLiteral("/dev/null"));
+    EXPECT_TRUE(stdoutTarget.contains(QStringLiteral("pipe:"))) << stdoutTarget.toStdString();
+    EXPECT_EQ(stdoutTarget, stderrTarget);
+    QSet<QString> expected = inherited;
+    expected.unite(QSet<QString>{QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2")});
+    EXPECT_TRUE(expected.contains(childFds)) << QStringList(childFds.values()).join(u',').toStdString();
+}
+
+TEST(ChildProcess, ExitIsSeenOnceOffTheMainThreadAndNeverAsAZombie)
+{
+    const struct {
+        const char* script;
+        int status;
+    } cases[] = {{"exit 0", 0}, {"exit 7", 7}, {"kill -TERM $$", SIGTERM}};
+    quint64 lastSerial = 0;
+    for (const auto& c : cases) {
+        std::atomic<int> calls{0};
+        std::atomic<int> seenStatus{-100};
+        std::atomic<bool> onMain{false};
+        QThread* mainThread = QCoreApplication::instance()->thread();
+        Process::Spec spec;
+        spec.program = QStringLiteral("/bin/sh");
+        spec.arguments = {QStringLiteral("-c"), QString::fromLatin1(c.script)};
+        QString error;
+        auto child = ChildProcess::launch(spec, [&](int status) {
+            seenStatus = status;
+            onMain = QThread::currentThread() == mainThread;
+            ++calls;
+        }, &error);
+        ASSERT_NE(child, nullptr) << error.toStdString();
+        EXPECT_GT(child->serial(), lastSerial) << c.script;
+        lastSerial = child->serial();
+        ASSERT_TRUE(TestEnvironment::waitUntil([&] { return calls.load() == 1; })) << c.script;
+        EXPECT_FALSE(child->isRunning()) << c.script;
+        EXPECT_EQ(child->terminationStatus(), c.status) << c.script;
+        EXPECT_EQ(seenStatus.load(), c.status) << c.script;
+        EXPECT_FALSE(onMain.load()) << c.script;
+        // Reaped: no zombie is left for the pid.
+        EXPECT_FALSE(Process::exists(child->pid())) << c.script;
+        EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/proc/%1").arg(child->pid()))) << c.script;
+        TestEnvironment::waitUntil([] { return false; }, 50);
+        EXPECT_EQ(calls.load(), 1) << c.script;
+    }
+
+    QString error;
+    EXPECT_EQ(ChildProcess::launch(Process::Spec{QStringLiteral("/no/such/program")}, {}, &error), nullptr);
+    EXPECT_TRUE(error.contains(QStringLiteral("/no/such/program"))) << error.toStdString();
+}
+
+TEST(ProcessExists, AZombieIsNotAlive)
+{
+    Process::Spec spec;
+    spec.program = QStringLiteral("/bin/true");
+    const Process::Launch launched = Process::spawn(spec);
+    ASSERT_GT(launched.pid, 0);
+    // Wait for the exit without reaping: the child stays a zombie.
+    siginfo_t info {};
+    ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(launched.pid), &info, WEXITED | WNOWAIT), 0);
+    EXPECT_EQ(::kill(launched.pid, 0), 0) << "a zombie still answers kill(pid, 0)";
+    EXPECT_FALSE(Process::exists(launched.pid));
+    EXPECT_EQ(Process::waitForExit(launched.pid), 0);
+    EXPECT_FALSE(Process::exists(launched.pid));
+
+    EXPECT_TRUE(Process::exists(::getpid()));
+    EXPECT_FALSE(Process::exists(0));
+    EXPECT_FALSE(Process::exists(-1));
+}
+
+TEST(Dispatch, MainQueueAndDelayedWork)
+{
+    // Work queued from a background queue runs on the main thread.
+    QThread* mainThread = QCoreApplication::instance()->thread();
+    std::atomic<bool> ranOnMain{false};
+    std::atomic<bool> done{false};
+    Dispatch::utility([&]() {
+        Dispatch::main([&]() {
+            ranOnMain = QThread::currentThread() == mainThread;
+            done = true;
+        });
+    });
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return done.load(); }));
+    EXPECT_TRUE(ranOnMain.load());
+
+    // A guarded closure is dropped when its object is gone by the time it would run.
+    auto* gone = new QObject;
+    auto* kept = new QObject;
+    int ranFor = 0;
+    Dispatch::main<QObject>(QPointer<QObject>(gone), [&](QObject*) { ranFor += 1; });
+    Dispatch::main<QObject>(QPointer<QObject>(kept), [&](QObject*) { ranFor += 10; });
+    delete gone;
+    TestEnvironment::waitUntil([&] { return ranFor >= 10; }, 2000);
+    TestEnvironment::waitUntil([] { return false; }, 50);
+    EXPECT_EQ(ranFor, 10);
+
+    // Delayed work runs no earlier than asked, and not at all once its context is gone.
+    QElapsedTimer clock;
+    clock.start();
+    qint64 ranAfter = -1;
+    bool contextless = false;
+    Dispatch::after(200, kept, [&]() { ranAfter = clock.elapsed(); });
+    auto* shortLived = new QObject;
+    Dispatch::after(100, shortLived, [&]() { contextless = true; });
+    delete shortLived;
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return ranAfter >= 0; }));
+    EXPECT_GE(ranAfter, 200);
+    EXPECT_FALSE(contextless);
+    delete kept;
+}
+
+TEST(UserDefaults, ValuesSurviveANewInstanceAndKeepTheirType)
+{
+    QTemporaryDir dir;
+    const QString file = dir.path() + QStringLiteral("/defaults.ini");
+    {
+        UserDefaults defaults(file);
+        EXPECT_FALSE(defaults.contains(QStringLiteral("KovaniDeviceId")));
+        EXPECT_EQ(defaults.string(QStringLiteral("KovaniDeviceId")), QString());
+        defaults.set(QStringLiteral("KovaniDeviceId"), QStringLiteral("device-1"));
+        defaults.set(QStringLiteral("SignIn_AppHasRunBefore"), true);
+        defaults.set(QStringLiteral("KovaniPhpMyAdminBlowfishSecret"), QStringLiteral("a=b;c\\d \"e\""));
+    }
+    UserDefaults again(file);
+    EXPECT_EQ(again.string(QStringLiteral("KovaniDeviceId")), QStringLiteral("device-1"));
+    EXPECT_TRUE(again.boolean(QStringLiteral("SignIn_AppHasRunBefore")));
+    EXPECT_EQ(again.string(QStringLiteral("KovaniPhpMyAdminBlowfishSecret")), QStringLiteral("a=b;c\\d \"e\""));
+    again.remove(QStringLiteral("KovaniDeviceId"));
+    EXPECT_FALSE(UserDefaults(file).contains(QStringLiteral("KovaniDeviceId")));
+}
