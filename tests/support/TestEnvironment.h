@@ -9,8 +9,8 @@
 
 namespace TestEnvironment {
 
-// Points HOME, TMPDIR and the XDG folders of this process at a fresh temporary folder (removed
-// at exit). Called once by the test main before Qt starts.
+// Points HOME and the XDG folders of this process at a fresh temporary folder (removed at exit).
+// Called once by the test main before Qt starts.
 void isolateProcess();
 
 // The temporary home of this process.
