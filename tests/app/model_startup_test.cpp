@@ -139,9 +139,11 @@ TEST_P(DeferredStartup, RunsInOrderAfterSixTenthsOfASecond)
     w.t.platform.sessionToken = [token]() { return token; };
     auto model = w.start();
 
-    // Not before 0.6 s.
+    // Not before 0.6 s: whatever had run when the clock still read less than that.
     waitUntil([&] { return w.recorder->clock.elapsed() >= 450; }, 2000);
-    EXPECT_TRUE(w.recorder->steps.isEmpty());
+    const bool nothingYet = w.recorder->steps.isEmpty();
+    if (w.recorder->clock.elapsed() < 600)
+        EXPECT_TRUE(nothingYet);
 
     ASSERT_TRUE(waitUntil([&] { return sawPhpMyAdmin(*w.recorder); }, 15000)) << w.recorder->steps.join(u',').toStdString();
     EXPECT_GE(w.recorder->firstDeferredMs, 600);
@@ -216,8 +218,9 @@ TEST(DeferredStartup, NothingRunsWhenTheModelIsGoneBeforeSixTenths)
         StartupWorld w;
         w.t.platform.sessionToken = []() { return std::optional<QString>(QStringLiteral("tok")); };
         auto model = w.start();
-        waitUntil([&] { return w.recorder->clock.elapsed() >= lifetimeMs; }, 2000);
-        ASSERT_LT(w.recorder->clock.elapsed(), 600) << "machine too slow for this check";
+        // No events are handled meanwhile, so however late the reset comes under load, the
+        // deferred start-up has not had its turn yet.
+        QThread::msleep(static_cast<unsigned long>(lifetimeMs));
         model.reset();
         w.recorder->model = nullptr;
         waitUntil([] { return false; }, 1000);
