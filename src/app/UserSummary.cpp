@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 UserSummary::UserSummary(QWidget* parent)
@@ -45,7 +46,8 @@ void UserSummary::setUser(const std::optional<UserProfile>& user)
     m_avatar->setUser(user);
     m_name->setText(user ? user->name : QStringLiteral("Guest"));
     m_email->setText(user ? user->email : QStringLiteral("Click to login"));
-    setToolTip(user ? user->email : QString());
+    // Tooltips detect markup on their own: the address is escaped so it shows as typed.
+    setToolTip(user ? Qt::convertFromPlainText(user->email, Qt::WhiteSpaceNoWrap) : QString());
 }
 
 QString UserSummary::nameText() const { return m_name->text(); }

@@ -24,6 +24,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <QTest>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
@@ -260,6 +261,23 @@ TEST_F(ContentViewTest, SignedInSummaryAndTopBar)
     EXPECT_EQ(summary->nameText(), QStringLiteral("Guest"));
     EXPECT_TRUE(window->topBar()->loginButton()->isVisible());
     EXPECT_FALSE(window->topBar()->avatar()->isVisible());
+}
+
+TEST_F(ContentViewTest, UserTextIsNeverReadAsMarkup)
+{
+    UserProfile user = signedInUser();
+    user.name = QStringLiteral("<b>Linh</b> & <i>Co</i>");
+    user.email = QStringLiteral("<img src=x>@example.com");
+    window->model().modifyConfig([&user](AppConfig& c) { c.user = user; });
+    UserSummary* summary = window->sidebar()->userSummary();
+    EXPECT_EQ(summary->nameText(), user.name);
+    EXPECT_EQ(summary->findChild<QLabel*>()->textFormat(), Qt::PlainText);
+    EXPECT_EQ(window->topBar()->userName()->textFormat(), Qt::PlainText);
+    // The tooltip with the whole address shows it as typed.
+    QTextDocument tooltip;
+    tooltip.setHtml(summary->toolTip());
+    EXPECT_TRUE(Qt::mightBeRichText(summary->toolTip()));
+    EXPECT_EQ(tooltip.toPlainText(), user.email);
 }
 
 TEST_F(ContentViewTest, DashboardQuickLinksOnlySwitchTheSection)
