@@ -5,13 +5,13 @@
 #include "app/PasswordField.h"
 #include "app/Theme.h"
 #include "platform/Text.h"
+#include "services/WebsiteCreation.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTextBoundaryFinder>
 #include <QVBoxLayout>
 
 namespace {
@@ -36,27 +36,12 @@ QLineEdit* textField(const QString& label, const QString& text = QString())
     return field;
 }
 
-// The first `count` user-perceived characters of `text`.
-QString firstCharacters(const QString& text, int count)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype end = 0;
-    for (int i = 0; i < count; ++i) {
-        const qsizetype next = finder.toNextBoundary();
-        if (next < 0)
-            return text;
-        end = next;
-    }
-    return text.left(end);
-}
 
 } // namespace
 
 QString AddProjectSheet::suggestedDatabaseName(const QString& name)
 {
-    QString candidate = AppModel::slug(Text::trimmed(name));
-    candidate.replace(u'-', u'_');
-    return candidate.isEmpty() ? QStringLiteral("website") : firstCharacters(candidate, 64);
+    return WebsiteCreation::databaseName(QString(), Text::trimmed(name));
 }
 
 AddProjectSheet::AddProjectSheet(AppModel& model, QWidget* parent)

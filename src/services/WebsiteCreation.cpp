@@ -7,6 +7,7 @@
 #include "services/WebsiteScaffolding.h"
 
 #include <QDir>
+#include <QTextBoundaryFinder>
 #include <QFileInfo>
 #include <QPointer>
 
@@ -51,7 +52,16 @@ QString databaseName(const QString& databaseField, const QString& trimmedName)
     result.replace(u'-', u'_');
     if (result.isEmpty())
         return QStringLiteral("website");
-    return result.left(64);
+    // The first 64 user-perceived characters: a character is never cut in two.
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, result);
+    qsizetype end = 0;
+    for (int i = 0; i < 64; ++i) {
+        const qsizetype next = finder.toNextBoundary();
+        if (next < 0)
+            return result;
+        end = next;
+    }
+    return result.left(end);
 }
 
 QString destination(const QString& parentDirectory, const QString& slug)

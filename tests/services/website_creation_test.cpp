@@ -46,6 +46,8 @@ TEST(WebsiteCreationValues, DatabaseNameRule)
         {"", hundred, QString(64, u'a')},
         {"  Ünïcode Shop  ", "x", "ünïcode_shop"},
         {"a`b", "x", "a_b"},
+        // A character outside the BMP at the cut is kept whole, never split into half a pair.
+        {"", QString(63, u'a') + QString::fromUtf8("\xF0\x9D\x90\x80") + "b", QString(63, u'a') + QString::fromUtf8("\xF0\x9D\x90\x80")},
     };
     for (const Case& c : cases)
         EXPECT_EQ(WebsiteCreation::databaseName(c.field, c.trimmedName), c.expected) << c.field.toStdString();
