@@ -9,7 +9,10 @@
 #include <QTcpServer>
 #include <QThread>
 
+#include <atomic>
 #include <cstdlib>
+#include <unistd.h>
+#include <utility>
 
 namespace TestEnvironment {
 namespace {
@@ -79,8 +82,52 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs)
     return true;
 }
 
+namespace {
+
+// The kernel's ephemeral ports (bind to port 0, outgoing connections), from
+// ip_local_port_range.
+std::pair<int, int> ephemeralRange()
+{
+    QFile file(QStringLiteral("/proc/sys/net/ipv4/ip_local_port_range"));
+    if (file.open(QIODevice::ReadOnly)) {
+        const QList<QByteArray> fields = file.readAll().simplified().split(' ');
+        bool lowOk = false;
+        bool highOk = false;
+        if (fields.size() == 2) {
+            const int low = fields[0].toInt(&lowOk);
+            const int high = fields[1].toInt(&highOk);
+            if (lowOk && highOk)
+                return {low, high};
+        }
+    }
+    return {32768, 60999};
+}
+
+bool canListenOn(quint16 port)
+{
+    QTcpServer server;
+    return server.listen(QHostAddress::LocalHost, port);
+}
+
+} // namespace
+
 quint16 freePort()
 {
+    // A port handed out by the kernel to port 0 is free only until the next test process asks
+    // the kernel for one. Ports below the ephemeral range are never handed out that way (nor
+    // used by outgoing connections), and each test process walks its own stretch of them, so
+    // parallel tests neither take each other's ports nor get one twice.
+    constexpr int kLowest = 10000;
+    const int highest = ephemeralRange().first - 1;
+    if (highest - kLowest >= 1000) {
+        const int span = highest - kLowest + 1;
+        static std::atomic<quint32> next{static_cast<quint32>(::getpid()) * 397u};
+        for (int attempt = 0; attempt < span; ++attempt) {
+            const auto port = static_cast<quint16>(kLowest + static_cast<int>(next++ % static_cast<quint32>(span)));
+            if (port != 8080 && port != 8081 && canListenOn(port))
+                return port;
+        }
+    }
     for (;;) {
         QTcpServer server;
         if (!server.listen(QHostAddress::LocalHost, 0))
