@@ -251,7 +251,6 @@ QColor secondary()
 QColor green() { return isDark() ? QColor(48, 209, 88) : QColor(36, 138, 61); }
 QColor blue() { return isDark() ? QColor(10, 132, 255) : QColor(0, 106, 220); }
 QColor red() { return isDark() ? QColor(255, 69, 58) : QColor(215, 0, 21); }
-QColor orange() { return isDark() ? QColor(255, 159, 10) : QColor(201, 52, 0); }
 QColor controlBackground() { return appPalette().color(QPalette::Base); }
 QColor windowBackground() { return appPalette().color(QPalette::Window); }
 QColor textBackground() { return appPalette().color(QPalette::Base); }

@@ -25,7 +25,6 @@ QColor secondary();         // secondary text: window text at reduced strength
 QColor green();
 QColor blue();
 QColor red();
-QColor orange();
 QColor controlBackground(); // sidebar and controls (palette Base)
 QColor windowBackground();  // window and footer (palette Window)
 QColor textBackground();    // text entry and command boxes (palette Base)
