@@ -14,7 +14,8 @@
 #include <QHBoxLayout>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QShortcut>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QStackedLayout>
 #include <QVBoxLayout>
 
@@ -33,6 +34,35 @@ QFrame* divider(QFrame::Shape shape)
     Theme::setBackground(line, Theme::withOpacity(text, 0.14));
     return line;
 }
+
+// The platform's quit keys, and Ctrl+Q where the platform names none, quit from any window of
+// the application, a sheet included (a shortcut of the window would be blocked by it).
+class QuitKeys : public QObject {
+public:
+    explicit QuitKeys(QObject* parent)
+        : QObject(parent)
+        , m_keys(QKeySequence::keyBindings(QKeySequence::Quit))
+    {
+        if (!m_keys.contains(QKeySequence(Qt::CTRL | Qt::Key_Q)))
+            m_keys << QKeySequence(Qt::CTRL | Qt::Key_Q);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (!key->isAutoRepeat() && m_keys.contains(QKeySequence(key->keyCombination()))) {
+                QCoreApplication::quit();
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QList<QKeySequence> m_keys;
+};
 
 } // namespace
 
@@ -112,15 +142,7 @@ void ContentView::build()
     });
     connect(m_topBar, &TopBar::loginPressed, this, [this]() { setSheetShown(SheetKind::login, true); });
 
-    // The platform's quit keys, and Ctrl+Q where the platform names none.
-    QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
-    if (!quitKeys.contains(QKeySequence(Qt::CTRL | Qt::Key_Q)))
-        quitKeys << QKeySequence(Qt::CTRL | Qt::Key_Q);
-    for (const QKeySequence& keys : quitKeys) {
-        auto* quit = new QShortcut(keys, this);
-        quit->setContext(Qt::ApplicationShortcut);
-        connect(quit, &QShortcut::activated, this, []() { QCoreApplication::quit(); });
-    }
+    qApp->installEventFilter(new QuitKeys(this));
 
     rebuildPage();
 }

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -88,6 +89,20 @@ TEST_F(Termination, ClosingTheWindowWithASheetOpenStillQuits)
 TEST_F(Termination, QuitShortcutShutsDownOnce)
 {
     EXPECT_EQ(runApplication([this]() { QTest::keyClick(window.get(), Qt::Key_Q, Qt::ControlModifier); }), 0);
+    EXPECT_EQ(shutdowns, 1);
+}
+
+TEST_F(Termination, QuitShortcutWorksWhileASheetIsOpen)
+{
+    auto* sheet = new QDialog(window.get());
+    sheet->setWindowModality(Qt::WindowModal);
+    auto* field = new QLineEdit(sheet);
+    EXPECT_EQ(runApplication([sheet, field]() {
+                  sheet->open();
+                  field->setFocus();
+                  QTest::keyClick(field, Qt::Key_Q, Qt::ControlModifier);
+              }),
+              0);
     EXPECT_EQ(shutdowns, 1);
 }
 
