@@ -1,12 +1,8 @@
 #include "app/AppModel.h"
 
 #include "platform/Text.h"
+#include "services/ServiceCommands.h"
 
-#include <QFile>
-#include <QUuid>
-
-#include <fcntl.h>
-#include <unistd.h>
 #include <unicode/ubrk.h>
 
 QString AppModel::run(const QString& executable, const QStringList& arguments,
@@ -26,40 +22,8 @@ CommandResult AppModel::runCommand(const QString& executable, const QStringList&
                                    const std::optional<Process::Environment>& environment,
                                    const QString& currentDirectory) const
 {
-    // Without a storage folder there is no Logs folder to hold the log (never "/command-...").
-    if (m_logsURL.isEmpty())
-        return {-1, QStringLiteral("Could not create command log.")};
-    const QString logPath = m_logsURL + QStringLiteral("/command-")
-        + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".log");
-    const QByteArray logName = QFile::encodeName(logPath);
-    const int fd = ::open(logName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return {-1, QStringLiteral("Could not create command log.")};
-
-    Process::Spec spec;
-    spec.program = executable;
-    spec.arguments = arguments;
-    spec.environment = environment;
-    spec.workingDirectory = currentDirectory;
-    spec.outputFd = fd;
-    spec.errorFd = fd;
-    const Process::Launch launched = Process::spawn(spec);
-    if (launched.pid < 0) {
-        ::close(fd);
-        ::unlink(logName.constData());
-        return {-1, launched.error};
-    }
-    // The child writes straight into the file, so nothing is buffered on our side once it exits.
-    const int status = Process::waitForExit(launched.pid);
-
-    QString output;
-    QFile log(logPath);
-    if (log.open(QIODevice::ReadOnly))
-        output = Text::decodeUtf8(log.readAll()).value_or(QString());
-    log.close();
-    ::close(fd);
-    ::unlink(logName.constData());
-    return {status, output};
+    // The one runner of logged commands; nobody cancels this one.
+    return ServiceCommands::CancellableCommands(m_logsURL).run(executable, arguments, environment, currentDirectory);
 }
 
 QString AppModel::shortOutput(const QString& output)

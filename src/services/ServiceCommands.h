@@ -32,7 +32,7 @@ class CancellableCommands {
 public:
     explicit CancellableCommands(QString logsFolder) : m_logsFolder(std::move(logsFolder)) {}
 
-    // Like AppModel::runCommand: the exit status (-1 when not launched, or cancelled) and the
+    // AppModel::runCommand runs through this: the exit status (-1 when not launched, or cancelled) and the
     // combined output, collected through a temporary log in the Logs folder.
     CommandResult run(const QString& executable, const QStringList& arguments,
                       const std::optional<Process::Environment>& environment = std::nullopt,
