@@ -1,5 +1,6 @@
 // config.json coding: strict decoding with its defaults, and the encoded form.
 #include "app/AppConfig.h"
+#include "support/TestFiles.h"
 
 #include <QRegularExpression>
 #include <QSet>
@@ -11,7 +12,6 @@
 
 using nlohmann::json;
 
-static void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace {
 

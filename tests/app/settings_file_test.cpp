@@ -2,6 +2,7 @@
 #include "app/AppModel.h"
 #include "platform/Files.h"
 #include "support/TestEnvironment.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,23 +16,15 @@
 
 using nlohmann::json;
 
-static void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace {
 
 QByteArray readFile(const QString& path)
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return TestFiles::readBytes(path);
 }
 
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    Files::makePath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    f.write(bytes);
-}
+using TestFiles::writeFile;
 
 int mode(const QString& path)
 {

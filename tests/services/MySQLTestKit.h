@@ -3,6 +3,7 @@
 // Shared pieces of the MySQL and phpMyAdmin tests: private-member access, small scripts.
 
 #include "app/AppModel.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,12 +13,6 @@
 #include <QStringList>
 
 #include <ostream>
-
-// Readable QString values in gtest messages.
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
 
 class AppModelTestAccess {
 public:
@@ -64,21 +59,8 @@ inline QStringList readLines(const QString& path)
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-inline QByteArray readBytes(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
-inline void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    file.write(bytes);
-}
+using TestFiles::readBytes;
+using TestFiles::writeFile;
 
 // phpMyAdmin's sample configuration, shortened.
 inline const char* phpMyAdminSample()

@@ -5,6 +5,7 @@
 
 #include "app/AppModel.h"
 #include "support/TestEnvironment.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,13 +18,7 @@
 
 namespace ServerTestKit {
 
-inline void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    file.write(bytes);
-}
+using TestFiles::writeFile;
 
 // An executable script.
 inline void writeScript(const QString& path, const QByteArray& body)
@@ -44,10 +39,7 @@ inline QString writeGatedPhp(const QString& path, const QString& gate)
 
 inline QByteArray readFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    return TestFiles::readBytes(path);
 }
 
 // A site whose front controller prints "front:" and the script name and request URI.

@@ -7,6 +7,7 @@
 #include "support/LoopbackHttpServer.h"
 #include "support/TestEnvironment.h"
 #include "support/WebsiteFixtures.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QLabel>
@@ -15,11 +16,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
-
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 class CreateWebsiteSheetTest : public ::testing::Test {
 protected:

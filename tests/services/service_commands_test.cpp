@@ -2,6 +2,7 @@
 // job's running command with its whole process group.
 #include "services/ServiceCommands.h"
 #include "support/TestEnvironment.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,19 +15,9 @@
 
 using namespace ServiceCommands;
 
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
 namespace {
 
-QString readText(const QString& path)
-{
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    return QString::fromUtf8(file.readAll());
-}
+using TestFiles::readText;
 
 } // namespace
 

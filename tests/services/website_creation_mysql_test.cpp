@@ -6,6 +6,7 @@
 #include "support/MariaDbFixture.h"
 #include "support/TestEnvironment.h"
 #include "support/WebsiteFixtures.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,19 +15,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
 namespace {
 
-QByteArray readBytes(const QString& path)
-{
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    return file.readAll();
-}
+using TestFiles::readBytes;
 
 QString httpGet(quint16 port)
 {

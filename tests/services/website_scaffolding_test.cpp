@@ -5,6 +5,7 @@
 #include "support/LoopbackHttpServer.h"
 #include "support/TestEnvironment.h"
 #include "support/WebsiteFixtures.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,19 +20,9 @@
 
 using namespace WebsiteScaffolding;
 
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
 namespace {
 
-QString readText(const QString& path)
-{
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    return QString::fromUtf8(file.readAll());
-}
+using TestFiles::readText;
 
 void writeBytes(const QString& path, const QByteArray& bytes)
 {
