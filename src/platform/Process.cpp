@@ -83,7 +83,8 @@ Launch spawn(const Spec& spec)
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    // Output first, so a caller's descriptor that happens to be 0 is taken before stdin is
+    // replaced.
     if (spec.outputFd >= 0)
         posix_spawn_file_actions_adddup2(&actions, spec.outputFd, 1);
     else
@@ -92,6 +93,10 @@ Launch spawn(const Spec& spec)
         posix_spawn_file_actions_adddup2(&actions, spec.errorFd, 2);
     else
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    // Nothing beyond the three standard descriptors, even one that a library thread opened
+    // without close-on-exec at this very moment.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     QByteArray cwd;
     if (!spec.workingDirectory.isEmpty()) {
         cwd = QFile::encodeName(spec.workingDirectory);

@@ -12,8 +12,8 @@
 #include <sys/types.h>
 
 // Launching child processes. Every child gets /dev/null as standard input; the caller's
-// descriptors become its standard output and error; nothing else is inherited because every
-// descriptor this program opens is close-on-exec.
+// descriptors become its standard output and error; nothing else is inherited (every descriptor
+// this program opens is close-on-exec, and the child closes all beyond the standard three).
 namespace Process {
 
 using Environment = QMap<QString, QString>;

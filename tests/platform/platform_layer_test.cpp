@@ -186,6 +186,32 @@ TEST(Spawn, ChildGetsDevNullInputAndNoneOfOurDescriptors)
     EXPECT_TRUE(expected.contains(childFds)) << QStringList(childFds.values()).join(u',').toStdString();
 }
 
+TEST(Spawn, ChildInheritsNoDescriptorBeyondTheStandardThree)
+{
+    // A descriptor opened without close-on-exec (as a library might) still stays ours.
+    const int leaky = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(leaky, 3);
+    int output[2];
+    ASSERT_EQ(::pipe2(output, O_CLOEXEC), 0);
+    Process::Spec spec;
+    spec.program = QStringLiteral("/bin/sh");
+    // The shell's own descriptor table, tested with a builtin so nothing else is opened.
+    spec.arguments = {QStringLiteral("-c"),
+                      QStringLiteral("if [ -e /proc/$$/fd/%1 ]; then echo open; else echo closed; fi").arg(leaky)};
+    spec.outputFd = output[1];
+    const Process::Launch launched = Process::spawn(spec);
+    ::close(output[1]);
+    ::close(leaky);
+    ASSERT_GT(launched.pid, 0) << launched.error.toStdString();
+    QByteArray answer;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(output[0], buffer, sizeof buffer)) > 0;)
+        answer.append(buffer, n);
+    ::close(output[0]);
+    EXPECT_EQ(Process::waitForExit(launched.pid), 0);
+    EXPECT_EQ(answer, QByteArray("closed\n"));
+}
+
 TEST(ChildProcess, ExitIsSeenOnceOffTheMainThreadAndNeverAsAZombie)
 {
     const struct {
