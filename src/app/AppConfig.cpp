@@ -109,6 +109,18 @@ std::string escapeSlashes(const std::string& text)
     return out;
 }
 
+// The bytes as one JSON object; nothing for malformed JSON or another kind of value.
+std::optional<json> parseObject(const QByteArray& bytes)
+{
+    try {
+        json j = json::parse(bytes.constBegin(), bytes.constEnd());
+        if (j.is_object())
+            return j;
+    } catch (const json::exception&) {
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 AppConfig AppConfig::defaults(const QString& storageRoot)
@@ -202,14 +214,10 @@ QByteArray encode(const AppConfig& c)
 
 std::optional<AppConfig> decode(const QByteArray& bytes)
 {
-    json j;
-    try {
-        j = json::parse(bytes.constBegin(), bytes.constEnd());
-    } catch (const json::exception&) {
+    const std::optional<json> parsed = parseObject(bytes);
+    if (!parsed)
         return std::nullopt;
-    }
-    if (!j.is_object())
-        return std::nullopt;
+    const json& j = *parsed;
     AppConfig c;
     if (!readString(j, "selectedPhp", c.selectedPhp) || !readString(j, "phpMyAdminRoot", c.phpMyAdminRoot)
         || !readInt64(j, "phpMyAdminPort", c.phpMyAdminPort) || !readString(j, "mysqlHost", c.mysqlHost)
@@ -253,14 +261,10 @@ QByteArray encodePHPVersion(const PHPVersion& v)
 
 std::optional<PHPVersion> decodePHPVersion(const QByteArray& bytes)
 {
-    json j;
-    try {
-        j = json::parse(bytes.constBegin(), bytes.constEnd());
-    } catch (const json::exception&) {
+    const std::optional<json> parsed = parseObject(bytes);
+    if (!parsed)
         return std::nullopt;
-    }
-    if (!j.is_object())
-        return std::nullopt;
+    const json& j = *parsed;
     PHPVersion v;
     const auto supported = j.find("supported");
     if (!readString(j, "binary", v.binary) || !readString(j, "version", v.version) || supported == j.end()
