@@ -3,8 +3,11 @@
 #include "app/ContentView.h"
 #include "app/TerminationSignals.h"
 #include "app/Theme.h"
+#include "platform/InstanceChannel.h"
 
 #include <QApplication>
+
+#include <cstdio>
 
 void SablewickhavenApp::prepare(QApplication& app)
 {
@@ -19,14 +22,56 @@ void SablewickhavenApp::prepare(QApplication& app)
     }
 }
 
+SablewickhavenApp::LaunchCommand SablewickhavenApp::launchCommand(const QStringList& arguments)
+{
+    Q_UNUSED(arguments);
+    return {InstanceChannel::kRaise, QString()};
+}
+
+void SablewickhavenApp::bringToFront(QWidget& window)
+{
+    if (window.isMinimized())
+        window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+void SablewickhavenApp::connectInstanceChannel(InstanceChannel& channel, ContentView& window)
+{
+    QObject::connect(&channel, &InstanceChannel::commandReceived, &window,
+                     [&window](const QString& command, const QString& argument) {
+                         Q_UNUSED(argument);
+                         if (command == InstanceChannel::kRaise)
+                             bringToFront(window);
+                     });
+}
+
 int SablewickhavenApp::main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kovani"));
     QApplication::setOrganizationName(QStringLiteral("Kovani"));
-    prepare(app);
 
+    // A second launch hands its command to the running instance and ends before any model
+    // exists (a model's start-up would stop the running instance's websites).
+    InstanceChannel channel;
+    for (int attempt = 0;; ++attempt) {
+        const InstanceChannel::Claim claim = channel.claim();
+        if (claim != InstanceChannel::Claim::anotherInstance)
+            break; // listening, or running alone when the socket cannot be made
+        const LaunchCommand launch = launchCommand(QCoreApplication::arguments());
+        if (InstanceChannel::send(launch.command, launch.argument, 3000))
+            return 0;
+        if (attempt == 2) {
+            std::fputs("Kovani is already running but does not answer.\n", stderr);
+            return 1;
+        }
+    }
+
+    prepare(app);
     ContentView window;
+    connectInstanceChannel(channel, window);
     window.show();
     return app.exec();
 }
