@@ -199,7 +199,10 @@ private:
     // the model only through a guarded pointer, so they never touch it after it is gone.
     struct MySQLJob;
     MySQLJob mySQLJob() const;
-    static void ensureMySQLInstalledAndStarted(const MySQLJob& job);
+    // Returns the text that stands for a ping that gets no answer (the server program is missing).
+    static std::optional<QString> ensureMySQLInstalledAndStarted(const MySQLJob& job);
+    static std::optional<QString> startMySQLWithoutHomebrew(const MySQLJob& job);
+    static QString pingOrInstead(const QString& ping, const std::optional<QString>& instead);
     static void ensureDefaultMySQLPassword(const MySQLJob& job);
     static QString databasePingMessage(const MySQLJob& job);
     QString databasePingMessage(const AppConfig& config) const;

@@ -33,4 +33,11 @@ struct ToolPaths {
                               QStringLiteral("/Applications/MAMP/Library/bin/mysql/bin/mysqladmin"),
                               QStringLiteral("/Applications/ServBay/bin/mysqladmin"),
                               QStringLiteral("/home/linuxbrew/.linuxbrew/bin/mysqladmin")};
+    // A MySQL server of the user's own where Homebrew is missing: the server program and the
+    // initialiser of its data folder, each the first executable candidate, then `which` of each
+    // name in turn.
+    QStringList mysqlServer = {QStringLiteral("/usr/sbin/mariadbd"), QStringLiteral("/usr/sbin/mysqld")};
+    QStringList mysqlServerNames = {QStringLiteral("mariadbd"), QStringLiteral("mysqld")};
+    QStringList mysqlInstallDb = {QStringLiteral("/usr/bin/mariadb-install-db")};
+    QStringList mysqlInstallDbNames = {QStringLiteral("mariadb-install-db")};
 };

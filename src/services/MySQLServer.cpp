@@ -1,8 +1,10 @@
 #include "app/AppModel.h"
 
 #include "platform/Dispatch.h"
+#include "platform/Files.h"
 #include "platform/Text.h"
 #include "services/MySQLText.h"
+#include "services/PrivateMySQLServer.h"
 #include "services/ServiceCommands.h"
 
 #include <QPointer>
@@ -42,6 +44,7 @@ struct AppModel::MySQLJob {
     ToolPaths tools;
     AppConfig config;
     QPointer<AppModel> model;
+    QString storageRoot;
 };
 
 namespace {
@@ -86,12 +89,12 @@ std::optional<QString> AppModel::brewBinary() const
 
 AppModel::MySQLJob AppModel::mySQLJob() const
 {
-    return {m_platform.tools, m_config, QPointer<AppModel>(const_cast<AppModel*>(this))};
+    return {m_platform.tools, m_config, QPointer<AppModel>(const_cast<AppModel*>(this)), m_appSupport};
 }
 
 // ---- Install, start, default password ---------------------------------------------------------
 
-void AppModel::ensureMySQLInstalledAndStarted(const MySQLJob& job)
+std::optional<QString> AppModel::ensureMySQLInstalledAndStarted(const MySQLJob& job)
 {
     if (!mysqlAdminIn(job.tools)) {
         const std::optional<QString> brew = brewIn(job.tools);
@@ -99,17 +102,52 @@ void AppModel::ensureMySQLInstalledAndStarted(const MySQLJob& job)
             Dispatch::main<AppModel>(job.model, [](AppModel* model) {
                 model->setDatabaseStatus(QStringLiteral("Homebrew not found. Install Homebrew or MySQL manually."));
             });
-            return;
+            return std::nullopt;
         }
         runFor(*brew, {QStringLiteral("install"), QStringLiteral("mysql")});
     }
 
+    std::optional<QString> instead;
     if (const std::optional<QString> brew = brewIn(job.tools))
         runFor(*brew, {QStringLiteral("services"), QStringLiteral("start"), QStringLiteral("mysql")});
     else
-        runFor(job.tools.zsh, {QStringLiteral("-lc"), job.config.mysqlStartCommand});
+        instead = startMySQLWithoutHomebrew(job);
 
     ensureDefaultMySQLPassword(job);
+    return instead;
+}
+
+std::optional<QString> AppModel::startMySQLWithoutHomebrew(const MySQLJob& job)
+{
+    const auto throughLoginShell = [&job]() {
+        const QString shell = Files::isExecutableFile(job.tools.zsh) ? job.tools.zsh : job.tools.sh;
+        runFor(shell, {QStringLiteral("-lc"), job.config.mysqlStartCommand});
+    };
+    // A start command of the user's own is theirs to run.
+    if (job.config.mysqlStartCommand != AppConfig().mysqlStartCommand) {
+        throughLoginShell();
+        return std::nullopt;
+    }
+    // The default one names Homebrew's service: a server of the user's own plays its part.
+    if (!PrivateMySQLServer::serverBinary(job.tools))
+        return PrivateMySQLServer::kMissingServerText;
+    PrivateMySQLServer::Request request;
+    request.tools = job.tools;
+    request.storageRoot = job.storageRoot;
+    request.host = job.config.mysqlHost;
+    request.port = job.config.mysqlPort;
+    if (PrivateMySQLServer::ensureRunning(request) == PrivateMySQLServer::Outcome::notApplicable)
+        throughLoginShell();
+    return std::nullopt;
+}
+
+QString AppModel::pingOrInstead(const QString& ping, const std::optional<QString>& instead)
+{
+    if (!instead)
+        return ping;
+    const QString lower = ping.toLower();
+    const bool answered = lower.contains(QStringLiteral("mysqld is alive")) || lower.contains(QStringLiteral("access denied"));
+    return answered ? ping : *instead;
 }
 
 void AppModel::ensureDefaultMySQLPassword(const MySQLJob& job)
@@ -178,8 +216,8 @@ void AppModel::autoStartDatabase()
 {
     setStatusMessage(QStringLiteral("Starting database..."));
     Dispatch::userInitiated([job = mySQLJob()]() {
-        ensureMySQLInstalledAndStarted(job);
-        const QString text = databasePingMessage(job);
+        const std::optional<QString> instead = ensureMySQLInstalledAndStarted(job);
+        const QString text = pingOrInstead(databasePingMessage(job), instead);
         Dispatch::main<AppModel>(job.model, [text](AppModel* model) {
             model->applyDatabaseStatus(text);
             model->setStatusMessage(model->isDatabaseRunning() ? QStringLiteral("Database started.")
@@ -196,8 +234,8 @@ void AppModel::checkMySQL()
     }
     setStatusMessage(QStringLiteral("Installing MySQL..."));
     Dispatch::userInitiated([job = mySQLJob()]() {
-        ensureMySQLInstalledAndStarted(job);
-        const QString text = databasePingMessage(job);
+        const std::optional<QString> instead = ensureMySQLInstalledAndStarted(job);
+        const QString text = pingOrInstead(databasePingMessage(job), instead);
         Dispatch::main<AppModel>(job.model, [text](AppModel* model) {
             model->applyDatabaseStatus(text);
             model->setStatusMessage(model->isDatabaseRunning() ? QStringLiteral("Database ready.")

@@ -210,6 +210,20 @@ TEST_F(MySQLServerTest, StartRunsEveryTimeThroughHomebrewOrTheLoginShell)
     EXPECT_EQ(readBytes(marker), QByteArray("zsh"));
 }
 
+TEST_F(MySQLServerTest, StartCommandRunsThroughShWhereZshIsMissing)
+{
+    writeScript(bin + QStringLiteral("/mysqladmin"), QStringLiteral("echo 'mysqld is alive'\n"));
+    t.platform.tools.zsh = bin + QStringLiteral("/missing-zsh");
+    const QString marker = dir.path() + QStringLiteral("/started");
+    AppModel model(t.platform);
+    model.modifyConfig([&](AppConfig& c) {
+        c.mysqlStartCommand = QStringLiteral("printf '%s:%s' \"$0\" \"$ZSH_NAME\" > '") + marker + QStringLiteral("'");
+    });
+    model.autoStartDatabase();
+    ASSERT_TRUE(waitUntil([&] { return model.statusMessage() == QStringLiteral("Database started."); }));
+    EXPECT_EQ(readBytes(marker), QByteArray("/bin/sh:"));
+}
+
 TEST_F(MySQLServerTest, PasswordChangeRefusals)
 {
     AppModel model(t.platform);

@@ -67,6 +67,11 @@ TestPlatform makePlatform(const QString& root)
     p.wordpressDownloadURL = QStringLiteral("http://127.0.0.1:9");
     p.wordpressSaltURL = QStringLiteral("http://127.0.0.1:9");
     p.accountApiBaseURL = QStringLiteral("http://127.0.0.1:9/api");
+    // No test starts a MySQL server of its own unless it asks for one.
+    p.tools.mysqlServer = {};
+    p.tools.mysqlServerNames = {};
+    p.tools.mysqlInstallDb = {};
+    p.tools.mysqlInstallDbNames = {};
     return t;
 }
 

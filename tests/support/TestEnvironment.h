@@ -19,7 +19,7 @@ QString home();
 // A Platform for one test: storage under `root` (Application Support = root + "/support"),
 // the build's bundle resources, no deferred start-up, no orphan clean-up, a URL opener and
 // folder chooser that only record, PHP looked for only under `root` + "/php-roots" and not
-// through `which`.
+// through `which`, and no MySQL server program (so nothing starts one on the configured port).
 struct TestPlatform {
     Platform platform;
     std::shared_ptr<QStringList> openedURLs = std::make_shared<QStringList>();
