@@ -12,6 +12,8 @@ packages=(
   mariadb-server mariadb-client curl unzip zip lsof procps zsh composer
   # tests: keyring, fonts for screenshots, the .env reader Laravel uses
   gnome-keyring dbus dbus-x11 libsecret-tools fonts-dejavu-core php-vlucas-phpdotenv
+  # tests: the test certificate authority of the loopback HTTPS servers
+  openssl
 )
 
 missing=()

@@ -1,5 +1,7 @@
 #include "support/LoopbackHttpServer.h"
 
+#include "support/TestCertificates.h"
+
 #include <QEventLoop>
 #include <QHash>
 #include <QHostAddress>
@@ -7,6 +9,9 @@
 #include <QMutexLocker>
 #include <QPointer>
 #include <QSemaphore>
+#include <QSslConfiguration>
+#include <QSslServer>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -30,6 +35,9 @@ QByteArray reasonPhrase(int status)
     case 204: return "No Content";
     case 301: return "Moved Permanently";
     case 302: return "Found";
+    case 303: return "See Other";
+    case 307: return "Temporary Redirect";
+    case 308: return "Permanent Redirect";
     case 400: return "Bad Request";
     case 401: return "Unauthorized";
     case 403: return "Forbidden";
@@ -54,6 +62,8 @@ QByteArray LoopbackHttpServer::Request::header(const QByteArray& name) const
 struct LoopbackHttpServer::State {
     mutable QMutex mutex;
     QHash<QByteArray, Reply> replies;
+    Handler handler;
+    bool tls = false;
     QList<Request> requests;
     quint16 port = 0;
     std::unique_ptr<QThread> thread;
@@ -98,9 +108,17 @@ void serveConnection(const std::shared_ptr<LoopbackHttpServer::State>& state, QT
         *answered = true;
 
         LoopbackHttpServer::Reply reply = LoopbackHttpServer::Reply::withStatus(404);
+        LoopbackHttpServer::Handler handler;
         {
             QMutexLocker lock(&state->mutex);
             state->requests.append(request);
+            handler = state->handler;
+        }
+        std::optional<LoopbackHttpServer::Reply> computed = handler ? handler(request) : std::nullopt;
+        if (computed) {
+            reply = *computed;
+        } else {
+            QMutexLocker lock(&state->mutex);
             const auto found = state->replies.constFind(pathWithoutQuery(request.path));
             if (found != state->replies.constEnd())
                 reply = *found;
@@ -136,17 +154,47 @@ void serveConnection(const std::shared_ptr<LoopbackHttpServer::State>& state, QT
 
 } // namespace
 
-LoopbackHttpServer::LoopbackHttpServer()
+LoopbackHttpServer::LoopbackHttpServer(Mode mode)
     : m_state(std::make_shared<State>())
 {
+    if (mode == Mode::https) {
+        const TestCertificates::Set& tls = TestCertificates::trusted();
+        start(true, tls.certificate, tls.key);
+    } else {
+        start(false, QSslCertificate(), QSslKey());
+    }
+}
+
+LoopbackHttpServer::LoopbackHttpServer(const QSslCertificate& certificate, const QSslKey& key)
+    : m_state(std::make_shared<State>())
+{
+    start(true, certificate, key);
+}
+
+void LoopbackHttpServer::start(bool tls, const QSslCertificate& certificate, const QSslKey& key)
+{
     auto state = m_state;
+    state->tls = tls;
     QSemaphore ready;
-    std::unique_ptr<QThread> thread(QThread::create([state, &ready]() {
-        QTcpServer server;
-        if (server.listen(QHostAddress::LocalHost, 0)) {
-            state->port = server.serverPort();
-            QObject::connect(&server, &QTcpServer::newConnection, &server, [state, &server]() {
-                while (QTcpSocket* socket = server.nextPendingConnection())
+    std::unique_ptr<QThread> thread(QThread::create([state, &ready, tls, certificate, key]() {
+        std::unique_ptr<QTcpServer> server;
+        if (tls) {
+            auto ssl = std::make_unique<QSslServer>();
+            QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+            configuration.setLocalCertificate(certificate);
+            configuration.setPrivateKey(key);
+            configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+            ssl->setSslConfiguration(configuration);
+            server = std::move(ssl);
+        } else {
+            server = std::make_unique<QTcpServer>();
+        }
+        QTcpServer* listening = server.get();
+        if (server->listen(QHostAddress::LocalHost, 0)) {
+            state->port = server->serverPort();
+            // Emitted once a connection is ready for use (for TLS: after the handshake).
+            QObject::connect(listening, &QTcpServer::pendingConnectionAvailable, listening, [state, listening]() {
+                while (QTcpSocket* socket = listening->nextPendingConnection())
                     serveConnection(state, socket); // a child of the server
             });
         }
@@ -178,9 +226,14 @@ quint16 LoopbackHttpServer::port() const
     return m_state->port;
 }
 
+bool LoopbackHttpServer::isHttps() const
+{
+    return m_state->tls;
+}
+
 QString LoopbackHttpServer::baseURL() const
 {
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_state->port);
+    return QStringLiteral("%1://127.0.0.1:%2").arg(m_state->tls ? QStringLiteral("https") : QStringLiteral("http")).arg(m_state->port);
 }
 
 QString LoopbackHttpServer::url(const QString& path) const
@@ -192,6 +245,12 @@ void LoopbackHttpServer::setReply(const QByteArray& path, const Reply& reply)
 {
     QMutexLocker lock(&m_state->mutex);
     m_state->replies.insert(path, reply);
+}
+
+void LoopbackHttpServer::setHandler(Handler handler)
+{
+    QMutexLocker lock(&m_state->mutex);
+    m_state->handler = std::move(handler);
 }
 
 void LoopbackHttpServer::removeReply(const QByteArray& path)

@@ -15,8 +15,17 @@
 //   server.requests();                                // every request so far, in arrival order
 //   server.requestCount("/latest.zip");
 //
-// Replies are looked up by the request path without its query string; a path without a reply
-// gets 404 with an empty body. Every reply carries "Content-Length" (of the whole body) and
+// HTTPS: `LoopbackHttpServer server(LoopbackHttpServer::Mode::https)` serves the test
+// certificate of TestCertificates::trusted() (call TestCertificates::trustTestCA() so the
+// program trusts it), or pass a certificate and key of your own; baseURL() then starts with
+// "https://". A client that refuses the certificate ends the handshake; nothing is recorded.
+//
+//   server.setReply("/api/me", LoopbackHttpServer::Reply::redirect("https://127.0.0.1:9/x"));
+//   server.setHandler([](const LoopbackHttpServer::Request& r) -> std::optional<Reply> { ... });
+//
+// A handler (run on the server thread, for every request, before the table) computes a reply;
+// when it gives none, the table is used. Replies are looked up by the request path without its
+// query string; a path without a reply gets 404 with an empty body. Every reply carries "Content-Length" (of the whole body) and
 // "Connection: close", and the connection is closed after it. `delayMs` holds a reply back.
 // All members may be called from any thread.
 
@@ -25,7 +34,12 @@
 #include <QPair>
 #include <QString>
 
+#include <QSslCertificate>
+#include <QSslKey>
+
+#include <functional>
 #include <memory>
+#include <optional>
 
 class LoopbackHttpServer {
 public:
@@ -54,6 +68,22 @@ public:
             r.status = code;
             return r;
         }
+        static Reply json(const QByteArray& body, int code = 200)
+        {
+            Reply r;
+            r.status = code;
+            r.body = body;
+            r.headers = {{"Content-Type", "application/json"}};
+            return r;
+        }
+        // A redirect to `location` (absolute or relative), with an empty body.
+        static Reply redirect(const QByteArray& location, int code = 302)
+        {
+            Reply r;
+            r.status = code;
+            r.headers = {{"Location", location}};
+            return r;
+        }
         static Reply text(const QByteArray& body, int code = 200)
         {
             Reply r;
@@ -64,17 +94,24 @@ public:
         }
     };
 
-    LoopbackHttpServer();
+    enum class Mode { http, https };
+    using Handler = std::function<std::optional<Reply>(const Request&)>;
+
+    explicit LoopbackHttpServer(Mode mode = Mode::http);
+    // HTTPS with this certificate and key.
+    LoopbackHttpServer(const QSslCertificate& certificate, const QSslKey& key);
     ~LoopbackHttpServer();
     LoopbackHttpServer(const LoopbackHttpServer&) = delete;
     LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
 
     quint16 port() const;
-    QString baseURL() const;                // "http://127.0.0.1:<port>", no trailing slash
+    bool isHttps() const;
+    QString baseURL() const;                // "http(s)://127.0.0.1:<port>", no trailing slash
     QString url(const QString& path) const; // baseURL() + path
 
     void setReply(const QByteArray& path, const Reply& reply);
     void removeReply(const QByteArray& path);
+    void setHandler(Handler handler);
 
     QList<Request> requests() const;
     int requestCount(const QByteArray& path) const; // requests whose path (query removed) matches
@@ -83,5 +120,7 @@ public:
     struct State; // shared with the server thread
 
 private:
+    void start(bool tls, const QSslCertificate& certificate, const QSslKey& key);
+
     std::shared_ptr<State> m_state;
 };

@@ -17,14 +17,24 @@
 namespace TestEnvironment {
 namespace {
 QTemporaryDir* processHome = nullptr;
+QString homePath;
 }
 
 void isolateProcess()
 {
-    if (processHome)
+    if (!homePath.isEmpty())
         return;
-    processHome = new QTemporaryDir(QDir::tempPath() + QStringLiteral("/kovani-test-XXXXXX"));
-    const QString h = processHome->path();
+    // A test process that started itself again inside its own session bus (KeyringSession)
+    // takes over the home its first start made, and removes it at exit.
+    const QString adopted = qEnvironmentVariable("KOVANI_TEST_ADOPT_HOME");
+    qunsetenv("KOVANI_TEST_ADOPT_HOME");
+    if (!adopted.isEmpty() && QDir(adopted).exists()) {
+        homePath = adopted;
+    } else {
+        processHome = new QTemporaryDir(QDir::tempPath() + QStringLiteral("/kovani-test-XXXXXX"));
+        homePath = processHome->path();
+    }
+    const QString h = homePath;
     for (const char* sub : {"/config", "/data", "/cache", "/state", "/runtime", "/tmp"})
         QDir().mkpath(h + QString::fromLatin1(sub));
     QFile::setPermissions(h + QStringLiteral("/runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -35,14 +45,17 @@ void isolateProcess()
     qputenv("XDG_STATE_HOME", (h + QStringLiteral("/state")).toLocal8Bit());
     qputenv("XDG_RUNTIME_DIR", (h + QStringLiteral("/runtime")).toLocal8Bit());
     std::atexit([] {
-        delete processHome;
+        if (processHome)
+            delete processHome;
+        else
+            QDir(homePath).removeRecursively();
         processHome = nullptr;
     });
 }
 
 QString home()
 {
-    return processHome ? processHome->path() : QDir::homePath();
+    return homePath.isEmpty() ? QDir::homePath() : homePath;
 }
 
 TestPlatform makePlatform(const QString& root)
