@@ -61,10 +61,11 @@ struct OAuthFieldMapping {
             for (const OAuthFieldMapping& candidate : map)
                 if (candidate.wireName == it.key())
                     row = &candidate;
-            QVariant value = QVariant::fromValue(it.value());
+            const QJsonValue raw = it.value();
+            QVariant value = QVariant::fromValue(raw);
             if (row) {
                 if (row->conversion)
-                    value = row->conversion(it.value());
+                    value = row->conversion(raw);
                 if (!value.isValid())
                     continue;
                 if (OAuthFieldConversions::hasType(value, row->expectedType)) {
@@ -73,7 +74,7 @@ struct OAuthFieldMapping {
                 }
             }
             remaining.insert(it.key(), value.metaType() == QMetaType::fromType<QJsonValue>() ? value.value<QJsonValue>()
-                                                                                           : it.value());
+                                                                                           : raw);
         }
         return remaining;
     }
