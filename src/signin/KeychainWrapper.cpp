@@ -1,73 +1,9 @@
 #include "signin/KeychainWrapper.h"
 
 #include "platform/Text.h"
-
-#include <QMetaObject>
-#include <QThread>
-#include <qt6keychain/keychain.h>
-
-#include <future>
+#include "platform/Keychain.h"
 
 namespace {
-
-struct JobResult {
-    QKeychain::Error error = QKeychain::NoError;
-    QByteArray data;
-};
-
-enum class Operation { Read, Write, Delete };
-
-// The thread every keychain job of the process runs on; it lives for the process.
-QObject* keychainContext()
-{
-    static QObject* context = []() {
-        auto* thread = new QThread();
-        thread->setObjectName(QStringLiteral("keychain"));
-        thread->start();
-        auto* object = new QObject();
-        object->moveToThread(thread);
-        return object;
-    }();
-    return context;
-}
-
-// Runs one job on the keychain thread and waits for its end.
-JobResult runJob(Operation operation, const QString& service, const QString& key, const QByteArray& data = {})
-{
-    QObject* context = keychainContext();
-    Q_ASSERT(QThread::currentThread() != context->thread());
-    std::promise<JobResult> promise;
-    std::future<JobResult> future = promise.get_future();
-    QMetaObject::invokeMethod(context, [&]() {
-        QKeychain::Job* job = nullptr;
-        switch (operation) {
-        case Operation::Read:
-            job = new QKeychain::ReadPasswordJob(service);
-            break;
-        case Operation::Write: {
-            auto* write = new QKeychain::WritePasswordJob(service);
-            write->setBinaryData(data);
-            job = write;
-            break;
-        }
-        case Operation::Delete:
-            job = new QKeychain::DeletePasswordJob(service);
-            break;
-        }
-        job->setAutoDelete(true);
-        job->setInsecureFallback(false);
-        job->setKey(key);
-        QObject::connect(job, &QKeychain::Job::finished, [&promise, operation](QKeychain::Job* finished) {
-            JobResult result;
-            result.error = finished->error();
-            if (operation == Operation::Read && result.error == QKeychain::NoError)
-                result.data = static_cast<QKeychain::ReadPasswordJob*>(finished)->binaryData();
-            promise.set_value(result);
-        });
-        job->start();
-    }, Qt::QueuedConnection);
-    return future.get();
-}
 
 void fill(DomainError* out, const DomainError& error)
 {
@@ -124,13 +60,13 @@ std::optional<QByteArray> KeychainWrapper::passwordData(const QString& service, 
         fill(error, KeychainStoreError::make(KeychainStoreErrorCode::noService));
         return std::nullopt;
     }
-    const JobResult result = runJob(Operation::Read, service, m_accountName);
-    if (result.error == QKeychain::EntryNotFound) {
+    const Keychain::Result result = Keychain::readBlocking(service, m_accountName);
+    if (result.status == Keychain::Status::notFound) {
         fill(error, KeychainStoreError::forItem(KeychainStoreErrorCode::passwordNotFound, service));
         return std::nullopt;
     }
-    if (result.error != QKeychain::NoError) {
-        fill(error, KeychainStoreError::unhandled(qint32(result.error)));
+    if (result.status != Keychain::Status::ok) {
+        fill(error, KeychainStoreError::unhandled(qint32(result.status)));
         return std::nullopt;
     }
     return result.data;
@@ -156,21 +92,21 @@ bool KeychainWrapper::removePassword(const QString& service, DomainError* error)
         return false;
     }
     // The Secret Service reports deleting a missing item as success: look first.
-    const JobResult read = runJob(Operation::Read, service, m_accountName);
-    if (read.error == QKeychain::EntryNotFound) {
+    const Keychain::Result read = Keychain::readBlocking(service, m_accountName);
+    if (read.status == Keychain::Status::notFound) {
         fill(error, KeychainStoreError::forItem(KeychainStoreErrorCode::failedToDeletePasswordBecauseItemNotFound, service));
         return false;
     }
-    if (read.error != QKeychain::NoError) {
+    if (read.status != Keychain::Status::ok) {
         fill(error, KeychainStoreError::forItem(KeychainStoreErrorCode::failedToDeletePassword, service));
         return false;
     }
-    const JobResult removed = runJob(Operation::Delete, service, m_accountName);
-    if (removed.error == QKeychain::EntryNotFound) {
+    const Keychain::Result removed = Keychain::removeBlocking(service, m_accountName);
+    if (removed.status == Keychain::Status::notFound) {
         fill(error, KeychainStoreError::forItem(KeychainStoreErrorCode::failedToDeletePasswordBecauseItemNotFound, service));
         return false;
     }
-    if (removed.error != QKeychain::NoError) {
+    if (removed.status != Keychain::Status::ok) {
         fill(error, KeychainStoreError::forItem(KeychainStoreErrorCode::failedToDeletePassword, service));
         return false;
     }
@@ -206,8 +142,8 @@ bool KeychainWrapper::setPasswordData(const QByteArray& data, const QString& ser
     }
     if (data.isEmpty())
         return true;
-    const JobResult written = runJob(Operation::Write, service, m_accountName, data);
-    if (written.error != QKeychain::NoError) {
+    const Keychain::Result written = Keychain::writeBlocking(service, m_accountName, data);
+    if (written.status != Keychain::Status::ok) {
         fill(error, KeychainStoreError::forItem(KeychainStoreErrorCode::failedToSetPassword, service));
         return false;
     }

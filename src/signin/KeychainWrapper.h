@@ -56,9 +56,8 @@ public:
                                  const std::optional<QString>& accessibility, DomainError* error) = 0;
 };
 
-// Generic-password items in the Secret Service (through QtKeychain): the service is the item
-// name, the key is the account. Operations block the calling thread while a keychain thread
-// of their own runs the job, so call them off the main thread (the sign-in does).
+// Generic-password items in the Secret Service: the service is the item name. Operations block
+// the calling thread while the process's keychain thread runs them: worker threads only.
 class KeychainWrapper : public KeychainHelper {
 public:
     explicit KeychainWrapper(QString accountName = QStringLiteral("OAuth"), KeychainAttributes attributes = {});

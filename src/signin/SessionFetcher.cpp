@@ -1,6 +1,7 @@
 #include "signin/SessionFetcher.h"
 
 #include "platform/Dispatch.h"
+#include "platform/Network.h"
 #include "signin/SessionCookieStorage.h"
 
 #include <QLocale>
@@ -8,7 +9,6 @@
 #include <QNetworkReply>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSslConfiguration>
 #include <QTimeZone>
 
 #include <algorithm>
@@ -252,9 +252,7 @@ void SessionFetcher::startTask(const QNetworkRequest& request)
     r.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     r.setTransferTimeout(60000);
     if (r.url().scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0) {
-        QSslConfiguration tls = r.sslConfiguration();
-        tls.setProtocol(QSsl::TlsV1_2OrLater);
-        r.setSslConfiguration(tls);
+        r.setSslConfiguration(Network::tlsConfiguration());
     }
     const QByteArray method = m_method.toUpper();
     QNetworkReply* reply = nullptr;

@@ -4,6 +4,7 @@
 #include "signin/SessionCookieStorage.h"
 #include "signin/SessionFetcher.h"
 #include "support/LoopbackHttpServer.h"
+#include "support/TestCertificates.h"
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
@@ -561,4 +562,34 @@ TEST(SessionFetcher, ResponseCookiesGoBackToTheirHostOnly)
     begin(*second);
     ASSERT_TRUE(finished(*second));
     EXPECT_EQ(server.requests().last().header("Cookie"), QByteArray("session=s1"));
+}
+
+TEST(SessionFetcher, HttpsWithTheTrustedTestCAAndRefusalOfAnUnknownCertificate)
+{
+    TestCertificates::trustTestCA();
+    {
+        LoopbackHttpServer server(LoopbackHttpServer::Mode::https);
+        server.setReply("/oauth2/v3/userinfo", {200, {{"Content-Type", "application/json"}}, R"({"name":"Ada"})"});
+        auto run = makeRun(QUrl(server.url("/oauth2/v3/userinfo?access_token=tok")));
+        run->fetcher->setAllowLocalhostRequest(false); // https needs no exception
+        begin(*run);
+        ASSERT_TRUE(finished(*run));
+        EXPECT_FALSE(run->outcome->error) << qPrintable(run->outcome->error ? run->outcome->error->localizedDescription : QString());
+        EXPECT_EQ(run->outcome->data.value_or(QByteArray()), QByteArray(R"({"name":"Ada"})"));
+    }
+    {
+        const TestCertificates::Set& other = TestCertificates::untrusted();
+        LoopbackHttpServer server(other.certificate, other.key);
+        server.setReply("/x", Reply::text("never"));
+        auto run = makeRun(QUrl(server.url("/x?access_token=secret-token")));
+        run->fetcher->setRetryEnabled(true);
+        begin(*run);
+        ASSERT_TRUE(finished(*run));
+        ASSERT_TRUE(run->outcome->error);
+        EXPECT_EQ(run->outcome->error->domain, QStringLiteral("Kovani.URLLoading"));
+        EXPECT_NE(run->outcome->error->code, -1001);
+        EXPECT_FALSE(run->outcome->error->localizedDescription.contains("secret-token"));
+        EXPECT_TRUE(run->delays.isEmpty());
+        EXPECT_EQ(server.requests().size(), 0);
+    }
 }
