@@ -1,0 +1,92 @@
+#include "workspace/CodeEditingAssistant.h"
+
+#include "workspace/CodeCompletionProvider.h"
+#include "workspace/CodeSyntaxHighlighter.h"
+
+namespace CodeEditingAssistant {
+
+const QSet<QString>& voidTags()
+{
+    static const QSet<QString> tags {
+        QStringLiteral("area"), QStringLiteral("base"), QStringLiteral("br"), QStringLiteral("col"),
+        QStringLiteral("embed"), QStringLiteral("hr"), QStringLiteral("img"), QStringLiteral("input"),
+        QStringLiteral("link"), QStringLiteral("meta"), QStringLiteral("param"), QStringLiteral("source"),
+        QStringLiteral("track"), QStringLiteral("wbr"),
+    };
+    return tags;
+}
+
+namespace {
+int clampTo(int value, qsizetype length) { return int(std::clamp<qsizetype>(value, 0, length)); }
+
+bool isLineBreak(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u == u'\n' || u == u'\r' || u == 0x85 || u == 0x2028 || u == 0x2029;
+}
+} // namespace
+
+std::optional<QString> openingTagBeforeCursor(const QString& source, int cursor)
+{
+    const QStringView before = QStringView(source).left(clampTo(cursor, source.size()));
+    const qsizetype open = before.lastIndexOf(u'<');
+    const qsizetype close = before.lastIndexOf(u'>');
+    if (open < 0 || close < 0 || open > close)
+        return std::nullopt;
+    const QStringView candidate = before.mid(open);
+    if (candidate.startsWith(u"</") || candidate.startsWith(u"<!") || candidate.startsWith(u"<?")
+        || candidate.endsWith(u"/>"))
+        return std::nullopt;
+    // The tag must end right at the cursor: "$" alone would also accept a line break after ">".
+    if (!candidate.endsWith(u'>'))
+        return std::nullopt;
+    static const QRegularExpression pattern =
+        CodeSyntaxHighlighter::compile(QStringLiteral(R"re(^<([A-Za-z][A-Za-z0-9:-]*)(?:\s[^<>]*)?>$)re"), 0);
+    if (!pattern.isValid())
+        return std::nullopt;
+    const QRegularExpressionMatch match = pattern.match(candidate.toString());
+    if (!match.hasMatch())
+        return std::nullopt;
+    return match.captured(1);
+}
+
+std::optional<QString> autoClosingTag(const QString& fileName, const QString& source, int cursor)
+{
+    if (!CodeCompletionProvider::supportsHTML(fileName))
+        return std::nullopt;
+    const std::optional<QString> tag = openingTagBeforeCursor(source, cursor);
+    if (!tag)
+        return std::nullopt;
+    const QString lower = tag->toLower();
+    if (voidTags().contains(lower))
+        return std::nullopt;
+    const QString after = source.mid(clampTo(cursor, source.size())).toLower();
+    if (after.startsWith(QStringLiteral("</") + lower + u'>'))
+        return std::nullopt;
+    return QStringLiteral("</") + *tag + u'>';
+}
+
+std::optional<Edit> smartNewline(const QString& fileName, const QString& source, int selectionLocation)
+{
+    if (!CodeCompletionProvider::supportsHTML(fileName))
+        return std::nullopt;
+    const int c = clampTo(selectionLocation, source.size());
+    int lineStart = c;
+    while (lineStart > 0 && !isLineBreak(source.at(lineStart - 1)))
+        --lineStart;
+    QString indent;
+    for (int i = lineStart; i < c && (source.at(i) == u' ' || source.at(i) == u'\t'); ++i)
+        indent += source.at(i);
+    const int indentLength = int(indent.size());
+
+    const std::optional<QString> tag = openingTagBeforeCursor(source, c);
+    if (tag) {
+        const QString after = source.mid(c).toLower();
+        if (after.startsWith(QStringLiteral("</") + tag->toLower() + u'>'))
+            return Edit {u'\n' + indent + QStringLiteral("    ") + u'\n' + indent, indentLength + 5};
+        return Edit {u'\n' + indent + QStringLiteral("    "), indentLength + 5};
+    }
+    return Edit {u'\n' + indent, indentLength + 1};
+}
+
+} // namespace CodeEditingAssistant

@@ -1,0 +1,700 @@
+#include "workspace/CodeEditorTextView.h"
+
+#include "workspace/CodeCompletionProvider.h"
+#include "workspace/CodeEditingAssistant.h"
+#include "workspace/CodeEditorTheme.h"
+#include "workspace/CodeLineNumberRulerView.h"
+
+#include <QAbstractItemView>
+#include <QCompleter>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QStringListModel>
+#include <QTextDocument>
+#include <QTextLayout>
+#include <QTimer>
+#include <algorithm>
+#include <map>
+#include <set>
+
+using CodeEditorText::LineEnd;
+
+namespace {
+
+// The colour runs a block shows, kept with the block so that re-colouring can skip it.
+struct ColorRun {
+    int start;
+    int length;
+    unsigned char role;
+    bool operator==(const ColorRun&) const = default;
+};
+
+class BlockColors : public QTextBlockUserData {
+public:
+    std::vector<ColorRun> runs;
+};
+
+const QTextCharFormat& roleFormat(unsigned char role)
+{
+    static const std::vector<QTextCharFormat> formats = [] {
+        std::vector<QTextCharFormat> list;
+        for (int i = 0; i < CodeEditorTheme::roleCount; ++i) {
+            QTextCharFormat format;
+            format.setForeground(CodeEditorTheme::color(CodeEditorTheme::Role(i)));
+            list.push_back(format);
+        }
+        return list;
+    }();
+    return formats[std::min<size_t>(role, formats.size() - 1)];
+}
+
+bool isWordCharacter(QChar c) { return c.isLetterOrNumber() || c.isMark() || c == u'_'; }
+
+QFont editorFont()
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setStyleHint(QFont::Monospace);
+    font.setPixelSize(13);
+    font.setWeight(QFont::Normal);
+    return font;
+}
+
+} // namespace
+
+CodeEditorTextView::CodeEditorTextView(QWidget* parent)
+    : QPlainTextEdit(parent)
+{
+    setObjectName(QStringLiteral("codeTextView"));
+    setAccessibleName(QStringLiteral("Code editor"));
+    setFrameShape(QFrame::NoFrame);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setUndoRedoEnabled(true);
+    setTabChangesFocus(false);
+    setCenterOnScroll(false);
+
+    const QFont font = editorFont();
+    setFont(font);
+    document()->setDefaultFont(font);
+    document()->setDocumentMargin(verticalInset);
+    setTabStopDistance(28);
+
+    // Light editor colours whatever the desktop theme.
+    QPalette pal = palette();
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        pal.setColor(group, QPalette::Base, CodeEditorTheme::background());
+        pal.setColor(group, QPalette::Window, CodeEditorTheme::background());
+        pal.setColor(group, QPalette::Text, CodeEditorTheme::base());
+        pal.setColor(group, QPalette::WindowText, CodeEditorTheme::base());
+        pal.setColor(group, QPalette::Highlight, QColor(0xB3, 0xD7, 0xFF));
+        pal.setColor(group, QPalette::HighlightedText, CodeEditorTheme::base());
+    }
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    m_ruler = new CodeLineNumberRulerView(this);
+    connect(m_ruler, &CodeLineNumberRulerView::ruleThicknessChanged, this, [this] { updateMargins(); });
+    updateMargins();
+
+    m_colors = QByteArray(document()->characterCount(), 0);
+    connect(document(), &QTextDocument::contentsChange, this, &CodeEditorTextView::onContentsChange);
+    connect(document(), &QTextDocument::contentsChanged, this, [this] {
+        if (m_programmatic == 0)
+            emit userEdited();
+    });
+
+    m_completionModel = new QStringListModel(this);
+    m_completer = new QCompleter(m_completionModel, this);
+    m_completer->setWidget(this);
+    m_completer->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
+    m_completer->setCaseSensitivity(Qt::CaseSensitive);
+    m_completer->setMaxVisibleItems(10);
+    m_completer->popup()->setObjectName(QStringLiteral("completionList"));
+    m_completer->popup()->setAccessibleName(QStringLiteral("Completions"));
+    connect(m_completer, qOverload<const QString&>(&QCompleter::activated), this,
+            [this](const QString& word) { acceptCompletion(word); });
+}
+
+// ---- The file's text ------------------------------------------------------------------------
+
+LineEnd CodeEditorTextView::lineEndOfBlock(const QTextBlock& block) const
+{
+    const int index = block.charFormatIndex();
+    const auto found = m_lineEndByFormat.constFind(index);
+    if (found != m_lineEndByFormat.constEnd())
+        return *found;
+    const LineEnd end = CodeEditorText::lineEndOf(block.charFormat());
+    m_lineEndByFormat.insert(index, end);
+    return end;
+}
+
+void CodeEditorTextView::rebuildTextCache() const
+{
+    const QString raw = document()->toRawText();
+    QString out;
+    out.reserve(raw.size() + raw.size() / 32 + 16);
+    m_blockStarts.clear();
+    m_blockStarts.reserve(size_t(document()->blockCount()));
+    m_blockStarts.push_back(0);
+    QTextBlock block = document()->begin();
+    qsizetype runStart = 0;
+    const QChar* data = raw.constData();
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        if (data[i].unicode() != 0x2029)
+            continue;
+        out.append(QStringView(raw).mid(runStart, i - runStart));
+        block = block.next();
+        out.append(CodeEditorText::terminator(block.isValid() ? lineEndOfBlock(block) : LineEnd::lf));
+        m_blockStarts.push_back(int(out.size()));
+        runStart = i + 1;
+    }
+    out.append(QStringView(raw).mid(runStart));
+    m_text = std::move(out);
+    m_textValid = true;
+}
+
+const QString& CodeEditorTextView::text() const
+{
+    if (!m_textValid)
+        rebuildTextCache();
+    return m_text;
+}
+
+qsizetype CodeEditorTextView::modelStartOfBlock(const QTextBlock& block) const
+{
+    text();
+    const int number = block.blockNumber();
+    if (number < 0 || size_t(number) >= m_blockStarts.size())
+        return m_text.size();
+    return m_blockStarts[size_t(number)];
+}
+
+int CodeEditorTextView::toTextOffset(int documentPosition) const
+{
+    text();
+    const QTextBlock block = document()->findBlock(std::max(documentPosition, 0));
+    if (!block.isValid())
+        return int(m_text.size());
+    const int within = std::clamp(documentPosition - block.position(), 0, std::max(block.length() - 1, 0));
+    return int(std::min<qsizetype>(modelStartOfBlock(block) + within, m_text.size()));
+}
+
+int CodeEditorTextView::toDocumentPosition(int offset) const
+{
+    text();
+    const int clamped = int(std::clamp<qsizetype>(offset, 0, m_text.size()));
+    const auto after = std::upper_bound(m_blockStarts.begin(), m_blockStarts.end(), clamped);
+    const int number = int(after - m_blockStarts.begin()) - 1;
+    const QTextBlock block = document()->findBlockByNumber(std::max(number, 0));
+    if (!block.isValid())
+        return std::max(document()->characterCount() - 1, 0);
+    const int within = std::min(clamped - m_blockStarts[size_t(std::max(number, 0))], block.length() - 1);
+    return block.position() + std::max(within, 0);
+}
+
+CodeEditorTextView::Range CodeEditorTextView::selectedRange() const
+{
+    const QTextCursor cursor = textCursor();
+    const int start = toTextOffset(cursor.selectionStart());
+    const int end = toTextOffset(cursor.selectionEnd());
+    return {start, end - start};
+}
+
+void CodeEditorTextView::setSelectedRange(Range range)
+{
+    QTextCursor cursor(document());
+    cursor.setPosition(toDocumentPosition(range.location));
+    if (range.length > 0)
+        cursor.setPosition(toDocumentPosition(range.location + range.length), QTextCursor::KeepAnchor);
+    setTextCursor(cursor);
+}
+
+void CodeEditorTextView::replaceEditorText(const QString& text)
+{
+    std::vector<LineEnd> ends;
+    const QString documentText = CodeEditorText::toDocumentText(text, &ends);
+    std::map<LineEnd, qsizetype> counts;
+    for (LineEnd end : ends)
+        ++counts[end];
+    LineEnd dominant = LineEnd::lf;
+    qsizetype most = 0;
+    for (const auto& [end, count] : counts) {
+        if (count > most) {
+            most = count;
+            dominant = end;
+        }
+    }
+
+    ++m_programmatic;
+    QTextDocument* doc = document();
+    doc->setUndoRedoEnabled(false);
+    QTextCursor cursor(doc);
+    cursor.beginEditBlock();
+    cursor.select(QTextCursor::Document);
+    cursor.removeSelectedText();
+    cursor.insertText(documentText, CodeEditorText::separatorFormat(dominant));
+    if (counts.size() > 1) {
+        QTextBlock block = doc->begin().next();
+        for (size_t i = 0; i < ends.size() && block.isValid(); ++i, block = block.next()) {
+            if (ends[i] == dominant)
+                continue;
+            QTextCursor separator(doc);
+            separator.setPosition(block.position() - 1);
+            separator.setPosition(block.position(), QTextCursor::KeepAnchor);
+            separator.setCharFormat(CodeEditorText::separatorFormat(ends[i]));
+        }
+    }
+    cursor.endEditBlock();
+    doc->setUndoRedoEnabled(true);
+    // The first block outlives the replacement: drop its old colours.
+    QTextBlock first = doc->begin();
+    first.setUserData(nullptr);
+    first.layout()->clearFormats();
+    m_colors = QByteArray(doc->characterCount(), 0);
+    m_textValid = false;
+    --m_programmatic;
+    viewport()->update();
+}
+
+void CodeEditorTextView::onContentsChange(int position, int removed, int added)
+{
+    ++m_revision;
+    m_textValid = false;
+    // Colours follow the text: inserted characters take the colour before them until the next
+    // highlight.
+    const int count = document()->characterCount();
+    position = std::clamp(position, 0, int(m_colors.size()));
+    removed = std::clamp(removed, 0, int(m_colors.size()) - position);
+    char fill = 0;
+    if (position > 0)
+        fill = m_colors.at(position - 1);
+    else if (position + removed < m_colors.size())
+        fill = m_colors.at(position + removed);
+    m_colors.replace(position, removed, QByteArray(std::max(added, 0), fill));
+    if (m_colors.size() != count)
+        m_colors = QByteArray(count, 0);
+    if (m_programmatic == 0)
+        recolorBlocks(document()->findBlock(position), document()->findBlock(position + std::max(added, 0)));
+}
+
+void CodeEditorTextView::insertWithLineEnds(QTextCursor& cursor, const QString& text)
+{
+    qsizetype runStart = 0;
+    for (qsizetype i = 0; i < text.size();) {
+        LineEnd end;
+        const int length = CodeEditorText::terminatorAt(text, i, &end);
+        if (length == 0) {
+            ++i;
+            continue;
+        }
+        if (i > runStart)
+            cursor.insertText(text.mid(runStart, i - runStart), QTextCharFormat());
+        cursor.insertBlock(cursor.blockFormat(), CodeEditorText::separatorFormat(end));
+        i += length;
+        runStart = i;
+    }
+    if (runStart < text.size())
+        cursor.insertText(text.mid(runStart), QTextCharFormat());
+}
+
+void CodeEditorTextView::insertText(const QString& text)
+{
+    QTextCursor cursor = textCursor();
+    cursor.beginEditBlock();
+    if (cursor.hasSelection())
+        cursor.removeSelectedText();
+    insertWithLineEnds(cursor, text);
+    cursor.endEditBlock();
+    setTextCursor(cursor);
+    ensureCursorVisible();
+    afterTypedText(text);
+}
+
+void CodeEditorTextView::afterTypedText(const QString& typed)
+{
+    if (typed == QLatin1String(">")) {
+        const Range caret = selectedRange();
+        const std::optional<QString> closing = CodeEditingAssistant::autoClosingTag(fileName, text(), caret.location);
+        if (closing) {
+            insertText(*closing);
+            setSelectedRange({caret.location, 0});
+        }
+        return;
+    }
+    if (typed == QLatin1String("<") || typed == QLatin1String("@")) {
+        QPointer<CodeEditorTextView> self(this);
+        QTimer::singleShot(0, this, [self] {
+            if (self)
+                self->complete();
+        });
+    }
+}
+
+QMimeData* CodeEditorTextView::createMimeDataFromSelection() const
+{
+    const Range range = selectedRange();
+    auto* data = new QMimeData;
+    data->setText(text().mid(range.location, range.length));
+    return data;
+}
+
+void CodeEditorTextView::insertFromMimeData(const QMimeData* source)
+{
+    if (!source || !source->hasText())
+        return;
+    QTextCursor cursor = textCursor();
+    cursor.beginEditBlock();
+    if (cursor.hasSelection())
+        cursor.removeSelectedText();
+    insertWithLineEnds(cursor, source->text());
+    cursor.endEditBlock();
+    setTextCursor(cursor);
+    ensureCursorVisible();
+}
+
+// ---- Keys -----------------------------------------------------------------------------------
+
+bool CodeEditorTextView::event(QEvent* event)
+{
+    if (event->type() == QEvent::ShortcutOverride) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const bool controlSpace = key->key() == Qt::Key_Space && (key->modifiers() & Qt::ControlModifier);
+        if ((key->key() == Qt::Key_Escape && isCompletionListVisible()) || controlSpace) {
+            event->accept();
+            return true;
+        }
+    }
+    return QPlainTextEdit::event(event);
+}
+
+void CodeEditorTextView::keyPressEvent(QKeyEvent* event)
+{
+    if (isCompletionListVisible()) {
+        QAbstractItemView* popup = m_completer->popup();
+        const int rows = m_completionModel->rowCount();
+        const int row = popup->currentIndex().isValid() ? popup->currentIndex().row() : 0;
+        switch (event->key()) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown: {
+            const int step = event->key() == Qt::Key_Up ? -1 : event->key() == Qt::Key_Down ? 1
+                           : event->key() == Qt::Key_PageUp ? -m_completer->maxVisibleItems()
+                                                            : m_completer->maxVisibleItems();
+            popup->setCurrentIndex(m_completionModel->index(std::clamp(row + step, 0, std::max(rows - 1, 0)), 0));
+            event->accept();
+            return;
+        }
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Tab:
+            if (row < rows)
+                acceptCompletion(m_completionModel->index(row, 0).data().toString());
+            else
+                popup->hide();
+            event->accept();
+            return;
+        case Qt::Key_Escape:
+        case Qt::Key_Backtab:
+            popup->hide();
+            event->accept();
+            return;
+        default:
+            break;
+        }
+    }
+
+    if (event->key() == Qt::Key_Space && (event->modifiers() & Qt::ControlModifier)) {
+        complete();
+        event->accept();
+        return;
+    }
+
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        const Range selection = selectedRange();
+        const std::optional<CodeEditingAssistant::Edit> edit =
+            CodeEditingAssistant::smartNewline(fileName, text(), selection.location);
+        if (edit) {
+            insertText(edit->text);
+            setSelectedRange({selection.location + edit->caretOffset, 0});
+        } else {
+            // Every modifier gives a line feed (Shift+Return would insert U+2028).
+            insertText(QStringLiteral("\n"));
+        }
+        event->accept();
+        return;
+    }
+
+    const quint64 before = m_revision;
+    QPlainTextEdit::keyPressEvent(event);
+    if (m_revision != before && event->text().size() == 1)
+        afterTypedText(event->text());
+    if (isCompletionListVisible())
+        refreshCompletion();
+}
+
+void CodeEditorTextView::inputMethodEvent(QInputMethodEvent* event)
+{
+    const quint64 before = m_revision;
+    const QString commit = event->commitString();
+    QPlainTextEdit::inputMethodEvent(event);
+    if (m_revision != before && commit.size() == 1)
+        afterTypedText(commit);
+}
+
+// ---- Colours --------------------------------------------------------------------------------
+
+bool CodeEditorTextView::recolorBlock(const QTextBlock& constBlock)
+{
+    QTextBlock block = constBlock;
+    const int start = block.position();
+    const int length = std::max(block.length() - 1, 0);
+    std::vector<ColorRun> runs;
+    const char* colors = m_colors.constData();
+    const int available = std::clamp(int(m_colors.size()) - start, 0, length);
+    for (int i = 0; i < available;) {
+        const unsigned char role = static_cast<unsigned char>(colors[start + i]);
+        int j = i + 1;
+        while (j < available && static_cast<unsigned char>(colors[start + j]) == role)
+            ++j;
+        if (role != 0)
+            runs.push_back({i, j - i, role});
+        i = j;
+    }
+    auto* stored = static_cast<BlockColors*>(block.userData());
+    if (stored && stored->runs == runs)
+        return false;
+    QList<QTextLayout::FormatRange> ranges;
+    ranges.reserve(qsizetype(runs.size()));
+    for (const ColorRun& run : runs)
+        ranges.append({run.start, run.length, roleFormat(run.role)});
+    block.layout()->setFormats(ranges);
+    if (!stored) {
+        stored = new BlockColors;
+        block.setUserData(stored);
+    }
+    stored->runs = std::move(runs);
+    return true;
+}
+
+void CodeEditorTextView::recolorBlocks(const QTextBlock& first, const QTextBlock& last)
+{
+    if (!first.isValid())
+        return;
+    int from = -1;
+    int to = -1;
+    for (QTextBlock block = first; block.isValid(); block = block.next()) {
+        if (recolorBlock(block)) {
+            if (from < 0)
+                from = block.position();
+            to = block.position() + block.length();
+        }
+        if (block == last)
+            break;
+    }
+    if (from >= 0)
+        document()->markContentsDirty(from, to - from);
+}
+
+void CodeEditorTextView::applyColors(const QByteArray& textColors)
+{
+    const QString& current = text();
+    if (textColors.size() != current.size())
+        return;
+    QByteArray colors(document()->characterCount(), 0);
+    char* out = colors.data();
+    const char* in = textColors.constData();
+    const QChar* chars = current.constData();
+    qsizetype position = 0;
+    for (qsizetype i = 0; i < current.size() && position < colors.size(); ++i) {
+        // A CR LF pair is one separator in the document.
+        if (chars[i] == u'\r' && i + 1 < current.size() && chars[i + 1] == u'\n')
+            continue;
+        out[position++] = in[i];
+    }
+    m_colors = colors;
+
+    int recolored = 0;
+    std::vector<std::pair<int, int>> dirty;
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+        if (!recolorBlock(block))
+            continue;
+        ++recolored;
+        const int from = block.position();
+        const int to = from + block.length();
+        if (!dirty.empty() && (dirty.size() >= 16 || dirty.back().second == from))
+            dirty.back().second = to;
+        else
+            dirty.emplace_back(from, to);
+    }
+    for (const auto& [from, to] : dirty)
+        document()->markContentsDirty(from, to - from);
+    m_lastRecolored = recolored;
+    if (recolored > 0)
+        viewport()->update();
+}
+
+QColor CodeEditorTextView::foregroundAt(int offset) const
+{
+    const int position = toDocumentPosition(offset);
+    const QTextBlock block = document()->findBlock(position);
+    if (!block.isValid() || !block.layout())
+        return CodeEditorTheme::base();
+    const int within = position - block.position();
+    const QList<QTextLayout::FormatRange> ranges = block.layout()->formats();
+    for (const QTextLayout::FormatRange& range : ranges) {
+        if (within >= range.start && within < range.start + range.length)
+            return range.format.foreground().color();
+    }
+    return CodeEditorTheme::base();
+}
+
+// ---- Completion -----------------------------------------------------------------------------
+
+QStringList CodeEditorTextView::documentWords(const QString& partial, int start, int end) const
+{
+    if (partial.isEmpty())
+        return {};
+    const QString& source = text();
+    std::set<QString> seen;
+    QStringList words;
+    for (qsizetype i = 0; i < source.size();) {
+        if (!isWordCharacter(source.at(i))) {
+            ++i;
+            continue;
+        }
+        qsizetype j = i + 1;
+        while (j < source.size() && isWordCharacter(source.at(j)))
+            ++j;
+        const bool beingTyped = i <= start && j >= end;
+        if (!beingTyped && j - i > partial.size()) {
+            const QString word = source.mid(i, j - i);
+            if (word.toLower().startsWith(partial) && seen.insert(word).second)
+                words << word;
+        }
+        i = j;
+    }
+    std::stable_sort(words.begin(), words.end(), [](const QString& a, const QString& b) {
+        return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+    });
+    return words;
+}
+
+QStringList CodeEditorTextView::completions(int start, int end, int* index) const
+{
+    const QString& source = text();
+    start = int(std::clamp<qsizetype>(start, 0, source.size()));
+    end = int(std::clamp<qsizetype>(end, start, source.size()));
+    const QString partial = source.mid(start, end - start).toLower();
+    const QString prefix = source.left(end);
+    *index = 0;
+    QStringList list = CodeCompletionProvider::suggestions(fileName, prefix, partial);
+    if (list.isEmpty())
+        list = documentWords(partial, start, end);
+    return list;
+}
+
+void CodeEditorTextView::complete()
+{
+    const Range selection = selectedRange();
+    const int caret = selection.location + selection.length;
+    const QString& source = text();
+    int start = caret;
+    while (start > 0 && isWordCharacter(source.at(start - 1)))
+        --start;
+    int index = 0;
+    const QStringList list = completions(start, caret, &index);
+    if (list.isEmpty()) {
+        m_completer->popup()->hide();
+        return;
+    }
+    m_completionStart = start;
+    m_completionModel->setStringList(list);
+    m_completer->setCompletionPrefix(QString());
+    QRect rect = cursorRect();
+    rect.translate(viewportMargins().left(), viewportMargins().top());
+    QAbstractItemView* popup = m_completer->popup();
+    rect.setWidth(std::max(200, popup->sizeHintForColumn(0) + popup->verticalScrollBar()->sizeHint().width() + 8));
+    m_completer->complete(rect);
+    popup->setCurrentIndex(m_completionModel->index(index, 0));
+}
+
+void CodeEditorTextView::refreshCompletion()
+{
+    const Range selection = selectedRange();
+    const int caret = selection.location + selection.length;
+    const QString& source = text();
+    if (selection.length != 0 || caret < m_completionStart) {
+        m_completer->popup()->hide();
+        return;
+    }
+    for (int i = m_completionStart; i < caret; ++i) {
+        if (!isWordCharacter(source.at(i))) {
+            m_completer->popup()->hide();
+            return;
+        }
+    }
+    int index = 0;
+    const QStringList list = completions(m_completionStart, caret, &index);
+    if (list.isEmpty()) {
+        m_completer->popup()->hide();
+        return;
+    }
+    m_completionModel->setStringList(list);
+    m_completer->popup()->setCurrentIndex(m_completionModel->index(index, 0));
+}
+
+void CodeEditorTextView::acceptCompletion(const QString& word)
+{
+    m_completer->popup()->hide();
+    const Range selection = selectedRange();
+    const int caret = selection.location + selection.length;
+    if (m_completionStart > caret)
+        return;
+    QTextCursor cursor(document());
+    cursor.setPosition(toDocumentPosition(m_completionStart));
+    cursor.setPosition(toDocumentPosition(caret), QTextCursor::KeepAnchor);
+    cursor.beginEditBlock();
+    cursor.removeSelectedText();
+    insertWithLineEnds(cursor, word);
+    cursor.endEditBlock();
+    setTextCursor(cursor);
+}
+
+bool CodeEditorTextView::isCompletionListVisible() const { return m_completer->popup()->isVisible(); }
+
+QStringList CodeEditorTextView::completionList() const
+{
+    return isCompletionListVisible() ? m_completionModel->stringList() : QStringList();
+}
+
+// ---- Geometry -------------------------------------------------------------------------------
+
+void CodeEditorTextView::setRulerThickness(int thickness) { m_ruler->setRuleThickness(thickness); }
+
+void CodeEditorTextView::updateMargins()
+{
+    const int inset = horizontalInset - verticalInset;
+    setViewportMargins(m_ruler->ruleThickness() + inset, 0, inset, 0);
+    const QRect area = contentsRect();
+    m_ruler->setGeometry(area.left(), area.top(), m_ruler->ruleThickness(), area.height());
+}
+
+void CodeEditorTextView::resizeEvent(QResizeEvent* event)
+{
+    QPlainTextEdit::resizeEvent(event);
+    const QRect area = contentsRect();
+    m_ruler->setGeometry(area.left(), area.top(), m_ruler->ruleThickness(), area.height());
+}
+
+qreal CodeEditorTextView::blockTop(const QTextBlock& block, const QPointF& offset) const
+{
+    qreal top = blockBoundingGeometry(block).translated(offset).top();
+    if (const QTextLayout* layout = block.layout(); layout && layout->lineCount() > 0)
+        top += layout->lineAt(0).y();
+    return top;
+}

@@ -1,0 +1,118 @@
+#pragma once
+
+// The code editor's text view: a plain-text edit that keeps the file's text byte for byte (see
+// CodeEditorText.h), carries the highlighter's colours per block, and routes Control+Space,
+// Return and the typed characters ">", "<" and "@" to the completion and editing helpers.
+// Positions in its interface are UTF-16 offsets into the file's text, unless they say
+// "document".
+
+#include "workspace/CodeEditorText.h"
+
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QStringList>
+#include <QTextBlock>
+#include <vector>
+
+class CodeLineNumberRulerView;
+class QCompleter;
+class QStringListModel;
+
+class CodeEditorTextView : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    static constexpr int horizontalInset = 66;
+    static constexpr int verticalInset = 10;
+
+    explicit CodeEditorTextView(QWidget* parent = nullptr);
+
+    QString fileName;
+
+    // The file's text, exactly.
+    const QString& text() const;
+    // Counts every change of the document's text.
+    quint64 revision() const { return m_revision; }
+
+    // Replaces the whole text with the base look: no undo step, not a user edit.
+    void replaceEditorText(const QString& text);
+    // Inserts `text` over the selection as a user edit, keeping its own line ends, then applies
+    // the typed-character rules (a closing tag after ">", the completion list after "<" or "@").
+    void insertText(const QString& text);
+
+    // Selection in file-text offsets: location and length.
+    struct Range {
+        int location = 0;
+        int length = 0;
+        bool operator==(const Range&) const = default;
+    };
+    Range selectedRange() const;
+    void setSelectedRange(Range range);
+
+    int toDocumentPosition(int offset) const;
+    int toTextOffset(int documentPosition) const;
+    qsizetype modelStartOfBlock(const QTextBlock& block) const;
+
+    // Colours: one CodeEditorTheme::Role per UTF-16 unit of text(), as the highlighter gives them.
+    // Only blocks whose colours differ from what they show are touched.
+    void applyColors(const QByteArray& textColors);
+    // The colour shown at a text offset.
+    QColor foregroundAt(int offset) const;
+    // How many blocks the last applyColors() re-coloured.
+    int lastRecoloredBlockCount() const { return m_lastRecolored; }
+
+    // Completion list.
+    void complete();
+    bool isCompletionListVisible() const;
+    QStringList completionList() const;
+    QCompleter* completer() const { return m_completer; }
+    // The list for the partial word [start, end) of the text; `index` gets the selected entry.
+    QStringList completions(int start, int end, int* index) const;
+
+    CodeLineNumberRulerView* ruler() const { return m_ruler; }
+    void setRulerThickness(int thickness);
+
+    // Layout access for the ruler.
+    QTextBlock firstVisibleTextBlock() const { return firstVisibleBlock(); }
+    QPointF visibleContentOffset() const { return contentOffset(); }
+    qreal blockTop(const QTextBlock& block, const QPointF& offset) const;
+
+signals:
+    // After every user edit.
+    void userEdited();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    bool event(QEvent* event) override;
+    void insertFromMimeData(const QMimeData* source) override;
+    QMimeData* createMimeDataFromSelection() const override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void onContentsChange(int position, int removed, int added);
+    void rebuildTextCache() const;
+    CodeEditorText::LineEnd lineEndOfBlock(const QTextBlock& block) const;
+    void insertWithLineEnds(QTextCursor& cursor, const QString& text);
+    void afterTypedText(const QString& typed);
+    void recolorBlocks(const QTextBlock& first, const QTextBlock& last);
+    bool recolorBlock(const QTextBlock& block);
+    void updateMargins();
+    void refreshCompletion();
+    void acceptCompletion(const QString& word);
+    QStringList documentWords(const QString& partial, int start, int end) const;
+
+    CodeLineNumberRulerView* m_ruler = nullptr;
+    QCompleter* m_completer = nullptr;
+    QStringListModel* m_completionModel = nullptr;
+    int m_completionStart = 0; // text offset of the partial word
+
+    mutable QString m_text;
+    mutable std::vector<int> m_blockStarts; // text offset of each block
+    mutable bool m_textValid = false;
+    mutable QHash<int, CodeEditorText::LineEnd> m_lineEndByFormat;
+    quint64 m_revision = 0;
+    int m_programmatic = 0;
+    // Colour per document position (a separator counts once).
+    QByteArray m_colors;
+    int m_lastRecolored = 0;
+};

@@ -1,0 +1,171 @@
+#include "workspace/CodeLineNumberRulerView.h"
+
+#include "workspace/CodeEditorTextView.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QFontDatabase>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QTextBlock>
+#include <algorithm>
+
+namespace {
+
+constexpr int kRightMargin = 10;
+
+QColor gutterBackground() { return QColor(255, 255, 255); }
+QColor numberColor() { return QColor(0, 0, 0, 128); }
+QColor separatorColor() { return QColor(0, 0, 0, 26); }
+
+QFont numberFont()
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPixelSize(11);
+    font.setWeight(QFont::Normal);
+    return font;
+}
+
+} // namespace
+
+CodeLineNumberRulerView::CodeLineNumberRulerView(CodeEditorTextView* textView)
+    : QWidget(textView)
+    , m_textView(textView)
+{
+    setObjectName(QStringLiteral("lineNumberRuler"));
+    setAccessibleName(QStringLiteral("Line numbers"));
+    setFont(numberFont());
+    setFixedWidth(m_ruleThickness);
+}
+
+QSize CodeLineNumberRulerView::sizeHint() const { return {m_ruleThickness, 0}; }
+
+void CodeLineNumberRulerView::resetWithoutText()
+{
+    m_lineStarts = {0};
+    m_cachedStringLength = 0;
+    m_cachedNewlineCount = 0;
+    preparedLabels.clear();
+}
+
+void CodeLineNumberRulerView::rebuildLineStarts()
+{
+    if (!m_textView) {
+        resetWithoutText();
+        return;
+    }
+    const QString& text = m_textView->text();
+    const qsizetype length = text.size();
+    std::vector<int> starts {0};
+    qsizetype position = 0;
+    if (length >= 1) {
+        do {
+            const qsizetype found = text.indexOf(u'\n', position);
+            if (found < 0)
+                break;
+            position = found + 1;
+            starts.push_back(int(position));
+        } while (position < length);
+    }
+    m_lineStarts = std::move(starts);
+    m_cachedStringLength = length;
+    m_cachedNewlineCount = qsizetype(m_lineStarts.size()) - 1;
+}
+
+void CodeLineNumberRulerView::ensureLineCache()
+{
+    if (!m_textView) {
+        resetWithoutText();
+        return;
+    }
+    const QString& text = m_textView->text();
+    const qsizetype newlines = text.count(u'\n');
+    if (text.size() == m_cachedStringLength && newlines == m_cachedNewlineCount)
+        return;
+    rebuildLineStarts();
+}
+
+int CodeLineNumberRulerView::lineNumberAt(int c) const
+{
+    if (m_lineStarts.empty())
+        return 1;
+    const auto after = std::upper_bound(m_lineStarts.begin(), m_lineStarts.end(), c);
+    return int(after - m_lineStarts.begin());
+}
+
+int CodeLineNumberRulerView::thicknessFor(qsizetype lineStartCount)
+{
+    int digits = 1;
+    for (qsizetype n = std::max<qsizetype>(lineStartCount, 1); n >= 10; n /= 10)
+        ++digits;
+    return std::max(8 * digits + 20, 44);
+}
+
+void CodeLineNumberRulerView::setRuleThickness(int thickness)
+{
+    if (thickness == m_ruleThickness)
+        return;
+    m_ruleThickness = thickness;
+    setFixedWidth(thickness);
+    emit ruleThicknessChanged(thickness);
+}
+
+std::vector<CodeLineNumberRulerView::LineLabel> CodeLineNumberRulerView::visibleLineLabels() const
+{
+    std::vector<LineLabel> labels;
+    CodeEditorTextView* view = m_textView;
+    if (!view)
+        return labels;
+    const QString& text = view->text();
+    const qsizetype length = text.size();
+    QTextBlock block = view->firstVisibleTextBlock();
+    if (!block.isValid())
+        return labels;
+    const QPointF offset = view->visibleContentOffset();
+    const qreal visibleHeight = view->viewport()->height();
+    if (length == 0) {
+        labels.push_back({1, view->blockTop(block, offset) + 1});
+        return labels;
+    }
+    // The table belongs to the ruler; a const caller still sees an up-to-date one.
+    const_cast<CodeLineNumberRulerView*>(this)->ensureLineCache();
+    int lastNumber = 0;
+    while (block.isValid()) {
+        const qreal top = view->blockTop(block, offset);
+        if (top > visibleHeight)
+            break;
+        if (block.isVisible()) {
+            const int c = int(std::min<qsizetype>(view->modelStartOfBlock(block), std::max<qsizetype>(length - 1, 0)));
+            const int number = lineNumberAt(c);
+            if (number != lastNumber) {
+                lastNumber = number;
+                const bool seen = std::any_of(labels.begin(), labels.end(),
+                                              [&](const LineLabel& label) { return label.number == number; });
+                if (!seen)
+                    labels.push_back({number, top + 1});
+            }
+        }
+        block = block.next();
+    }
+    return labels;
+}
+
+void CodeLineNumberRulerView::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(this);
+    const QRect r = event->rect();
+    const QRect strip(0, r.top(), m_ruleThickness, r.height());
+    painter.fillRect(strip, gutterBackground());
+    painter.save();
+    painter.setClipRect(strip);
+    const std::vector<LineLabel> labels = preparedLabels.empty() ? visibleLineLabels() : preparedLabels;
+    painter.setFont(font());
+    painter.setPen(numberColor());
+    const QFontMetricsF metrics(font());
+    for (const LineLabel& label : labels) {
+        const QString number = QString::number(label.number);
+        const qreal width = metrics.horizontalAdvance(number);
+        painter.drawText(QPointF(m_ruleThickness - width - kRightMargin, label.y + metrics.ascent()), number);
+    }
+    painter.restore();
+    painter.fillRect(QRect(m_ruleThickness - 1, r.top(), 1, r.height()), separatorColor());
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+// The gutter beside the code editor's text: one number per logical line (a line ends at a line
+// feed; a wrapped line is numbered once, on its first visual line), right-aligned, with a
+// separator on the right edge. Line numbers come from a table of line starts, rebuilt only when
+// the text's length or line-feed count changes, searched by bisection.
+
+#include <QPointer>
+#include <QWidget>
+#include <vector>
+
+class CodeEditorTextView;
+
+class CodeLineNumberRulerView : public QWidget {
+    Q_OBJECT
+public:
+    struct LineLabel {
+        int number; // 1-based
+        qreal y;    // the label's top in ruler coordinates
+        bool operator==(const LineLabel&) const = default;
+    };
+
+    static constexpr int initialThickness = 48;
+
+    explicit CodeLineNumberRulerView(CodeEditorTextView* textView);
+
+    // Brings lineStarts up to date with the text.
+    void ensureLineCache();
+    // Rebuilds the table from the text, whatever the cache pair says.
+    void rebuildLineStarts();
+    std::vector<LineLabel> visibleLineLabels() const;
+
+    // The thickness for a table of `lineStartCount` starts.
+    static int thicknessFor(qsizetype lineStartCount);
+    int ruleThickness() const { return m_ruleThickness; }
+    void setRuleThickness(int thickness);
+
+    // The 1-based line holding the UTF-16 offset `c` of the text.
+    int lineNumberAt(int c) const;
+
+    const std::vector<int>& lineStarts() const { return m_lineStarts; }
+    qsizetype cachedStringLength() const { return m_cachedStringLength; }
+    qsizetype cachedNewlineCount() const { return m_cachedNewlineCount; }
+
+    std::vector<LineLabel> preparedLabels;
+
+    QSize sizeHint() const override;
+
+signals:
+    void ruleThicknessChanged(int thickness);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void resetWithoutText();
+
+    QPointer<CodeEditorTextView> m_textView;
+    std::vector<int> m_lineStarts {0};
+    qsizetype m_cachedStringLength = -1;
+    qsizetype m_cachedNewlineCount = -1;
+    int m_ruleThickness = initialThickness;
+};

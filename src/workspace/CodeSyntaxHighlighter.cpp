@@ -1,0 +1,207 @@
+#include "workspace/CodeSyntaxHighlighter.h"
+
+using CodeEditorTheme::Role;
+
+namespace CodeSyntaxHighlighter {
+
+const QList<Rule>& commonRules()
+{
+    static const QList<Rule> rules {
+        {QStringLiteral(R"re(\b\d+(?:\.\d+)?\b)re"), Role::number, 0},
+        {QStringLiteral(R"re(\b(true|false|null|nil)\b)re"), Role::keyword, 1},
+    };
+    return rules;
+}
+
+const QList<Rule>& phpRules()
+{
+    static const QList<Rule> rules {
+        {QStringLiteral(R"re(<\?(?:php|=)?|\?>)re"), Role::string, 1},
+        {QStringLiteral(R"re(\$[A-Za-z_][A-Za-z0-9_]*)re"), Role::variable, 0},
+        {QStringLiteral(R"re(@[A-Za-z_][A-Za-z0-9_]*)re"), Role::keyword, 0},
+        {QStringLiteral(R"re(\b(class|interface|trait|enum|function|fn|public|protected|private|static|final|abstract|extends|implements|namespace|use|new|return|if|elseif|else|foreach|for|while|switch|case|break|continue|try|catch|finally|throw|match|echo|isset|empty|array|as)\b)re"),
+         Role::keyword, 1},
+    };
+    return rules;
+}
+
+const QList<Rule>& htmlRules()
+{
+    static const QList<Rule> rules {
+        {QStringLiteral(R"re(</?[A-Za-z][^>]*>)re"), Role::tag, 8},
+        {QStringLiteral(R"re(\b[A-Za-z_:][-A-Za-z0-9_:.]*(?=\s*=))re"), Role::variable, 0},
+    };
+    return rules;
+}
+
+const QList<Rule>& javascriptRules()
+{
+    static const QList<Rule> rules {
+        {QStringLiteral(R"re(\b(const|let|var|function|class|extends|new|return|if|else|for|while|switch|case|break|continue|try|catch|finally|throw|async|await|import|export|from|default|typeof|instanceof|in|of|this)\b)re"),
+         Role::keyword, 0},
+    };
+    return rules;
+}
+
+const QList<Rule>& cssRules()
+{
+    static const QList<Rule> rules {
+        {QStringLiteral(R"re(#[A-Fa-f0-9]{3,8}\b)re"), Role::number, 0},
+        {QStringLiteral(R"re(--?[A-Za-z][A-Za-z0-9-]*(?=\s*:))re"), Role::variable, 0},
+        {QStringLiteral(R"re(@[A-Za-z-]+)re"), Role::keyword, 0},
+    };
+    return rules;
+}
+
+const QList<Rule>& jsonRules()
+{
+    static const QList<Rule> rules {
+        {QStringLiteral(R"re("(?:\\.|[^"\\])*"(?=\s*:))re"), Role::tag, 0},
+    };
+    return rules;
+}
+
+const QList<Rule>& stringAndCommentRules()
+{
+    static const QList<Rule> rules {
+        {QStringLiteral(R"re("(?:\\.|[^"\\])*"|'(?:\\.|[^'\\])*')re"), Role::string, 0},
+        {QStringLiteral(R"re(//.*$|#(?![A-Fa-f0-9]{3,8}\b).*$|/\*[\s\S]*?\*/|<!--[\s\S]*?-->)re"), Role::comment, 16},
+    };
+    return rules;
+}
+
+QList<Rule> rulesFor(const QString& fileName)
+{
+    const QString name = fileName.toLower();
+    auto endsWith = [&](std::initializer_list<const char*> suffixes) {
+        for (const char* suffix : suffixes) {
+            if (name.endsWith(QLatin1String(suffix)))
+                return true;
+        }
+        return false;
+    };
+    QList<Rule> rules = commonRules();
+    if (endsWith({".php", ".blade.php"}))
+        rules += phpRules();
+    if (endsWith({".html", ".htm", ".blade.php", ".vue"}))
+        rules += htmlRules();
+    if (endsWith({".js", ".ts", ".jsx", ".tsx", ".vue"}))
+        rules += javascriptRules();
+    if (endsWith({".css", ".scss", ".sass"}))
+        rules += cssRules();
+    if (endsWith({".json"}))
+        rules += jsonRules();
+    rules += stringAndCommentRules();
+    return rules;
+}
+
+namespace {
+
+// ICU's word characters, and the characters its \b looks through (combining marks, format
+// characters).
+const QString kWord = QStringLiteral(R"re([\p{Alphabetic}\p{M}\p{Nd}\p{Pc}\x{200C}\x{200D}])re");
+const QString kIgnorable = QStringLiteral(R"re([\p{Gr_Ext}\p{Cf}])re");
+
+// The branches of "the nearest character before here that is not ignorable is a word character",
+// looking through up to three ignorable characters.
+QString previousIsWordBranches()
+{
+    const QString word = QStringLiteral("(?!") + kIgnorable + QStringLiteral(")") + kWord;
+    QStringList branches;
+    QString tail;
+    for (int marks = 0; marks <= 3; ++marks) {
+        branches << word + tail;
+        tail += kIgnorable;
+    }
+    return branches.join(u'|');
+}
+
+// ICU's \b: no boundary before an ignorable character; otherwise a boundary where "this is a word
+// character" differs from "the previous non-ignorable character is one".
+QString icuWordBoundary()
+{
+    static const QString boundary = [] {
+        const QString prev = previousIsWordBranches();
+        return QStringLiteral("(?:(?!") + kIgnorable + QStringLiteral(")(?:(?=") + kWord + QStringLiteral(")(?<!") + prev
+            + QStringLiteral(")|(?!") + kWord + QStringLiteral(")(?<=") + prev + QStringLiteral(")))");
+    }();
+    return boundary;
+}
+
+// ICU's \s is the White_Space property: Unicode separators, tab to carriage return, and U+0085.
+const QString kIcuSpace = QStringLiteral(R"re([\t-\r\x{85}\p{Z}])re");
+
+// Rewrites the ICU-only meanings of \b and \s (outside character classes; inside one, [\s\S] is
+// every character in both). An escaped-string loop becomes possessive: the same matches, without
+// the backtracking stack that makes a long literal stop the matching.
+QString toPcre(const QString& icu)
+{
+    QString out;
+    out.reserve(icu.size() * 2);
+    bool inClass = false;
+    for (qsizetype i = 0; i < icu.size(); ++i) {
+        const QChar c = icu.at(i);
+        if (c == u'\\' && i + 1 < icu.size()) {
+            const QChar n = icu.at(i + 1);
+            ++i;
+            if (!inClass && n == u'b')
+                out += icuWordBoundary();
+            else if (!inClass && n == u's')
+                out += kIcuSpace;
+            else {
+                out += c;
+                out += n;
+            }
+            continue;
+        }
+        if (c == u'[' && !inClass)
+            inClass = true;
+        else if (c == u']' && inClass)
+            inClass = false;
+        out += c;
+    }
+    for (const QLatin1String quote : {QLatin1String("\""), QLatin1String("'")}) {
+        const QString loop = QStringLiteral("(?:\\\\.|[^") + quote + QStringLiteral("\\\\])*");
+        out.replace(loop + quote, loop + u'+' + quote);
+    }
+    return out;
+}
+
+} // namespace
+
+QRegularExpression compile(const QString& icuPattern, unsigned options)
+{
+    QRegularExpression::PatternOptions qtOptions = QRegularExpression::UseUnicodePropertiesOption;
+    if (options & 1)
+        qtOptions |= QRegularExpression::CaseInsensitiveOption;
+    if (options & 8)
+        qtOptions |= QRegularExpression::DotMatchesEverythingOption;
+    if (options & 16)
+        qtOptions |= QRegularExpression::MultilineOption;
+    // (*ANY): the line terminators of . ^ $ are ICU's (LF, CR, CR LF, VT, FF, NEL, LS, PS).
+    return QRegularExpression(QStringLiteral("(*ANY)") + toPcre(icuPattern), qtOptions);
+}
+
+QByteArray apply(const QString& text, const QString& fileName)
+{
+    QByteArray colors(text.size(), char(Role::base));
+    if (text.isEmpty())
+        return colors;
+    for (const Rule& rule : rulesFor(fileName)) {
+        const QRegularExpression re = compile(rule.pattern, rule.options);
+        if (!re.isValid())
+            continue;
+        QRegularExpressionMatchIterator it = re.globalMatch(text);
+        char* data = colors.data();
+        while (it.hasNext()) {
+            const QRegularExpressionMatch m = it.next();
+            const qsizetype start = m.capturedStart();
+            const qsizetype end = m.capturedEnd();
+            if (start >= 0 && end > start)
+                std::fill(data + start, data + end, char(rule.color));
+        }
+    }
+    return colors;
+}
+
+} // namespace CodeSyntaxHighlighter

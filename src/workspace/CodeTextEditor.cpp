@@ -1,0 +1,241 @@
+#include "workspace/CodeTextEditor.h"
+
+#include "workspace/CodeEditorFindBar.h"
+#include "workspace/CodeLineNumberRulerView.h"
+#include "workspace/CodeSyntaxHighlighter.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPointer>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QThreadPool>
+#include <QVBoxLayout>
+
+namespace {
+
+// Never destroyed: quitting must not wait for a highlight in progress.
+QThreadPool* highlightPool()
+{
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;
+        p->setMaxThreadCount(1);
+        p->setExpiryTimeout(-1);
+        return p;
+    }();
+    return pool;
+}
+
+} // namespace
+
+CodeTextEditor::CodeTextEditor(QWidget* parent)
+    : QWidget(parent)
+    , m_textView(new CodeEditorTextView(this))
+    , m_findBar(new CodeEditorFindBar(this))
+{
+    setObjectName(QStringLiteral("codeTextEditor"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_findBar);
+    layout->addWidget(m_textView, 1);
+    m_findBar->hide();
+    setFocusProxy(m_textView);
+
+    m_highlightTimer.setSingleShot(true);
+    m_highlightTimer.setInterval(80);
+    connect(&m_highlightTimer, &QTimer::timeout, this, &CodeTextEditor::startBackgroundHighlight);
+
+    connect(m_textView, &CodeEditorTextView::userEdited, this, &CodeTextEditor::textDidChange);
+    connect(m_textView, &QPlainTextEdit::cursorPositionChanged, this, &CodeTextEditor::textViewDidChangeSelection);
+    connect(m_textView, &QPlainTextEdit::selectionChanged, this, &CodeTextEditor::textViewDidChangeSelection);
+    connect(m_textView->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { refreshRuler(true); });
+    connect(m_textView, &QPlainTextEdit::updateRequest, this, [this](const QRect& rect, int dy) {
+        refreshRuler(dy != 0 || rect.width() >= m_textView->viewport()->width());
+    });
+
+    auto* findShortcut = new QShortcut(QKeySequence::Find, this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+    connect(findShortcut, &QShortcut::activated, this, &CodeTextEditor::showFindBar);
+    connect(m_findBar, &CodeEditorFindBar::findNext, this, [this] { find(false); });
+    connect(m_findBar, &CodeEditorFindBar::findPrevious, this, [this] { find(true); });
+    connect(m_findBar, &CodeEditorFindBar::closeRequested, this, &CodeTextEditor::closeFindBar);
+
+    finishDocumentUpdate(true, true);
+}
+
+CodeLineNumberRulerView* CodeTextEditor::ruler() const { return m_textView->ruler(); }
+
+QString CodeTextEditor::text() const { return m_textView->text(); }
+
+QList<CodeTextEditor::Range> CodeTextEditor::safeSelections(const QList<Range>& ranges, int textLength)
+{
+    const int length = std::max(textLength, 0);
+    for (const Range& range : ranges) {
+        if (range.location == notFound || range.location < 0)
+            continue;
+        const int location = std::min(length, range.location);
+        return {Range {location, std::min(std::max(length - location, 0), std::max(range.length, 0))}};
+    }
+    return {Range {length, 0}};
+}
+
+void CodeTextEditor::setContent(const QString& text, const QString& fileName, const QString& documentID)
+{
+    m_textView->fileName = fileName;
+    const bool sameFile = m_fileName == fileName;
+    const bool sameDocument = m_documentID.has_value() && *m_documentID == documentID;
+    m_fileName = fileName;
+    m_documentID = documentID;
+
+    if (sameDocument && m_textView->text() == text) {
+        if (!sameFile) {
+            applyHighlighting();
+            finishDocumentUpdate(false, false);
+        }
+        ruler()->update();
+        return;
+    }
+
+    const Range selection = sameDocument ? safeSelections({m_textView->selectedRange()}, int(text.size())).first()
+                                         : Range {0, 0};
+    const int scroll = m_textView->verticalScrollBar()->value();
+    replaceEditorText(text);
+    m_textView->setSelectedRange(selection);
+    if (sameDocument)
+        m_textView->verticalScrollBar()->setValue(scroll);
+    finishDocumentUpdate(!sameDocument, true);
+    QPointer<CodeTextEditor> self(this);
+    QTimer::singleShot(0, this, [self] {
+        if (self)
+            self->applyHighlighting();
+    });
+    ruler()->update();
+}
+
+void CodeTextEditor::replaceEditorText(const QString& text) { m_textView->replaceEditorText(text); }
+
+void CodeTextEditor::finishDocumentUpdate(bool scrollToTop, bool rebuildLineCache)
+{
+    if (rebuildLineCache)
+        ruler()->rebuildLineStarts();
+    if (m_textView->horizontalScrollBar()->value() != 0)
+        m_textView->horizontalScrollBar()->setValue(0);
+    if (scrollToTop) {
+        m_textView->verticalScrollBar()->setValue(0);
+        m_textView->setSelectedRange({0, 0});
+    }
+    m_textView->viewport()->update();
+    refreshRuler(true);
+    if (scrollToTop) {
+        // A second fit after the first layout pass.
+        QPointer<CodeTextEditor> self(this);
+        QTimer::singleShot(0, this, [self] {
+            if (self)
+                self->finishDocumentUpdate(false, false);
+        });
+    }
+}
+
+void CodeTextEditor::refreshRuler(bool labels)
+{
+    CodeLineNumberRulerView* gutter = ruler();
+    gutter->ensureLineCache();
+    m_textView->setRulerThickness(CodeLineNumberRulerView::thicknessFor(qsizetype(gutter->lineStarts().size())));
+    if (labels)
+        gutter->preparedLabels = gutter->visibleLineLabels();
+    gutter->update();
+}
+
+void CodeTextEditor::textDidChange()
+{
+    if (m_isApplyingHighlight)
+        return;
+    emit textEdited(m_textView->text());
+    refreshRuler(true);
+    scheduleHighlighting();
+}
+
+void CodeTextEditor::textViewDidChangeSelection() { ruler()->update(); }
+
+void CodeTextEditor::scheduleHighlighting() { m_highlightTimer.start(); }
+
+bool CodeTextEditor::isHighlightPending() const { return m_highlightTimer.isActive() || m_highlightsInFlight > 0; }
+
+void CodeTextEditor::startBackgroundHighlight()
+{
+    const quint64 revision = m_textView->revision();
+    const QString text = m_textView->text();
+    const QString fileName = m_fileName;
+    m_latestHighlight->store(revision);
+    ++m_highlightsInFlight;
+    QPointer<CodeTextEditor> self(this);
+    std::shared_ptr<std::atomic<quint64>> latest = m_latestHighlight;
+    highlightPool()->start([self, latest, revision, text, fileName] {
+        // A later request makes this one moot.
+        std::optional<QByteArray> colors;
+        if (latest->load() == revision)
+            colors = CodeSyntaxHighlighter::apply(text, fileName);
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, revision, fileName, colors] {
+                if (!self)
+                    return;
+                --self->m_highlightsInFlight;
+                if (colors && revision == self->m_textView->revision() && fileName == self->m_fileName)
+                    self->applyColors(*colors);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void CodeTextEditor::applyHighlighting() { applyColors(CodeSyntaxHighlighter::apply(m_textView->text(), m_fileName)); }
+
+void CodeTextEditor::applyColors(const QByteArray& colors)
+{
+    m_isApplyingHighlight = true;
+    const Range selection =
+        safeSelections({m_textView->selectedRange()}, int(m_textView->text().size())).first();
+    const int scroll = m_textView->verticalScrollBar()->value();
+    m_textView->applyColors(colors);
+    if (m_textView->selectedRange() != selection)
+        m_textView->setSelectedRange(selection);
+    if (m_textView->verticalScrollBar()->value() != scroll)
+        m_textView->verticalScrollBar()->setValue(scroll);
+    m_isApplyingHighlight = false;
+    finishDocumentUpdate(false, false);
+}
+
+void CodeTextEditor::showFindBar()
+{
+    const QString selected = m_textView->textCursor().selectedText();
+    if (!selected.isEmpty() && !selected.contains(QChar(0x2029)))
+        m_findBar->field()->setText(selected);
+    m_findBar->open();
+}
+
+void CodeTextEditor::closeFindBar()
+{
+    m_findBar->hide();
+    m_textView->setFocus(Qt::OtherFocusReason);
+}
+
+void CodeTextEditor::find(bool backward)
+{
+    const QString needle = m_findBar->searchText();
+    if (needle.isEmpty())
+        return;
+    QTextDocument::FindFlags flags;
+    if (backward)
+        flags |= QTextDocument::FindBackward;
+    bool found = m_textView->find(needle, flags);
+    if (!found) {
+        const QTextCursor saved = m_textView->textCursor();
+        QTextCursor wrap = saved;
+        wrap.movePosition(backward ? QTextCursor::End : QTextCursor::Start);
+        m_textView->setTextCursor(wrap);
+        found = m_textView->find(needle, flags);
+        if (!found)
+            m_textView->setTextCursor(saved);
+    }
+    m_findBar->setNotFound(!found);
+}

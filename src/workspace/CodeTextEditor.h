@@ -1,0 +1,79 @@
+#pragma once
+
+// The editor host: the text view with its line-number ruler and find bar. The caller pushes its
+// text, the open file's name and its document id (path) with setContent(); every user edit comes
+// back through textEdited() with the whole text. Colours are re-applied 0.08 s after the last
+// edit; the matching runs off the main thread, so a keystroke never waits for it.
+
+#include "workspace/CodeEditorTextView.h"
+
+#include <QList>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <atomic>
+#include <memory>
+#include <optional>
+
+class CodeEditorFindBar;
+class CodeLineNumberRulerView;
+
+class CodeTextEditor : public QWidget {
+    Q_OBJECT
+public:
+    using Range = CodeEditorTextView::Range;
+    // A range location that stands for "no range".
+    static constexpr int notFound = -1;
+
+    explicit CodeTextEditor(QWidget* parent = nullptr);
+
+    // The binding's update: a new document id shows the text from its top with the caret at 0; the
+    // same document with a new text keeps the (clamped) selection and the scroll position; the same
+    // text under a new file name is re-highlighted at once. Emits nothing.
+    void setContent(const QString& text, const QString& fileName, const QString& documentID);
+    // Exactly the file's text (raw, every byte kept).
+    QString text() const;
+
+    QString fileName() const { return m_fileName; }
+    QString documentID() const { return m_documentID.value_or(QString()); }
+
+    CodeEditorTextView* textView() const { return m_textView; }
+    CodeLineNumberRulerView* ruler() const;
+    CodeEditorFindBar* findBar() const { return m_findBar; }
+
+    // Exactly one range: the first usable one clamped to the text, else the empty range at the end.
+    static QList<Range> safeSelections(const QList<Range>& ranges, int textLength);
+
+    // Highlights now, on the main thread.
+    void applyHighlighting();
+    // Highlights 0.08 s from now, replacing any pending request.
+    void scheduleHighlighting();
+    // A debounced highlight is waiting or running.
+    bool isHighlightPending() const;
+
+    void showFindBar();
+    void closeFindBar();
+
+signals:
+    // After every user edit, with the whole text.
+    void textEdited(const QString& text);
+
+private:
+    void replaceEditorText(const QString& text);
+    void finishDocumentUpdate(bool scrollToTop, bool rebuildLineCache);
+    void textDidChange();
+    void textViewDidChangeSelection();
+    void refreshRuler(bool labels);
+    void startBackgroundHighlight();
+    void applyColors(const QByteArray& colors);
+    void find(bool backward);
+
+    CodeEditorTextView* m_textView;
+    CodeEditorFindBar* m_findBar;
+    QString m_fileName;
+    std::optional<QString> m_documentID;
+    QTimer m_highlightTimer;
+    bool m_isApplyingHighlight = false;
+    int m_highlightsInFlight = 0;
+    std::shared_ptr<std::atomic<quint64>> m_latestHighlight = std::make_shared<std::atomic<quint64>>(0);
+};

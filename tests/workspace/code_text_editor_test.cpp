@@ -1,0 +1,387 @@
+// The editor host: the file's text byte for byte through open, edit, undo, copy and paste; the
+// document update rules; the routing of Return, ">", "<", "@" and Control+Space; the debounced
+// highlight; the find bar.
+#include "EditorTestKit.h"
+#include "workspace/CodeEditorFindBar.h"
+#include "workspace/CodeEditorTheme.h"
+#include "workspace/CodeLineNumberRulerView.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QClipboard>
+#include <QCompleter>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QSignalSpy>
+
+using namespace EditorTestKit;
+
+namespace {
+
+struct ByteCase {
+    const char* name;
+    QString text;
+};
+
+QString u(char16_t c) { return QString(QChar(c)); }
+
+std::vector<ByteCase> byteCases()
+{
+    return {
+        {"empty", QString()},
+        {"crlf, no final newline", QStringLiteral("<?php\r\necho 1;\r\n$x = 2;")},
+        {"lone cr", QStringLiteral("a\rb\rc\r")},
+        {"byte-order mark", u(0xFEFF) + QStringLiteral("<?php\necho 1;\n")},
+        {"tabs and trailing spaces", QStringLiteral("\tindented\t \n  trailing   \n\t")},
+        {"nbsp and line/paragraph separators",
+         QStringLiteral("a") + u(0x00A0) + QStringLiteral("b") + u(0x2028) + QStringLiteral("c") + u(0x2029)
+             + QStringLiteral("d\n")},
+        {"mixed line ends", QStringLiteral("one\r\ntwo\nthree\rfour") + u(0x2029) + QStringLiteral("five\r\n")},
+        {"frame marks", u(0xFDD0) + QStringLiteral("x") + u(0xFDD1) + QStringLiteral("y")},
+        {"only line ends", QStringLiteral("\n\n\r\n\r\r\n")},
+        {"nel, vt, ff, nul", QStringLiteral("a") + u(0x0085) + QStringLiteral("b\x0B") + QStringLiteral("c\x0C")
+                                  + QChar(0) + QStringLiteral("d")},
+        {"astral and combining", QStringLiteral("e\u0301 ") + QString::fromUcs4(U"\U0001F600") + QStringLiteral("\r\n")},
+    };
+}
+
+} // namespace
+
+TEST(CodeTextEditorRoundTrip, OpenEditUndoKeepsEveryOtherByte)
+{
+    auto editor = shownEditor();
+    CodeEditorTextView* view = editor->textView();
+    int n = 0;
+    for (const ByteCase& c : byteCases()) {
+        SCOPED_TRACE(c.name);
+        const QString id = QStringLiteral("/site/file%1.php").arg(n++);
+        editor->setContent(c.text, QStringLiteral("file.php"), id);
+        EXPECT_EQ(escaped(editor->text()), escaped(c.text)) << "open";
+        EXPECT_EQ(editor->text().toUtf8(), c.text.toUtf8());
+
+        QSignalSpy edited(editor.get(), &CodeTextEditor::textEdited);
+        // An edit at the start and one at the end.
+        setCaret(*editor, 0);
+        QTest::keyClicks(view, QStringLiteral("Z"));
+        setCaret(*editor, int(editor->text().size()));
+        QTest::keyClicks(view, QStringLiteral("Q"));
+        const QString expected = u'Z' + c.text + u'Q';
+        EXPECT_EQ(escaped(editor->text()), escaped(expected)) << "edit";
+        ASSERT_EQ(edited.count(), 2);
+        EXPECT_EQ(escaped(edited.last().at(0).toString()), escaped(expected));
+
+        // Undo brings the file back exactly; redo the edits.
+        QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+        QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(escaped(editor->text()), escaped(c.text)) << "undo";
+        QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_EQ(escaped(editor->text()), escaped(expected)) << "redo";
+    }
+}
+
+TEST(CodeTextEditorRoundTrip, DeletingAcrossLineEndsAndUndoingRestoresThem)
+{
+    auto editor = shownEditor();
+    CodeEditorTextView* view = editor->textView();
+    const QString original = QStringLiteral("aa\r\nbb\rcc") + u(0x2029) + QStringLiteral("dd\nee\r\n");
+    struct Deletion {
+        const char* name;
+        int location;
+        int length;
+    };
+    // Offsets into the text: "aa" 0-2, CR LF 2-4, "bb" 4-6, CR 6, "cc" 7-9, PS 9, "dd" 10-12, LF 12...
+    const Deletion deletions[] = {
+        {"backspace over a CR LF", 4, 0},
+        {"from a line start across two line ends", 4, 6},
+        {"from the text start into the third line", 0, 8},
+        {"across every line end", 1, 14},
+        {"everything", 0, int(original.size())},
+    };
+    for (const Deletion& d : deletions) {
+        SCOPED_TRACE(d.name);
+        editor->setContent(original, QStringLiteral("notes.txt"), QStringLiteral("/site/notes.txt"));
+        view->setSelectedRange({d.location, d.length});
+        QTest::keyClick(view, d.length == 0 ? Qt::Key_Backspace : Qt::Key_Delete);
+        EXPECT_NE(escaped(editor->text()), escaped(original));
+        // Typing after the deletion, then undoing both.
+        QTest::keyClicks(view, QStringLiteral("x"));
+        QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+        QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(escaped(editor->text()), escaped(original));
+    }
+}
+
+TEST(CodeTextEditorRoundTrip, CopyAndPasteCarryTheTextExactly)
+{
+    auto editor = shownEditor();
+    CodeEditorTextView* view = editor->textView();
+    const QString line = QStringLiteral("a") + u(0x00A0) + QStringLiteral("b\r\n");
+    editor->setContent(line + QStringLiteral("end"), QStringLiteral("a.html"), QStringLiteral("/a.html"));
+    view->setSelectedRange({0, int(line.size())});
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(escaped(QApplication::clipboard()->text()), escaped(line));
+    setCaret(*editor, int(editor->text().size()));
+    QTest::keyClick(view, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(escaped(editor->text()), escaped(line + QStringLiteral("end") + line));
+
+    // Text pasted from elsewhere keeps its own line ends.
+    QApplication::clipboard()->setText(QStringLiteral("x\ry\r\nz"));
+    QTest::keyClick(view, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(escaped(editor->text()), escaped(line + QStringLiteral("end") + line + QStringLiteral("x\ry\r\nz")));
+}
+
+TEST(CodeTextEditorUpdates, DocumentRules)
+{
+    auto editor = shownEditor(600, 300);
+    CodeEditorTextView* view = editor->textView();
+    QSignalSpy edited(editor.get(), &CodeTextEditor::textEdited);
+    QString longText;
+    for (int i = 0; i < 200; ++i)
+        longText += QStringLiteral("line %1 of the file\n").arg(i);
+    editor->setContent(longText, QStringLiteral("a.php"), QStringLiteral("/a.php"));
+    settle(*editor);
+    view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum() / 2);
+    view->setSelectedRange({2000, 5});
+    const int scrolled = view->verticalScrollBar()->value();
+    ASSERT_GT(scrolled, 0);
+
+    // Same document, same text: nothing changes.
+    editor->setContent(longText, QStringLiteral("a.php"), QStringLiteral("/a.php"));
+    EXPECT_EQ(view->selectedRange(), (CodeEditorTextView::Range {2000, 5}));
+    EXPECT_EQ(view->verticalScrollBar()->value(), scrolled);
+
+    // Same document, new text: the selection and the scroll position are kept.
+    editor->setContent(longText + QStringLiteral("more\n"), QStringLiteral("a.php"), QStringLiteral("/a.php"));
+    EXPECT_EQ(view->selectedRange(), (CodeEditorTextView::Range {2000, 5}));
+    EXPECT_EQ(view->verticalScrollBar()->value(), scrolled);
+
+    // A shorter text clamps the selection to its end.
+    editor->setContent(QStringLiteral("short"), QStringLiteral("a.php"), QStringLiteral("/a.php"));
+    EXPECT_EQ(view->selectedRange(), (CodeEditorTextView::Range {5, 0}));
+
+    // Another document: from the top, caret at 0.
+    editor->setContent(longText, QStringLiteral("a.php"), QStringLiteral("/a.php"));
+    view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
+    view->setSelectedRange({3000, 0});
+    editor->setContent(longText, QStringLiteral("b.php"), QStringLiteral("/b.php"));
+    settle(*editor);
+    EXPECT_EQ(view->selectedRange(), (CodeEditorTextView::Range {0, 0}));
+    EXPECT_EQ(view->verticalScrollBar()->value(), 0);
+    EXPECT_EQ(edited.count(), 0) << "updates from the caller are not edits";
+}
+
+TEST(CodeTextEditorUpdates, SafeSelections)
+{
+    using R = CodeTextEditor::Range;
+    struct Case {
+        QList<R> ranges;
+        int length;
+        R expected;
+    };
+    const Case cases[] = {
+        {{}, 5, {5, 0}},
+        {{{CodeTextEditor::notFound, 0}}, 5, {5, 0}},
+        {{{2, 2}}, 5, {2, 2}},
+        {{{4, 9}}, 5, {4, 1}},
+        {{{9, 3}}, 5, {5, 0}},
+        {{{CodeTextEditor::notFound, 0}, {3, 1}, {0, 1}}, 5, {3, 1}},
+        {{{1, 1}}, -3, {0, 0}},
+    };
+    for (const Case& c : cases) {
+        const QList<R> result = CodeTextEditor::safeSelections(c.ranges, c.length);
+        ASSERT_EQ(result.size(), 1);
+        EXPECT_EQ(result.first(), c.expected) << result.first().location << "," << result.first().length;
+    }
+}
+
+TEST(CodeTextEditorKeys, ReturnAsksForTheSmartNewline)
+{
+    auto editor = shownEditor();
+    CodeEditorTextView* view = editor->textView();
+    struct Case {
+        const char* name;
+        QString fileName;
+        QString text;
+        int caret;
+        Qt::KeyboardModifiers modifiers;
+        QString expected;
+        int expectedCaret;
+    };
+    const Case cases[] = {
+        {"between ul tags", QStringLiteral("list.html"), QStringLiteral("  <ul></ul>"), 6, Qt::NoModifier,
+         QStringLiteral("  <ul>\n      \n  </ul>"), 13},
+        {"after br", QStringLiteral("a.html"), QStringLiteral("<br>"), 4, Qt::NoModifier, QStringLiteral("<br>\n    "), 9},
+        {"indented plain line", QStringLiteral("a.php"), QStringLiteral("\t  text here"), 7, Qt::NoModifier,
+         QStringLiteral("\t  text\n\t   here"), 11},
+        {"shift return is a line feed too", QStringLiteral("a.vue"), QStringLiteral("  x"), 3, Qt::ShiftModifier,
+         QStringLiteral("  x\n  "), 6},
+        {"not html: plain newline", QStringLiteral("app.js"), QStringLiteral("  <div>"), 7, Qt::NoModifier,
+         QStringLiteral("  <div>\n"), 8},
+        {"not html, shift: still a line feed", QStringLiteral("app.js"), QStringLiteral("ab"), 1, Qt::ShiftModifier,
+         QStringLiteral("a\nb"), 2},
+        {"crlf file keeps its other line ends", QStringLiteral("a.html"), QStringLiteral("<p>\r\n  <b></b>\r\n"), 10,
+         Qt::NoModifier, QStringLiteral("<p>\r\n  <b>\n      \n  </b>\r\n"), 17},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        editor->setContent(c.text, c.fileName, QStringLiteral("/doc%1").arg(n++));
+        setCaret(*editor, c.caret);
+        QTest::keyClick(view, Qt::Key_Return, c.modifiers);
+        EXPECT_EQ(escaped(editor->text()), escaped(c.expected));
+        EXPECT_EQ(caret(*editor), c.expectedCaret);
+    }
+}
+
+TEST(CodeTextEditorKeys, TypedGreaterThanClosesTheTag)
+{
+    auto editor = shownEditor();
+    CodeEditorTextView* view = editor->textView();
+    struct Case {
+        const char* name;
+        QString fileName;
+        QString typed;
+        QString after;
+        QString expected;
+        int expectedCaret;
+    };
+    const Case cases[] = {
+        {"div with attributes", QStringLiteral("a.html"), QStringLiteral("<div class=\"x\">"), {},
+         QStringLiteral("<div class=\"x\"></div>"), 15},
+        {"typed case kept", QStringLiteral("a.blade.php"), QStringLiteral("<Div>"), {}, QStringLiteral("<Div></Div>"), 5},
+        {"void tag", QStringLiteral("a.html"), QStringLiteral("<br>"), {}, QStringLiteral("<br>"), 4},
+        {"img", QStringLiteral("a.htm"), QStringLiteral("<img src=\"a.png\">"), {}, QStringLiteral("<img src=\"a.png\">"),
+         17},
+        {"closing tag already follows", QStringLiteral("a.html"), QStringLiteral("<p>"), QStringLiteral("</P>"),
+         QStringLiteral("<p></P>"), 3},
+        {"not html", QStringLiteral("a.js"), QStringLiteral("<div>"), {}, QStringLiteral("<div>"), 5},
+        {"self-closing", QStringLiteral("a.vue"), QStringLiteral("<x-a />"), {}, QStringLiteral("<x-a />"), 7},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        editor->setContent(c.after, c.fileName, QStringLiteral("/tag%1").arg(n++));
+        setCaret(*editor, 0);
+        QTest::keyClicks(view, c.typed);
+        if (view->isCompletionListVisible())
+            QTest::keyClick(view, Qt::Key_Escape);
+        // The completion list opened by "<" must not swallow the rest of the typing.
+        EXPECT_EQ(escaped(editor->text()), escaped(c.expected));
+        EXPECT_EQ(caret(*editor), c.expectedCaret);
+    }
+}
+
+TEST(CodeTextEditorKeys, CompletionListOpensAndAccepts)
+{
+    auto editor = shownEditor();
+    CodeEditorTextView* view = editor->textView();
+
+    // "@" in a Blade template opens the directives on the next turn.
+    editor->setContent(QString(), QStringLiteral("page.blade.php"), QStringLiteral("/page.blade.php"));
+    QTest::keyClicks(view, QStringLiteral("@"));
+    EXPECT_FALSE(view->isCompletionListVisible()) << "opens on the next turn";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->isCompletionListVisible(); }, 2000));
+    EXPECT_EQ(view->completionList().size(), 44);
+    QTest::keyClicks(view, QStringLiteral("fore"));
+    EXPECT_EQ(view->completionList(),
+              (QStringList {QStringLiteral("foreach"), QStringLiteral("forelse"), QStringLiteral("endforeach"),
+                            QStringLiteral("endforelse")}));
+    QTest::keyClick(view, Qt::Key_Down);
+    QTest::keyClick(view, Qt::Key_Return);
+    EXPECT_FALSE(view->isCompletionListVisible());
+    EXPECT_EQ(editor->text(), QStringLiteral("@forelse"));
+
+    // "<" opens the tag names; Tab accepts the first.
+    editor->setContent(QString(), QStringLiteral("index.html"), QStringLiteral("/index.html"));
+    QTest::keyClicks(view, QStringLiteral("<"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->isCompletionListVisible(); }, 2000));
+    QTest::keyClicks(view, QStringLiteral("di"));
+    EXPECT_EQ(view->completionList(),
+              (QStringList {QStringLiteral("dialog"), QStringLiteral("div"), QStringLiteral("audio")}));
+    QTest::keyClick(view, Qt::Key_Tab);
+    EXPECT_EQ(editor->text(), QStringLiteral("<dialog"));
+
+    // Attributes inside an open tag, by Control+Space.
+    editor->setContent(QStringLiteral("<input ty"), QStringLiteral("form.php"), QStringLiteral("/form.php"));
+    setCaret(*editor, 9);
+    QTest::keyClick(view, Qt::Key_Space, Qt::ControlModifier);
+    EXPECT_EQ(view->completionList(), (QStringList {QStringLiteral("type"), QStringLiteral("style")}));
+    QTest::keyClick(view, Qt::Key_Escape);
+    EXPECT_FALSE(view->isCompletionListVisible());
+    EXPECT_EQ(editor->text(), QStringLiteral("<input ty")) << "Control+Space and Escape type nothing";
+
+    // A script file: the words of the document.
+    editor->setContent(QStringLiteral("const total = 1;\nconsole.log(total);\nconstructor; Console;\ncons"),
+                       QStringLiteral("app.js"), QStringLiteral("/app.js"));
+    setCaret(*editor, int(editor->text().size()));
+    QTest::keyClick(view, Qt::Key_Space, Qt::ControlModifier);
+    EXPECT_EQ(view->completionList(),
+              (QStringList {QStringLiteral("console"), QStringLiteral("Console"), QStringLiteral("const"),
+                            QStringLiteral("constructor")}));
+    QTest::keyClick(view, Qt::Key_Return);
+    EXPECT_TRUE(editor->text().endsWith(QStringLiteral("\nconsole")));
+
+    // Outside any tag in an HTML file the provider gives nothing: document words again.
+    editor->setContent(QStringLiteral("<p>paragraph</p> par"), QStringLiteral("a.html"), QStringLiteral("/a2.html"));
+    setCaret(*editor, int(editor->text().size()));
+    QTest::keyClick(view, Qt::Key_Space, Qt::ControlModifier);
+    EXPECT_EQ(view->completionList(), (QStringList {QStringLiteral("paragraph")}));
+    QTest::keyClick(view, Qt::Key_Escape);
+}
+
+TEST(CodeTextEditorKeys, EscapeInTheCompletionListOrFindBarStaysThere)
+{
+    QWidget window;
+    auto* editor = new CodeTextEditor(&window);
+    editor->resize(600, 400);
+    int windowEscapes = 0;
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), &window);
+    QObject::connect(escape, &QShortcut::activated, [&] { ++windowEscapes; });
+    window.resize(600, 400);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    editor->setContent(QStringLiteral("<a hr"), QStringLiteral("a.html"), QStringLiteral("/a.html"));
+    CodeEditorTextView* view = editor->textView();
+    view->setFocus();
+    setCaret(*editor, 5);
+    QTest::keyClick(view, Qt::Key_Space, Qt::ControlModifier);
+    ASSERT_TRUE(view->isCompletionListVisible());
+    QTest::keyClick(view, Qt::Key_Escape);
+    EXPECT_FALSE(view->isCompletionListVisible());
+    EXPECT_EQ(windowEscapes, 0);
+
+    QTest::keyClick(view, Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(editor->findBar()->isVisible());
+    QLineEdit* field = editor->findBar()->field();
+    EXPECT_TRUE(field->hasFocus());
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_FALSE(editor->findBar()->isVisible());
+    EXPECT_EQ(windowEscapes, 0);
+
+    // With neither open, Escape is the window's.
+    QTest::keyClick(view, Qt::Key_Escape);
+    EXPECT_EQ(windowEscapes, 1);
+}
+
+TEST(CodeTextEditorFind, FindsForwardBackwardAndWraps)
+{
+    auto editor = shownEditor();
+    CodeEditorTextView* view = editor->textView();
+    editor->setContent(QStringLiteral("alpha beta\r\nalpha gamma\nALPHA"), QStringLiteral("a.txt"), QStringLiteral("/a"));
+    QTest::keyClick(view, Qt::Key_F, Qt::ControlModifier);
+    QLineEdit* field = editor->findBar()->field();
+    QTest::keyClicks(field, QStringLiteral("alpha"));
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(view->selectedRange(), (CodeEditorTextView::Range {0, 5}));
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(view->selectedRange(), (CodeEditorTextView::Range {12, 5}));
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(view->selectedRange(), (CodeEditorTextView::Range {24, 5}));
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(view->selectedRange(), (CodeEditorTextView::Range {0, 5})) << "wraps to the start";
+    QTest::keyClick(field, Qt::Key_Return, Qt::ShiftModifier);
+    EXPECT_EQ(view->selectedRange(), (CodeEditorTextView::Range {24, 5})) << "previous wraps to the end";
+    EXPECT_EQ(editor->text(), QStringLiteral("alpha beta\r\nalpha gamma\nALPHA")) << "finding edits nothing";
+}
