@@ -14,6 +14,8 @@ packages=(
   gnome-keyring dbus dbus-x11 libsecret-tools fonts-dejavu-core php-vlucas-phpdotenv
   # tests: the test certificate authority of the loopback HTTPS servers
   openssl
+  # desktop integration: the launcher's check, and the desktop's URL and MIME handlers
+  desktop-file-utils xdg-utils
 )
 
 missing=()

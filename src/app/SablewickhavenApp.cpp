@@ -52,6 +52,8 @@ int SablewickhavenApp::main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kovani"));
     QApplication::setOrganizationName(QStringLiteral("Kovani"));
+    // The installed launcher, kovani.desktop, whose icon the desktop shows for the window.
+    QGuiApplication::setDesktopFileName(QStringLiteral("kovani"));
 
     // A second launch hands its command to the running instance and ends before any model
     // exists (a model's start-up would stop the running instance's websites).

@@ -80,9 +80,13 @@ TEST(SecondInstance, RaisesTheRunningWindowAndLeavesItsWebsitesAlone)
     project.root = site;
     project.port = TestEnvironment::freePort();
     project.databaseName = QStringLiteral("site");
+    // Should the second launch run a model after all, its start-up touches no real port.
     model.modifyConfig([&](AppConfig& c) {
         c.selectedPhp = php.binary();
         c.projects = {project};
+        c.mysqlPort = TestEnvironment::freePort();
+        c.mysqlStartCommand = QStringLiteral("true");
+        c.phpMyAdminPort = TestEnvironment::freePort();
     });
     model.saveConfig();
     model.startInternal(project);

@@ -1,0 +1,112 @@
+// `cmake --install` of this build into temporary places: the bundle, the launcher (valid for
+// desktop-file-validate, starting the installed executable) and the icon at the theme's sizes.
+#include "support/TestFiles.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    QByteArray output;
+};
+
+Outcome run(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    Outcome result;
+    if (!process.waitForFinished(120000))
+        return result;
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.output = process.readAll();
+    return result;
+}
+
+Outcome install(const QString& prefix, const QString& destdir = QString())
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DESTDIR"));
+    if (!destdir.isEmpty())
+        environment.insert(QStringLiteral("DESTDIR"), destdir);
+    return run(QStringLiteral(KOVANI_CMAKE_COMMAND),
+               {QStringLiteral("--install"), QStringLiteral(KOVANI_TEST_BINARY_DIR), QStringLiteral("--prefix"), prefix},
+               environment);
+}
+
+// The value of a key of the launcher's [Desktop Entry] group.
+QString entry(const QString& desktopFile, const QString& key)
+{
+    for (const QString& line : TestFiles::readText(desktopFile).split(u'\n')) {
+        if (line.startsWith(key + u'='))
+            return line.mid(key.size() + 1);
+    }
+    return QString();
+}
+
+// Checks one installation: bundle at `bundle`, launcher and icons under `share`, and the
+// launcher's Exec naming `executable` (where the bundle runs from once installed).
+void expectInstalled(const QString& bundle, const QString& share, const QString& executable)
+{
+    const QFileInfo binary(bundle + QStringLiteral("/Contents/MacOS/Kovani"));
+    EXPECT_TRUE(binary.isFile() && binary.isExecutable()) << binary.filePath().toStdString();
+    EXPECT_TRUE(QFileInfo::exists(bundle + QStringLiteral("/Contents/Resources/AppIcon1024.png")));
+    EXPECT_TRUE(QFileInfo::exists(bundle + QStringLiteral("/Contents/Resources/default-site/index.php")));
+
+    const QString launcher = share + QStringLiteral("/applications/kovani.desktop");
+    ASSERT_TRUE(QFileInfo::exists(launcher)) << launcher.toStdString();
+    const Outcome validate = run(QStringLiteral("/usr/bin/desktop-file-validate"), {launcher},
+                             QProcessEnvironment::systemEnvironment());
+    EXPECT_EQ(validate.exitCode, 0) << validate.output.toStdString();
+    EXPECT_TRUE(validate.output.trimmed().isEmpty()) << validate.output.toStdString();
+    EXPECT_EQ(entry(launcher, QStringLiteral("Type")), QStringLiteral("Application"));
+    EXPECT_EQ(entry(launcher, QStringLiteral("Name")), QStringLiteral("Kovani"));
+    EXPECT_EQ(entry(launcher, QStringLiteral("Icon")), QStringLiteral("kovani"));
+    EXPECT_EQ(entry(launcher, QStringLiteral("Exec")), u'"' + executable + u'"');
+
+    for (const int size : {16, 24, 32, 48, 64, 128, 256, 512}) {
+        const QString icon = share + QStringLiteral("/icons/hicolor/%1x%1/apps/kovani.png").arg(size);
+        const QImage image(icon);
+        EXPECT_EQ(image.size(), QSize(size, size)) << icon.toStdString();
+    }
+}
+
+} // namespace
+
+TEST(DesktopInstall, PrefixGetsTheBundleTheLauncherAndTheIcon)
+{
+    QTemporaryDir dir;
+    // A prefix with a blank: the launcher quotes the path.
+    const QString prefix = dir.path() + QStringLiteral("/home of user/.local");
+    const Outcome installed = install(prefix);
+    ASSERT_EQ(installed.exitCode, 0) << installed.output.toStdString();
+    const QString bundle = prefix + QStringLiteral("/opt/Kovani.app");
+    expectInstalled(bundle, prefix + QStringLiteral("/share"), bundle + QStringLiteral("/Contents/MacOS/Kovani"));
+
+    // Installing again replaces the bundle: nothing of the earlier one is left over.
+    TestFiles::writeFile(bundle + QStringLiteral("/Contents/Resources/left-over"), "old");
+    const Outcome again = install(prefix);
+    ASSERT_EQ(again.exitCode, 0) << again.output.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(bundle + QStringLiteral("/Contents/Resources/left-over")));
+    EXPECT_TRUE(QFileInfo(bundle + QStringLiteral("/Contents/MacOS/Kovani")).isExecutable());
+}
+
+TEST(DesktopInstall, SystemPrefixPutsTheBundleInOptAndHonoursDestdir)
+{
+    QTemporaryDir dir;
+    const bool optHadIt = QFileInfo::exists(QStringLiteral("/opt/Kovani.app"));
+    const QString stage = dir.path() + QStringLiteral("/stage");
+    const Outcome installed = install(QStringLiteral("/usr/local"), stage);
+    ASSERT_EQ(installed.exitCode, 0) << installed.output.toStdString();
+    expectInstalled(stage + QStringLiteral("/opt/Kovani.app"), stage + QStringLiteral("/usr/local/share"),
+                    QStringLiteral("/opt/Kovani.app/Contents/MacOS/Kovani"));
+    // Everything went below DESTDIR.
+    EXPECT_EQ(QFileInfo::exists(QStringLiteral("/opt/Kovani.app")), optHadIt);
+}
