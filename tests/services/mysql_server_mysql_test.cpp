@@ -275,3 +275,21 @@ TEST_F(MySQLFixtureTest, FailedChangeLeavesEverythingAsItWas)
     EXPECT_EQ(model->databaseStatus(), QStringLiteral("before"));
     EXPECT_TRUE(MariaDbFixture::canLogin(QStringLiteral("root"), QStringLiteral("kelp")));
 }
+
+TEST_F(MySQLFixtureTest, AServerAlreadyOnThePortIsUsedAndNoneOfOurOwnIsStarted)
+{
+    // No Homebrew, the default start command and a server program at hand: with the port held
+    // by a running server, that server is prepared and pinged and nothing else is started.
+    t.platform.tools.mysqladmin = {QStringLiteral("/usr/bin/mysqladmin")};
+    t.platform.tools.mysqlServer = {QStringLiteral("/usr/sbin/mariadbd")};
+    t.platform.tools.mysqlInstallDb = {QStringLiteral("/usr/bin/mariadb-install-db")};
+    auto model = makeModel();
+    model->modifyConfig([&](AppConfig& c) { c.mysqlStartCommand = AppConfig().mysqlStartCommand; });
+    model->autoStartDatabase();
+    ASSERT_TRUE(waitUntil([&] { return startUpEnded(*model); }, 30000));
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("Database started."));
+    EXPECT_EQ(model->databaseStatus(), QStringLiteral("Running"));
+    EXPECT_TRUE(MariaDbFixture::canLogin(QStringLiteral("root"), QStringLiteral("kelp")));
+    EXPECT_FALSE(QFileInfo::exists(t.platform.storageRoot + QStringLiteral("/MySQL")));
+    EXPECT_FALSE(QFileInfo::exists(t.platform.storageRoot + QStringLiteral("/mysql.pid")));
+}

@@ -200,6 +200,20 @@ TEST_F(PrivateMySQLServerTest, NoServerProgramSaysWhatToInstall)
     EXPECT_FALSE(QFileInfo::exists(dataDir));
 }
 
+TEST_F(PrivateMySQLServerTest, AStartCommandOfTheUsersOwnRunsInstead)
+{
+    const QString marker = dir.path() + QStringLiteral("/ran");
+    auto model = makeModel();
+    model->modifyConfig([&](AppConfig& c) { c.mysqlStartCommand = QStringLiteral("touch '") + marker + u'\''; });
+    model->autoStartDatabase();
+    ASSERT_TRUE(waitUntil([&] { return startUpEnded(*model); }, 30000));
+    EXPECT_TRUE(QFileInfo::exists(marker));
+    EXPECT_FALSE(QFileInfo::exists(dataDir));
+    EXPECT_TRUE(serversOn(dataDir).isEmpty());
+    // The ping's own text, not the missing-server one.
+    EXPECT_NE(model->databaseStatus(), PrivateMySQLServer::kMissingServerText);
+}
+
 TEST_F(PrivateMySQLServerTest, FailedInitialisationLeavesNoDataFolderAndIsTriedAgain)
 {
     const QString me = currentUser();
