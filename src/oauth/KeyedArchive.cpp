@@ -199,7 +199,7 @@ void KeyedArchiver::encodeJSONObject(const QString& key, const std::optional<QJs
         put(key, jsonValue(*value));
 }
 
-void KeyedArchiver::encodeError(const QString& key, const std::optional<ErrorValue>& value)
+void KeyedArchiver::encodeError(const QString& key, const std::optional<DomainError>& value)
 {
     if (!value)
         return;
@@ -244,7 +244,7 @@ void KeyedUnarchiver::setClass(const QString& className, const QString& archived
 void KeyedUnarchiver::failWith(qint64 code, const QString& description)
 {
     if (!m_error)
-        m_error = ErrorValue(KeyedArchiveErrorDomain, code, description);
+        m_error = DomainError(KeyedArchiveErrorDomain, static_cast<int>(code), description);
 }
 
 const ojson* KeyedUnarchiver::value(const QString& key) const
@@ -379,7 +379,7 @@ std::optional<QJsonObject> KeyedUnarchiver::decodeJSONObject(const QString& key)
     return std::nullopt;
 }
 
-std::optional<ErrorValue> KeyedUnarchiver::decodeError(const QString& key)
+std::optional<DomainError> KeyedUnarchiver::decodeError(const QString& key)
 {
     const ojson* v = value(key);
     if (!v || v->is_null())
@@ -387,11 +387,14 @@ std::optional<ErrorValue> KeyedUnarchiver::decodeError(const QString& key)
     if (isWrapper(*v, "error")) {
         auto domain = v->find("domain");
         auto code = v->find("code");
-        if (domain != v->end() && domain->is_string() && code != v->end() && code->is_number_integer() && !code->is_number_unsigned())
-            return ErrorValue(qstr(domain->get<std::string>()), code->get<std::int64_t>());
-        if (domain != v->end() && domain->is_string() && code != v->end() && code->is_number_unsigned()
-            && code->get<std::uint64_t>() <= static_cast<std::uint64_t>(std::numeric_limits<qint64>::max()))
-            return ErrorValue(qstr(domain->get<std::string>()), static_cast<qint64>(code->get<std::uint64_t>()));
+        if (domain != v->end() && domain->is_string() && code != v->end() && code->is_number_integer()) {
+            const bool fits = code->is_number_unsigned()
+                                  ? code->get<std::uint64_t>() <= static_cast<std::uint64_t>(std::numeric_limits<int>::max())
+                                  : code->get<std::int64_t>() >= std::numeric_limits<int>::min()
+                                        && code->get<std::int64_t>() <= std::numeric_limits<int>::max();
+            if (fits)
+                return DomainError(qstr(domain->get<std::string>()), static_cast<int>(code->get<std::int64_t>()));
+        }
     }
     wrongType(key, "an error");
     return std::nullopt;

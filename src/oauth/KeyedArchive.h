@@ -16,7 +16,7 @@
 // class (after the unarchiver's name mapping) must be the one asked for, and a value of the wrong
 // type fails the whole decode.
 
-#include "platform/ErrorValue.h"
+#include "signin/DomainError.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -74,7 +74,7 @@ public:
     void encodeStringMap(const QString& key, const std::optional<QMap<QString, QString>>& value);
     void encodeJSONObject(const QString& key, const std::optional<QJsonObject>& value);
     // Only the domain and the code are kept.
-    void encodeError(const QString& key, const std::optional<ErrorValue>& value);
+    void encodeError(const QString& key, const std::optional<DomainError>& value);
     void encodeObject(const QString& key, const ArchivableObject* object);
     template <typename T>
     void encodeObject(const QString& key, const std::shared_ptr<T>& object)
@@ -120,7 +120,7 @@ public:
     }
 
     bool failed() const { return m_error.has_value(); }
-    const std::optional<ErrorValue>& error() const { return m_error; }
+    const std::optional<DomainError>& error() const { return m_error; }
     // Makes the whole decode fail (the first failure is kept).
     void failWith(qint64 code, const QString& description);
 
@@ -135,7 +135,7 @@ public:
     std::optional<QUrl> decodeURL(const QString& key);
     std::optional<QMap<QString, QString>> decodeStringMap(const QString& key);
     std::optional<QJsonObject> decodeJSONObject(const QString& key);
-    std::optional<ErrorValue> decodeError(const QString& key);
+    std::optional<DomainError> decodeError(const QString& key);
 
     template <typename T>
     std::shared_ptr<T> decodeObject(const QString& key)
@@ -161,5 +161,5 @@ private:
     nlohmann::ordered_json m_top;
     QHash<QString, QString> m_classes; // archived name -> class name
     std::vector<const nlohmann::ordered_json*> m_stack;
-    std::optional<ErrorValue> m_error;
+    std::optional<DomainError> m_error;
 };

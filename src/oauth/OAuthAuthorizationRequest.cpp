@@ -11,7 +11,7 @@ namespace {
 constexpr std::size_t RandomValueBytes = 32;
 const QString CodeChallengeMethodS256 = QStringLiteral("S256");
 
-std::shared_ptr<const OAuthAuthorizationRequest> randomFailure(ErrorValue* error)
+std::shared_ptr<const OAuthAuthorizationRequest> randomFailure(DomainError* error)
 {
     if (error)
         *error = OAuthErrorUtilities::errorWithCode(OAuthErrorCodeSecureRandomFailed, std::nullopt,
@@ -46,7 +46,7 @@ std::shared_ptr<const OAuthAuthorizationRequest>
 OAuthAuthorizationRequest::create(OAuthServiceConfigurationPtr configuration, const QString& clientId,
                                   const std::optional<QString>& clientSecret, const QStringList& scopes,
                                   const QUrl& redirectURL, const QString& responseType,
-                                  const std::optional<StringMap>& additionalParameters, ErrorValue* error)
+                                  const std::optional<StringMap>& additionalParameters, DomainError* error)
 {
     const QString scope = OAuthScopeUtilities::scopesWithArray(scopes);
     const auto verifier = generateCodeVerifier();
@@ -63,7 +63,7 @@ OAuthAuthorizationRequest::create(OAuthServiceConfigurationPtr configuration, co
 std::shared_ptr<const OAuthAuthorizationRequest>
 OAuthAuthorizationRequest::create(OAuthServiceConfigurationPtr configuration, const QString& clientId,
                                   const QStringList& scopes, const QUrl& redirectURL, const QString& responseType,
-                                  const std::optional<StringMap>& additionalParameters, ErrorValue* error)
+                                  const std::optional<StringMap>& additionalParameters, DomainError* error)
 {
     return create(std::move(configuration), clientId, std::nullopt, scopes, redirectURL, responseType,
                   additionalParameters, error);
@@ -73,7 +73,7 @@ std::shared_ptr<const OAuthAuthorizationRequest>
 OAuthAuthorizationRequest::createWithNonce(OAuthServiceConfigurationPtr configuration, const QString& clientId,
                                            const QStringList& scopes, const QUrl& redirectURL,
                                            const QString& responseType, const std::optional<QString>& nonce,
-                                           const std::optional<StringMap>& additionalParameters, ErrorValue* error)
+                                           const std::optional<StringMap>& additionalParameters, DomainError* error)
 {
     const QString scope = OAuthScopeUtilities::scopesWithArray(scopes);
     const auto verifier = generateCodeVerifier();

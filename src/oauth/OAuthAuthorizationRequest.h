@@ -2,7 +2,7 @@
 
 #include "oauth/KeyedArchive.h"
 #include "oauth/OAuthServiceConfiguration.h"
-#include "platform/ErrorValue.h"
+#include "signin/DomainError.h"
 
 #include <QMap>
 #include <QString>
@@ -35,17 +35,17 @@ public:
     static std::shared_ptr<const OAuthAuthorizationRequest>
     create(OAuthServiceConfigurationPtr configuration, const QString& clientId, const std::optional<QString>& clientSecret,
            const QStringList& scopes, const QUrl& redirectURL, const QString& responseType,
-           const std::optional<StringMap>& additionalParameters, ErrorValue* error = nullptr);
+           const std::optional<StringMap>& additionalParameters, DomainError* error = nullptr);
     static std::shared_ptr<const OAuthAuthorizationRequest>
     create(OAuthServiceConfigurationPtr configuration, const QString& clientId, const QStringList& scopes,
            const QUrl& redirectURL, const QString& responseType, const std::optional<StringMap>& additionalParameters,
-           ErrorValue* error = nullptr);
+           DomainError* error = nullptr);
     // No client secret; the caller's nonce is taken as passed (absent when none is given), the
     // verifier, challenge and state are generated.
     static std::shared_ptr<const OAuthAuthorizationRequest>
     createWithNonce(OAuthServiceConfigurationPtr configuration, const QString& clientId, const QStringList& scopes,
                     const QUrl& redirectURL, const QString& responseType, const std::optional<QString>& nonce,
-                    const std::optional<StringMap>& additionalParameters, ErrorValue* error = nullptr);
+                    const std::optional<StringMap>& additionalParameters, DomainError* error = nullptr);
 
     static bool isSupportedResponseType(const QString& responseType);
     static std::optional<QString> generateCodeVerifier();

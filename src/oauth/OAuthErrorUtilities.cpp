@@ -11,9 +11,13 @@ namespace OAuthErrorUtilities {
 
 namespace {
 
-std::shared_ptr<const ErrorValue> shared(const std::optional<ErrorValue>& error)
+DomainError make(const QString& domain, qint64 code, const std::optional<QString>& description,
+                 const std::optional<DomainError>& underlying, const QVariantMap& userInfo = {})
 {
-    return error ? std::make_shared<const ErrorValue>(*error) : nullptr;
+    DomainError error(domain, static_cast<int>(code), description.value_or(QString()), userInfo);
+    if (underlying)
+        error.withUnderlying(*underlying);
+    return error;
 }
 
 // The printed form of a JSON value that is not a text.
@@ -42,10 +46,10 @@ QString printed(const QJsonValue& value)
 
 } // namespace
 
-ErrorValue errorWithCode(qint64 code, const std::optional<ErrorValue>& underlying,
+DomainError errorWithCode(qint64 code, const std::optional<DomainError>& underlying,
                          const std::optional<QString>& description)
 {
-    return ErrorValue(OAuthGeneralErrorDomain, code, description, shared(underlying));
+    return make(OAuthGeneralErrorDomain, code, description, underlying);
 }
 
 bool isOAuthErrorDomain(const QString& domain)
@@ -54,12 +58,12 @@ bool isOAuthErrorDomain(const QString& domain)
            || domain == OAuthRegistrationErrorDomain;
 }
 
-ErrorValue OAuthErrorWithDomain(const QString& domain, const std::optional<QJsonObject>& response,
-                                const std::optional<ErrorValue>& underlying)
+DomainError OAuthErrorWithDomain(const QString& domain, const std::optional<QJsonObject>& response,
+                                const std::optional<DomainError>& underlying)
 {
     if (!response || !isOAuthErrorDomain(domain) || !response->value(QStringLiteral("error")).isString())
         return errorWithCode(OAuthErrorCodeNetworkError, underlying,
-                             underlying ? std::optional<QString>(underlying->localizedDescription()) : std::nullopt);
+                             underlying ? std::optional<QString>(underlying->localizedDescription) : std::nullopt);
 
     const QString error = response->value(QStringLiteral("error")).toString();
     QString description = error;
@@ -76,15 +80,15 @@ ErrorValue OAuthErrorWithDomain(const QString& domain, const std::optional<QJson
 
     QVariantMap userInfo;
     userInfo.insert(OAuthErrorResponseErrorKey, QVariant::fromValue(*response));
-    return ErrorValue(domain, OAuthErrorCodeFromString(error), description, shared(underlying), userInfo);
+    return make(domain, OAuthErrorCodeFromString(error), description, underlying, userInfo);
 }
 
-ErrorValue HTTPErrorWithHTTPResponse(int statusCode, const QByteArray& data)
+DomainError HTTPErrorWithHTTPResponse(int statusCode, const QByteArray& data)
 {
     std::optional<QString> description;
     if (!data.isEmpty())
         description = Text::decodeUtf8(data);
-    return ErrorValue(OAuthHTTPErrorDomain, statusCode, description);
+    return make(OAuthHTTPErrorDomain, statusCode, description, std::nullopt);
 }
 
 qint64 OAuthErrorCodeFromString(const QString& errorCode)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ErrorValue.h"
+#include "signin/DomainError.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -52,18 +52,18 @@ enum OAuthErrorCodeOAuth : qint64 {
 namespace OAuthErrorUtilities {
 
 // An error of the general domain.
-ErrorValue errorWithCode(qint64 code, const std::optional<ErrorValue>& underlying,
+DomainError errorWithCode(qint64 code, const std::optional<DomainError>& underlying,
                          const std::optional<QString>& description);
 
 bool isOAuthErrorDomain(const QString& domain);
 
 // The OAuth error for an error response (the redirect's parameters or the token endpoint's JSON
 // object) in one of the OAuth domains; general error -5 when there is no usable response.
-ErrorValue OAuthErrorWithDomain(const QString& domain, const std::optional<QJsonObject>& response,
-                                const std::optional<ErrorValue>& underlying);
+DomainError OAuthErrorWithDomain(const QString& domain, const std::optional<QJsonObject>& response,
+                                const std::optional<DomainError>& underlying);
 
 // Domain "Kovani.OAuth.remote-http", the status as code, the body as description when it is UTF-8.
-ErrorValue HTTPErrorWithHTTPResponse(int statusCode, const QByteArray& data);
+DomainError HTTPErrorWithHTTPResponse(int statusCode, const QByteArray& data);
 
 qint64 OAuthErrorCodeFromString(const QString& errorCode);
 

@@ -19,7 +19,7 @@ void OAuthState::didChangeState()
 }
 
 void OAuthState::updateWithAuthorizationResponse(const OAuthAuthorizationResponsePtr& response,
-                                                 const std::optional<ErrorValue>& error)
+                                                 const std::optional<DomainError>& error)
 {
     if (error && error->domain == OAuthAuthorizationErrorDomain) {
         updateWithAuthorizationError(*error);
@@ -35,14 +35,14 @@ void OAuthState::updateWithAuthorizationResponse(const OAuthAuthorizationRespons
     didChangeState();
 }
 
-void OAuthState::updateWithTokenResponse(const OAuthTokenResponsePtr& response, const std::optional<ErrorValue>& error)
+void OAuthState::updateWithTokenResponse(const OAuthTokenResponsePtr& response, const std::optional<DomainError>& error)
 {
     if (m_authorizationError) {
         qWarning().noquote() << QStringLiteral(
                                     "OAuthState:updateWithTokenResponse should not be called in an error state [%1] "
                                     "callupdateWithAuthorizationResponse with the result of the fresh authorization "
                                     "responsefirst")
-                                    .arg(m_authorizationError->localizedDescription());
+                                    .arg(m_authorizationError->localizedDescription);
         m_authorizationError.reset();
     }
     if (error && error->domain == OAuthTokenErrorDomain) {
@@ -59,7 +59,7 @@ void OAuthState::updateWithTokenResponse(const OAuthTokenResponsePtr& response, 
     didChangeState();
 }
 
-void OAuthState::updateWithAuthorizationError(const ErrorValue& error)
+void OAuthState::updateWithAuthorizationError(const DomainError& error)
 {
     m_authorizationError = error;
     didChangeState();
@@ -119,7 +119,7 @@ void OAuthState::encodeWithCoder(KeyedArchiver& coder) const
     coder.encodeObject(QStringLiteral("lastTokenResponse"), m_lastTokenResponse);
     if (m_authorizationError)
         coder.encodeError(QStringLiteral("authorizationError"),
-                          ErrorValue(m_authorizationError->domain, m_authorizationError->code));
+                          DomainError(m_authorizationError->domain, m_authorizationError->code));
     coder.encodeString(QStringLiteral("scope"), m_scope);
     coder.encodeString(QStringLiteral("refreshToken"), m_refreshToken);
     coder.encodeBool(QStringLiteral("needsTokenRefresh"), m_needsTokenRefresh);

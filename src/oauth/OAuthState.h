@@ -3,7 +3,7 @@
 #include "oauth/KeyedArchive.h"
 #include "oauth/OAuthAuthorizationResponse.h"
 #include "oauth/OAuthTokenResponse.h"
-#include "platform/ErrorValue.h"
+#include "signin/DomainError.h"
 
 #include <QDateTime>
 #include <QString>
@@ -28,9 +28,9 @@ public:
                         OAuthTokenResponsePtr tokenResponse = nullptr);
 
     void updateWithAuthorizationResponse(const OAuthAuthorizationResponsePtr& response,
-                                         const std::optional<ErrorValue>& error);
-    void updateWithTokenResponse(const OAuthTokenResponsePtr& response, const std::optional<ErrorValue>& error);
-    void updateWithAuthorizationError(const ErrorValue& error);
+                                         const std::optional<DomainError>& error);
+    void updateWithTokenResponse(const OAuthTokenResponsePtr& response, const std::optional<DomainError>& error);
+    void updateWithAuthorizationError(const DomainError& error);
 
     // Throws OAuthException when no refresh token is stored.
     OAuthTokenRequestPtr tokenRefreshRequestWithAdditionalParameters(
@@ -48,7 +48,7 @@ public:
     const std::optional<QString>& scope() const { return m_scope; }
     const OAuthAuthorizationResponsePtr& lastAuthorizationResponse() const { return m_lastAuthorizationResponse; }
     const OAuthTokenResponsePtr& lastTokenResponse() const { return m_lastTokenResponse; }
-    const std::optional<ErrorValue>& authorizationError() const { return m_authorizationError; }
+    const std::optional<DomainError>& authorizationError() const { return m_authorizationError; }
 
     // Held weakly.
     void setStateChangeDelegate(std::weak_ptr<OAuthStateChangeDelegate> delegate) { m_delegate = std::move(delegate); }
@@ -67,6 +67,6 @@ private:
     std::optional<QString> m_scope;
     OAuthAuthorizationResponsePtr m_lastAuthorizationResponse;
     OAuthTokenResponsePtr m_lastTokenResponse;
-    std::optional<ErrorValue> m_authorizationError;
+    std::optional<DomainError> m_authorizationError;
     std::weak_ptr<OAuthStateChangeDelegate> m_delegate;
 };

@@ -22,7 +22,7 @@ QByteArray archive(const T& object)
 }
 
 template <typename T>
-std::shared_ptr<T> unarchive(const QByteArray& data, std::optional<ErrorValue>* error = nullptr)
+std::shared_ptr<T> unarchive(const QByteArray& data, std::optional<DomainError>* error = nullptr)
 {
     KeyedUnarchiver unarchiver(data);
     auto result = unarchiver.template decodeTopLevelObject<T>();
@@ -175,7 +175,7 @@ TEST(KeyedArchive, EveryRecordRoundTrips)
     }
     {
         OAuthState state(authorizationResponse(), tokenResponse());
-        state.updateWithAuthorizationError(ErrorValue(OAuthTokenErrorDomain, -10, QString("invalid_grant"), nullptr,
+        state.updateWithAuthorizationError(DomainError(OAuthTokenErrorDomain, -10, QString("invalid_grant"),
                                                       {{OAuthErrorResponseErrorKey, QVariant::fromValue(QJsonObject{{"error", "invalid_grant"}})}}));
         const auto back = unarchive<OAuthState>(archive(state));
         ASSERT_TRUE(back);
@@ -188,7 +188,7 @@ TEST(KeyedArchive, EveryRecordRoundTrips)
         // Only the domain and the code of the error are kept.
         EXPECT_EQ(back->authorizationError()->domain, OAuthTokenErrorDomain);
         EXPECT_EQ(back->authorizationError()->code, -10);
-        EXPECT_FALSE(back->authorizationError()->description);
+        EXPECT_TRUE(back->authorizationError()->localizedDescription.isEmpty());
         EXPECT_TRUE(back->authorizationError()->userInfo.isEmpty());
         EXPECT_FALSE(back->isAuthorized());
     }
@@ -272,7 +272,7 @@ TEST(KeyedArchive, NullAndAbsentStayApartAndClassNamesMap)
     EXPECT_TRUE(data.contains("\"$class\":\"RecordedName\""));
     EXPECT_TRUE(data.contains("\"nothing\":null"));
 
-    std::optional<ErrorValue> error;
+    std::optional<DomainError> error;
     EXPECT_FALSE(unarchive<Probe>(data, &error)) << "the recorded name is not the class without a mapping";
     ASSERT_TRUE(error);
     EXPECT_EQ(error->domain, KeyedArchiveErrorDomain);
@@ -315,14 +315,14 @@ TEST(KeyedArchive, StrictDecodeFailures)
         {edited("\"grant_type\":\"authorization_code\",", ""), KeyedArchiveReadCorruptError, "required key missing"},
     };
     for (const Case& c : cases) {
-        std::optional<ErrorValue> error;
+        std::optional<DomainError> error;
         EXPECT_FALSE(unarchive<OAuthTokenResponse>(c.data, &error)) << c.what;
         ASSERT_TRUE(error) << c.what;
         EXPECT_EQ(error->code, c.code) << c.what;
     }
 
     // The whole archive of one class asked for as another.
-    std::optional<ErrorValue> error;
+    std::optional<DomainError> error;
     EXPECT_FALSE(unarchive<OAuthState>(good, &error));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, KeyedArchiveReadCorruptError);

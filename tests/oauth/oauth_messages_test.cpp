@@ -66,7 +66,7 @@ TEST(OAuthAuthorizationRequest, NoRequestWhenTheRandomSourceFails)
             memset(buffer, draws, size);
             return true;
         });
-        ErrorValue error;
+        DomainError error;
         EXPECT_FALSE(OAuthAuthorizationRequest::create(configuration(), "c", {"openid"}, Redirect, "code",
                                                        std::nullopt, &error))
             << failAt;

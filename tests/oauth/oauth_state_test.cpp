@@ -31,9 +31,9 @@ struct Recorder : OAuthStateChangeDelegate {
     void didChangeState(OAuthState*) override { ++changes; }
 };
 
-const ErrorValue tokenError(OAuthTokenErrorDomain, -10, QString("invalid_grant"));
-const ErrorValue authorizationError(OAuthAuthorizationErrorDomain, -4, QString("access_denied"));
-const ErrorValue otherError(OAuthGeneralErrorDomain, -5, QString("offline"));
+const DomainError tokenError(OAuthTokenErrorDomain, -10, QString("invalid_grant"));
+const DomainError authorizationError(OAuthAuthorizationErrorDomain, -4, QString("access_denied"));
+const DomainError otherError(OAuthGeneralErrorDomain, -5, QString("offline"));
 
 TEST(OAuthState, FromAnAuthorizationResponseOnly)
 {

@@ -173,12 +173,12 @@ TEST(OAuthErrorUtilities, OAuthErrorDescriptions)
         {{{"error", ""}}, -61440, "OAuth error:  - https://tools.ietf.org/html/rfc6749#section-5.2"},
         {{{"error", ""}, {"error_uri", "u"}}, -61440, "u"},
     };
-    const ErrorValue underlying("Kovani.OAuth.remote-http", 400, QString("body"));
+    const DomainError underlying("Kovani.OAuth.remote-http", 400, QString("body"));
     for (const Case& c : cases) {
-        const ErrorValue e = OAuthErrorUtilities::OAuthErrorWithDomain(OAuthTokenErrorDomain, c.response, underlying);
+        const DomainError e = OAuthErrorUtilities::OAuthErrorWithDomain(OAuthTokenErrorDomain, c.response, underlying);
         EXPECT_EQ(e.domain, OAuthTokenErrorDomain);
         EXPECT_EQ(e.code, c.code);
-        EXPECT_EQ(e.localizedDescription(), c.description);
+        EXPECT_EQ(e.localizedDescription, c.description);
         EXPECT_EQ(e.userInfo.value(OAuthErrorResponseErrorKey).value<QJsonObject>(), c.response);
         ASSERT_TRUE(e.underlying);
         EXPECT_EQ(e.underlying->code, 400);
@@ -187,7 +187,7 @@ TEST(OAuthErrorUtilities, OAuthErrorDescriptions)
 
 TEST(OAuthErrorUtilities, FallsBackToTheGeneralNetworkError)
 {
-    const ErrorValue underlying("Net", 7, QString("offline"));
+    const DomainError underlying("Net", 7, QString("offline"));
     const std::pair<QString, std::optional<QJsonObject>> cases[] = {
         {OAuthTokenErrorDomain, std::nullopt},
         {OAuthTokenErrorDomain, QJsonObject{{"error", 3}}},
@@ -196,10 +196,10 @@ TEST(OAuthErrorUtilities, FallsBackToTheGeneralNetworkError)
         {OAuthHTTPErrorDomain, QJsonObject{{"error", "invalid_grant"}}},
     };
     for (const auto& [domain, response] : cases) {
-        const ErrorValue e = OAuthErrorUtilities::OAuthErrorWithDomain(domain, response, underlying);
+        const DomainError e = OAuthErrorUtilities::OAuthErrorWithDomain(domain, response, underlying);
         EXPECT_EQ(e.domain, OAuthGeneralErrorDomain);
         EXPECT_EQ(e.code, -5);
-        EXPECT_EQ(e.localizedDescription(), "offline");
+        EXPECT_EQ(e.localizedDescription, "offline");
         ASSERT_TRUE(e.underlying);
         EXPECT_EQ(e.underlying->domain, "Net");
     }
@@ -210,16 +210,16 @@ TEST(OAuthErrorUtilities, FallsBackToTheGeneralNetworkError)
 
 TEST(OAuthErrorUtilities, HttpAndGeneralErrors)
 {
-    const ErrorValue http = OAuthErrorUtilities::HTTPErrorWithHTTPResponse(503, "down");
+    const DomainError http = OAuthErrorUtilities::HTTPErrorWithHTTPResponse(503, "down");
     EXPECT_EQ(http.domain, "Kovani.OAuth.remote-http");
     EXPECT_EQ(http.code, 503);
-    EXPECT_EQ(http.description, "down");
-    EXPECT_FALSE(OAuthErrorUtilities::HTTPErrorWithHTTPResponse(500, "").description);
-    EXPECT_FALSE(OAuthErrorUtilities::HTTPErrorWithHTTPResponse(500, "\xff\xfe").description);
+    EXPECT_EQ(http.localizedDescription, "down");
+    EXPECT_TRUE(OAuthErrorUtilities::HTTPErrorWithHTTPResponse(500, "").localizedDescription.isEmpty());
+    EXPECT_TRUE(OAuthErrorUtilities::HTTPErrorWithHTTPResponse(500, "\xff\xfe").localizedDescription.isEmpty());
 
-    const ErrorValue general = OAuthErrorUtilities::errorWithCode(-3, http, std::nullopt);
+    const DomainError general = OAuthErrorUtilities::errorWithCode(-3, http, std::nullopt);
     EXPECT_EQ(general.domain, "Kovani.OAuth.general");
-    EXPECT_FALSE(general.description);
+    EXPECT_TRUE(general.localizedDescription.isEmpty());
     ASSERT_TRUE(general.underlying);
     EXPECT_EQ(general.underlying->code, 503);
 
