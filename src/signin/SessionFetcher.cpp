@@ -25,7 +25,7 @@ bool isRedirectStatus(int status)
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-bool isRetryable(const DomainError& error)
+bool isRetryable(const ErrorValue& error)
 {
     if (error.domain == kSessionFetcherStatusDomain)
         return error.code == 408 || error.code == 502 || error.code == 503 || error.code == 504;
@@ -157,7 +157,7 @@ void SessionFetcher::beginFetchWithCompletionHandler(Completion completion)
         std::shared_ptr<SessionFetcher> self = shared_from_this();
         Dispatch::main([self, completion, failing]() {
             if (completion)
-                completion(std::nullopt, DomainError(kSessionFetcherErrorDomain, ErrorCodeDownloadFailed, {},
+                completion(std::nullopt, makeError(kSessionFetcherErrorDomain, ErrorCodeDownloadFailed, {},
                                                      {{kSessionFetcherFailingURLStringKey, failing}}));
         });
         return;
@@ -180,7 +180,7 @@ bool SessionFetcher::isRequestAllowed(const QUrl& url) const
     return local && m_allowLocalhostRequest;
 }
 
-void SessionFetcher::failToBegin(const DomainError& error)
+void SessionFetcher::failToBegin(const ErrorValue& error)
 {
     invokeCompletion(std::nullopt, error);
     m_completion = nullptr;
@@ -194,19 +194,19 @@ void SessionFetcher::beginFetch()
     const QUrl url = m_request.url();
     const QString failing = url.isEmpty() ? QStringLiteral("(missing URL)") : urlForDisplay(url);
     if (m_reply) {
-        failToBegin(DomainError(kSessionFetcherErrorDomain, ErrorCodeDownloadFailed, {},
+        failToBegin(makeError(kSessionFetcherErrorDomain, ErrorCodeDownloadFailed, {},
                                 {{kSessionFetcherFailingURLStringKey, failing}}));
         return;
     }
     if (url.isEmpty() || !url.isValid()) {
-        failToBegin(DomainError(kSessionFetcherErrorDomain, ErrorCodeDownloadFailed, {},
+        failToBegin(makeError(kSessionFetcherErrorDomain, ErrorCodeDownloadFailed, {},
                                 {{kSessionFetcherFailingURLStringKey, QStringLiteral("(missing URL)")}}));
         return;
     }
     // There is no platform transport security to defer to: the check always applies.
     if (url.scheme().compare(QLatin1String("data"), Qt::CaseInsensitive) != 0 && !isRequestAllowed(url)) {
         qWarning("Insecure fetch disallowed for %s", qUtf8Printable(failing));
-        failToBegin(DomainError(kSessionFetcherErrorDomain, ErrorCodeInsecureRequest, {},
+        failToBegin(makeError(kSessionFetcherErrorDomain, ErrorCodeInsecureRequest, {},
                                 {{kSessionFetcherFailingURLStringKey, failing}}));
         return;
     }
@@ -235,7 +235,7 @@ void SessionFetcher::beginFetch()
     startTask(m_request);
     if (!m_reply) {
         qWarning("SessionFetcher: could not create a task for %s", qUtf8Printable(failing));
-        failToBegin(DomainError(kSessionFetcherErrorDomain, ErrorCodeTaskCreationFailed, {},
+        failToBegin(makeError(kSessionFetcherErrorDomain, ErrorCodeTaskCreationFailed, {},
                                 {{kSessionFetcherFailingURLStringKey, failing}}));
         return;
     }
@@ -280,7 +280,7 @@ void SessionFetcher::startTask(const QNetworkRequest& request)
     connect(reply, &QNetworkReply::finished, this, &SessionFetcher::taskFinished);
 }
 
-DomainError SessionFetcher::transportError(QNetworkReply* reply) const
+ErrorValue SessionFetcher::transportError(QNetworkReply* reply) const
 {
     int code = -1;
     QString description;
@@ -320,7 +320,7 @@ DomainError SessionFetcher::transportError(QNetworkReply* reply) const
         const QString decodedQuery = reply->url().query(QUrl::FullyDecoded);
         description = replaceAll(description, decodedQuery, QStringLiteral("..."));
     }
-    return DomainError(kSessionFetcherURLLoadingDomain, code, description,
+    return makeError(kSessionFetcherURLLoadingDomain, code, description,
                        {{kSessionFetcherFailingURLStringKey, url}});
 }
 
@@ -345,7 +345,7 @@ void SessionFetcher::taskFinished()
         return;
     }
 
-    std::optional<DomainError> error;
+    std::optional<ErrorValue> error;
     const QNetworkReply::NetworkError code = reply->error();
     // 4xx/5xx set an error too: the status decides those; only transport failures count here.
     const bool transport = code != QNetworkReply::NoError
@@ -365,7 +365,7 @@ void SessionFetcher::followRedirect(const QUrl& location)
 {
     const int status = m_statusCode;
     if (++m_redirectCount > kMaxRedirects) {
-        finish(DomainError(kSessionFetcherURLLoadingDomain, -1007, QStringLiteral("Too many redirects."),
+        finish(makeError(kSessionFetcherURLLoadingDomain, -1007, QStringLiteral("Too many redirects."),
                            {{kSessionFetcherFailingURLStringKey, urlForDisplay(location)}}),
                false);
         return;
@@ -373,7 +373,7 @@ void SessionFetcher::followRedirect(const QUrl& location)
     const QUrl next = redirectURL(m_request.url(), location);
     if (!isRequestAllowed(next)) {
         qWarning("Insecure fetch disallowed for %s", qUtf8Printable(urlForDisplay(next)));
-        finish(DomainError(kSessionFetcherErrorDomain, ErrorCodeInsecureRequest, {},
+        finish(makeError(kSessionFetcherErrorDomain, ErrorCodeInsecureRequest, {},
                            {{kSessionFetcherFailingURLStringKey, urlForDisplay(next)}}),
                false);
         return;
@@ -387,12 +387,12 @@ void SessionFetcher::followRedirect(const QUrl& location)
     m_downloadedData.clear();
     startTask(m_request);
     if (!m_reply)
-        finish(DomainError(kSessionFetcherErrorDomain, ErrorCodeTaskCreationFailed, {},
+        finish(makeError(kSessionFetcherErrorDomain, ErrorCodeTaskCreationFailed, {},
                            {{kSessionFetcherFailingURLStringKey, urlForDisplay(next)}}),
                false);
 }
 
-DomainError SessionFetcher::statusError() const
+ErrorValue SessionFetcher::statusError() const
 {
     QVariantMap info;
     if (!m_downloadedData.isEmpty()) {
@@ -401,7 +401,7 @@ DomainError SessionFetcher::statusError() const
         if (!type.isEmpty())
             info.insert(QStringLiteral("data_content_type"), QString::fromLatin1(type));
     }
-    return DomainError(kSessionFetcherStatusDomain, m_statusCode,
+    return makeError(kSessionFetcherStatusDomain, m_statusCode,
                        QStringLiteral("The operation couldn't be completed. (%1 error %2.)")
                            .arg(kSessionFetcherStatusDomain)
                            .arg(m_statusCode),
@@ -421,7 +421,7 @@ double SessionFetcher::nextRetryInterval() const
     return interval;
 }
 
-bool SessionFetcher::shouldRetryNow(int status, const std::optional<DomainError>& error)
+bool SessionFetcher::shouldRetryNow(int status, const std::optional<ErrorValue>& error)
 {
     Q_UNUSED(status);
     if (!m_retryEnabled)
@@ -432,20 +432,20 @@ bool SessionFetcher::shouldRetryNow(int status, const std::optional<DomainError>
         && elapsed <= 3 * m_maxRetryInterval;
     if (!withinLimits && (!hasRetryAfter || m_retriesPastLimits >= kMaxRetriesPastLimits))
         return false;
-    const DomainError status_ = statusError();
+    const ErrorValue status_ = statusError();
     const bool retry = error ? (isRetryable(*error) || isRetryable(status_)) : isRetryable(status_);
     if (retry && !withinLimits)
         ++m_retriesPastLimits;
     return retry;
 }
 
-void SessionFetcher::finish(const std::optional<DomainError>& error, bool shouldRetry)
+void SessionFetcher::finish(const std::optional<ErrorValue>& error, bool shouldRetry)
 {
     if (shouldRetry) {
         beginRetryTimer();
         return;
     }
-    std::optional<DomainError> finalError = error;
+    std::optional<ErrorValue> finalError = error;
     if (!finalError && m_statusCode >= 300) {
         finalError = statusError();
         if (m_retryCount > 0) {
@@ -464,7 +464,7 @@ void SessionFetcher::finish(const std::optional<DomainError>& error, bool should
     stopFetch(true);
 }
 
-void SessionFetcher::invokeCompletion(const std::optional<QByteArray>& data, const std::optional<DomainError>& error)
+void SessionFetcher::invokeCompletion(const std::optional<QByteArray>& data, const std::optional<ErrorValue>& error)
 {
     Completion handler = m_completion;
     std::shared_ptr<SessionFetcher> self = shared_from_this();
@@ -536,8 +536,8 @@ void SessionFetcher::stopFetching()
     const bool wasFetching = isFetching();
     m_userStoppedFetching = true;
     if (m_stopFetchingTriggersCompletionHandler && wasFetching && m_completion) {
-        DomainError error(kSessionFetcherErrorDomain, ErrorCodeUserCancelled, QStringLiteral("Operation cancelled"));
-        error.withUnderlying(DomainError(kSessionFetcherURLLoadingDomain, -999, QStringLiteral("cancelled")));
+        ErrorValue error(kSessionFetcherErrorDomain, ErrorCodeUserCancelled, QStringLiteral("Operation cancelled"));
+        error.underlying = std::make_shared<const ErrorValue>(kSessionFetcherURLLoadingDomain, -999, QStringLiteral("cancelled"));
         invokeCompletion(std::nullopt, error);
     }
     stopFetch(true);

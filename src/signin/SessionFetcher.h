@@ -1,6 +1,6 @@
 #pragma once
 
-#include "signin/DomainError.h"
+#include "signin/SignInErrors.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -38,7 +38,7 @@ class SessionFetcher : public QObject, public std::enable_shared_from_this<Sessi
     Q_OBJECT
 
 public:
-    using Completion = std::function<void(const std::optional<QByteArray>& data, const std::optional<DomainError>& error)>;
+    using Completion = std::function<void(const std::optional<QByteArray>& data, const std::optional<ErrorValue>& error)>;
     using Headers = QList<QPair<QByteArray, QByteArray>>;
 
     enum ErrorCode {
@@ -117,7 +117,7 @@ signals:
     void stopped();
     void retryDelayStarted(double seconds);
     void retryDelayStopped();
-    // "data" and "error" (a DomainError) when present.
+    // "data" and "error" (a ErrorValue) when present.
     void completionInvoked(const QVariantMap& info);
 
 private:
@@ -128,19 +128,19 @@ private:
     void startTask(const QNetworkRequest& request);
     void taskFinished();
     void followRedirect(const QUrl& location);
-    bool shouldRetryNow(int status, const std::optional<DomainError>& error);
+    bool shouldRetryNow(int status, const std::optional<ErrorValue>& error);
     double nextRetryInterval() const;
-    DomainError statusError() const;
-    void finish(const std::optional<DomainError>& error, bool shouldRetry);
-    void failToBegin(const DomainError& error);
+    ErrorValue statusError() const;
+    void finish(const std::optional<ErrorValue>& error, bool shouldRetry);
+    void failToBegin(const ErrorValue& error);
     void beginRetryTimer();
     void retryTimerFired();
     void destroyRetryTimer();
     void stopFetch(bool releaseCallbacks);
     void sendStopNotificationIfNeeded();
-    void invokeCompletion(const std::optional<QByteArray>& data, const std::optional<DomainError>& error);
+    void invokeCompletion(const std::optional<QByteArray>& data, const std::optional<ErrorValue>& error);
     QDateTime now() const { return m_clock ? m_clock() : QDateTime::currentDateTimeUtc(); }
-    DomainError transportError(QNetworkReply* reply) const;
+    ErrorValue transportError(QNetworkReply* reply) const;
 
     QNetworkRequest m_request;
     QByteArray m_method = "GET";
