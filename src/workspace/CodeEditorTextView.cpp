@@ -138,8 +138,11 @@ void CodeEditorTextView::rebuildTextCache() const
     QString out;
     out.reserve(raw.size() + raw.size() / 32 + 16);
     m_blockStarts.clear();
+    m_blockPositions.clear();
     m_blockStarts.reserve(size_t(document()->blockCount()));
+    m_blockPositions.reserve(size_t(document()->blockCount()));
     m_blockStarts.push_back(0);
+    m_blockPositions.push_back(0);
     QTextBlock block = document()->begin();
     qsizetype runStart = 0;
     const QChar* data = raw.constData();
@@ -150,11 +153,94 @@ void CodeEditorTextView::rebuildTextCache() const
         block = block.next();
         out.append(CodeEditorText::terminator(block.isValid() ? lineEndOfBlock(block) : LineEnd::lf));
         m_blockStarts.push_back(int(out.size()));
+        m_blockPositions.push_back(int(i + 1));
         runStart = i + 1;
     }
     out.append(QStringView(raw).mid(runStart));
     m_text = std::move(out);
+    m_rawLength = int(raw.size());
     m_textValid = true;
+}
+
+QString CodeEditorTextView::textFromDocument() const
+{
+    const bool valid = m_textValid;
+    const QString text = m_text;
+    const std::vector<int> starts = m_blockStarts;
+    const std::vector<int> positions = m_blockPositions;
+    const int rawLength = m_rawLength;
+    rebuildTextCache();
+    QString rebuilt = m_text;
+    m_textValid = valid;
+    m_text = text;
+    m_blockStarts = starts;
+    m_blockPositions = positions;
+    m_rawLength = rawLength;
+    return rebuilt;
+}
+
+// Brings the cached text up to date after the document range [position, position + removed)
+// became [position, position + added); false when the cache cannot follow.
+bool CodeEditorTextView::updateTextCache(int position, int removed, int added)
+{
+    const int newRawLength = document()->characterCount() - 1;
+    if (position < 0 || position > m_rawLength || m_blockStarts.empty())
+        return false;
+    // Ranges may count the document's closing separator, which is not part of the text.
+    const int oldEnd = std::min(position + std::max(removed, 0), m_rawLength);
+    const int newEnd = std::min(position + std::max(added, 0), newRawLength);
+    if (m_rawLength - (oldEnd - position) + (newEnd - position) != newRawLength)
+        return false;
+
+    auto oldBlockAt = [&](int documentPosition) {
+        return size_t(std::upper_bound(m_blockPositions.begin(), m_blockPositions.end(), documentPosition)
+                      - m_blockPositions.begin() - 1);
+    };
+    const size_t first = oldBlockAt(position);
+    const size_t last = oldBlockAt(oldEnd);
+    const int oldStart = m_blockStarts[first] + (position - m_blockPositions[first]);
+    const int oldStop = m_blockStarts[last] + (oldEnd - m_blockPositions[last]);
+
+    // The new text of the range, and the blocks that start inside it.
+    QString segment;
+    std::vector<int> newStarts;
+    std::vector<int> newPositions;
+    QTextBlock block = document()->findBlock(position);
+    int p = position;
+    while (block.isValid() && p < newEnd) {
+        const int separator = block.position() + block.length() - 1;
+        const int take = std::min(newEnd, separator) - p;
+        if (take > 0) {
+            segment += block.text().mid(p - block.position(), take);
+            p += take;
+        }
+        if (p >= newEnd)
+            break;
+        block = block.next();
+        if (!block.isValid())
+            return false;
+        segment += CodeEditorText::terminator(lineEndOfBlock(block));
+        newStarts.push_back(oldStart + int(segment.size()));
+        newPositions.push_back(block.position());
+        p = block.position();
+    }
+    if (p != newEnd)
+        return false;
+
+    m_text.replace(oldStart, oldStop - oldStart, segment);
+    const int modelDelta = int(segment.size()) - (oldStop - oldStart);
+    const int documentDelta = (newEnd - position) - (oldEnd - position);
+    m_blockStarts.erase(m_blockStarts.begin() + qsizetype(first) + 1, m_blockStarts.begin() + qsizetype(last) + 1);
+    m_blockPositions.erase(m_blockPositions.begin() + qsizetype(first) + 1,
+                           m_blockPositions.begin() + qsizetype(last) + 1);
+    for (size_t i = first + 1; i < m_blockStarts.size(); ++i) {
+        m_blockStarts[i] += modelDelta;
+        m_blockPositions[i] += documentDelta;
+    }
+    m_blockStarts.insert(m_blockStarts.begin() + qsizetype(first) + 1, newStarts.begin(), newStarts.end());
+    m_blockPositions.insert(m_blockPositions.begin() + qsizetype(first) + 1, newPositions.begin(), newPositions.end());
+    m_rawLength = newRawLength;
+    return m_blockStarts.size() == size_t(document()->blockCount());
 }
 
 const QString& CodeEditorTextView::text() const
@@ -263,7 +349,8 @@ void CodeEditorTextView::replaceEditorText(const QString& text)
 void CodeEditorTextView::onContentsChange(int position, int removed, int added)
 {
     ++m_revision;
-    m_textValid = false;
+    if (m_textValid)
+        m_textValid = m_programmatic == 0 && updateTextCache(position, removed, added);
     // Colours follow the text: inserted characters take the colour before them until the next
     // highlight.
     const int count = document()->characterCount();

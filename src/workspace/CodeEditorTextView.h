@@ -30,6 +30,8 @@ public:
 
     // The file's text, exactly.
     const QString& text() const;
+    // The file's text rebuilt from the whole document, bypassing the cache kept up to date by edits.
+    QString textFromDocument() const;
     // Counts every change of the document's text.
     quint64 revision() const { return m_revision; }
 
@@ -91,6 +93,7 @@ protected:
 private:
     void onContentsChange(int position, int removed, int added);
     void rebuildTextCache() const;
+    bool updateTextCache(int position, int removed, int added);
     CodeEditorText::LineEnd lineEndOfBlock(const QTextBlock& block) const;
     void insertWithLineEnds(QTextCursor& cursor, const QString& text);
     void afterTypedText(const QString& typed);
@@ -107,7 +110,9 @@ private:
     int m_completionStart = 0; // text offset of the partial word
 
     mutable QString m_text;
-    mutable std::vector<int> m_blockStarts; // text offset of each block
+    mutable std::vector<int> m_blockStarts;    // text offset of each block
+    mutable std::vector<int> m_blockPositions; // document position of each block
+    mutable int m_rawLength = 0;
     mutable bool m_textValid = false;
     mutable QHash<int, CodeEditorText::LineEnd> m_lineEndByFormat;
     quint64 m_revision = 0;

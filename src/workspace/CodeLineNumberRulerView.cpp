@@ -67,6 +67,7 @@ void CodeLineNumberRulerView::rebuildLineStarts()
         } while (position < length);
     }
     m_lineStarts = std::move(starts);
+    m_checkedRevision = m_textView->revision();
     m_cachedStringLength = length;
     m_cachedNewlineCount = qsizetype(m_lineStarts.size()) - 1;
 }
@@ -77,6 +78,10 @@ void CodeLineNumberRulerView::ensureLineCache()
         resetWithoutText();
         return;
     }
+    // An unchanged text has the same pair.
+    if (m_textView->revision() == m_checkedRevision)
+        return;
+    m_checkedRevision = m_textView->revision();
     const QString& text = m_textView->text();
     const qsizetype newlines = text.count(u'\n');
     if (text.size() == m_cachedStringLength && newlines == m_cachedNewlineCount)

@@ -59,5 +59,7 @@ private:
     std::vector<int> m_lineStarts {0};
     qsizetype m_cachedStringLength = -1;
     qsizetype m_cachedNewlineCount = -1;
+    // The text revision the cache pair was last checked against.
+    quint64 m_checkedRevision = ~quint64(0);
     int m_ruleThickness = initialThickness;
 };

@@ -103,11 +103,12 @@ const QString kWord = QStringLiteral(R"re([\p{Alphabetic}\p{M}\p{Nd}\p{Pc}\x{200
 const QString kIgnorable = QStringLiteral(R"re([\p{Gr_Ext}\p{Cf}])re");
 
 // The branches of "the nearest character before here that is not ignorable is a word character",
-// looking through up to three ignorable characters.
+// looking through up to three ignorable characters; plain ASCII word characters first, as the
+// quick case.
 QString previousIsWordBranches()
 {
     const QString word = QStringLiteral("(?!") + kIgnorable + QStringLiteral(")") + kWord;
-    QStringList branches;
+    QStringList branches {QStringLiteral("[A-Za-z0-9_]")};
     QString tail;
     for (int marks = 0; marks <= 3; ++marks) {
         branches << word + tail;
@@ -117,13 +118,15 @@ QString previousIsWordBranches()
 }
 
 // ICU's \b: no boundary before an ignorable character; otherwise a boundary where "this is a word
-// character" differs from "the previous non-ignorable character is one".
+// character" differs from "the previous non-ignorable character is one". The ASCII test in front
+// only fails early where the full test would fail too.
 QString icuWordBoundary()
 {
     static const QString boundary = [] {
         const QString prev = previousIsWordBranches();
-        return QStringLiteral("(?:(?!") + kIgnorable + QStringLiteral(")(?:(?=") + kWord + QStringLiteral(")(?<!") + prev
-            + QStringLiteral(")|(?!") + kWord + QStringLiteral(")(?<=") + prev + QStringLiteral(")))");
+        const QString notIgnorable = QStringLiteral("(?!") + kIgnorable + u')';
+        return QStringLiteral("(?:(?=") + kWord + u')' + notIgnorable + QStringLiteral("(?<![A-Za-z0-9_])(?<!") + prev
+            + QStringLiteral(")|(?!") + kWord + u')' + notIgnorable + QStringLiteral("(?<=") + prev + QStringLiteral("))");
     }();
     return boundary;
 }
@@ -134,6 +137,50 @@ const QString kIcuSpace = QStringLiteral(R"re([\t-\r\x{85}\p{Z}])re");
 // Rewrites the ICU-only meanings of \b and \s (outside character classes; inside one, [\s\S] is
 // every character in both). An escaped-string loop becomes possessive: the same matches, without
 // the backtracking stack that makes a long literal stop the matching.
+// The characters a match can start with, for a pattern that begins with \b followed by \d, a
+// character class or a group of literal words; empty when not known.
+QString leadingCharacters(const QString& icu)
+{
+    if (!icu.startsWith(QLatin1String("\\b")) || icu.size() < 3)
+        return {};
+    const QStringView rest = QStringView(icu).mid(2);
+    if (rest.startsWith(u"\\d"))
+        return QStringLiteral("\\d");
+    if (rest.startsWith(u'[')) {
+        const qsizetype close = rest.indexOf(u']', 1);
+        return close > 0 ? rest.left(close + 1).toString() : QString();
+    }
+    if (rest.startsWith(u'(')) {
+        const qsizetype close = rest.indexOf(u')');
+        if (close < 0)
+            return {};
+        QString firsts;
+        for (QStringView word : rest.mid(1, close - 1).split(u'|')) {
+            if (word.isEmpty() || !word.front().isLetter() || word.front().unicode() > 0x7F)
+                return {};
+            if (!firsts.contains(word.front()))
+                firsts += word.front();
+        }
+        return u'[' + firsts + u']';
+    }
+    return {};
+}
+
+// Word characters that are never ignorable: ASCII letters, digits and "_", and \d (decimal
+// digits).
+bool startsWithWordCharacter(const QString& leading)
+{
+    if (leading == QLatin1String("\\d"))
+        return true;
+    if (!leading.startsWith(u'[') || !leading.endsWith(u']') || leading.startsWith(QLatin1String("[^")))
+        return false;
+    for (QChar c : QStringView(leading).mid(1, leading.size() - 2)) {
+        if (!(c.isLetterOrNumber() && c.unicode() < 0x80) && c != u'_' && c != u'-')
+            return false;
+    }
+    return true;
+}
+
 QString toPcre(const QString& icu)
 {
     QString out;
@@ -163,6 +210,23 @@ QString toPcre(const QString& icu)
     for (const QLatin1String quote : {QLatin1String("\""), QLatin1String("'")}) {
         const QString loop = QStringLiteral("(?:\\\\.|[^") + quote + QStringLiteral("\\\\])*");
         out.replace(loop + quote, loop + u'+' + quote);
+    }
+    // A name followed by a lookahead for spaces and "=" or ":": the name's characters are neither,
+    // so giving some back never finds another match.
+    for (const QLatin1String name : {QLatin1String("[-A-Za-z0-9_:.]*(?="), QLatin1String("[A-Za-z0-9-]*(?=")}) {
+        QString possessive = name;
+        possessive.insert(possessive.size() - 3, u'+');
+        out.replace(name, possessive);
+    }
+    // A lookahead of the first characters lets the matcher skip ahead instead of testing the
+    // boundary everywhere; it changes no match.
+    const QString leading = leadingCharacters(icu);
+    if (!leading.isEmpty()) {
+        // Before a word character the boundary only asks whether the previous one is not.
+        if (startsWithWordCharacter(leading) && out.startsWith(icuWordBoundary()))
+            out.replace(0, icuWordBoundary().size(),
+                        QStringLiteral("(?<![A-Za-z0-9_])(?<!") + previousIsWordBranches() + u')');
+        out.prepend(QStringLiteral("(?=") + leading + u')');
     }
     return out;
 }

@@ -14,6 +14,7 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSignalSpy>
+#include <functional>
 
 using namespace EditorTestKit;
 
@@ -384,4 +385,49 @@ TEST(CodeTextEditorFind, FindsForwardBackwardAndWraps)
     QTest::keyClick(field, Qt::Key_Return, Qt::ShiftModifier);
     EXPECT_EQ(view->selectedRange(), (CodeEditorTextView::Range {24, 5})) << "previous wraps to the end";
     EXPECT_EQ(editor->text(), QStringLiteral("alpha beta\r\nalpha gamma\nALPHA")) << "finding edits nothing";
+}
+
+TEST(CodeTextEditorRoundTrip, TextFollowsEveryKindOfEdit)
+{
+    auto editor = shownEditor();
+    CodeEditorTextView* view = editor->textView();
+    editor->setContent(QStringLiteral("<?php\r\nfunction a() {\r\n    return 1;\r\n}\rlast") + u(0x2028) + QStringLiteral("x"),
+                       QStringLiteral("a.php"), QStringLiteral("/a.php"));
+    QString expected = editor->text();
+    auto check = [&](const char* step) {
+        SCOPED_TRACE(step);
+        EXPECT_EQ(escaped(editor->text()), escaped(view->textFromDocument()));
+    };
+    struct Step {
+        const char* name;
+        std::function<void()> run;
+    };
+    const Step steps[] = {
+        {"type in the middle", [&] { setCaret(*editor, 10); QTest::keyClicks(view, QStringLiteral("xyz")); }},
+        {"return", [&] { QTest::keyClick(view, Qt::Key_Return); }},
+        {"backspace over a CR LF", [&] { setCaret(*editor, 7); QTest::keyClick(view, Qt::Key_Backspace); }},
+        {"delete a selection over three lines", [&] { view->setSelectedRange({3, 20}); QTest::keyClick(view, Qt::Key_Delete); }},
+        {"paste mixed line ends", [&] {
+             QApplication::clipboard()->setText(QStringLiteral("p\r\nq\rr\ns") + u(0x2029));
+             setCaret(*editor, 2);
+             QTest::keyClick(view, Qt::Key_V, Qt::ControlModifier);
+         }},
+        {"undo", [&] { QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier); }},
+        {"undo again", [&] { QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier); }},
+        {"redo", [&] { QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier); }},
+        {"select all and type", [&] { QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier); QTest::keyClicks(view, QStringLiteral("new")); }},
+        {"undo the replacement", [&] { QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier); QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier); }},
+        {"delete at the end", [&] { setCaret(*editor, int(editor->text().size())); QTest::keyClick(view, Qt::Key_Backspace); }},
+        {"delete everything", [&] { QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier); QTest::keyClick(view, Qt::Key_Delete); }},
+        {"undo everything", [&] { QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier); }},
+    };
+    for (const Step& step : steps) {
+        step.run();
+        check(step.name);
+    }
+    // Every undo taken back leaves the file as it was opened.
+    for (int i = 0; i < 30; ++i)
+        QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(escaped(editor->text()), escaped(expected));
+    check("all undone");
 }
