@@ -14,6 +14,7 @@ struct ToolPaths {
     QString cp = QStringLiteral("/bin/cp");      // stands in for ditto when copying trees
     QString zsh = QStringLiteral("/bin/zsh");
     QString sh = QStringLiteral("/bin/sh");
+    QString dbusSend = QStringLiteral("/usr/bin/dbus-send"); // reveals files in the file manager
     // Homebrew and the MySQL clients: the first executable candidate wins, then `which <name>`.
     // The Linux Homebrew prefix comes after the macOS places.
     QStringList brew = {QStringLiteral("/opt/homebrew/bin/brew"), QStringLiteral("/usr/local/bin/brew"),

@@ -1,0 +1,244 @@
+// The code workspace on large folders: opening it on a project of 20,000 files (to the first
+// paint of the tree) and expanding a folder of 5,000 entries (to the tree's next paint), each
+// against a bare QDir listing of the same folder, with and without sorting.
+#include "app/SablewickhavenApp.h"
+#include "workspace/CodeFileTree.h"
+#include "workspace/CodeIDEModel.h"
+#include "workspace/CodeIDEView.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+#if __has_include(<benchmark/benchmark.h>)
+#include <benchmark/benchmark.h>
+#define KOVANI_HAVE_BENCHMARK 1
+#endif
+
+namespace {
+
+// Ends the event loop once the watched widget has finished a paint.
+class NextPaint : public QObject {
+public:
+    explicit NextPaint(QWidget* widget)
+        : m_widget(widget)
+    {
+        widget->installEventFilter(this);
+    }
+    ~NextPaint() override
+    {
+        if (m_widget)
+            m_widget->removeEventFilter(this);
+    }
+    bool painted = false;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == m_widget && event->type() == QEvent::Paint && !painted) {
+            m_widget->removeEventFilter(this);
+            QCoreApplication::sendEvent(m_widget, event);
+            painted = true;
+            QTimer::singleShot(0, qApp, []() { QCoreApplication::exit(0); });
+            return true;
+        }
+        return false;
+    }
+
+private:
+    QPointer<QWidget> m_widget;
+};
+
+void touch(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        static const char text[] = "<?php\n";
+        (void)!::write(fd, text, sizeof text - 1);
+        ::close(fd);
+    }
+}
+
+// <tmp>/big: 20,000 entries (a few folders, the rest files with mixed-case names);
+// <tmp>/site: a small project whose folder "wide" holds 5,000 entries.
+struct Fixture {
+    QTemporaryDir dir;
+    QString big;
+    QString site;
+    QString wide;
+
+    Fixture()
+    {
+        big = dir.path() + QStringLiteral("/big");
+        site = dir.path() + QStringLiteral("/site");
+        wide = site + QStringLiteral("/wide");
+        QDir().mkpath(big);
+        QDir().mkpath(wide);
+        for (int i = 0; i < 20000; ++i) {
+            const QString name = (i % 3 == 0 ? QStringLiteral("Item") : QStringLiteral("item")) + QString::number(i * 7919 % 20000);
+            if (i % 100 == 0)
+                QDir().mkdir(big + u'/' + name + QStringLiteral("_dir"));
+            else
+                touch(big + u'/' + name + QStringLiteral(".php"));
+        }
+        for (int i = 0; i < 5000; ++i) {
+            const QString name = (i % 2 ? QStringLiteral("Row") : QStringLiteral("row")) + QString::number(i * 4999 % 5000);
+            if (i % 50 == 0)
+                QDir().mkdir(wide + u'/' + name);
+            else
+                touch(wide + u'/' + name + QStringLiteral(".blade.php"));
+        }
+        touch(site + QStringLiteral("/index.php"));
+    }
+};
+
+Fixture& fixture()
+{
+    static Fixture instance;
+    return instance;
+}
+
+Project projectAt(const QString& root)
+{
+    Project p;
+    p.id = QStringLiteral("bench");
+    p.name = QStringLiteral("Bench");
+    p.root = root;
+    return p;
+}
+
+qsizetype bareListing(const QString& path, bool sorted)
+{
+    const QDir::Filters filters = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System;
+    if (!sorted)
+        return QDir(path).entryList(filters, QDir::Unsorted).size();
+    return QDir(path).entryInfoList(filters, QDir::DirsFirst | QDir::Name | QDir::IgnoreCase).size();
+}
+
+} // namespace
+
+#ifdef KOVANI_HAVE_BENCHMARK
+static void BM_BareQDirList20000Unsorted(benchmark::State& state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(bareListing(fixture().big, false));
+}
+BENCHMARK(BM_BareQDirList20000Unsorted)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+static void BM_BareQDirList20000SortedFoldersFirst(benchmark::State& state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(bareListing(fixture().big, true));
+}
+BENCHMARK(BM_BareQDirList20000SortedFoldersFirst)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+static void BM_ModelListing20000(benchmark::State& state)
+{
+    CodeIDEModel model(projectAt(fixture().big));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(model.items(model.rootURL()).size());
+}
+BENCHMARK(BM_ModelListing20000)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+static void BM_OpenWorkspace20000ToFirstTreePaint(benchmark::State& state)
+{
+    for (auto _ : state) {
+        QElapsedTimer clock;
+        clock.start();
+        auto view = std::make_unique<CodeIDEView>(projectAt(fixture().big), []() {});
+        view->resize(1320, 820);
+        NextPaint painted(view->fileTree()->viewport());
+        view->show();
+        QApplication::exec();
+        state.SetIterationTime(double(clock.nsecsElapsed()) / 1e9);
+        if (!painted.painted || view->fileTree()->rows().rowCount() != 20000) {
+            state.SkipWithError("the tree did not paint its 20,000 rows");
+            return;
+        }
+        state.PauseTiming();
+        view.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_OpenWorkspace20000ToFirstTreePaint)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(15);
+
+static void BM_BareQDirList5000Unsorted(benchmark::State& state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(bareListing(fixture().wide, false));
+}
+BENCHMARK(BM_BareQDirList5000Unsorted)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+static void BM_BareQDirList5000SortedFoldersFirst(benchmark::State& state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(bareListing(fixture().wide, true));
+}
+BENCHMARK(BM_BareQDirList5000SortedFoldersFirst)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+static void BM_ExpandFolder5000ToTreePaint(benchmark::State& state)
+{
+    CodeIDEView view(projectAt(fixture().site), []() {});
+    view.resize(1320, 820);
+    view.show();
+    QApplication::processEvents();
+    CodeFileTreeRows& rows = view.fileTree()->rows();
+    const int row = rows.rowOf(fixture().wide);
+    if (row < 0) {
+        state.SkipWithError("no folder to expand");
+        return;
+    }
+    for (auto _ : state) {
+        QElapsedTimer clock;
+        clock.start();
+        NextPaint painted(view.fileTree()->viewport());
+        rows.tap(row);
+        QApplication::exec();
+        state.SetIterationTime(double(clock.nsecsElapsed()) / 1e9);
+        if (rows.rowCount() < 5000) {
+            state.SkipWithError("the folder did not expand");
+            return;
+        }
+        state.PauseTiming();
+        rows.tap(row); // collapse again
+        QApplication::processEvents();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_ExpandFolder5000ToTreePaint)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
+#endif
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    SablewickhavenApp::prepare(app);
+    fixture(); // the folders are written before anything is timed
+#ifdef KOVANI_HAVE_BENCHMARK
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+#else
+    QElapsedTimer clock;
+    clock.start();
+    const qsizetype listed = bareListing(fixture().big, true);
+    const double bare = double(clock.nsecsElapsed()) / 1e6;
+    clock.restart();
+    CodeIDEView view(projectAt(fixture().big), []() {});
+    NextPaint painted(view.fileTree()->viewport());
+    view.show();
+    QApplication::exec();
+    std::printf("bare listing of %lld entries: %.1f ms; workspace to first tree paint: %.1f ms\n",
+                static_cast<long long>(listed), bare, double(clock.nsecsElapsed()) / 1e6);
+    return 0;
+#endif
+}

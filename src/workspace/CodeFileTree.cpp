@@ -1,0 +1,230 @@
+#include "workspace/CodeFileTree.h"
+
+#include "app/SymbolIcons.h"
+#include "app/Theme.h"
+#include "workspace/CodeIDEModel.h"
+
+#include <QHash>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+namespace {
+
+// Paints one row: highlight, disclosure mark, icon and name.
+class RowDelegate : public QStyledItemDelegate {
+public:
+    RowDelegate(CodeFileTreeRows& rows, QObject* parent)
+        : QStyledItemDelegate(parent)
+        , m_rows(rows)
+    {
+        m_font = Theme::font(Theme::TextStyle::body);
+        m_font.setPixelSize(std::max(9, Theme::points(12.5)));
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override
+    {
+        // The row and the list's one-point spacing.
+        return QSize(Theme::points(200), Theme::points(CodeTreeNodeView::rowHeight) + Theme::points(1));
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const CodeTreeNodeView* node = m_rows.node(index.row());
+        if (!node)
+            return;
+        QRect row = option.rect;
+        row.setHeight(Theme::points(CodeTreeNodeView::rowHeight));
+        painter->save();
+        if (node->isSelected())
+            painter->fillRect(row, Theme::withOpacity(Theme::accent(), 0.16));
+        const CodeTreeNodeView::Layout layout = CodeTreeNodeView::layout(row, node->depth());
+        if (node->item().isDirectory)
+            painter->drawPixmap(layout.disclosure, symbol(node->disclosureName(), Theme::secondary(), layout.disclosure.size()));
+        painter->drawPixmap(layout.icon, symbol(node->iconName(), node->iconColor(), layout.icon.size()));
+        painter->setFont(m_font);
+        painter->setPen(option.palette.color(QPalette::Text));
+        const QString name = QFontMetrics(m_font).elidedText(node->item().name(), Qt::ElideRight, layout.name.width());
+        painter->drawText(layout.name, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, name);
+        painter->restore();
+    }
+
+private:
+    QPixmap symbol(const QString& name, const QColor& color, const QSize& size) const
+    {
+        const QString key = name + u'|' + color.name(QColor::HexArgb) + u'|' + QString::number(size.width());
+        auto it = m_cache.find(key);
+        if (it == m_cache.end())
+            it = m_cache.insert(key, SymbolIcons::drawn(name, color).pixmap(size));
+        return *it;
+    }
+
+    CodeFileTreeRows& m_rows;
+    QFont m_font;
+    mutable QHash<QString, QPixmap> m_cache;
+};
+
+} // namespace
+
+// ---- Rows -------------------------------------------------------------------------------------
+
+CodeFileTreeRows::CodeFileTreeRows(CodeIDEModel& model, QObject* parent)
+    : QAbstractListModel(parent)
+    , m_model(model)
+{
+    rebuild();
+    connect(&m_model, &CodeIDEModel::treeRevisionChanged, this, [this]() {
+        beginResetModel();
+        rebuild();
+        endResetModel();
+    });
+    // The highlight follows the open file and the target folder.
+    auto repaintAll = [this]() {
+        if (!m_rows.empty())
+            emit dataChanged(index(0), index(static_cast<int>(m_rows.size()) - 1));
+    };
+    connect(&m_model, &CodeIDEModel::selectedFileChanged, this, repaintAll);
+    connect(&m_model, &CodeIDEModel::selectedDirectoryChanged, this, repaintAll);
+}
+
+void CodeFileTreeRows::rebuild()
+{
+    m_roots.clear();
+    m_rows.clear();
+    m_roots.reserve(m_model.rootItems().size());
+    m_rows.reserve(m_model.rootItems().size());
+    for (const CodeFileItem& item : m_model.rootItems()) {
+        m_roots.push_back(std::make_unique<CodeTreeNodeView>(m_model, item, 0));
+        m_rows.push_back(m_roots.back().get());
+    }
+}
+
+void CodeFileTreeRows::appendVisible(CodeTreeNodeView* node, std::vector<CodeTreeNodeView*>& out) const
+{
+    if (!node->isExpanded())
+        return;
+    for (const auto& child : node->children()) {
+        out.push_back(child.get());
+        appendVisible(child.get(), out);
+    }
+}
+
+int CodeFileTreeRows::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+QVariant CodeFileTreeRows::data(const QModelIndex& index, int role) const
+{
+    const CodeTreeNodeView* n = node(index.row());
+    if (!n || index.column() != 0)
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::AccessibleTextRole:
+    case Qt::ToolTipRole:
+        return n->item().name();
+    default:
+        return {};
+    }
+}
+
+CodeTreeNodeView* CodeFileTreeRows::node(int row) const
+{
+    if (row < 0 || row >= static_cast<int>(m_rows.size()))
+        return nullptr;
+    return m_rows[static_cast<size_t>(row)];
+}
+
+int CodeFileTreeRows::rowOf(const QString& path) const
+{
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        if (m_rows[i]->item().path() == path)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void CodeFileTreeRows::tap(int row)
+{
+    CodeTreeNodeView* n = node(row);
+    if (!n)
+        return;
+    if (!n->item().isDirectory) {
+        n->tap();
+        return;
+    }
+    // The tap reaches the model (which repaints the rows) before the rows change.
+    if (n->isExpanded()) {
+        std::vector<CodeTreeNodeView*> shown;
+        appendVisible(n, shown);
+        n->tap();
+        if (!shown.empty()) {
+            beginRemoveRows(QModelIndex(), row + 1, row + static_cast<int>(shown.size()));
+            const auto first = m_rows.begin() + row + 1;
+            m_rows.erase(first, first + static_cast<std::ptrdiff_t>(shown.size()));
+            endRemoveRows();
+        }
+    } else {
+        n->tap();
+        std::vector<CodeTreeNodeView*> shown;
+        appendVisible(n, shown);
+        if (!shown.empty()) {
+            beginInsertRows(QModelIndex(), row + 1, row + static_cast<int>(shown.size()));
+            m_rows.insert(m_rows.begin() + row + 1, shown.begin(), shown.end());
+            endInsertRows();
+        }
+    }
+    const QModelIndex changed = index(row);
+    emit dataChanged(changed, changed);
+}
+
+// ---- View -------------------------------------------------------------------------------------
+
+CodeFileTree::CodeFileTree(CodeIDEModel& model, QWidget* parent)
+    : QListView(parent)
+    , m_rows(new CodeFileTreeRows(model, this))
+{
+    setAccessibleName(QStringLiteral("Project files"));
+    setModel(m_rows);
+    setItemDelegate(new RowDelegate(*m_rows, this));
+    setUniformItemSizes(true);
+    setSelectionMode(QAbstractItemView::NoSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setFrameShape(QFrame::NoFrame);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setViewportMargins(0, Theme::points(6), 0, Theme::points(6));
+    setMouseTracking(false);
+    viewport()->setAutoFillBackground(false);
+    connect(this, &QListView::clicked, this, [this](const QModelIndex& index) { m_rows->tap(index.row()); });
+}
+
+QRect CodeFileTree::rowRect(const QString& path) const
+{
+    const int row = m_rows->rowOf(path);
+    if (row < 0)
+        return {};
+    QRect rect = visualRect(m_rows->index(row));
+    rect.setHeight(Theme::points(CodeTreeNodeView::rowHeight));
+    return rect;
+}
+
+void CodeFileTree::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+        if (currentIndex().isValid()) {
+            m_rows->tap(currentIndex().row());
+            event->accept();
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    QListView::keyPressEvent(event);
+}
