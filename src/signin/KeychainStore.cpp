@@ -31,12 +31,12 @@ std::optional<QString> KeychainStore::saveAccessibility() const
     return kKeychainAccessibleAfterFirstUnlockThisDeviceOnly;
 }
 
-bool KeychainStore::saveAuthSession(const AuthSession& session, ErrorValue* error)
+bool KeychainStore::saveAuthSession(const AuthSession& session, DomainError* error)
 {
     return saveAuthSession(session, m_itemName, error);
 }
 
-bool KeychainStore::saveAuthSession(const AuthSession& session, const QString& itemName, ErrorValue* error)
+bool KeychainStore::saveAuthSession(const AuthSession& session, const QString& itemName, DomainError* error)
 {
     auto archiver = std::make_shared<KeyedArchiver>();
     archiver->setClassName(AuthSession::StoredClassName, AuthSession::ArchiveClassName);
@@ -46,22 +46,22 @@ bool KeychainStore::saveAuthSession(const AuthSession& session, const QString& i
     return m_keychainHelper->setPasswordData(data, itemName, saveAccessibility(), error);
 }
 
-bool KeychainStore::removeAuthSession(ErrorValue* error)
+bool KeychainStore::removeAuthSession(DomainError* error)
 {
     return removeAuthSession(m_itemName, error);
 }
 
-bool KeychainStore::removeAuthSession(const QString& itemName, ErrorValue* error)
+bool KeychainStore::removeAuthSession(const QString& itemName, DomainError* error)
 {
     return m_keychainHelper->removePassword(itemName, error);
 }
 
-std::shared_ptr<AuthSession> KeychainStore::retrieveAuthSession(ErrorValue* error)
+std::shared_ptr<AuthSession> KeychainStore::retrieveAuthSession(DomainError* error)
 {
     return retrieveAuthSession(m_itemName, error);
 }
 
-std::shared_ptr<AuthSession> KeychainStore::retrieveAuthSession(const QString& itemName, ErrorValue* error)
+std::shared_ptr<AuthSession> KeychainStore::retrieveAuthSession(const QString& itemName, DomainError* error)
 {
     const std::optional<QByteArray> data = m_keychainHelper->passwordData(itemName, error);
     if (!data)
@@ -79,7 +79,7 @@ std::shared_ptr<AuthSession> KeychainStore::retrieveAuthSession(const QString& i
         if (error) {
             *error = KeychainStoreError::forItem(KeychainStoreErrorCode::failedToConvertKeychainDataToAuthSession, itemName);
             if (unarchiver->error())
-                error->underlying = std::make_shared<const ErrorValue>(*unarchiver->error());
+                error->underlying = std::make_shared<const DomainError>(*unarchiver->error());
         }
         return nullptr;
     }

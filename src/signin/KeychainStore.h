@@ -25,12 +25,12 @@ public:
     KeychainHelper& keychainHelper() const { return *m_keychainHelper; }
 
     // Each returns false (or nothing) and fills `error`, when given, on failure.
-    bool saveAuthSession(const AuthSession& session, ErrorValue* error = nullptr);
-    bool saveAuthSession(const AuthSession& session, const QString& itemName, ErrorValue* error = nullptr);
-    bool removeAuthSession(ErrorValue* error = nullptr);
-    bool removeAuthSession(const QString& itemName, ErrorValue* error = nullptr);
-    std::shared_ptr<AuthSession> retrieveAuthSession(ErrorValue* error = nullptr);
-    std::shared_ptr<AuthSession> retrieveAuthSession(const QString& itemName, ErrorValue* error = nullptr);
+    bool saveAuthSession(const AuthSession& session, DomainError* error = nullptr);
+    bool saveAuthSession(const AuthSession& session, const QString& itemName, DomainError* error = nullptr);
+    bool removeAuthSession(DomainError* error = nullptr);
+    bool removeAuthSession(const QString& itemName, DomainError* error = nullptr);
+    std::shared_ptr<AuthSession> retrieveAuthSession(DomainError* error = nullptr);
+    std::shared_ptr<AuthSession> retrieveAuthSession(const QString& itemName, DomainError* error = nullptr);
 
     // The accessibility a save asks for: none for the file-based keychain.
     std::optional<QString> saveAccessibility() const;

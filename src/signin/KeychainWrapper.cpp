@@ -5,7 +5,7 @@
 
 namespace {
 
-void fill(ErrorValue* out, const ErrorValue& error)
+void fill(DomainError* out, const DomainError& error)
 {
     if (out)
         *out = error;
@@ -15,17 +15,17 @@ void fill(ErrorValue* out, const ErrorValue& error)
 
 namespace KeychainStoreError {
 
-ErrorValue make(KeychainStoreErrorCode code, QVariantMap userInfo)
+DomainError make(KeychainStoreErrorCode code, QVariantMap userInfo)
 {
     return makeError(kKeychainStoreErrorDomain, int(code), {}, std::move(userInfo));
 }
 
-ErrorValue forItem(KeychainStoreErrorCode code, const QString& itemName)
+DomainError forItem(KeychainStoreErrorCode code, const QString& itemName)
 {
     return make(code, {{QStringLiteral("itemName"), itemName}});
 }
 
-ErrorValue unhandled(qint32 status)
+DomainError unhandled(qint32 status)
 {
     return make(KeychainStoreErrorCode::unhandled, {{QStringLiteral("status"), status}});
 }
@@ -54,7 +54,7 @@ QVariantMap KeychainWrapper::keychainQuery(const QString& service) const
     return query;
 }
 
-std::optional<QByteArray> KeychainWrapper::passwordData(const QString& service, ErrorValue* error) const
+std::optional<QByteArray> KeychainWrapper::passwordData(const QString& service, DomainError* error) const
 {
     if (service.isEmpty()) {
         fill(error, KeychainStoreError::make(KeychainStoreErrorCode::noService));
@@ -72,7 +72,7 @@ std::optional<QByteArray> KeychainWrapper::passwordData(const QString& service, 
     return result.data;
 }
 
-std::optional<QString> KeychainWrapper::password(const QString& service, ErrorValue* error) const
+std::optional<QString> KeychainWrapper::password(const QString& service, DomainError* error) const
 {
     const std::optional<QByteArray> data = passwordData(service, error);
     if (!data)
@@ -85,7 +85,7 @@ std::optional<QString> KeychainWrapper::password(const QString& service, ErrorVa
     return *text;
 }
 
-bool KeychainWrapper::removePassword(const QString& service, ErrorValue* error)
+bool KeychainWrapper::removePassword(const QString& service, DomainError* error)
 {
     if (service.isEmpty()) {
         fill(error, KeychainStoreError::make(KeychainStoreErrorCode::noService));
@@ -113,19 +113,19 @@ bool KeychainWrapper::removePassword(const QString& service, ErrorValue* error)
     return true;
 }
 
-bool KeychainWrapper::setPassword(const QString& password, const QString& service, ErrorValue* error)
+bool KeychainWrapper::setPassword(const QString& password, const QString& service, DomainError* error)
 {
     return setPasswordData(password.toUtf8(), service, std::nullopt, error);
 }
 
 bool KeychainWrapper::setPassword(const QString& password, const QString& service,
-                                  const std::optional<QString>& accessibility, ErrorValue* error)
+                                  const std::optional<QString>& accessibility, DomainError* error)
 {
     return setPasswordData(password.toUtf8(), service, accessibility, error);
 }
 
 bool KeychainWrapper::setPasswordData(const QByteArray& data, const QString& service,
-                                      const std::optional<QString>& accessibility, ErrorValue* error)
+                                      const std::optional<QString>& accessibility, DomainError* error)
 {
     // The Secret Service has no accessibility classes; items are readable while the
     // collection is unlocked.
@@ -134,7 +134,7 @@ bool KeychainWrapper::setPasswordData(const QByteArray& data, const QString& ser
         fill(error, KeychainStoreError::make(KeychainStoreErrorCode::noService));
         return false;
     }
-    ErrorValue removeError;
+    DomainError removeError;
     if (!removePassword(service, &removeError)
         && removeError.code != int(KeychainStoreErrorCode::failedToDeletePasswordBecauseItemNotFound)) {
         fill(error, removeError);

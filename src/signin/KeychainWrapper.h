@@ -27,9 +27,9 @@ enum class KeychainStoreErrorCode {
 };
 
 namespace KeychainStoreError {
-ErrorValue make(KeychainStoreErrorCode code, QVariantMap userInfo = {});
-ErrorValue forItem(KeychainStoreErrorCode code, const QString& itemName);
-ErrorValue unhandled(qint32 status);
+DomainError make(KeychainStoreErrorCode code, QVariantMap userInfo = {});
+DomainError forItem(KeychainStoreErrorCode code, const QString& itemName);
+DomainError unhandled(qint32 status);
 } // namespace KeychainStoreError
 
 // The item accessibility the store asks for where the platform has one.
@@ -46,14 +46,14 @@ public:
     // Class, account and service of the item plus the attributes' effects.
     virtual QVariantMap keychainQuery(const QString& service) const = 0;
     // Each returns false and fills `error` (when given) on failure.
-    virtual std::optional<QString> password(const QString& service, ErrorValue* error) const = 0;
-    virtual std::optional<QByteArray> passwordData(const QString& service, ErrorValue* error) const = 0;
-    virtual bool removePassword(const QString& service, ErrorValue* error) = 0;
-    virtual bool setPassword(const QString& password, const QString& service, ErrorValue* error) = 0;
+    virtual std::optional<QString> password(const QString& service, DomainError* error) const = 0;
+    virtual std::optional<QByteArray> passwordData(const QString& service, DomainError* error) const = 0;
+    virtual bool removePassword(const QString& service, DomainError* error) = 0;
+    virtual bool setPassword(const QString& password, const QString& service, DomainError* error) = 0;
     virtual bool setPassword(const QString& password, const QString& service,
-                             const std::optional<QString>& accessibility, ErrorValue* error) = 0;
+                             const std::optional<QString>& accessibility, DomainError* error) = 0;
     virtual bool setPasswordData(const QByteArray& data, const QString& service,
-                                 const std::optional<QString>& accessibility, ErrorValue* error) = 0;
+                                 const std::optional<QString>& accessibility, DomainError* error) = 0;
 };
 
 // Generic-password items in the Secret Service: the service is the item name. Operations block
@@ -66,14 +66,14 @@ public:
     KeychainAttributes keychainAttributes() const override { return m_attributes; }
 
     QVariantMap keychainQuery(const QString& service) const override;
-    std::optional<QString> password(const QString& service, ErrorValue* error) const override;
-    std::optional<QByteArray> passwordData(const QString& service, ErrorValue* error) const override;
-    bool removePassword(const QString& service, ErrorValue* error) override;
-    bool setPassword(const QString& password, const QString& service, ErrorValue* error) override;
+    std::optional<QString> password(const QString& service, DomainError* error) const override;
+    std::optional<QByteArray> passwordData(const QString& service, DomainError* error) const override;
+    bool removePassword(const QString& service, DomainError* error) override;
+    bool setPassword(const QString& password, const QString& service, DomainError* error) override;
     bool setPassword(const QString& password, const QString& service,
-                     const std::optional<QString>& accessibility, ErrorValue* error) override;
+                     const std::optional<QString>& accessibility, DomainError* error) override;
     bool setPasswordData(const QByteArray& data, const QString& service,
-                         const std::optional<QString>& accessibility, ErrorValue* error) override;
+                         const std::optional<QString>& accessibility, DomainError* error) override;
 
 private:
     QString m_accountName;

@@ -25,7 +25,7 @@ bool isRedirectStatus(int status)
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-bool isRetryable(const ErrorValue& error)
+bool isRetryable(const DomainError& error)
 {
     if (error.domain == kSessionFetcherStatusDomain)
         return error.code == 408 || error.code == 502 || error.code == 503 || error.code == 504;
@@ -180,7 +180,7 @@ bool SessionFetcher::isRequestAllowed(const QUrl& url) const
     return local && m_allowLocalhostRequest;
 }
 
-void SessionFetcher::failToBegin(const ErrorValue& error)
+void SessionFetcher::failToBegin(const DomainError& error)
 {
     invokeCompletion(std::nullopt, error);
     m_completion = nullptr;
@@ -280,7 +280,7 @@ void SessionFetcher::startTask(const QNetworkRequest& request)
     connect(reply, &QNetworkReply::finished, this, &SessionFetcher::taskFinished);
 }
 
-ErrorValue SessionFetcher::transportError(QNetworkReply* reply) const
+DomainError SessionFetcher::transportError(QNetworkReply* reply) const
 {
     int code = -1;
     QString description;
@@ -345,7 +345,7 @@ void SessionFetcher::taskFinished()
         return;
     }
 
-    std::optional<ErrorValue> error;
+    std::optional<DomainError> error;
     const QNetworkReply::NetworkError code = reply->error();
     // 4xx/5xx set an error too: the status decides those; only transport failures count here.
     const bool transport = code != QNetworkReply::NoError
@@ -392,7 +392,7 @@ void SessionFetcher::followRedirect(const QUrl& location)
                false);
 }
 
-ErrorValue SessionFetcher::statusError() const
+DomainError SessionFetcher::statusError() const
 {
     QVariantMap info;
     if (!m_downloadedData.isEmpty()) {
@@ -421,7 +421,7 @@ double SessionFetcher::nextRetryInterval() const
     return interval;
 }
 
-bool SessionFetcher::shouldRetryNow(int status, const std::optional<ErrorValue>& error)
+bool SessionFetcher::shouldRetryNow(int status, const std::optional<DomainError>& error)
 {
     Q_UNUSED(status);
     if (!m_retryEnabled)
@@ -432,20 +432,20 @@ bool SessionFetcher::shouldRetryNow(int status, const std::optional<ErrorValue>&
         && elapsed <= 3 * m_maxRetryInterval;
     if (!withinLimits && (!hasRetryAfter || m_retriesPastLimits >= kMaxRetriesPastLimits))
         return false;
-    const ErrorValue status_ = statusError();
+    const DomainError status_ = statusError();
     const bool retry = error ? (isRetryable(*error) || isRetryable(status_)) : isRetryable(status_);
     if (retry && !withinLimits)
         ++m_retriesPastLimits;
     return retry;
 }
 
-void SessionFetcher::finish(const std::optional<ErrorValue>& error, bool shouldRetry)
+void SessionFetcher::finish(const std::optional<DomainError>& error, bool shouldRetry)
 {
     if (shouldRetry) {
         beginRetryTimer();
         return;
     }
-    std::optional<ErrorValue> finalError = error;
+    std::optional<DomainError> finalError = error;
     if (!finalError && m_statusCode >= 300) {
         finalError = statusError();
         if (m_retryCount > 0) {
@@ -464,7 +464,7 @@ void SessionFetcher::finish(const std::optional<ErrorValue>& error, bool shouldR
     stopFetch(true);
 }
 
-void SessionFetcher::invokeCompletion(const std::optional<QByteArray>& data, const std::optional<ErrorValue>& error)
+void SessionFetcher::invokeCompletion(const std::optional<QByteArray>& data, const std::optional<DomainError>& error)
 {
     Completion handler = m_completion;
     std::shared_ptr<SessionFetcher> self = shared_from_this();
@@ -536,8 +536,8 @@ void SessionFetcher::stopFetching()
     const bool wasFetching = isFetching();
     m_userStoppedFetching = true;
     if (m_stopFetchingTriggersCompletionHandler && wasFetching && m_completion) {
-        ErrorValue error(kSessionFetcherErrorDomain, ErrorCodeUserCancelled, QStringLiteral("Operation cancelled"));
-        error.underlying = std::make_shared<const ErrorValue>(kSessionFetcherURLLoadingDomain, -999, QStringLiteral("cancelled"));
+        DomainError error(kSessionFetcherErrorDomain, ErrorCodeUserCancelled, QStringLiteral("Operation cancelled"));
+        error.underlying = std::make_shared<const DomainError>(kSessionFetcherURLLoadingDomain, -999, QStringLiteral("cancelled"));
         invokeCompletion(std::nullopt, error);
     }
     stopFetch(true);

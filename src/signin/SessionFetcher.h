@@ -38,7 +38,7 @@ class SessionFetcher : public QObject, public std::enable_shared_from_this<Sessi
     Q_OBJECT
 
 public:
-    using Completion = std::function<void(const std::optional<QByteArray>& data, const std::optional<ErrorValue>& error)>;
+    using Completion = std::function<void(const std::optional<QByteArray>& data, const std::optional<DomainError>& error)>;
     using Headers = QList<QPair<QByteArray, QByteArray>>;
 
     enum ErrorCode {
@@ -117,7 +117,7 @@ signals:
     void stopped();
     void retryDelayStarted(double seconds);
     void retryDelayStopped();
-    // "data" and "error" (a ErrorValue) when present.
+    // "data" and "error" (a DomainError) when present.
     void completionInvoked(const QVariantMap& info);
 
 private:
@@ -128,19 +128,19 @@ private:
     void startTask(const QNetworkRequest& request);
     void taskFinished();
     void followRedirect(const QUrl& location);
-    bool shouldRetryNow(int status, const std::optional<ErrorValue>& error);
+    bool shouldRetryNow(int status, const std::optional<DomainError>& error);
     double nextRetryInterval() const;
-    ErrorValue statusError() const;
-    void finish(const std::optional<ErrorValue>& error, bool shouldRetry);
-    void failToBegin(const ErrorValue& error);
+    DomainError statusError() const;
+    void finish(const std::optional<DomainError>& error, bool shouldRetry);
+    void failToBegin(const DomainError& error);
     void beginRetryTimer();
     void retryTimerFired();
     void destroyRetryTimer();
     void stopFetch(bool releaseCallbacks);
     void sendStopNotificationIfNeeded();
-    void invokeCompletion(const std::optional<QByteArray>& data, const std::optional<ErrorValue>& error);
+    void invokeCompletion(const std::optional<QByteArray>& data, const std::optional<DomainError>& error);
     QDateTime now() const { return m_clock ? m_clock() : QDateTime::currentDateTimeUtc(); }
-    ErrorValue transportError(QNetworkReply* reply) const;
+    DomainError transportError(QNetworkReply* reply) const;
 
     QNetworkRequest m_request;
     QByteArray m_method = "GET";

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ErrorValue.h"
+#include "signin/DomainError.h"
 
 #include <QString>
 #include <QVariantMap>
@@ -8,8 +8,8 @@
 #include <optional>
 
 // An error value without an underlying error.
-inline ErrorValue makeError(const QString& domain, qint64 code, std::optional<QString> description = std::nullopt,
+inline DomainError makeError(const QString& domain, int code, std::optional<QString> description = std::nullopt,
                             QVariantMap userInfo = {})
 {
-    return ErrorValue(domain, code, std::move(description), nullptr, std::move(userInfo));
+    return DomainError(domain, code, description.value_or(QString()), std::move(userInfo));
 }

@@ -30,12 +30,12 @@ struct RecordingHelper : KeychainHelper {
     QString accountName() const override { return QStringLiteral("OAuth"); }
     KeychainAttributes keychainAttributes() const override { return attributes; }
     QVariantMap keychainQuery(const QString&) const override { return {}; }
-    std::optional<QString> password(const QString&, ErrorValue*) const override { return std::nullopt; }
-    std::optional<QByteArray> passwordData(const QString&, ErrorValue*) const override { return std::nullopt; }
-    bool removePassword(const QString&, ErrorValue*) override { return true; }
-    bool setPassword(const QString&, const QString&, ErrorValue*) override { return true; }
-    bool setPassword(const QString&, const QString&, const std::optional<QString>&, ErrorValue*) override { return true; }
-    bool setPasswordData(const QByteArray&, const QString&, const std::optional<QString>& accessibility, ErrorValue*) override
+    std::optional<QString> password(const QString&, DomainError*) const override { return std::nullopt; }
+    std::optional<QByteArray> passwordData(const QString&, DomainError*) const override { return std::nullopt; }
+    bool removePassword(const QString&, DomainError*) override { return true; }
+    bool setPassword(const QString&, const QString&, DomainError*) override { return true; }
+    bool setPassword(const QString&, const QString&, const std::optional<QString>&, DomainError*) override { return true; }
+    bool setPasswordData(const QByteArray&, const QString&, const std::optional<QString>& accessibility, DomainError*) override
     {
         lastAccessibility = accessibility;
         return true;
@@ -49,7 +49,7 @@ TEST(KeychainStore, SaveReplaceRetrieveAndRemoveThroughTheKeyring)
     ASSERT_TRUE(KeyringSession::active());
     onWorker([] {
         KeychainStore store(QStringLiteral("auth"), {KeychainAttribute::useFileBasedKeychain()});
-        ErrorValue error;
+        DomainError error;
         EXPECT_FALSE(store.retrieveAuthSession(&error));
         EXPECT_EQ(error.domain, QStringLiteral("KeychainStoreErrorDomain"));
         EXPECT_EQ(error.code, 1);
@@ -82,7 +82,7 @@ TEST(KeychainStore, DataThatIsNotASessionArchive)
     ASSERT_TRUE(KeyringSession::active());
     onWorker([] {
         KeychainStore store(QStringLiteral("auth"), {KeychainAttribute::useFileBasedKeychain()});
-        ErrorValue error;
+        DomainError error;
         ASSERT_EQ(Keychain::writeBlocking("auth", "OAuth", "not an archive").status, Keychain::Status::ok);
         EXPECT_FALSE(store.retrieveAuthSession(&error));
         EXPECT_FALSE(error.domain.isEmpty());
@@ -103,7 +103,7 @@ TEST(KeychainStore, EmptyItemNameIsNoService)
 {
     onWorker([] {
         KeychainStore store(QString(), {KeychainAttribute::useFileBasedKeychain()});
-        ErrorValue error;
+        DomainError error;
         EXPECT_FALSE(store.saveAuthSession(AuthSession(signedInState("x")), &error));
         EXPECT_EQ(error.code, 2);
         error = {};

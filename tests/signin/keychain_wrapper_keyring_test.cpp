@@ -42,7 +42,7 @@ protected:
 TEST_F(KeychainWrapperTest, WriteReadReplaceAndDelete)
 {
     onWorker([&] {
-        ErrorValue error;
+        DomainError error;
         EXPECT_FALSE(wrapper.passwordData(QStringLiteral("auth"), &error));
         EXPECT_EQ(error.domain, QStringLiteral("KeychainStoreErrorDomain"));
         EXPECT_EQ(error.code, 1);
@@ -65,7 +65,7 @@ TEST_F(KeychainWrapperTest, WriteReadReplaceAndDelete)
 TEST_F(KeychainWrapperTest, RemovingAMissingItemIsNotFoundAndEmptyDataOnlyDeletes)
 {
     onWorker([&] {
-        ErrorValue error;
+        DomainError error;
         EXPECT_FALSE(wrapper.removePassword(QStringLiteral("auth"), &error));
         EXPECT_EQ(error.code, 9);
         EXPECT_EQ(error.userInfo.value("itemName").toString(), QStringLiteral("auth"));
@@ -80,7 +80,7 @@ TEST_F(KeychainWrapperTest, RemovingAMissingItemIsNotFoundAndEmptyDataOnlyDelete
 TEST_F(KeychainWrapperTest, EmptyServiceNameIsNoServiceEverywhere)
 {
     onWorker([&] {
-        ErrorValue error;
+        DomainError error;
         EXPECT_FALSE(wrapper.passwordData(QString(), &error));
         EXPECT_EQ(error.code, 2);
         error = {};
@@ -96,7 +96,7 @@ TEST_F(KeychainWrapperTest, EmptyServiceNameIsNoServiceEverywhere)
 TEST_F(KeychainWrapperTest, TextPasswordsAreUtf8)
 {
     onWorker([&] {
-        ErrorValue error;
+        DomainError error;
         ASSERT_TRUE(wrapper.setPassword(QStringLiteral("Grüße"), QStringLiteral("auth"), &error));
         EXPECT_EQ(wrapper.password(QStringLiteral("auth"), &error), QStringLiteral("Grüße"));
         ASSERT_TRUE(wrapper.setPasswordData("\xff\xfe", QStringLiteral("auth"), std::nullopt, &error));

@@ -33,7 +33,7 @@ void captureLog(QtMsgType, const QMessageLogContext&, const QString& message)
 struct Outcome {
     int calls = 0;
     std::optional<QByteArray> data;
-    std::optional<ErrorValue> error;
+    std::optional<DomainError> error;
     bool onMainThread = false;
 };
 
@@ -70,7 +70,7 @@ void begin(Run& run)
 {
     auto outcome = run.outcome;
     run.fetcher->beginFetchWithCompletionHandler(
-        [outcome](const std::optional<QByteArray>& data, const std::optional<ErrorValue>& error) {
+        [outcome](const std::optional<QByteArray>& data, const std::optional<DomainError>& error) {
             ++outcome->calls;
             outcome->data = data;
             outcome->error = error;
@@ -355,7 +355,7 @@ TEST(SessionFetcher, ConnectionLostIsRetriedRefusedIsNot)
         EXPECT_EQ(run->outcome->error->domain, QStringLiteral("Kovani.URLLoading"));
         EXPECT_EQ(run->outcome->error->code, -1004);
         EXPECT_TRUE(run->delays.isEmpty());
-        EXPECT_FALSE(run->outcome->error->localizedDescription().contains("secret-token"));
+        EXPECT_FALSE(run->outcome->error->localizedDescription.contains("secret-token"));
         EXPECT_FALSE(run->outcome->error->userInfo.value("NSErrorFailingURLStringKey").toString().contains("secret-token"));
     }
 }
@@ -424,8 +424,8 @@ TEST(SessionFetcher, SecondBeginFailsAloneAndTheFirstFetchCompletes)
     server.setReply("/slow", slow);
     auto run = makeRun(QUrl(server.url("/slow")));
     begin(*run);
-    std::optional<ErrorValue> second;
-    run->fetcher->beginFetchWithCompletionHandler([&](const auto&, const std::optional<ErrorValue>& e) { second = e; });
+    std::optional<DomainError> second;
+    run->fetcher->beginFetchWithCompletionHandler([&](const auto&, const std::optional<DomainError>& e) { second = e; });
     ASSERT_TRUE(finished(*run));
     ASSERT_TRUE(second);
     EXPECT_EQ(second->code, -1);
@@ -526,7 +526,7 @@ TEST(SessionFetcher, StopBeforeTheReplyCallsNothingUnlessAsked)
         EXPECT_EQ(run->outcome->calls, 1);
         ASSERT_TRUE(run->outcome->error);
         EXPECT_EQ(run->outcome->error->code, -7);
-        EXPECT_EQ(run->outcome->error->localizedDescription(), QStringLiteral("Operation cancelled"));
+        EXPECT_EQ(run->outcome->error->localizedDescription, QStringLiteral("Operation cancelled"));
         EXPECT_TRUE(run->outcome->error->underlying);
     }
     {
@@ -574,7 +574,7 @@ TEST(SessionFetcher, HttpsWithTheTrustedTestCAAndRefusalOfAnUnknownCertificate)
         run->fetcher->setAllowLocalhostRequest(false); // https needs no exception
         begin(*run);
         ASSERT_TRUE(finished(*run));
-        EXPECT_FALSE(run->outcome->error) << qPrintable(run->outcome->error ? run->outcome->error->localizedDescription() : QString());
+        EXPECT_FALSE(run->outcome->error) << qPrintable(run->outcome->error ? run->outcome->error->localizedDescription : QString());
         EXPECT_EQ(run->outcome->data.value_or(QByteArray()), QByteArray(R"({"name":"Ada"})"));
     }
     {
@@ -588,7 +588,7 @@ TEST(SessionFetcher, HttpsWithTheTrustedTestCAAndRefusalOfAnUnknownCertificate)
         ASSERT_TRUE(run->outcome->error);
         EXPECT_EQ(run->outcome->error->domain, QStringLiteral("Kovani.URLLoading"));
         EXPECT_NE(run->outcome->error->code, -1001);
-        EXPECT_FALSE(run->outcome->error->localizedDescription().contains("secret-token"));
+        EXPECT_FALSE(run->outcome->error->localizedDescription.contains("secret-token"));
         EXPECT_TRUE(run->delays.isEmpty());
         EXPECT_EQ(server.requests().size(), 0);
     }
