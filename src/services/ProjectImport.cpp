@@ -38,6 +38,11 @@ bool AppModel::addProject(const QString& name, const QString& root, qint64 port,
                                         "folder, or a PHP/WordPress folder that contains index.php."));
         return false;
     }
+    // The port must be one the server can listen on.
+    if (port < 1 || port > 65535) {
+        setStatusMessage(QStringLiteral("Website port must be between 1 and 65535."));
+        return false;
+    }
     if (port == m_config.phpMyAdminPort) {
         setStatusMessage(QStringLiteral("Port ") + QString::number(port)
                          + QStringLiteral(" is reserved for shared phpAdmin. Choose another website port."));

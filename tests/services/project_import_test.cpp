@@ -64,6 +64,10 @@ TEST_F(ProjectImport, RefusalsComeInOrderAndChangeNothing)
         {"folder taken as passed", "New", site + " ", 9200, "Project path does not exist."},
         {"no index", "New", path("bare"), 8081, indexMessage},
         {"index only in public without artisan", "New", path("public-only"), 9200, indexMessage},
+        {"port 0", "New", site, 0, "Website port must be between 1 and 65535."},
+        {"port 65536", "New", site, 65536, "Website port must be between 1 and 65535."},
+        {"negative port", "New", site, -9200, "Website port must be between 1 and 65535."},
+        {"port range before the phpMyAdmin port", "New", site, 70000, "Website port must be between 1 and 65535."},
         {"phpMyAdmin port before project ports", "New", site, 8081, "Port 8081 is reserved for shared phpAdmin. Choose another website port."},
         {"port of another website", "New", site, 9100, "Port 9100 is already used by another website."},
         {"duplicate id", "  my site ", site, 9200, "Project already exists: my site"},
@@ -91,14 +95,14 @@ TEST_F(ProjectImport, ValidImportAppendsAndSaves)
         c.mysqlPassword = "global-secret";
     });
 
-    ASSERT_TRUE(model->addProject("  My Site \n", laravel, 70000, "  ", "", ""));
+    ASSERT_TRUE(model->addProject("  My Site \n", laravel, 65535, "  ", "", ""));
     EXPECT_EQ(model->statusMessage(), QStringLiteral("Website imported. Database my-site is ready in shared phpAdmin."));
     ASSERT_EQ(model->config().projects.size(), 2);
     const Project stored = model->config().projects.last();
     EXPECT_EQ(stored.id, QStringLiteral("my-site"));
     EXPECT_EQ(stored.name, QStringLiteral("My Site"));
     EXPECT_EQ(stored.root, laravel + "/public");
-    EXPECT_EQ(stored.port, 70000);
+    EXPECT_EQ(stored.port, 65535);
     EXPECT_EQ(stored.databaseName, QStringLiteral("my-site"));
     EXPECT_EQ(stored.databaseUser, QString());
     EXPECT_EQ(stored.databasePassword, QStringLiteral("global-secret"));
@@ -111,10 +115,10 @@ TEST_F(ProjectImport, ValidImportAppendsAndSaves)
     EXPECT_EQ(model->config().projects.size(), 2);
 
     // Choosing the public folder itself gives the same root; values given are kept as typed.
-    ASSERT_TRUE(model->addProject("Shop Two", laravel + "/public/", 0, " shop_db ", " spaced user ", "pw"));
+    ASSERT_TRUE(model->addProject("Shop Two", laravel + "/public/", 1, " shop_db ", " spaced user ", "pw"));
     const Project second = model->config().projects.last();
     EXPECT_EQ(second.root, laravel + "/public");
-    EXPECT_EQ(second.port, 0);
+    EXPECT_EQ(second.port, 1);
     EXPECT_EQ(second.databaseName, QStringLiteral("shop_db"));
     EXPECT_EQ(second.databaseUser, QStringLiteral(" spaced user "));
     EXPECT_EQ(second.databasePassword, QStringLiteral("pw"));
