@@ -269,6 +269,12 @@ void runOrphanScan(const OrphanScan& scan)
 
 void AppModel::startInternal(const Project& project)
 {
+    // The shared phpMyAdmin is served under its id: a website of the list never takes it.
+    if (project.id == kPhpMyAdminId && m_config.projects.contains(project)) {
+        setStatusMessage(project.name + QStringLiteral(" cannot be started: the id \"phpmyadmin\" is reserved for the "
+                                                       "shared phpAdmin. Import the folder under another name."));
+        return;
+    }
     if (m_processes.contains(project.id)) {
         setStatusMessage(project.name + QStringLiteral(" is already starting or running."));
         return;

@@ -107,6 +107,9 @@ void AppModel::createWebsite(WebsiteTemplate websiteTemplate, const QString& nam
     for (const Project& project : m_config.projects)
         if (project.id == websiteSlug)
             return refuse(QStringLiteral("A website named %1 already exists.").arg(trimmedName));
+    // The shared phpMyAdmin is served under this id.
+    if (websiteSlug == QStringLiteral("phpmyadmin"))
+        return refuse(QStringLiteral("Project already exists: ") + trimmedName);
     const std::optional<PHPVersion> php = selectedPHP();
     if (!php || !php->supported)
         return refuse(QStringLiteral("PHP 8.5+ is required to create a website."));

@@ -246,6 +246,32 @@ TEST_F(ProjectServers, RefusalsComeInOrderAndLeaveNothingBehind)
     EXPECT_TRUE(QFileInfo::exists(path("gone")) == false);
 }
 
+TEST_F(ProjectServers, WebsiteWithThePhpMyAdminIdIsRefusedWhileTheSharedOneStarts)
+{
+    // A website stored under the shared phpMyAdmin's id (an older version allowed it).
+    const Project stored = makeProject("phpmyadmin", "phpMyAdmin", makeSite(path("site")), freePort());
+    const quint16 pmaPort = freePort();
+    model->modifyConfig([&](AppConfig& c) {
+        c.projects = {stored};
+        c.phpMyAdminRoot = makeSite(path("pma"));
+        c.phpMyAdminPort = pmaPort;
+    });
+    model->startInternal(stored);
+    EXPECT_EQ(model->statusMessage(),
+              QStringLiteral("phpMyAdmin cannot be started: the id \"phpmyadmin\" is reserved for the shared phpAdmin. "
+                             "Import the folder under another name."));
+    EXPECT_FALSE(model->isStarting("phpmyadmin"));
+    EXPECT_TRUE(QDir(model->routersURL()).isEmpty());
+
+    // The shared phpMyAdmin itself still starts under its id.
+    Project shared = stored;
+    shared.root = model->config().phpMyAdminRoot;
+    shared.port = pmaPort;
+    model->startInternal(shared);
+    ASSERT_TRUE(waitRunning("phpmyadmin")) << model->statusMessage().toStdString();
+    EXPECT_EQ(curl(pmaPort, "/").status, 200);
+}
+
 TEST_F(ProjectServers, DoubleStartIsRefusedAndLaunchesOneProcess)
 {
     const QString root = makeSite(path("twice"));

@@ -134,6 +134,8 @@ TEST_F(WebsiteCreationTest, RefusalsInOrderEachWithOneSynchronousCompletion)
         {"port of a website", wp, "My Site", parent, 8080, "Port 8080 is already used by another website."},
         {"port before name clash", wp, "Default", elsewhere, 8080, "Port 8080 is already used by another website."},
         {"id of a website", wp, "  Default  ", elsewhere, 8090, "A website named Default already exists."},
+        {"id of the shared phpMyAdmin", wp, " phpMyAdmin ", elsewhere, 8090, "Project already exists: phpMyAdmin"},
+        {"phpmyadmin through the slug", wp, "PhpMyAdmin!!", elsewhere, 8090, "Project already exists: PhpMyAdmin!!"},
     };
     const AppConfig before = model->config();
     const QByteArray savedBefore = readBytes(model->configURL());
