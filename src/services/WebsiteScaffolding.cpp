@@ -337,7 +337,8 @@ std::optional<QString> scaffoldWordPress(const Context& context, const QString& 
 
     context.progress(QStringLiteral("Installing WordPress files..."));
     const CommandResult unpacked = commands.run(tools.unzip, {QStringLiteral("-q"), archive, QStringLiteral("-d"), extracted});
-    if (unpacked.status != 0)
+    // unzip: 0 is success, 1 success with warnings; anything else is a broken archive.
+    if (unpacked.status != 0 && unpacked.status != 1)
         return QStringLiteral("Could not extract WordPress: ") + AppModel::shortOutput(unpacked.output);
 
     const CommandResult copied = commands.run(tools.cp, {QStringLiteral("-a"), QStringLiteral("--"),

@@ -239,6 +239,17 @@ TEST_F(PhpMyAdminTest, OpenInstallsStartsAndOpensOnce)
     model->shutdown();
 }
 
+TEST_F(PhpMyAdminTest, ArchiveThatUnpacksWithWarningsIsInstalled)
+{
+    // Bytes before the archive: unzip warns, unpacks everything and ends with status 1.
+    server.setReply(kArchivePath, {200, {{"Content-Type", "application/zip"}}, "leading bytes" + archive});
+    auto model = makeModel();
+    model->openPhpMyAdmin();
+    ASSERT_TRUE(waitUntil([&] { return !t.openedURLs->isEmpty(); }, 20000)) << model->statusMessage().toStdString();
+    EXPECT_EQ(httpGet(adminPort), QStringLiteral("phpMyAdmin fixture page on ") + QString::number(adminPort));
+    model->shutdown();
+}
+
 TEST_F(PhpMyAdminTest, SignedOutStartUpDoesNothingSignedInStartsWithoutOpening)
 {
     serveArchive();

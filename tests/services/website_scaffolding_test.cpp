@@ -301,6 +301,18 @@ TEST_F(WordPressScaffoldingTest, ConfiguresTheReleaseWithRemoteSalts)
               QStringLiteral("p'w\\ $1|127.0.0.1:3307"));
 }
 
+TEST_F(WordPressScaffoldingTest, ArchiveThatUnpacksWithWarningsIsInstalled)
+{
+    // Bytes before the archive: unzip warns, unpacks everything and ends with status 1.
+    serve(zip("leading bytes" + WebsiteFixtures::wordpressArchive()),
+          LoopbackHttpServer::Reply::text(WebsiteFixtures::saltReply()));
+    const auto result = scaffoldWordPress(*model, dest(), QStringLiteral("my_blog"), mysql);
+    ASSERT_FALSE(result) << result->toStdString();
+    EXPECT_TRUE(readText(dest() + QStringLiteral("/wp-config.php")).contains("define( 'DB_NAME', 'my_blog' );"));
+    EXPECT_TRUE(QFileInfo::exists(dest() + QStringLiteral("/index.php")));
+    EXPECT_TRUE(workFolders(tools()).isEmpty());
+}
+
 TEST_F(WordPressScaffoldingTest, SaltFallbacksUseLocalSalts)
 {
     const QList<QPair<const char*, LoopbackHttpServer::Reply>> replies = {
