@@ -5,7 +5,8 @@
 #include <QVariant>
 #include <memory>
 
-// A few small values kept across runs (an ini file; the path comes from Platform).
+// A few small values kept across runs (an ini file; the path comes from Platform), written
+// owner-only (0600) in an owner-only folder (0700).
 class UserDefaults {
 public:
     explicit UserDefaults(const QString& file);
@@ -17,5 +18,8 @@ public:
     void remove(const QString& key);
 
 private:
+    void sync();
+
+    QString m_file;
     std::unique_ptr<QSettings> m_settings;
 };

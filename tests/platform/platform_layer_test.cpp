@@ -332,3 +332,31 @@ TEST(UserDefaults, ValuesSurviveANewInstanceAndKeepTheirType)
     again.remove(QStringLiteral("KovaniDeviceId"));
     EXPECT_FALSE(UserDefaults(file).contains(QStringLiteral("KovaniDeviceId")));
 }
+
+TEST(UserDefaults, FileIsOwnerOnlyInAnOwnerOnlyFolder)
+{
+    QTemporaryDir dir;
+    auto mode = [](const QString& path) {
+        struct stat st {};
+        EXPECT_EQ(::lstat(QFile::encodeName(path).constData(), &st), 0) << path.toStdString();
+        return st.st_mode & 07777;
+    };
+    // A new file in a folder that does not exist yet.
+    const QString folder = dir.path() + QStringLiteral("/config/Kovani");
+    const QString file = folder + QStringLiteral("/defaults.ini");
+    UserDefaults(file).set(QStringLiteral("KovaniPhpMyAdminBlowfishSecret"), QStringLiteral("secret"));
+    EXPECT_EQ(mode(file), 0600u);
+    EXPECT_EQ(mode(folder), 0700u);
+
+    // A world-readable file of an earlier version, in an open folder, is closed at the next write.
+    const QString old = dir.path() + QStringLiteral("/old/defaults.ini");
+    ASSERT_TRUE(QDir().mkpath(dir.path() + QStringLiteral("/old")));
+    writeFile(old, "[General]\nKovaniDeviceId=d\n",
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    ::chmod(QFile::encodeName(dir.path() + QStringLiteral("/old")).constData(), 0755);
+    UserDefaults defaults(old);
+    defaults.set(QStringLiteral("KovaniPhpMyAdminBlowfishSecret"), QStringLiteral("secret"));
+    EXPECT_EQ(mode(old), 0600u);
+    EXPECT_EQ(mode(dir.path() + QStringLiteral("/old")), 0700u);
+    EXPECT_EQ(UserDefaults(old).string(QStringLiteral("KovaniDeviceId")), QStringLiteral("d"));
+}
