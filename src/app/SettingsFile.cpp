@@ -1,5 +1,6 @@
 #include "app/AppModel.h"
 
+#include "platform/Dispatch.h"
 #include "platform/Files.h"
 
 #include <QDateTime>
@@ -19,16 +20,17 @@ const QString kOldFolderMarker = QStringLiteral("/KoVani/");
 const QFileDevice::Permissions kPrivateFolder = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
 
 // Moves an unusable config.json aside (or, failing that, copies it) so that no later save
-// destroys what it held.
-void preserveUnusableConfig(const QString& configPath)
+// destroys what it held. Returns the name it is kept under, or nothing when it could not be kept.
+std::optional<QString> preserveUnusableConfig(const QString& configPath)
 {
     const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
     const QString base = configPath + QStringLiteral(".unreadable-") + stamp;
     QString target = base;
     for (int n = 2; QFileInfo::exists(target) || QFileInfo(target).isSymLink(); ++n)
         target = base + u'-' + QString::number(n);
-    if (!QFile::rename(configPath, target))
-        QFile::copy(configPath, target);
+    if (QFile::rename(configPath, target) || QFile::copy(configPath, target))
+        return QFileInfo(target).fileName();
+    return std::nullopt;
 }
 
 } // namespace
@@ -61,15 +63,20 @@ void AppModel::loadConfig()
         saveConfig();
         return;
     }
+    auto setAside = [this]() {
+        const std::optional<QString> kept = preserveUnusableConfig(m_configURL);
+        setStatusMessage(kept ? QStringLiteral("Settings could not be read; the file was kept as ") + *kept
+                              : QStringLiteral("Settings could not be read, and the file could not be kept aside."));
+    };
     if (!file.open(QIODevice::ReadOnly)) {
-        preserveUnusableConfig(m_configURL);
+        setAside();
         return;
     }
     const QByteArray bytes = file.readAll();
     file.close();
     std::optional<AppConfig> decoded = ConfigCoding::decode(bytes);
     if (!decoded) {
-        preserveUnusableConfig(m_configURL);
+        setAside();
         return;
     }
     setConfig(*decoded);
@@ -132,7 +139,14 @@ void AppModel::saveConfig()
         return;
     if (!QFileInfo(m_appSupport).isDir() && Files::makePath(m_appSupport))
         QFile::setPermissions(m_appSupport, kPrivateFolder);
-    Files::writeAtomically(m_configURL, ConfigCoding::encode(m_config), /*privateFile=*/true);
+    QString reason;
+    if (Files::writeAtomically(m_configURL, ConfigCoding::encode(m_config), /*privateFile=*/true, &reason))
+        return;
+    // Said now and once more after the operation that saved has set its own outcome, so the
+    // failure is what the status line keeps.
+    const QString message = QStringLiteral("Could not save settings: ") + reason;
+    setStatusMessage(message);
+    Dispatch::after(0, this, [this, message]() { setStatusMessage(message); });
 }
 
 QString AppModel::resolvedDocumentRoot(const QString& folder)

@@ -9,18 +9,26 @@
 
 namespace Files {
 
-bool writeAtomically(const QString& path, const QByteArray& bytes, bool privateFile)
+bool writeAtomically(const QString& path, const QByteArray& bytes, bool privateFile, QString* error)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    auto fail = [&]() {
+        if (error)
+            *error = file.errorString();
         return false;
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        return fail();
     if (privateFile)
         file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     if (file.write(bytes) != bytes.size()) {
+        fail();
         file.cancelWriting();
         return false;
     }
-    return file.commit();
+    if (!file.commit())
+        return fail();
+    return true;
 }
 
 bool makePath(const QString& path)

@@ -182,6 +182,8 @@ TEST_P(UnusableFile, IsSetAsideAndDefaultsAreUsed)
     if (!isFolder)
         EXPECT_EQ(readFile(asidePath), original);
     EXPECT_FALSE(QFileInfo::exists(w.config));
+    // The status line says where the file went.
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("Settings could not be read; the file was kept as ") + aside[0]);
 
     // The next save (the PHP scan repairs the selection within a second of start-up) writes the
     // in-memory settings and leaves the kept file alone.
@@ -195,6 +197,7 @@ TEST_P(UnusableFile, IsSetAsideAndDefaultsAreUsed)
     auto again = w.start();
     EXPECT_EQ(asideFiles(w.storage), aside);
     EXPECT_EQ(again->config(), defaults);
+    EXPECT_EQ(again->statusMessage(), QStringLiteral("Ready"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -431,7 +434,7 @@ TEST(Save, WritesTheWholeConfigAtomicallyAndPrivately)
     EXPECT_EQ(mode(w.storage), 0700);
 }
 
-TEST(Save, FailureIsSilentAndKeepsMemory)
+TEST(Save, FailureIsReportedAndKeepsMemory)
 {
     World w;
     auto model = w.start();
@@ -443,6 +446,24 @@ TEST(Save, FailureIsSilentAndKeepsMemory)
     EXPECT_EQ(model->config().mysqlPort, 3307);
     EXPECT_TRUE(QFileInfo(w.config).isDir());
     EXPECT_FALSE(before.isEmpty());
+    const QString failure = model->statusMessage();
+    EXPECT_TRUE(failure.startsWith(QStringLiteral("Could not save settings: "))) << failure.toStdString();
+    EXPECT_GT(failure.size(), QStringLiteral("Could not save settings: ").size()) << "the reason follows";
+
+    // An operation that reports its own outcome after saving still ends on the failure.
+    model->setStatusMessage(QStringLiteral("Ready"));
+    model->updateProjectPath(model->config().projects.at(0), w.elsewhere);
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("Project path updated."));
+    TestEnvironment::waitUntil([] { return false; }, 50);
+    EXPECT_EQ(model->statusMessage(), failure);
+
+    // A save that works again says nothing.
+    ASSERT_TRUE(QDir(w.config).removeRecursively());
+    model->setStatusMessage(QStringLiteral("Ready"));
+    model->saveConfig();
+    TestEnvironment::waitUntil([] { return false; }, 50);
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("Ready"));
+    EXPECT_EQ(readFile(w.config), ConfigCoding::encode(model->config()));
 }
 
 TEST(Save, WithoutStorageFolderNothingIsWritten)
