@@ -108,6 +108,8 @@ public:
     void cleanupOrphanedPHPServers();
     qint64 suggestedWebsitePort() const;
     void showLog(const QString& id);
+    // Whether the website's log file exists.
+    bool hasLog(const QString& id) const;
     bool hasRunningWebsites() const;
     // Run state derived from the two maps.
     bool isStarting(const QString& id) const;

@@ -165,6 +165,12 @@ ProjectRow::ProjectRow(AppModel& model, const Project& project, std::function<vo
     connect(m_choosePath, &QPushButton::clicked, this, &ProjectRow::choosePath);
     connect(m_logs, &QPushButton::clicked, this, [this]() { m_model.showLog(m_project.id); });
     connect(m_remove, &QPushButton::clicked, this, &ProjectRow::remove);
+    // Every start, failure and exit of a server is reported in the status line; a log that has
+    // appeared meanwhile (a start that failed, say) enables Logs.
+    connect(&m_model, &AppModel::statusMessageChanged, this, [this]() {
+        if (!m_logs->isEnabled() && m_model.hasLog(m_project.id))
+            m_logs->setEnabled(true);
+    });
 
     refresh();
 }
@@ -210,7 +216,8 @@ void ProjectRow::refresh()
     setProminent(m_startStop, !isRunning);
     m_open->setEnabled(isRunning);
     m_choosePath->setEnabled(!isRunning);
-    m_logs->setEnabled(isRunning);
+    // A stopped website's log still tells why it stopped.
+    m_logs->setEnabled(isRunning || m_model.hasLog(m_project.id));
     m_remove->setEnabled(!isRunning);
 }
 

@@ -509,6 +509,12 @@ void AppModel::showLog(const QString& id)
     setSelectedLog(text.value_or(QStringLiteral("No log yet.")));
 }
 
+bool AppModel::hasLog(const QString& id) const
+{
+    return !m_logsURL.isEmpty() && ProjectIds::isSafe(id)
+        && QFileInfo(m_logsURL + u'/' + id + QStringLiteral(".log")).isFile();
+}
+
 bool AppModel::hasRunningWebsites() const
 {
     for (const Project& project : m_config.projects) {

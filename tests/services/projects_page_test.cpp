@@ -14,6 +14,9 @@
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
+#include <QTcpServer>
+
+#include <csignal>
 
 using namespace ServerTestKit;
 using TestEnvironment::freePort;
@@ -74,7 +77,9 @@ protected:
         EXPECT_TRUE(row->startStopButton()->property("prominent").toBool());
         EXPECT_EQ(row->portLabel()->text(), QStringLiteral("Port ") + QString::number(row->project().port));
         EXPECT_FALSE(row->openButton()->isEnabled());
-        EXPECT_FALSE(row->logsButton()->isEnabled());
+        // Logs stays available while the website's log is on disk.
+        EXPECT_EQ(row->logsButton()->isEnabled(),
+                  QFileInfo::exists(model->logsURL() + u'/' + row->project().id + QStringLiteral(".log")));
         EXPECT_TRUE(row->choosePathButton()->isEnabled());
         EXPECT_TRUE(row->removeButton()->isEnabled());
         EXPECT_TRUE(row->codeIDEButton()->isEnabled());
@@ -215,9 +220,40 @@ TEST_F(ProjectsPageTest, StartStopOpenAndLogsFollowTheModel)
     click(row->startStopButton());
     EXPECT_EQ(model->statusMessage(), QStringLiteral("Alpha stopped."));
     expectStoppedRow(row);
+    EXPECT_TRUE(row->logsButton()->isEnabled()) << "the stopped website's log is still there";
+    EXPECT_FALSE(page->row("beta")->logsButton()->isEnabled()) << "never started: no log";
     EXPECT_TRUE(row->isConfigExpanded());
     EXPECT_EQ(page->logBox()->text(), loaded) << "the log box keeps what was loaded";
     EXPECT_FALSE(page->stopAllButton()->isEnabled());
+}
+
+TEST_F(ProjectsPageTest, LogsOfAWebsiteThatStoppedUnexpectedlyCanBeRead)
+{
+    const quint16 port = freePort();
+    setProjects({makeProject("crash", "Crash", makeSite(path("crash")), port)});
+    makePage();
+    ProjectRow* row = page->row("crash");
+    click(row->startStopButton());
+    ASSERT_TRUE(waitRunning("crash"));
+    writeFile(path("crash/noisy.php"), "<?php file_put_contents('php://stderr', 'last words'); echo 'ok';");
+    curl(port, "/noisy.php");
+    ::kill(model->runningProjects().value("crash"), SIGKILL);
+    ASSERT_TRUE(waitStopped("crash"));
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("Crash stopped unexpectedly. Check Logs for details."));
+    ASSERT_TRUE(row->logsButton()->isEnabled());
+    click(row->logsButton());
+    EXPECT_TRUE(page->logBox()->text().contains("last words")) << page->logBox()->text().toStdString();
+
+    // A first start that fails leaves a log too, and Logs shows it.
+    QTcpServer taken;
+    ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
+    setProjects({makeProject("fails", "Fails", makeSite(path("fails")), taken.serverPort())});
+    ProjectRow* failing = page->row("fails");
+    ASSERT_FALSE(failing->logsButton()->isEnabled());
+    click(failing->startStopButton());
+    ASSERT_TRUE(waitUntil([&] { return model->statusMessage().startsWith("Failed to start Fails: "); }, 10000))
+        << model->statusMessage().toStdString();
+    EXPECT_TRUE(failing->logsButton()->isEnabled());
 }
 
 TEST_F(ProjectsPageTest, StopAllButtonStopsRunningWebsitesOnly)
