@@ -8,6 +8,7 @@
 #include "platform/FileManagerReveal.h"
 #include "workspace/CodeFileTree.h"
 #include "workspace/CodeIDEModel.h"
+#include "workspace/CodeTextEditor.h"
 #include "workspace/NewCodeItemSheet.h"
 
 #include <QApplication>
@@ -17,7 +18,6 @@
 #include <QHBoxLayout>
 #include <QHideEvent>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSplitter>
@@ -26,42 +26,9 @@
 
 namespace {
 
-// Stands in for the editor with the same calls: setContent, text, textEdited.
-class EditorStandIn : public QWidget {
-    Q_OBJECT
-
-public:
-    explicit EditorStandIn(QWidget* parent = nullptr)
-        : QWidget(parent)
-        , m_edit(new QPlainTextEdit(this))
-    {
-        auto* layout = new QVBoxLayout(this);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(m_edit);
-        m_edit->setFrameShape(QFrame::NoFrame);
-        m_edit->setFont(Theme::monospacedFont(Theme::TextStyle::body));
-        m_edit->setAccessibleName(QStringLiteral("Source text"));
-        connect(m_edit, &QPlainTextEdit::textChanged, this, [this]() {
-            if (!m_applying)
-                emit textEdited(text());
-        });
-    }
-
-    void setContent(const QString& text, const QString&, const QString&)
-    {
-        m_applying = true;
-        m_edit->setPlainText(text);
-        m_applying = false;
-    }
-    QString text() const { return m_edit->toPlainText(); }
-
-signals:
-    void textEdited(const QString& text);
-
-private:
-    QPlainTextEdit* m_edit;
-    bool m_applying = false;
-};
+const bool registered = PageRegistry::setCodeIDEView([](const Project& project, std::function<void()> onClose) -> QWidget* {
+    return new CodeIDEView(project, std::move(onClose));
+});
 
 QLabel* plainLabel(const QString& text = QString())
 {
@@ -452,11 +419,13 @@ void CodeIDEView::updateEditor()
         m_editor->hide();
         m_editor->deleteLater();
     }
-    auto* editor = new EditorStandIn;
+    auto* editor = new CodeTextEditor;
     editor->setObjectName(QStringLiteral("editor"));
     editor->setContent(m_model->content(), QFileInfo(file->toLocalFile()).fileName(), documentID);
-    connect(editor, &EditorStandIn::textEdited, this, [this](const QString& text) {
+    connect(editor, &CodeTextEditor::textEdited, this, [this](const QString& text) {
+        m_applyingEdit = true;
         m_model->setContent(text);
+        m_applyingEdit = false;
     });
     m_editor = editor;
     m_editorDocumentID = documentID;
@@ -466,10 +435,11 @@ void CodeIDEView::updateEditor()
 
 void CodeIDEView::pushContentToEditor()
 {
-    auto* editor = static_cast<EditorStandIn*>(m_editor.data());
+    CodeTextEditor* editor = m_editor.data();
     if (!editor)
         return;
-    if (editor->text() != m_model->content())
+    // An edit from the editor is its own text; anything else is pushed to it.
+    if (!m_applyingEdit && editor->text() != m_model->content())
         editor->setContent(m_model->content(), QFileInfo(m_model->selectedFile()->toLocalFile()).fileName(),
                            m_editorDocumentID);
     // Every change of the text while the editor is shown; the model tells edits from loads.
@@ -486,6 +456,11 @@ void CodeIDEView::updateStatusBar()
         setSymbol(m_statusIcon, QStringLiteral("checkmark.circle"), Theme::secondary(), side);
     m_status->setText(message);
     m_extension->setText(extensionOf(m_model->selectedFile()).toUpper());
+}
+
+CodeTextEditor* CodeIDEView::editor() const
+{
+    return m_editor.data();
 }
 
 NewCodeItemSheet* CodeIDEView::newItemSheet() const
@@ -574,4 +549,3 @@ void CodeIDEView::hideEvent(QHideEvent* event)
     m_model->saveNow();
 }
 
-#include "CodeIDEView.moc"

@@ -12,6 +12,7 @@
 
 class CodeFileTree;
 class CodeIDEModel;
+class CodeTextEditor;
 class ElidedLabel;
 class NewCodeItemSheet;
 class QDialog;
@@ -63,7 +64,7 @@ public:
     QLabel* panelDescription() const { return m_panelDescription; }
     QLabel* panelIcon() const { return m_panelIcon; }
     // The text editor while an editable file is open, else null.
-    QWidget* editor() const { return m_editor; }
+    CodeTextEditor* editor() const;
     QLabel* statusIcon() const { return m_statusIcon; }
     ElidedLabel* statusLabel() const { return m_status; }
     QLabel* extensionLabel() const { return m_extension; }
@@ -119,7 +120,8 @@ private:
     QLabel* m_panelIcon = nullptr;
     QLabel* m_panelTitle = nullptr;
     QLabel* m_panelDescription = nullptr;
-    QPointer<QWidget> m_editor;
+    QPointer<CodeTextEditor> m_editor;
+    bool m_applyingEdit = false;
     QString m_editorDocumentID;
     QLabel* m_statusIcon = nullptr;
     ElidedLabel* m_status = nullptr;

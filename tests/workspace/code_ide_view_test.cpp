@@ -4,7 +4,6 @@
 #include "app/AppModel.h"
 #include "app/ContentView.h"
 #include "app/ElidedLabel.h"
-#include "app/PageRegistry.h"
 #include "app/SablewickhavenApp.h"
 #include "app/SymbolIcons.h"
 #include "app/Theme.h"
@@ -17,6 +16,8 @@
 #include "workspace/CodeFileTree.h"
 #include "workspace/CodeIDEModel.h"
 #include "workspace/CodeIDEView.h"
+#include "workspace/CodeEditorTextView.h"
+#include "workspace/CodeTextEditor.h"
 #include "workspace/NewCodeItemSheet.h"
 
 #include <QApplication>
@@ -133,15 +134,9 @@ protected:
     // Types into the editor the way a user does.
     void typeInEditor(const QString& text)
     {
-        QWidget* editor = view->editor();
+        CodeTextEditor* editor = view->editor();
         ASSERT_NE(editor, nullptr);
-        QWidget* target = editor->focusProxy() ? editor->focusProxy() : editor;
-        for (QWidget* child : editor->findChildren<QWidget*>()) {
-            if (child->focusPolicy() & Qt::ClickFocus) {
-                target = child;
-                break;
-            }
-        }
+        QWidget* target = editor->textView();
         target->setFocus();
         QTest::keyClicks(target, text);
     }
@@ -431,6 +426,22 @@ TEST_F(CodeIDEViewTest, TypingAutosavesAndAFailedSaveShowsTheWarning)
     EXPECT_EQ(closes, 1);
 }
 
+TEST_F(CodeIDEViewTest, TypingChangesOnlyWhatWasTyped)
+{
+    // CR LF line ends, a no-break space, a byte-order mark: all kept around the typed text.
+    const QByteArray original("\xef\xbb\xbf<?php\r\necho 'a\xc2\xa0" "b';\r\n");
+    writeFile(at(QStringLiteral("crlf.php")), original);
+    CodeIDEView& v = open();
+    clickRow(QStringLiteral("crlf.php"));
+    ASSERT_NE(v.editor(), nullptr);
+    EXPECT_EQ(v.editor()->text().toUtf8(), original);
+    typeInEditor(QString());
+    QTest::keyClick(v.editor()->textView(), Qt::Key_End, Qt::ControlModifier);
+    typeInEditor(QStringLiteral("x"));
+    EXPECT_TRUE(waitUntil([&] { return readBytes(at(QStringLiteral("crlf.php"))) != original; }, 3000));
+    EXPECT_EQ(readBytes(at(QStringLiteral("crlf.php"))), original + "x");
+}
+
 TEST_F(CodeIDEViewTest, PreviewUnavailableForLargeAndBinaryFiles)
 {
     writeFile(at(QStringLiteral("storage/logs/laravel.log")), QByteArray(CodeIDEModel::maximumFileSize + 1, 'l'));
@@ -573,10 +584,6 @@ protected:
     {
         CodeIDEViewTest::SetUp();
         SablewickhavenApp::prepare(*qApp);
-        previousFactory = PageRegistry::codeIDEView();
-        PageRegistry::setCodeIDEView([](const Project& p, std::function<void()> onClose) -> QWidget* {
-            return new CodeIDEView(p, std::move(onClose));
-        });
         t = TestEnvironment::makePlatform(dir.path() + QStringLiteral("/app"));
         window = std::make_unique<ContentView>(t.platform);
         window->setTerminationHandler([]() {});
@@ -589,7 +596,6 @@ protected:
     void TearDown() override
     {
         window.reset();
-        PageRegistry::setCodeIDEView(previousFactory);
         CodeIDEViewTest::TearDown();
     }
 
@@ -613,23 +619,17 @@ protected:
         CodeFileTreeRows& rows = workspace->fileTree()->rows();
         rows.tap(rows.rowOf(at(QStringLiteral("routes"))));
         rows.tap(rows.rowOf(at(QStringLiteral("routes/web.php"))));
-        QWidget* editor = workspace->editor();
+        CodeTextEditor* editor = workspace->editor();
         EXPECT_NE(editor, nullptr);
         if (!editor)
             return nullptr;
-        QWidget* target = editor;
-        for (QWidget* child : editor->findChildren<QWidget*>())
-            if (child->focusPolicy() & Qt::ClickFocus) {
-                target = child;
-                break;
-            }
+        QWidget* target = editor->textView();
         target->setFocus();
         QTest::keyClick(target, Qt::Key_End, Qt::ControlModifier);
         QTest::keyClicks(target, text);
         return workspace;
     }
 
-    CodeIDEViewFactory previousFactory;
     TestEnvironment::TestPlatform t;
     std::unique_ptr<ContentView> window;
 };
