@@ -26,7 +26,21 @@ QThreadPool* highlightPool()
     return pool;
 }
 
+// Receives finished highlights on the main thread; lives as long as the process, so a highlight
+// finishing after its editor (or at exit) has somewhere to land.
+QObject* highlightReceiver()
+{
+    static QObject* receiver = new QObject;
+    return receiver;
+}
+
 } // namespace
+
+CodeTextEditor::~CodeTextEditor()
+{
+    // A highlight still queued for this editor has nothing to do.
+    m_latestHighlight->store(~quint64(0));
+}
 
 CodeTextEditor::CodeTextEditor(QWidget* parent)
     : QWidget(parent)
@@ -41,6 +55,7 @@ CodeTextEditor::CodeTextEditor(QWidget* parent)
     layout->addWidget(m_textView, 1);
     m_findBar->hide();
     setFocusProxy(m_textView);
+    highlightReceiver();
 
     m_highlightTimer.setSingleShot(true);
     m_highlightTimer.setInterval(80);
@@ -176,7 +191,7 @@ void CodeTextEditor::startBackgroundHighlight()
         if (latest->load() == revision)
             colors = CodeSyntaxHighlighter::apply(text, fileName);
         QMetaObject::invokeMethod(
-            qApp,
+            highlightReceiver(),
             [self, revision, fileName, colors] {
                 if (!self)
                     return;

@@ -26,6 +26,7 @@ public:
     static constexpr int notFound = -1;
 
     explicit CodeTextEditor(QWidget* parent = nullptr);
+    ~CodeTextEditor() override;
 
     // The binding's update: a new document id shows the text from its top with the caret at 0; the
     // same document with a new text keeps the (clamped) selection and the scroll position; the same

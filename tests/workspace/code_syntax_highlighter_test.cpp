@@ -5,6 +5,8 @@
 #include "workspace/CodeEditorTheme.h"
 #include "workspace/CodeSyntaxHighlighter.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QScrollBar>
 
 using namespace EditorTestKit;
@@ -197,6 +199,17 @@ TEST(CodeSyntaxHighlighterColors, EveryRuleSetOnScreen)
         settle(*editor);
         expectColors(*editor, c);
         expectScreenMatchesPass(*editor);
+
+        // The same text pasted into the editor, in two halves, after the debounced highlight.
+        editor->setContent(QString(), c.fileName, QStringLiteral("/pasted%1").arg(n));
+        const qsizetype half = c.text.size() / 2;
+        for (const QString& part : {c.text.left(half), c.text.mid(half)}) {
+            QApplication::clipboard()->setText(part);
+            QTest::keyClick(editor->textView(), Qt::Key_V, Qt::ControlModifier);
+        }
+        ASSERT_EQ(escaped(editor->text()), escaped(c.text));
+        settle(*editor);
+        expectColors(*editor, c);
     }
 }
 
