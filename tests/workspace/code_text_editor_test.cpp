@@ -14,6 +14,7 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSignalSpy>
+#include <QWheelEvent>
 #include <functional>
 
 using namespace EditorTestKit;
@@ -430,4 +431,25 @@ TEST(CodeTextEditorRoundTrip, TextFollowsEveryKindOfEdit)
         QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(escaped(editor->text()), escaped(expected));
     check("all undone");
+}
+
+TEST(CodeTextEditorUpdates, NoHorizontalScrollingLongLinesWrap)
+{
+    auto editor = shownEditor(400, 300);
+    CodeEditorTextView* view = editor->textView();
+    editor->setContent(QString(3000, u'w') + QStringLiteral(" ") + QString(50, u'x'), QStringLiteral("a.txt"),
+                       QStringLiteral("/wide"));
+    settle(*editor);
+    QScrollBar* horizontal = view->horizontalScrollBar();
+    horizontal->setValue(200);
+    EXPECT_EQ(horizontal->value(), 0);
+    QWheelEvent wheel(QPointF(50, 50), view->viewport()->mapToGlobal(QPointF(50, 50)), QPoint(), QPoint(-240, 0),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(view->viewport(), &wheel);
+    EXPECT_EQ(horizontal->value(), 0);
+    // The unbroken run wraps inside the view: the caret at its end is still visible.
+    setCaret(*editor, 2999);
+    view->ensureCursorVisible();
+    EXPECT_LT(view->cursorRect().right(), view->viewport()->width());
+    EXPECT_GT(view->cursorRect().top(), 100) << "the long word took several lines";
 }
