@@ -315,6 +315,7 @@ void CodeEditorTextView::replaceEditorText(const QString& text)
         }
     }
 
+    m_completer->popup()->hide();
     ++m_programmatic;
     QTextDocument* doc = document();
     doc->setUndoRedoEnabled(false);

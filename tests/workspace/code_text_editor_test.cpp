@@ -325,6 +325,16 @@ TEST(CodeTextEditorKeys, CompletionListOpensAndAccepts)
     QTest::keyClick(view, Qt::Key_Return);
     EXPECT_TRUE(editor->text().endsWith(QStringLiteral("\nconsole")));
 
+    // Another document closes an open list.
+    editor->setContent(QStringLiteral("<"), QStringLiteral("a.html"), QStringLiteral("/list"));
+    setCaret(*editor, 1);
+    QTest::keyClick(view, Qt::Key_Space, Qt::ControlModifier);
+    ASSERT_TRUE(view->isCompletionListVisible());
+    editor->setContent(QStringLiteral("x"), QStringLiteral("b.html"), QStringLiteral("/other"));
+    EXPECT_FALSE(view->isCompletionListVisible());
+    QTest::keyClick(view, Qt::Key_Return);
+    EXPECT_EQ(escaped(editor->text()), "\\nx");
+
     // Outside any tag in an HTML file the provider gives nothing: document words again.
     editor->setContent(QStringLiteral("<p>paragraph</p> par"), QStringLiteral("a.html"), QStringLiteral("/a2.html"));
     setCaret(*editor, int(editor->text().size()));
