@@ -5,6 +5,7 @@
 #include "workspace/CodeEditorFindBar.h"
 #include "workspace/CodeEditorTheme.h"
 #include "workspace/CodeLineNumberRulerView.h"
+#include "workspace/CodeSyntaxHighlighter.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -462,4 +463,54 @@ TEST(CodeTextEditorUpdates, NoHorizontalScrollingLongLinesWrap)
     view->ensureCursorVisible();
     EXPECT_LT(view->cursorRect().right(), view->viewport()->width());
     EXPECT_GT(view->cursorRect().top(), 100) << "the long word took several lines";
+}
+
+TEST(CodeTextEditorRoundTrip, ManyMixedEditsKeepTextAndDocumentInStep)
+{
+    auto editor = shownEditor();
+    CodeEditorTextView* view = editor->textView();
+    editor->setContent(QStringLiteral("<?php\r\n// start\r\necho \"a\";\rmore\nend") + u(0x2029) + QStringLiteral("tail"),
+                       QStringLiteral("mixed.blade.php"), QStringLiteral("/mixed"));
+    const QString pastes[] = {QStringLiteral("x\r\ny"), QStringLiteral("\r"), QStringLiteral("p\nq\r\nr\rs"),
+                              QStringLiteral("\"str\""), QStringLiteral("/* c */"), u(0x2028) + QStringLiteral("ls")};
+    const QString typed[] = {QStringLiteral("a"), QStringLiteral("<p"), QStringLiteral(">"), QStringLiteral("'"),
+                             QStringLiteral("@if"), QStringLiteral("\t"), QStringLiteral("  ")};
+    quint32 seed = 12345;
+    auto next = [&](quint32 bound) {
+        seed = seed * 1664525u + 1013904223u;
+        return bound ? (seed >> 8) % bound : 0u;
+    };
+    for (int step = 0; step < 400; ++step) {
+        const int length = int(editor->text().size());
+        const int location = int(next(quint32(length + 1)));
+        const int selection = next(4) == 0 ? int(next(quint32(length - location + 1))) : 0;
+        view->setSelectedRange({location, selection});
+        switch (next(8)) {
+        case 0: QTest::keyClicks(view, typed[next(7)]); break;
+        case 1: QTest::keyClick(view, Qt::Key_Return); break;
+        case 2: QTest::keyClick(view, Qt::Key_Backspace); break;
+        case 3: QTest::keyClick(view, Qt::Key_Delete); break;
+        case 4:
+            QApplication::clipboard()->setText(pastes[next(6)]);
+            QTest::keyClick(view, Qt::Key_V, Qt::ControlModifier);
+            break;
+        case 5: QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier); break;
+        case 6: QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier); break;
+        default: QTest::keyClick(view, Qt::Key_X, Qt::ControlModifier); break;
+        }
+        if (view->isCompletionListVisible())
+            QTest::keyClick(view, Qt::Key_Escape);
+        ASSERT_EQ(escaped(editor->text()), escaped(view->textFromDocument())) << "step " << step;
+        if (step % 100 == 99) {
+            settle(*editor);
+            const QByteArray colors = CodeSyntaxHighlighter::apply(editor->text(), editor->fileName());
+            for (qsizetype i = 0; i < editor->text().size(); ++i) {
+                const QChar c = editor->text().at(i);
+                if (c == u'\n' || c == u'\r' || c == QChar(0x2029))
+                    continue;
+                ASSERT_EQ(view->foregroundAt(int(i)), CodeEditorTheme::color(CodeEditorTheme::Role(colors.at(i))))
+                    << "step " << step << " offset " << i;
+            }
+        }
+    }
 }
