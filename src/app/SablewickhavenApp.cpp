@@ -4,6 +4,7 @@
 #include "app/TerminationSignals.h"
 #include "app/Theme.h"
 #include "platform/InstanceChannel.h"
+#include "platform/WebAuthenticationSession.h"
 
 #include <QApplication>
 
@@ -24,7 +25,10 @@ void SablewickhavenApp::prepare(QApplication& app)
 
 SablewickhavenApp::LaunchCommand SablewickhavenApp::launchCommand(const QStringList& arguments)
 {
-    Q_UNUSED(arguments);
+    // "--oauth-redirect <url>": the desktop hands a sign-in redirect to the running instance.
+    const qsizetype redirect = arguments.indexOf(QStringLiteral("--oauth-redirect"));
+    if (redirect > 0 && redirect + 1 < arguments.size())
+        return {InstanceChannel::kOAuthRedirect, arguments.at(redirect + 1)};
     return {InstanceChannel::kRaise, QString()};
 }
 
@@ -41,9 +45,10 @@ void SablewickhavenApp::connectInstanceChannel(InstanceChannel& channel, Content
 {
     QObject::connect(&channel, &InstanceChannel::commandReceived, &window,
                      [&window](const QString& command, const QString& argument) {
-                         Q_UNUSED(argument);
                          if (command == InstanceChannel::kRaise)
                              bringToFront(window);
+                         else if (command == InstanceChannel::kOAuthRedirect)
+                             WebAuthenticationSession::deliverRedirect(QUrl(argument, QUrl::StrictMode));
                      });
 }
 
@@ -58,17 +63,27 @@ int SablewickhavenApp::main(int argc, char** argv)
     // A second launch hands its command to the running instance and ends before any model
     // exists (a model's start-up would stop the running instance's websites).
     InstanceChannel channel;
+    const LaunchCommand launch = launchCommand(QCoreApplication::arguments());
+    if (launch.command == InstanceChannel::kOAuthRedirect && InstanceChannel::encode(launch.command, launch.argument).isEmpty()) {
+        std::fputs("The sign-in redirect is too long or malformed.\n", stderr);
+        return 1;
+    }
     for (int attempt = 0;; ++attempt) {
         const InstanceChannel::Claim claim = channel.claim();
         if (claim != InstanceChannel::Claim::anotherInstance)
             break; // listening, or running alone when the socket cannot be made
-        const LaunchCommand launch = launchCommand(QCoreApplication::arguments());
         if (InstanceChannel::send(launch.command, launch.argument, 3000))
             return 0;
         if (attempt == 2) {
             std::fputs("Kovani is already running but does not answer.\n", stderr);
             return 1;
         }
+    }
+
+    // A redirect belongs to a sign-in of a running instance; a new instance has none waiting.
+    if (launch.command == InstanceChannel::kOAuthRedirect) {
+        std::fputs("No running Kovani is waiting for this sign-in.\n", stderr);
+        return 1;
     }
 
     prepare(app);

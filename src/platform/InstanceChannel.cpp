@@ -40,7 +40,7 @@ bool decodeUtf8(const QByteArray& bytes, QString* text)
 
 const QStringList& InstanceChannel::commands()
 {
-    static const QStringList known = {kRaise};
+    static const QStringList known = {kRaise, kOAuthRedirect};
     return known;
 }
 

@@ -20,6 +20,8 @@ class InstanceChannel : public QObject {
 public:
     // Brings the running instance's window to the front; no argument.
     static inline const QString kRaise = QStringLiteral("raise");
+    // Hands a sign-in redirect (the argument, a URL) to the pending web-authentication session.
+    static inline const QString kOAuthRedirect = QStringLiteral("oauth-redirect");
 
     // Every command an instance accepts. A new command is one more entry here and one more
     // case where commandReceived is handled.
