@@ -41,7 +41,7 @@ void SablewickhavenApp::bringToFront(QWidget& window)
     window.activateWindow();
 }
 
-void SablewickhavenApp::connectInstanceChannel(InstanceChannel& channel, ContentView& window)
+void SablewickhavenApp::connectInstanceChannel(InstanceChannel& channel, QWidget& window)
 {
     QObject::connect(&channel, &InstanceChannel::commandReceived, &window,
                      [&window](const QString& command, const QString& argument) {

@@ -23,7 +23,7 @@ public:
     };
     static LaunchCommand launchCommand(const QStringList& arguments);
     // Carries out the commands later launches send to this instance's window.
-    static void connectInstanceChannel(InstanceChannel& channel, ContentView& window);
+    static void connectInstanceChannel(InstanceChannel& channel, QWidget& window);
     // Shows the window in front of the others, restored when minimised.
     static void bringToFront(QWidget& window);
 };
