@@ -189,7 +189,6 @@ TEST_F(TokenExchange, IdTokenChecksInOrder)
         int code; // 0: accepted
         QString description;
     };
-    const qint64 now = IdTokens::now();
     const Case cases[] = {
         {"valid", [](QJsonObject&) {}, true, 0, ""},
         {"not a token", [](QJsonObject& c) { c = QJsonObject{{"broken", true}}; }, false, -14, "ID Token parsing failed"},
@@ -198,16 +197,18 @@ TEST_F(TokenExchange, IdTokenChecksInOrder)
         {"audience", [](QJsonObject& c) { c["aud"] = "other"; }, false, -15, "Audience mismatch"},
         {"audience in a list", [](QJsonObject& c) { c["aud"] = QJsonArray{"x", ClientID}; }, false, 0, ""},
         {"authorized party", [](QJsonObject& c) { c["aud"] = QJsonArray{"other"}; c["azp"] = ClientID; }, false, 0, ""},
-        {"expired", [now](QJsonObject& c) { c["exp"] = now - 5; }, false, -15, "ID Token expired"},
-        {"issued 601 s ahead", [now](QJsonObject& c) { c["iat"] = now + 601; }, false, -15,
+        {"expired", [](QJsonObject& c) { const qint64 now = IdTokens::now(); c["exp"] = now - 5; }, false, -15, "ID Token expired"},
+        // Claims carry whole seconds and the check runs a moment after they are made: one second
+        // of slack on each side of the 600 s limit.
+        {"issued 602 s ahead", [](QJsonObject& c) { const qint64 now = IdTokens::now(); c["iat"] = now + 602; }, false, -15,
          "Issued at time is more than 600 seconds before or after the current time"},
-        {"issued 601 s ago", [now](QJsonObject& c) { c["iat"] = now - 601; }, false, -15,
+        {"issued 601 s ago", [](QJsonObject& c) { const qint64 now = IdTokens::now(); c["iat"] = now - 601; }, false, -15,
          "Issued at time is more than 600 seconds before or after the current time"},
-        {"issued 599 s ahead", [now](QJsonObject& c) { c["iat"] = now + 599; }, false, 0, ""},
-        {"issued 590 s ago", [now](QJsonObject& c) { c["iat"] = now - 590; }, false, 0, ""},
+        {"issued 599 s ahead", [](QJsonObject& c) { const qint64 now = IdTokens::now(); c["iat"] = now + 599; }, false, 0, ""},
+        {"issued 598 s ago", [](QJsonObject& c) { const qint64 now = IdTokens::now(); c["iat"] = now - 598; }, false, 0, ""},
         {"nonce differs", [](QJsonObject& c) { c["nonce"] = "other"; }, false, -15, "Nonce mismatch"},
         {"nonce missing", [](QJsonObject& c) { c.remove("nonce"); }, false, -15, "Nonce mismatch"},
-        {"audience before expiry", [now](QJsonObject& c) { c["aud"] = "other"; c["exp"] = now - 5; }, false, -15, "Audience mismatch"},
+        {"audience before expiry", [](QJsonObject& c) { const qint64 now = IdTokens::now(); c["aud"] = "other"; c["exp"] = now - 5; }, false, -15, "Audience mismatch"},
     };
     for (const Case& c : cases) {
         provider.claims = [&](const OAuthProviderStandIn::Grant& g) {
