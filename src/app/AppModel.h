@@ -107,6 +107,7 @@ public:
     // Snapshots the ports on the calling thread; the lsof/ps work runs on the utility queue.
     void cleanupOrphanedPHPServers();
     qint64 suggestedWebsitePort() const;
+    // Reads the end of the log off the main thread; selectedLog follows once it is read.
     void showLog(const QString& id);
     // Whether the website's log file exists.
     bool hasLog(const QString& id) const;
@@ -194,6 +195,8 @@ private:
 
     // ---- Private state of MySQL and phpMyAdmin (their owner adds here) ----------------------
     // Tool look-ups: the first executable fixed candidate, else `which <name>`.
+    // Serial of the latest showLog request; an older read that finishes later is dropped.
+    quint64 m_logRequest = 0;
     std::optional<QString> mysqlBinary() const;
     std::optional<QString> mysqlAdminBinary() const;
     std::optional<QString> brewBinary() const;

@@ -36,7 +36,9 @@ QString LogBox::text() const { return m_view->toPlainText(); }
 
 void LogBox::setText(const QString& text)
 {
-    if (m_view->toPlainText() == text)
+    // Usually the same shared string handed back at a redraw: no comparison of its characters.
+    if ((text.constData() == m_text.constData() && text.size() == m_text.size()) || text == m_text)
         return;
+    m_text = text;
     m_view->setPlainText(text);
 }

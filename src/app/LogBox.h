@@ -5,7 +5,8 @@
 class QPlainTextEdit;
 
 // The "Logs" box: the whole text, monospaced and selectable, in a scrolling area at least 150
-// points high.
+// points high. Setting the text it already shows costs nothing: the view's document is never
+// copied out to compare.
 class LogBox : public QGroupBox {
     Q_OBJECT
 
@@ -18,4 +19,5 @@ public:
 
 private:
     QPlainTextEdit* m_view;
+    QString m_text;
 };

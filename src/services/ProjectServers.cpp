@@ -3,6 +3,7 @@
 #include "platform/Dispatch.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
+#include "services/LogTail.h"
 #include "services/PHPDevelopmentRouter.h"
 #include "services/ProjectIds.h"
 
@@ -502,11 +503,23 @@ qint64 AppModel::suggestedWebsitePort() const
 
 void AppModel::showLog(const QString& id)
 {
-    QFile log(m_logsURL + u'/' + id + QStringLiteral(".log"));
-    std::optional<QString> text;
-    if (!m_logsURL.isEmpty() && ProjectIds::isSafe(id) && log.open(QIODevice::ReadOnly))
-        text = Text::decodeUtf8(log.readAll());
-    setSelectedLog(text.value_or(QStringLiteral("No log yet.")));
+    // Only the latest request is shown, whichever read finishes first.
+    const quint64 request = ++m_logRequest;
+    if (m_logsURL.isEmpty() || !ProjectIds::isSafe(id)) {
+        setSelectedLog(QStringLiteral("No log yet."));
+        return;
+    }
+    const QString path = m_logsURL + u'/' + id + QStringLiteral(".log");
+    QPointer<AppModel> weak(this);
+    Dispatch::userInitiated([weak, path, request]() {
+        std::optional<QString> text = LogTail::read(path);
+        Dispatch::main([weak, request, text = std::move(text)]() {
+            AppModel* model = weak.data();
+            if (!model || model->m_logRequest != request)
+                return;
+            model->setSelectedLog(text.value_or(QStringLiteral("No log yet.")));
+        });
+    });
 }
 
 bool AppModel::hasLog(const QString& id) const

@@ -524,8 +524,10 @@ TEST_F(ProjectServers, SuggestedPortSkipsUsedPorts)
 
 TEST_F(ProjectServers, ShowLogReadsTheServersOutput)
 {
+    // The log is read off the main thread: selectedLog follows once the read is back.
     model->showLog("never");
-    EXPECT_EQ(model->selectedLog(), QStringLiteral("No log yet."));
+    EXPECT_TRUE(waitUntil([&] { return model->selectedLog() == QStringLiteral("No log yet."); }));
+    model->setSelectedLog(QString());
     model->showLog("../config");
     EXPECT_EQ(model->selectedLog(), QStringLiteral("No log yet."));
 
@@ -543,7 +545,9 @@ TEST_F(ProjectServers, ShowLogReadsTheServersOutput)
     // The next start empties the log.
     writeFile(model->logsURL() + "/logged.log", "old text\n");
     model->startInternal(makeProject("logged", "Logged", path("logged"), port));
+    model->setSelectedLog("before the read");
     model->showLog("logged");
+    ASSERT_TRUE(waitUntil([&] { return model->selectedLog() != "before the read"; }));
     EXPECT_FALSE(model->selectedLog().contains("old text"));
 }
 
@@ -581,6 +585,7 @@ TEST_F(ProjectServers, WithoutAStorageFolderNothingIsWrittenOutsideIt)
     if (QFileInfo(QStringLiteral("/")).isWritable())
         writeFile(strays.last(), "not ours");
     homeless.showLog(id);
+    waitUntil([] { return false; }, 100);
     EXPECT_EQ(homeless.selectedLog(), QStringLiteral("No log yet."));
     QFile::remove(strays.last());
 }

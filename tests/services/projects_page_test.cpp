@@ -242,7 +242,7 @@ TEST_F(ProjectsPageTest, LogsOfAWebsiteThatStoppedUnexpectedlyCanBeRead)
     EXPECT_EQ(model->statusMessage(), QStringLiteral("Crash stopped unexpectedly. Check Logs for details."));
     ASSERT_TRUE(row->logsButton()->isEnabled());
     click(row->logsButton());
-    EXPECT_TRUE(page->logBox()->text().contains("last words")) << page->logBox()->text().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return page->logBox()->text().contains("last words"); })) << page->logBox()->text().toStdString();
 
     // A first start that fails leaves a log too, and Logs shows it.
     QTcpServer taken;
