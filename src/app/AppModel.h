@@ -190,13 +190,16 @@ private:
     void serverExited(const Project& project, quint64 serial, int status);
     // Drops both entries of a server that is gone (and phpMyAdmin's published pid with it).
     void forgetServer(const QString& id);
+    void forgetServers(const QStringList& ids);
+    // Stops the registered servers together (one 1.5 s limit for all), then forgets them.
+    void stopServers(const QStringList& ids);
     // Expires with the model; background probes test it instead of touching the model.
     std::shared_ptr<const bool> m_serversAlive = std::make_shared<const bool>(true);
+    // Serial of the latest showLog request; an older read that finishes later is dropped.
+    quint64 m_logRequest = 0;
 
     // ---- Private state of MySQL and phpMyAdmin (their owner adds here) ----------------------
     // Tool look-ups: the first executable fixed candidate, else `which <name>`.
-    // Serial of the latest showLog request; an older read that finishes later is dropped.
-    quint64 m_logRequest = 0;
     std::optional<QString> mysqlBinary() const;
     std::optional<QString> mysqlAdminBinary() const;
     std::optional<QString> brewBinary() const;

@@ -14,6 +14,8 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <algorithm>
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -115,21 +117,28 @@ bool listenerBelongsTo(pid_t pid, qint64 port)
     return false;
 }
 
-// SIGTERM, then polls every 50 ms for up to 1.5 s, then SIGKILL. The reaper's state is the test
-// of life: a zombie never counts, and a reaped pid (perhaps reused) is never signalled.
-void stopChild(const std::shared_ptr<ChildProcess>& child)
+// SIGTERM to every server first, then polls them together every 50 ms for up to 1.5 s, then
+// SIGKILL to those still alive. The reaper's state is the test of life: a zombie never counts,
+// and a reaped pid (perhaps reused) is never signalled.
+void stopChildren(const QList<std::shared_ptr<ChildProcess>>& children)
 {
-    if (!child)
-        return;
-    const pid_t pid = child->pid();
-    if (pid <= 0 || !child->isRunning())
-        return;
-    ::kill(pid, SIGTERM);
+    QList<std::shared_ptr<ChildProcess>> signalled;
+    for (const std::shared_ptr<ChildProcess>& child : children) {
+        if (!child || child->pid() <= 0 || !child->isRunning())
+            continue;
+        ::kill(child->pid(), SIGTERM);
+        signalled.append(child);
+    }
+    const auto anyRunning = [&signalled]() {
+        return std::any_of(signalled.cbegin(), signalled.cend(), [](const auto& child) { return child->isRunning(); });
+    };
     const auto deadline = std::chrono::steady_clock::now() + kStopCeiling;
-    while (child->isRunning() && std::chrono::steady_clock::now() < deadline)
+    while (anyRunning() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(kStopPoll);
-    if (child->isRunning())
-        ::kill(pid, SIGKILL);
+    for (const std::shared_ptr<ChildProcess>& child : signalled) {
+        if (child->isRunning())
+            ::kill(child->pid(), SIGKILL);
+    }
 }
 
 // ---- Orphan clean-up helpers (background thread; no model access) ---------------------------
@@ -427,41 +436,60 @@ void AppModel::serverExited(const Project& project, quint64 serial, int status)
 
 void AppModel::stopProcess(const QString& id)
 {
-    const auto entry = m_processes.constFind(id);
-    if (entry == m_processes.cend())
+    stopServers({id});
+}
+
+void AppModel::stopServers(const QStringList& ids)
+{
+    QList<std::shared_ptr<ChildProcess>> children;
+    QStringList registered;
+    QSet<QString> seen;
+    for (const QString& id : ids) {
+        const auto entry = m_processes.constFind(id);
+        if (entry == m_processes.cend() || seen.contains(id))
+            continue;
+        seen.insert(id);
+        registered.append(id);
+        children.append(entry->process);
+    }
+    if (registered.isEmpty())
         return;
-    const std::shared_ptr<ChildProcess> process = entry->process;
-    stopChild(process);
-    forgetServer(id);
+    stopChildren(children);
+    forgetServers(registered);
 }
 
 void AppModel::forgetServer(const QString& id)
 {
-    m_processes.remove(id);
-    if (m_runningProjects.contains(id)) {
-        QMap<QString, qint32> running = m_runningProjects;
+    forgetServers({id});
+}
+
+void AppModel::forgetServers(const QStringList& ids)
+{
+    QMap<QString, qint32> running = m_runningProjects;
+    for (const QString& id : ids) {
+        m_processes.remove(id);
         running.remove(id);
-        setRunningProjects(running);
     }
+    setRunningProjects(running);
     // The published phpMyAdmin pid mirrors its running entry.
-    if (id == kPhpMyAdminId)
+    if (ids.contains(kPhpMyAdminId))
         setPhpMyAdminPid(std::nullopt);
 }
 
 void AppModel::stopAllProjects()
 {
+    QStringList ids;
     for (const Project& project : m_config.projects) {
         if (m_runningProjects.contains(project.id))
-            stopProcess(project.id);
+            ids.append(project.id);
     }
+    stopServers(ids);
     setStatusMessage(QStringLiteral("All websites stopped."));
 }
 
 void AppModel::shutdown()
 {
-    const QStringList ids = m_processes.keys();
-    for (const QString& id : ids)
-        stopProcess(id);
+    stopServers(m_processes.keys());
 }
 
 // ---- Orphans --------------------------------------------------------------------------------

@@ -430,6 +430,60 @@ TEST_F(ProjectServers, ServerIgnoringSigtermIsKilledAfterTheCeiling)
     EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 2000));
 }
 
+TEST_F(ProjectServers, StopAllAndShutdownStopServersTogetherUnderOneCeiling)
+{
+    // Servers that ignore SIGTERM: one after another they would take 1.5 s each.
+    const QString stubborn = path("bin/stubborn-php");
+    writeScript(stubborn,
+              "#!/bin/sh\n"
+              "exec /usr/bin/php -r 'pcntl_async_signals(true); pcntl_signal(SIGTERM, function () {});\n"
+              "$s = stream_socket_server(\"tcp://\" . $argv[1]); while (true) { $c = @stream_socket_accept($s, 1); if ($c) fclose($c); }' -- \"$2\"\n");
+    if (QProcess::execute(PhpWrapper::realPhp(), {"-r", "exit(function_exists('pcntl_signal') ? 0 : 1);"}) != 0)
+        GTEST_SKIP() << "PHP has no pcntl";
+    selectRuntime(*model, stubborn);
+    QList<Project> projects;
+    for (const char* id : {"s1", "s2", "s3"})
+        projects.append(makeProject(id, QString::fromLatin1(id).toUpper(), makeSite(path(id)), freePort()));
+    model->modifyConfig([&](AppConfig& c) { c.projects = projects; });
+
+    const auto startAll = [&](const QList<Project>& list) {
+        QList<qint32> pids;
+        for (const Project& p : list)
+            model->startInternal(p);
+        for (const Project& p : list) {
+            EXPECT_TRUE(waitRunning(p.id)) << model->statusMessage().toStdString();
+            pids.append(model->runningProjects().value(p.id));
+        }
+        return pids;
+    };
+    const auto expectGone = [&](const QList<qint32>& pids) {
+        for (qint32 pid : pids)
+            EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 2000)) << pid;
+    };
+
+    QList<qint32> pids = startAll(projects);
+    int changes = 0;
+    QObject::connect(model.get(), &AppModel::runningProjectsChanged, [&] { ++changes; });
+    QElapsedTimer timer;
+    timer.start();
+    model->stopAllProjects();
+    EXPECT_GE(timer.elapsed(), 1450) << "the ceiling is kept before SIGKILL";
+    EXPECT_LT(timer.elapsed(), 2500) << "servers were stopped one after another";
+    EXPECT_EQ(changes, 1) << "the rows are told once";
+    EXPECT_TRUE(model->runningProjects().isEmpty());
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("All websites stopped."));
+    expectGone(pids);
+
+    pids = startAll(projects);
+    timer.restart();
+    model->shutdown();
+    EXPECT_GE(timer.elapsed(), 1450);
+    EXPECT_LT(timer.elapsed(), 2500);
+    EXPECT_TRUE(model->runningProjects().isEmpty());
+    EXPECT_FALSE(model->isStarting("s1"));
+    expectGone(pids);
+}
+
 TEST_F(ProjectServers, StopAllLeavesPhpMyAdminAndStartingServersAlone)
 {
     const quint16 portA = freePort();
