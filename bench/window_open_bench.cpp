@@ -1,6 +1,6 @@
 // Opening the window: from process start to the window's first finished paint (a fresh child
-// process per iteration, offscreen), and, in process, from building ContentView to its first
-// paint.
+// process per iteration, offscreen), against the same for a Qt hello-world window (the floor),
+// and, in process, from building ContentView to its first paint.
 #include "BenchPlatform.h"
 #include "app/AppModel.h"
 #include "app/ContentView.h"
@@ -8,6 +8,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QVBoxLayout>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -76,8 +78,24 @@ int runChild(int argc, char** argv, const char* root)
     return watcher.paintedAt > 0 ? 0 : 1;
 }
 
-// Spawns the child and returns the nanoseconds from just before the spawn to its first paint.
-qint64 timeChild(const char* self, const QString& root)
+// The floor: a hello-world window of the same size, started the same way.
+int runHelloChild(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QWidget window;
+    window.resize(1120, 760);
+    auto* layout = new QVBoxLayout(&window);
+    layout->addWidget(new QLabel(QStringLiteral("Hello, world")));
+    FirstPaint watcher(&window);
+    window.show();
+    app.exec();
+    std::printf("%lld\n", static_cast<long long>(watcher.paintedAt));
+    return watcher.paintedAt > 0 ? 0 : 1;
+}
+
+// Spawns the child (`mode` "--child" or "--hello") and returns the nanoseconds from just before
+// the spawn to its first paint.
+qint64 timeChild(const char* self, const QString& root, const char* mode = "--child")
 {
     int out[2];
     if (pipe(out) != 0)
@@ -88,7 +106,7 @@ qint64 timeChild(const char* self, const QString& root)
     posix_spawn_file_actions_addclose(&actions, out[0]);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     const QByteArray rootBytes = root.toLocal8Bit();
-    char* childArgv[] = {const_cast<char*>(self), const_cast<char*>("--child"), const_cast<char*>(rootBytes.constData()),
+    char* childArgv[] = {const_cast<char*>(self), const_cast<char*>(mode), const_cast<char*>(rootBytes.constData()),
                          nullptr};
     pid_t pid = 0;
     const qint64 start = monotonicNanoseconds();
@@ -133,6 +151,20 @@ static void BM_ProcessStartToFirstPaint(benchmark::State& state)
 }
 BENCHMARK(BM_ProcessStartToFirstPaint)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
+static void BM_HelloWorldStartToFirstPaint(benchmark::State& state)
+{
+    for (auto _ : state) {
+        QTemporaryDir root;
+        const qint64 elapsed = timeChild(g_self, root.path(), "--hello");
+        if (elapsed < 0) {
+            state.SkipWithError("the child did not paint");
+            return;
+        }
+        state.SetIterationTime(double(elapsed) / 1e9);
+    }
+}
+BENCHMARK(BM_HelloWorldStartToFirstPaint)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+
 static void BM_WindowBuildToFirstPaint(benchmark::State& state)
 {
     for (auto _ : state) {
@@ -156,6 +188,8 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     if (argc >= 3 && std::strcmp(argv[1], "--child") == 0)
         return runChild(argc, argv, argv[2]);
+    if (argc >= 3 && std::strcmp(argv[1], "--hello") == 0)
+        return runHelloChild(argc, argv);
     g_self = "/proc/self/exe";
     char resolved[4096];
     const ssize_t length = readlink("/proc/self/exe", resolved, sizeof resolved - 1);
@@ -174,7 +208,9 @@ int main(int argc, char** argv)
 #else
     QTemporaryDir root;
     const qint64 elapsed = timeChild(g_self, root.path());
-    std::printf("process start to first paint: %.1f ms\n", double(elapsed) / 1e6);
-    return elapsed < 0 ? 1 : 0;
+    const qint64 hello = timeChild(g_self, root.path(), "--hello");
+    std::printf("process start to first paint: %.1f ms (hello-world window: %.1f ms)\n", double(elapsed) / 1e6,
+                double(hello) / 1e6);
+    return elapsed < 0 || hello < 0 ? 1 : 0;
 #endif
 }

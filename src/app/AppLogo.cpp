@@ -4,6 +4,7 @@
 #include "platform/Platform.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QHash>
 #include <QImageReader>
@@ -13,9 +14,17 @@
 
 namespace {
 
+QImage readImage(const QString& path)
+{
+    QImageReader reader(path);
+    reader.setFormat("png");
+    return reader.read();
+}
+
 // The image read from `path`, scaled to the drawn size (aspect ratio kept); null when the file
-// is missing or not an image. Decoding the full-size artwork is slow, so the decoded artwork and
-// each size drawn are kept for as long as the file is unchanged.
+// is missing or not an image. The copy made at build time for that size is used when it is
+// there and not older than the artwork; else the artwork is decoded (once while it is unchanged)
+// and scaled. Each size drawn is kept.
 QImage logoImage(const QString& path, qreal size, qreal ratio)
 {
     const QFileInfo info(path);
@@ -29,19 +38,22 @@ QImage logoImage(const QString& path, qreal size, qreal ratio)
     static QHash<QString, QImage> scaled;
     if (const auto it = scaled.constFind(key); it != scaled.constEnd())
         return *it;
-    auto original = decoded.constFind(source);
-    if (original == decoded.constEnd()) {
-        QImageReader reader(path);
-        reader.setFormat("png");
-        QImage image = reader.read();
+    QImage image;
+    const QFileInfo copy(info.dir().filePath(AppLogo::scaledCopyName(side)));
+    if (copy.isFile() && copy.lastModified() >= info.lastModified()) {
+        image = readImage(copy.filePath());
         if (!image.isNull())
             image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-        decoded.clear();
-        original = decoded.insert(source, image);
     }
-    QImage image = original->isNull()
-        ? QImage()
-        : original->scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    if (image.isNull()) {
+        auto original = decoded.constFind(source);
+        if (original == decoded.constEnd()) {
+            decoded.clear();
+            original = decoded.insert(source, readImage(path));
+        }
+        if (!original->isNull())
+            image = AppLogo::scaledArtwork(*original, side);
+    }
     if (!image.isNull())
         image.setDevicePixelRatio(ratio);
     scaled.insert(key, image);
@@ -49,6 +61,17 @@ QImage logoImage(const QString& path, qreal size, qreal ratio)
 }
 
 } // namespace
+
+QImage AppLogo::scaledArtwork(const QImage& artwork, int side)
+{
+    return artwork.convertToFormat(QImage::Format_ARGB32_Premultiplied)
+        .scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+QString AppLogo::scaledCopyName(int side)
+{
+    return QStringLiteral("AppIcon1024-%1.png").arg(side);
+}
 
 AppLogo::AppLogo(qreal size, QWidget* parent)
     : AppLogo(size, Platform::defaultResourcesDir(), parent)

@@ -11,11 +11,18 @@
 #include "app/StatusPill.h"
 #include "app/Theme.h"
 
+#include <QAccessible>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
@@ -313,4 +320,48 @@ TEST(ElidedLabel, CutsToItsLineLimit)
     }
     label.setText(QStringLiteral("<b>not bold</b>"));
     EXPECT_EQ(label.displayedLines(width), QStringList{QStringLiteral("<b>not bold</b>")});
+}
+
+TEST(AppLogo, DrawnSizesComeFromTheirCopiesWhichLookLikeTheArtworkScaled)
+{
+    const QString resources = qEnvironmentVariable("KOVANI_RESOURCES_DIR", QStringLiteral(KOVANI_TEST_RESOURCES_DIR));
+    const QImage artwork = QImageReader(resources + QStringLiteral("/AppIcon1024.png")).read();
+    ASSERT_FALSE(artwork.isNull());
+    for (const int side : {18, 36, 38, 76}) {
+        const QString copyPath = resources + u'/' + AppLogo::scaledCopyName(side);
+        ASSERT_TRUE(QFileInfo::exists(copyPath)) << copyPath.toStdString();
+        const QImage copy = QImageReader(copyPath).read().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        const QImage scaled = AppLogo::scaledArtwork(artwork, side);
+        ASSERT_EQ(copy.size(), scaled.size());
+        int worst = 0;
+        for (int y = 0; y < side; ++y) {
+            for (int x = 0; x < side; ++x) {
+                const QRgb a = copy.pixel(x, y), b = scaled.pixel(x, y);
+                worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                  std::abs(qBlue(a) - qBlue(b)), std::abs(qAlpha(a) - qAlpha(b))});
+            }
+        }
+        EXPECT_LE(worst, 2) << side;
+    }
+
+    // A copy is used only when it is not older than the artwork.
+    QTemporaryDir dir;
+    ASSERT_TRUE(QFile::copy(resources + QStringLiteral("/AppIcon1024.png"), dir.path() + QStringLiteral("/AppIcon1024.png")));
+    QImage red(38, 38, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    const QString copyPath = dir.path() + u'/' + AppLogo::scaledCopyName(38);
+    ASSERT_TRUE(red.save(copyPath));
+    QFile copyFile(copyPath);
+    ASSERT_TRUE(copyFile.open(QIODevice::ReadWrite));
+    const QDateTime artworkTime = QFileInfo(dir.path() + QStringLiteral("/AppIcon1024.png")).lastModified();
+    ASSERT_TRUE(copyFile.setFileTime(artworkTime.addSecs(-60), QFileDevice::FileModificationTime));
+    copyFile.close();
+    AppLogo stale(38, dir.path());
+    EXPECT_GT(colourDistance(render(stale).pixelColor(19, 19), Qt::red), 60) << "an older copy is ignored";
+
+    QTemporaryDir fresh;
+    ASSERT_TRUE(QFile::copy(resources + QStringLiteral("/AppIcon1024.png"), fresh.path() + QStringLiteral("/AppIcon1024.png")));
+    ASSERT_TRUE(red.save(fresh.path() + u'/' + AppLogo::scaledCopyName(38)));
+    AppLogo fromCopy(38, fresh.path());
+    EXPECT_LT(colourDistance(render(fromCopy).pixelColor(19, 19), Qt::red), 10) << "the copy is what is drawn";
 }
