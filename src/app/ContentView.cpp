@@ -196,13 +196,23 @@ QWidget* ContentView::makePage(AppSection section)
 void ContentView::rebuildPage()
 {
     // A page may be replaced from one of its own handlers: it goes once that handler returns.
+    // The projects page holds nothing of its own but its cards: it is kept for the next visit
+    // instead of being built again.
     if (QWidget* old = m_page.data()) {
         m_pageLayout->removeWidget(old);
         old->hide();
-        old->deleteLater();
+        if (old != m_projectsPage.data())
+            old->deleteLater();
     }
-    m_page = makePage(m_section);
+    if (m_section == AppSection::projects && m_projectsPage) {
+        m_page = m_projectsPage;
+    } else {
+        m_page = makePage(m_section);
+        if (m_section == AppSection::projects)
+            m_projectsPage = m_page;
+    }
     m_pageLayout->insertWidget(0, m_page);
+    m_page->show();
     m_pageArea->verticalScrollBar()->setValue(0);
 }
 

@@ -94,5 +94,7 @@ private:
     QScrollArea* m_pageArea = nullptr;
     QVBoxLayout* m_pageLayout = nullptr;
     QPointer<QWidget> m_page;
+    // Built on the first visit of the projects section, then kept.
+    QPointer<QWidget> m_projectsPage;
     QPointer<QWidget> m_workspace;
 };

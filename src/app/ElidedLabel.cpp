@@ -80,18 +80,33 @@ void ElidedLabel::setText(const QString& text)
     if (text == m_text)
         return;
     m_text = text;
+    m_cache = {};
     updateGeometry();
     update();
 }
 
+const ElidedLabel::Layout& ElidedLabel::layoutAt(int width) const
+{
+    // Layouts ask for the height at the same few widths again and again (the natural width and
+    // the one given): the last two answers are kept.
+    for (const std::optional<Layout>& kept : m_cache) {
+        if (kept && kept->width == width)
+            return *kept;
+    }
+    const Lines lines = layOut(m_text, font(), width, m_maxLines);
+    m_cache[1] = std::move(m_cache[0]);
+    m_cache[0] = Layout{width, lines.lines, lines.elided};
+    return *m_cache[0];
+}
+
 QStringList ElidedLabel::displayedLines(int width) const
 {
-    return layOut(m_text, font(), width < 0 ? contentsRect().width() : width, m_maxLines).lines;
+    return layoutAt(width < 0 ? contentsRect().width() : width).lines;
 }
 
 bool ElidedLabel::isElided(int width) const
 {
-    return layOut(m_text, font(), width < 0 ? contentsRect().width() : width, m_maxLines).elided;
+    return layoutAt(width < 0 ? contentsRect().width() : width).elided;
 }
 
 QSize ElidedLabel::sizeHint() const
@@ -111,7 +126,7 @@ QSize ElidedLabel::minimumSizeHint() const
 int ElidedLabel::heightForWidth(int width) const
 {
     const QFontMetrics metrics(font());
-    const int lines = std::max<qsizetype>(1, layOut(m_text, font(), width, m_maxLines).lines.size());
+    const int lines = m_maxLines == 1 ? 1 : std::max<qsizetype>(1, layoutAt(width).lines.size());
     return lines * metrics.lineSpacing();
 }
 
@@ -134,7 +149,9 @@ void ElidedLabel::paintEvent(QPaintEvent*)
 
 void ElidedLabel::changeEvent(QEvent* event)
 {
-    if (event->type() == QEvent::FontChange)
+    if (event->type() == QEvent::FontChange) {
+        m_cache = {};
         updateGeometry();
+    }
     QWidget::changeEvent(event);
 }

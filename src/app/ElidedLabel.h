@@ -4,6 +4,9 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <array>
+#include <optional>
+
 // Plain text wrapped onto at most `maxLines` lines; what does not fit ends in an ellipsis on the
 // last line. The text is never interpreted as markup.
 class ElidedLabel : public QWidget {
@@ -30,6 +33,14 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    struct Layout {
+        int width;
+        QStringList lines;
+        bool elided;
+    };
+    const Layout& layoutAt(int width) const;
+
     QString m_text;
     int m_maxLines;
+    mutable std::array<std::optional<Layout>, 2> m_cache;
 };

@@ -25,7 +25,8 @@
 //
 // Pages: the factory returns a new parentless widget; the window owns it. A page is built when
 // its section is selected and deleted when another section is selected (its own fields start
-// afresh each time, as the page's constructor sets them). It observes the model itself.
+// afresh each time, as the page's constructor sets them); only the projects page, which keeps no
+// fields of its own, is built once and then hidden and shown again. It observes the model itself.
 //
 // Sheets: the factory returns a new QDialog whose parent is `parent` (the window). The window
 // opens it window-modal; the sheet dismisses itself with accept(), reject() or done() (its

@@ -197,6 +197,12 @@ void ProjectRow::refresh()
     const AppConfig& config = m_model.config();
     const auto running = m_model.runningProjects().constFind(m_project.id);
     const bool isRunning = running != m_model.runningProjects().cend();
+    // Nothing to redo when nothing the card shows has changed (the page refreshes every card).
+    Shown shown{m_project, isRunning ? std::optional<qint32>(running.value()) : std::nullopt, config.mysqlHost,
+                config.mysqlPort, config.mysqlUser, config.mysqlPassword};
+    if (m_shown == shown)
+        return;
+    m_shown = std::move(shown);
     const QString port = QString::number(m_project.port);
 
     m_dot->setRunning(isRunning);

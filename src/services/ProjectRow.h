@@ -5,8 +5,10 @@
 #include <QFrame>
 
 #include <functional>
+#include <optional>
 
 class AppModel;
+class DisclosureButton;
 class ElidedLabel;
 class QLabel;
 class QPushButton;
@@ -68,8 +70,20 @@ private:
     void remove();
     void setConfigExpanded(bool expanded);
 
+    // What the card was last drawn from.
+    struct Shown {
+        Project project;
+        std::optional<qint32> pid;
+        QString mysqlHost;
+        qint64 mysqlPort = 0;
+        QString mysqlUser;
+        QString mysqlPassword;
+        bool operator==(const Shown&) const = default;
+    };
+
     AppModel& m_model;
     Project m_project;
+    std::optional<Shown> m_shown;
     std::function<void()> m_openCodeIDE;
 
     StatusDot* m_dot = nullptr;

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -32,14 +33,21 @@ public:
     QFrame* progressBox() const { return m_progressBox; }
     QLabel* progressLabel() const { return m_progressLabel; }
     LogBox* logBox() const { return m_logBox; }
-    // The cards in list order.
+    // The cards in list order. A long list gets its cards over a few turns of the event loop;
+    // hasAllRows() tells when every project has its card.
     QList<ProjectRow*> rows() const;
+    bool hasAllRows() const { return !m_rowsStale && !m_moreCards.isActive(); }
     // The first card of the project with this id, or null.
     ProjectRow* row(const QString& id) const;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void refresh();
+    void refreshLog();
     void syncRows();
+    void placeRows(const QList<QPair<QString, QPointer<ProjectRow>>>& rows);
 
     AppModel& m_model;
     std::function<void()> m_showCreateWebsite;
@@ -57,4 +65,9 @@ private:
     LogBox* m_logBox = nullptr;
     // Cards in list order, each with the id it was made for.
     QList<QPair<QString, QPointer<ProjectRow>>> m_rows;
+    bool m_rowsStale = false;
+    // Containers of consecutive cards, in order.
+    QList<QWidget*> m_groups;
+    // Makes the next cards of a long list.
+    QTimer m_moreCards;
 };

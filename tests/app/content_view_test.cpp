@@ -15,6 +15,8 @@
 #include "app/Theme.h"
 #include "app/TopBar.h"
 #include "app/UserSummary.h"
+#include "services/ProjectRow.h"
+#include "services/ProjectsPage.h"
 #include "support/TestEnvironment.h"
 
 #include <QAbstractButton>
@@ -25,6 +27,7 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextDocument>
+#include <QToolButton>
 #include <QTest>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
@@ -445,6 +448,33 @@ TEST_F(ContentViewTest, PagesArePluggedInWithTheirActions)
     EXPECT_NE(window->page(), nullptr);
     QTest::qWait(50);
     EXPECT_EQ(window->page()->pos(), QPoint(24, 24));
+}
+
+TEST_F(ContentViewTest, TheProjectsPageIsKeptAcrossVisitsAndFollowsTheModelMeanwhile)
+{
+    window->model().modifyConfig([](AppConfig& c) { c.projects = {project(QStringLiteral("shop"), QStringLiteral("Shop"))}; });
+    click(window->sidebar()->sectionButton(AppSection::projects));
+    QPointer<ProjectsPage> page = qobject_cast<ProjectsPage*>(window->page());
+    ASSERT_NE(page, nullptr);
+    QPointer<ProjectRow> shopRow = page->row(QStringLiteral("shop"));
+    ASSERT_NE(shopRow, nullptr);
+    shopRow->configToggle()->click();
+
+    click(window->sidebar()->sectionButton(AppSection::dashboard));
+    EXPECT_FALSE(page.isNull());
+    EXPECT_FALSE(page->isVisible());
+    window->model().modifyConfig([](AppConfig& c) { c.projects.prepend(project(QStringLiteral("blog"), QStringLiteral("Blog"))); });
+    QTest::qWait(20);
+
+    click(window->sidebar()->sectionButton(AppSection::projects));
+    EXPECT_EQ(window->page(), page.data());
+    EXPECT_TRUE(page->isVisible());
+    ASSERT_EQ(page->rows().size(), 2);
+    EXPECT_EQ(page->rows().first()->project().id, QStringLiteral("blog"));
+    EXPECT_EQ(page->row(QStringLiteral("shop")), shopRow.data());
+    EXPECT_TRUE(shopRow->isConfigExpanded());
+    QTest::qWait(20);
+    EXPECT_LT(page->row(QStringLiteral("blog"))->y(), shopRow->y()) << "the cards are laid out in list order";
 }
 
 TEST_F(ContentViewTest, FooterShowsAtMostTwoLines)

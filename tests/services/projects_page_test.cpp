@@ -1,5 +1,6 @@
 // The projects page and its cards, driven through real widgets on the offscreen platform
 // against real PHP servers.
+#include "app/ContentView.h"
 #include "app/ElidedLabel.h"
 #include "app/LogBox.h"
 #include "app/PageRegistry.h"
@@ -8,10 +9,13 @@
 #include "services/ProjectsPage.h"
 #include "services/ServerTestKit.h"
 
+#include <QAccessible>
 #include <QFrame>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
 #include <QTcpServer>
@@ -393,4 +397,50 @@ TEST_F(ProjectsPageTest, ScreenshotWithOneRunningAndOneStoppedSite)
     const QImage image = page->grab().toImage();
     EXPECT_FALSE(image.isNull());
     EXPECT_TRUE(image.save(folder + "/projects-page.png"));
+}
+
+TEST_F(ProjectsPageTest, ALongListGetsEveryCardInListOrderAndKeepsThemByIdWhenReordered)
+{
+    QList<Project> projects;
+    for (int i = 0; i < 150; ++i)
+        projects.append(makeProject(QStringLiteral("site-%1").arg(i), QStringLiteral("Site %1").arg(i), path("x"), 9000 + i));
+    setProjects(projects);
+    makePage();
+    EXPECT_FALSE(page->rows().isEmpty()) << "the first cards are there at once";
+    ASSERT_TRUE(waitUntil([&] { return page->hasAllRows(); }));
+    QStringList expected;
+    for (const Project& p : projects)
+        expected.append(p.id);
+    EXPECT_EQ(rowIds(), expected);
+
+    QPointer<ProjectRow> kept = page->row("site-75");
+    click(kept->configToggle());
+    QPointer<ProjectRow> dropped = page->row("site-3");
+
+    // Reversed, one removed, two new ones (one at the front, one in the middle).
+    QList<Project> reordered;
+    for (qsizetype i = projects.size() - 1; i >= 0; --i) {
+        if (projects[i].id != "site-3")
+            reordered.append(projects[i]);
+    }
+    reordered.prepend(makeProject("new-front", "New front", path("x"), 9500));
+    reordered.insert(40, makeProject("new-middle", "New middle", path("x"), 9501));
+    setProjects(reordered);
+    ASSERT_TRUE(waitUntil([&] { return page->hasAllRows(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dropped.isNull(); }, 2000)) << "the removed project's card is deleted";
+    expected.clear();
+    for (const Project& p : reordered)
+        expected.append(p.id);
+    EXPECT_EQ(rowIds(), expected);
+    EXPECT_EQ(page->row("site-75"), kept.data()) << "the card is kept by id";
+    EXPECT_TRUE(kept->isConfigExpanded());
+
+    // On screen in the same order, each card below the one before it.
+    QTest::qWait(20);
+    int previousY = -1;
+    for (ProjectRow* row : page->rows()) {
+        const int y = row->mapTo(page.get(), QPoint(0, 0)).y();
+        EXPECT_GT(y, previousY) << row->project().id.toStdString();
+        previousY = y;
+    }
 }
