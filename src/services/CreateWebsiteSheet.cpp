@@ -3,6 +3,7 @@
 #include "app/AppModel.h"
 #include "app/ElidedLabel.h"
 #include "app/PageRegistry.h"
+#include "app/Spinner.h"
 #include "app/Theme.h"
 #include "platform/Text.h"
 #include "services/WebsiteCreation.h"
@@ -17,7 +18,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -282,10 +282,8 @@ CreateWebsiteSheet::CreateWebsiteSheet(AppModel& model, QWidget* parent)
     auto* progress = new QHBoxLayout(m_progressRow);
     progress->setContentsMargins(0, 0, 0, 0);
     progress->setSpacing(10);
-    m_spinner = new QProgressBar;
-    m_spinner->setRange(0, 0); // indeterminate
-    m_spinner->setTextVisible(false);
-    m_spinner->setFixedSize(Theme::points(60), Theme::points(8));
+    m_spinner = new Spinner(16);
+    m_spinner->setObjectName(QStringLiteral("spinner"));
     progress->addWidget(m_spinner, 0, Qt::AlignVCenter);
     m_progressText = plainLabel();
     m_progressText->setObjectName(QStringLiteral("progressText"));

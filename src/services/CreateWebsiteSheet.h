@@ -9,9 +9,9 @@ class AppModel;
 class ElidedLabel;
 class QLabel;
 class QLineEdit;
-class QProgressBar;
 class QPushButton;
 class QWidget;
+class Spinner;
 
 // The sheet in which the user creates a Laravel or WordPress website. It keeps its inputs as
 // its own text, calls AppModel::createWebsite from "Create and Start" and closes itself only
@@ -76,7 +76,7 @@ private:
     QLabel* m_configDatabase = nullptr;
     QLabel* m_configMySQL = nullptr;
     QWidget* m_progressRow = nullptr;
-    QProgressBar* m_spinner = nullptr;
+    Spinner* m_spinner = nullptr;
     QLabel* m_progressText = nullptr;
     QPushButton* m_cancelButton = nullptr;
     QPushButton* m_createButton = nullptr;

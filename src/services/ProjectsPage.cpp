@@ -2,7 +2,9 @@
 
 #include "app/AppModel.h"
 #include "app/LogBox.h"
+#include "app/ElidedLabel.h"
 #include "app/PageRegistry.h"
+#include "app/Spinner.h"
 #include "app/Theme.h"
 #include "services/ProjectRow.h"
 
@@ -10,7 +12,6 @@
 #include <QHash>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -69,16 +70,11 @@ ProjectsPage::ProjectsPage(AppModel& model, std::function<void()> showCreateWebs
     auto* progressRow = new QHBoxLayout(m_progressBox);
     progressRow->setContentsMargins(8, 8, 8, 8);
     progressRow->setSpacing(12);
-    m_progress = new QProgressBar;
-    m_progress->setRange(0, 0); // indeterminate
-    m_progress->setTextVisible(false);
-    m_progress->setFixedSize(Theme::points(60), Theme::points(8));
-    m_progressLabel = new QLabel;
-    m_progressLabel->setTextFormat(Qt::PlainText);
+    m_progress = new Spinner(16);
+    m_progressLabel = new ElidedLabel(QString(), 2);
     m_progressLabel->setFont(Theme::font(Theme::TextStyle::callout, QFont::Medium));
     progressRow->addWidget(m_progress, 0, Qt::AlignVCenter);
-    progressRow->addWidget(m_progressLabel, 0, Qt::AlignVCenter);
-    progressRow->addStretch(1);
+    progressRow->addWidget(m_progressLabel, 1, Qt::AlignVCenter);
     layout->addWidget(m_progressBox);
 
     m_rowsLayout = new QVBoxLayout;

@@ -9,10 +9,11 @@
 
 class AppModel;
 class LogBox;
+class ElidedLabel;
 class ProjectRow;
+class Spinner;
 class QFrame;
 class QLabel;
-class QProgressBar;
 class QPushButton;
 class QVBoxLayout;
 struct Project;
@@ -31,7 +32,8 @@ public:
     QPushButton* createWebsiteButton() const { return m_createWebsite; }
     QPushButton* importWebsiteButton() const { return m_importWebsite; }
     QFrame* progressBox() const { return m_progressBox; }
-    QLabel* progressLabel() const { return m_progressLabel; }
+    ElidedLabel* progressLabel() const { return m_progressLabel; }
+    Spinner* progressSpinner() const { return m_progress; }
     LogBox* logBox() const { return m_logBox; }
     // The cards in list order. A long list gets its cards over a few turns of the event loop;
     // hasAllRows() tells when every project has its card.
@@ -59,8 +61,8 @@ private:
     QPushButton* m_createWebsite = nullptr;
     QPushButton* m_importWebsite = nullptr;
     QFrame* m_progressBox = nullptr;
-    QProgressBar* m_progress = nullptr;
-    QLabel* m_progressLabel = nullptr;
+    Spinner* m_progress = nullptr;
+    ElidedLabel* m_progressLabel = nullptr;
     QVBoxLayout* m_rowsLayout = nullptr;
     LogBox* m_logBox = nullptr;
     // Cards in list order, each with the id it was made for.

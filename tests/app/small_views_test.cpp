@@ -7,6 +7,7 @@
 #include "app/LinkButton.h"
 #include "app/LogBox.h"
 #include "app/PasswordField.h"
+#include "app/Spinner.h"
 #include "app/StatCard.h"
 #include "app/StatusPill.h"
 #include "app/Theme.h"
@@ -320,6 +321,23 @@ TEST(ElidedLabel, CutsToItsLineLimit)
     }
     label.setText(QStringLiteral("<b>not bold</b>"));
     EXPECT_EQ(label.displayedLines(width), QStringList{QStringLiteral("<b>not bold</b>")});
+}
+
+TEST(Spinner, SmallAndTurningOnlyWhileShown)
+{
+    QWidget window;
+    auto* spinner = new Spinner(16, &window);
+    EXPECT_EQ(spinner->size(), QSize(Theme::points(16), Theme::points(16)));
+    EXPECT_FALSE(spinner->isSpinning());
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_TRUE(spinner->isSpinning());
+    const QImage first = render(*spinner);
+    const int step = spinner->step();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return spinner->step() != step; }, 1000));
+    EXPECT_NE(render(*spinner), first) << "each step is drawn differently";
+    spinner->hide();
+    EXPECT_FALSE(spinner->isSpinning());
 }
 
 TEST(AppLogo, DrawnSizesComeFromTheirCopiesWhichLookLikeTheArtworkScaled)

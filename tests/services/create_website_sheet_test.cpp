@@ -3,6 +3,8 @@
 #include "app/ContentView.h"
 #include "app/ElidedLabel.h"
 #include "app/PageRegistry.h"
+#include "app/Spinner.h"
+#include "app/Theme.h"
 #include "services/CreateWebsiteSheet.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/TestEnvironment.h"
@@ -240,6 +242,8 @@ TEST_F(CreateWebsiteSheetTest, LockedWhileCreatingAndKeptOnFailure)
     ASSERT_TRUE(model->isCreatingWebsite());
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return text("progressText") == QStringLiteral("Downloading WordPress..."); }));
     EXPECT_TRUE(shown("progressRow"));
+    EXPECT_TRUE(child<Spinner>("spinner")->isSpinning()) << "a small indeterminate spinner, not a bar";
+    EXPECT_LE(child<Spinner>("spinner")->width(), Theme::points(20));
     EXPECT_FALSE(button("cancelButton")->isEnabled());
     EXPECT_FALSE(button("createButton")->isEnabled());
     QTest::keyClick(sheet.get(), Qt::Key_Escape);

@@ -4,6 +4,7 @@
 #include "app/ElidedLabel.h"
 #include "app/LogBox.h"
 #include "app/PageRegistry.h"
+#include "app/Spinner.h"
 #include "app/Theme.h"
 #include "services/ProjectRow.h"
 #include "services/ProjectsPage.h"
@@ -443,4 +444,22 @@ TEST_F(ProjectsPageTest, ALongListGetsEveryCardInListOrderAndKeepsThemByIdWhenRe
         EXPECT_GT(y, previousY) << row->project().id.toStdString();
         previousY = y;
     }
+}
+
+TEST_F(ProjectsPageTest, ARunningCreationShowsASmallSpinner)
+{
+    makePage();
+    Spinner* spinner = page->progressSpinner();
+    ASSERT_NE(spinner, nullptr);
+    EXPECT_FALSE(spinner->isVisible());
+    EXPECT_FALSE(spinner->isSpinning());
+    model->setIsCreatingWebsite(true);
+    EXPECT_TRUE(spinner->isVisible());
+    EXPECT_TRUE(spinner->isSpinning());
+    EXPECT_LE(spinner->width(), Theme::points(20));
+    EXPECT_EQ(spinner->width(), spinner->height());
+    const int step = spinner->step();
+    EXPECT_TRUE(waitUntil([&] { return spinner->step() != step; }, 1000)) << "it turns";
+    model->setIsCreatingWebsite(false);
+    EXPECT_FALSE(spinner->isSpinning());
 }
