@@ -1,6 +1,7 @@
 #include "services/ProjectRow.h"
 
 #include "app/AppModel.h"
+#include "app/DisclosureButton.h"
 #include "app/ElidedLabel.h"
 #include "app/Theme.h"
 
@@ -9,7 +10,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QStyle>
-#include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -107,13 +107,8 @@ ProjectRow::ProjectRow(AppModel& model, const Project& project, std::function<vo
                        static_cast<QWidget*>(m_url), static_cast<QWidget*>(m_alt), static_cast<QWidget*>(m_database)})
         info->addWidget(w);
 
-    m_configToggle = new QToolButton;
-    m_configToggle->setText(QStringLiteral("Website config"));
-    m_configToggle->setCheckable(true);
+    m_configToggle = new DisclosureButton(QStringLiteral("Website config"));
     m_configToggle->setChecked(false);
-    m_configToggle->setAutoRaise(true);
-    m_configToggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    m_configToggle->setArrowType(Qt::RightArrow);
     info->addWidget(m_configToggle, 0, Qt::AlignLeft);
     m_configText = plainLabel(Theme::TextStyle::caption, true, false);
     m_configText->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
@@ -152,7 +147,7 @@ ProjectRow::ProjectRow(AppModel& model, const Project& project, std::function<vo
     buttons->setAlignment(first, Qt::AlignRight);
     buttons->setAlignment(second, Qt::AlignRight);
 
-    connect(m_configToggle, &QToolButton::toggled, this, &ProjectRow::setConfigExpanded);
+    connect(m_configToggle, &QAbstractButton::toggled, this, &ProjectRow::setConfigExpanded);
     connect(m_startStop, &QPushButton::clicked, this, &ProjectRow::startOrStop);
     connect(m_open, &QPushButton::clicked, this, [this]() {
         if (m_model.platform().openURL)
@@ -188,7 +183,6 @@ bool ProjectRow::isConfigExpanded() const
 
 void ProjectRow::setConfigExpanded(bool expanded)
 {
-    m_configToggle->setArrowType(expanded ? Qt::DownArrow : Qt::RightArrow);
     m_configText->setVisible(expanded);
 }
 

@@ -12,7 +12,6 @@ class DisclosureButton;
 class ElidedLabel;
 class QLabel;
 class QPushButton;
-class QToolButton;
 
 // The dot left of a website's card: green while running, else pale grey.
 class StatusDot : public QWidget {
@@ -55,7 +54,7 @@ public:
     QLabel* urlLabel() const { return m_url; }
     QLabel* altLabel() const { return m_alt; }
     QLabel* databaseLabel() const { return m_database; }
-    QToolButton* configToggle() const { return m_configToggle; }
+    DisclosureButton* configToggle() const { return m_configToggle; }
     QLabel* configText() const { return m_configText; }
     QPushButton* startStopButton() const { return m_startStop; }
     QPushButton* openButton() const { return m_open; }
@@ -93,7 +92,7 @@ private:
     QLabel* m_url = nullptr;
     QLabel* m_alt = nullptr;
     QLabel* m_database = nullptr;
-    QToolButton* m_configToggle = nullptr;
+    DisclosureButton* m_configToggle = nullptr;
     QLabel* m_configText = nullptr;
     QPushButton* m_startStop = nullptr;
     QPushButton* m_open = nullptr;

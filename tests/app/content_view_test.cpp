@@ -4,6 +4,7 @@
 #include "app/Avatar.h"
 #include "app/ContentView.h"
 #include "app/DashboardPage.h"
+#include "app/DisclosureButton.h"
 #include "app/ElidedLabel.h"
 #include "app/Footer.h"
 #include "app/GuidePage.h"
@@ -27,7 +28,6 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextDocument>
-#include <QToolButton>
 #include <QTest>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>

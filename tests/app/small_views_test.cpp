@@ -1,6 +1,7 @@
 // The shared small views, driven as a person would and checked on screen.
 #include "app/AppLogo.h"
 #include "app/Avatar.h"
+#include "app/DisclosureButton.h"
 #include "app/DravixInfoCard.h"
 #include "app/ElidedLabel.h"
 #include "app/GuideRow.h"
@@ -338,6 +339,35 @@ TEST(Spinner, SmallAndTurningOnlyWhileShown)
     EXPECT_NE(render(*spinner), first) << "each step is drawn differently";
     spinner->hide();
     EXPECT_FALSE(spinner->isSpinning());
+}
+
+TEST(DisclosureButton, ExpandedIsAChevronTurnedNotAPressedButton)
+{
+    DisclosureButton button(QStringLiteral("Website config"));
+    EXPECT_TRUE(button.isCheckable());
+    EXPECT_FALSE(button.isChecked());
+    const QImage collapsed = render(button);
+    button.click();
+    EXPECT_TRUE(button.isChecked());
+    const QImage expanded = render(button);
+    ASSERT_EQ(collapsed.size(), expanded.size());
+    // Only the chevron changes: the title and the background are drawn the same.
+    const int chevronEnd = 4 + std::max(8, button.fontMetrics().height() / 2 + 2) + 1;
+    int changed = 0;
+    for (int y = 0; y < collapsed.height(); ++y) {
+        for (int x = 0; x < collapsed.width(); ++x) {
+            if (collapsed.pixel(x, y) != expanded.pixel(x, y)) {
+                ++changed;
+                EXPECT_LT(x, chevronEnd) << "at " << x << "," << y;
+            }
+        }
+    }
+    EXPECT_GT(changed, 0) << "the chevron turns";
+    // The background stays the window's (no pressed fill): the far corner is untouched.
+    EXPECT_EQ(expanded.pixelColor(expanded.width() - 2, 1), QColor(Qt::white));
+    button.click();
+    EXPECT_FALSE(button.isChecked());
+    EXPECT_EQ(render(button), collapsed);
 }
 
 TEST(AppLogo, DrawnSizesComeFromTheirCopiesWhichLookLikeTheArtworkScaled)

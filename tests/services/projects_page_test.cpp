@@ -1,6 +1,7 @@
 // The projects page and its cards, driven through real widgets on the offscreen platform
 // against real PHP servers.
 #include "app/ContentView.h"
+#include "app/DisclosureButton.h"
 #include "app/ElidedLabel.h"
 #include "app/LogBox.h"
 #include "app/PageRegistry.h"
@@ -18,7 +19,6 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
-#include <QToolButton>
 #include <QTcpServer>
 
 #include <csignal>
