@@ -1,8 +1,13 @@
 #include "app/ElidedLabel.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QEvent>
+#include <QHelpEvent>
 #include <QPainter>
+#include <QTextDocument>
 #include <QTextLayout>
+#include <QToolTip>
 
 namespace {
 
@@ -63,6 +68,34 @@ Lines layOut(const QString& source, const QFont& font, int width, int maxLines)
     return result;
 }
 
+// Screen readers get the whole text as a static text, as they do for a plain label.
+class ElidedLabelAccessible : public QAccessibleWidget {
+public:
+    explicit ElidedLabelAccessible(ElidedLabel* label)
+        : QAccessibleWidget(label, QAccessible::StaticText)
+    {
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        const auto* label = static_cast<const ElidedLabel*>(widget());
+        if (t == QAccessible::Name) {
+            const QString name = label->accessibleName();
+            return name.isEmpty() ? label->text() : name;
+        }
+        if (t == QAccessible::Value)
+            return label->text();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface* accessibleFactory(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("ElidedLabel") && object && object->isWidgetType())
+        return new ElidedLabelAccessible(static_cast<ElidedLabel*>(object));
+    return nullptr;
+}
+
 } // namespace
 
 ElidedLabel::ElidedLabel(const QString& text, int maxLines, QWidget* parent)
@@ -70,6 +103,11 @@ ElidedLabel::ElidedLabel(const QString& text, int maxLines, QWidget* parent)
     , m_text(text)
     , m_maxLines(std::max(1, maxLines))
 {
+    static const bool accessible = [] {
+        QAccessible::installFactory(accessibleFactory);
+        return true;
+    }();
+    (void)accessible;
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(m_maxLines > 1);
     setSizePolicy(policy);
@@ -83,6 +121,10 @@ void ElidedLabel::setText(const QString& text)
     m_cache = {};
     updateGeometry();
     update();
+    if (QAccessible::isActive()) {
+        QAccessibleEvent nameChanged(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&nameChanged);
+    }
 }
 
 const ElidedLabel::Layout& ElidedLabel::layoutAt(int width) const
@@ -107,6 +149,26 @@ QStringList ElidedLabel::displayedLines(int width) const
 bool ElidedLabel::isElided(int width) const
 {
     return layoutAt(width < 0 ? contentsRect().width() : width).elided;
+}
+
+QString ElidedLabel::toolTipText() const
+{
+    // Tooltips detect markup on their own: the text is escaped so it shows as it is.
+    return isElided() ? Qt::convertFromPlainText(m_text, Qt::WhiteSpaceNormal) : QString();
+}
+
+bool ElidedLabel::event(QEvent* event)
+{
+    // Worked out when asked, so resizing many labels costs no layout of their text.
+    if (event->type() == QEvent::ToolTip && toolTip().isEmpty()) {
+        const QString tip = toolTipText();
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), tip, this);
+        return true;
+    }
+    return QWidget::event(event);
 }
 
 QSize ElidedLabel::sizeHint() const

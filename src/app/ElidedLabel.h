@@ -8,7 +8,8 @@
 #include <optional>
 
 // Plain text wrapped onto at most `maxLines` lines; what does not fit ends in an ellipsis on the
-// last line. The text is never interpreted as markup.
+// last line. The text is never interpreted as markup. When it is cut, its tooltip is the whole
+// text; assistive technology always reads the whole text.
 class ElidedLabel : public QWidget {
     Q_OBJECT
 
@@ -22,6 +23,8 @@ public:
     // The lines shown at the given width (the current width when none is given).
     QStringList displayedLines(int width = -1) const;
     bool isElided(int width = -1) const;
+    // The tooltip shown at the current width: the whole text when it is cut, else none.
+    QString toolTipText() const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -29,6 +32,7 @@ public:
     int heightForWidth(int width) const override;
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
 

@@ -14,13 +14,13 @@
 UserSummary::UserSummary(QWidget* parent)
     : QAbstractButton(parent)
     , m_avatar(new Avatar(std::nullopt, 42))
-    , m_name(new QLabel)
+    , m_name(new ElidedLabel(QString(), 1))
     , m_email(new ElidedLabel(QString(), 1))
 {
     setCursor(Qt::PointingHandCursor);
     setAttribute(Qt::WA_Hover);
-    m_name->setTextFormat(Qt::PlainText);
     Theme::setTextStyle(m_name, Theme::TextStyle::callout, QFont::DemiBold);
+    m_name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     Theme::setTextStyle(m_email, Theme::TextStyle::caption);
     Theme::setForeground(m_email, Theme::secondary());
     m_email->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);

@@ -21,6 +21,7 @@ public:
     QString nameText() const;
     QString emailText() const;
     Avatar* avatar() const { return m_avatar; }
+    ElidedLabel* nameLabel() const { return m_name; }
     ElidedLabel* emailLabel() const { return m_email; }
 
     QSize sizeHint() const override;
@@ -30,6 +31,6 @@ protected:
 
 private:
     Avatar* m_avatar;
-    QLabel* m_name;
+    ElidedLabel* m_name;
     ElidedLabel* m_email;
 };

@@ -3,6 +3,7 @@
 #include "app/AppModel.h"
 #include "app/DisclosureButton.h"
 #include "app/ElidedLabel.h"
+#include "app/SelectableText.h"
 #include "app/Theme.h"
 
 #include <QHBoxLayout>
@@ -95,14 +96,18 @@ ProjectRow::ProjectRow(AppModel& model, const Project& project, std::function<vo
 
     auto* info = new QVBoxLayout;
     info->setSpacing(5);
-    m_name = plainLabel(Theme::TextStyle::headline, false, false);
+    // Texts that may be long wrap or end in an ellipsis (their tooltip is then the whole text), so
+    // they never push the buttons out of the card.
+    m_name = new ElidedLabel(QString(), 1);
     m_name->setFont(Theme::font(Theme::TextStyle::headline, QFont::DemiBold));
     m_root = new ElidedLabel(QString(), 1);
     Theme::setForeground(m_root, Theme::secondary());
     m_port = plainLabel(Theme::TextStyle::caption, true, true);
     m_url = plainLabel(Theme::TextStyle::caption, true, false);
     m_alt = plainLabel(Theme::TextStyle::caption, true, false);
-    m_database = plainLabel(Theme::TextStyle::caption, true, true);
+    m_database = new ElidedLabel(QString(), 1);
+    m_database->setFont(Theme::monospacedFont(Theme::TextStyle::caption));
+    Theme::setForeground(m_database, Theme::secondary());
     for (QWidget* w : {static_cast<QWidget*>(m_name), static_cast<QWidget*>(m_root), static_cast<QWidget*>(m_port),
                        static_cast<QWidget*>(m_url), static_cast<QWidget*>(m_alt), static_cast<QWidget*>(m_database)})
         info->addWidget(w);
@@ -110,13 +115,8 @@ ProjectRow::ProjectRow(AppModel& model, const Project& project, std::function<vo
     m_configToggle = new DisclosureButton(QStringLiteral("Website config"));
     m_configToggle->setChecked(false);
     info->addWidget(m_configToggle, 0, Qt::AlignLeft);
-    m_configText = plainLabel(Theme::TextStyle::caption, true, false);
-    m_configText->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    m_configText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_configText->setContentsMargins(0, 6, 0, 0);
-    m_configText->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    m_configText->setVisible(false);
-    info->addWidget(m_configText);
+    // The configuration text is made when first asked for (a page may hold thousands of cards).
+    m_info = info;
     row->addLayout(info, 1);
 
     row->addStretch(0);
@@ -176,6 +176,19 @@ void ProjectRow::setProject(const Project& project)
     refresh();
 }
 
+SelectableText* ProjectRow::configText()
+{
+    if (!m_configText) {
+        m_configText = new SelectableText;
+        m_configText->setFont(Theme::monospacedFont(Theme::TextStyle::caption));
+        m_configText->setContentsMargins(0, 6, 0, 0);
+        m_configText->setVisible(false);
+        m_configText->setText(m_model.projectEnv(m_project));
+        m_info->addWidget(m_configText);
+    }
+    return m_configText;
+}
+
 bool ProjectRow::isConfigExpanded() const
 {
     return m_configToggle->isChecked();
@@ -183,7 +196,8 @@ bool ProjectRow::isConfigExpanded() const
 
 void ProjectRow::setConfigExpanded(bool expanded)
 {
-    m_configText->setVisible(expanded);
+    if (expanded || m_configText)
+        configText()->setVisible(expanded);
 }
 
 void ProjectRow::refresh()
@@ -210,7 +224,8 @@ void ProjectRow::refresh()
     const QString databaseUser = m_project.databaseUser.isEmpty() ? config.mysqlUser : m_project.databaseUser;
     m_database->setText(QStringLiteral("DB: ") + databaseName + QStringLiteral(" \u00B7 ") + databaseUser + u'@'
                         + config.mysqlHost + u':' + QString::number(config.mysqlPort));
-    m_configText->setText(m_model.projectEnv(m_project));
+    if (m_configText)
+        m_configText->setText(m_model.projectEnv(m_project));
 
     m_startStop->setText(isRunning ? QStringLiteral("Stop") : QStringLiteral("Start"));
     setProminent(m_startStop, !isRunning);

@@ -12,6 +12,8 @@ class DisclosureButton;
 class ElidedLabel;
 class QLabel;
 class QPushButton;
+class QVBoxLayout;
+class SelectableText;
 
 // The dot left of a website's card: green while running, else pale grey.
 class StatusDot : public QWidget {
@@ -48,14 +50,15 @@ public:
     bool isConfigExpanded() const;
 
     StatusDot* statusDot() const { return m_dot; }
-    QLabel* nameLabel() const { return m_name; }
+    ElidedLabel* nameLabel() const { return m_name; }
     ElidedLabel* rootLabel() const { return m_root; }
     QLabel* portLabel() const { return m_port; }
     QLabel* urlLabel() const { return m_url; }
     QLabel* altLabel() const { return m_alt; }
-    QLabel* databaseLabel() const { return m_database; }
+    ElidedLabel* databaseLabel() const { return m_database; }
     DisclosureButton* configToggle() const { return m_configToggle; }
-    QLabel* configText() const { return m_configText; }
+    // The configuration section's text (made on first use; shown while expanded).
+    SelectableText* configText();
     QPushButton* startStopButton() const { return m_startStop; }
     QPushButton* openButton() const { return m_open; }
     QPushButton* codeIDEButton() const { return m_codeIDE; }
@@ -86,14 +89,15 @@ private:
     std::function<void()> m_openCodeIDE;
 
     StatusDot* m_dot = nullptr;
-    QLabel* m_name = nullptr;
+    ElidedLabel* m_name = nullptr;
     ElidedLabel* m_root = nullptr;
     QLabel* m_port = nullptr;
     QLabel* m_url = nullptr;
     QLabel* m_alt = nullptr;
-    QLabel* m_database = nullptr;
+    ElidedLabel* m_database = nullptr;
     DisclosureButton* m_configToggle = nullptr;
-    QLabel* m_configText = nullptr;
+    SelectableText* m_configText = nullptr;
+    QVBoxLayout* m_info = nullptr;
     QPushButton* m_startStop = nullptr;
     QPushButton* m_open = nullptr;
     QPushButton* m_codeIDE = nullptr;

@@ -21,6 +21,7 @@
 #include "support/TestEnvironment.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QDialog>
 #include <QLabel>
 #include <QPushButton>
@@ -274,7 +275,7 @@ TEST_F(ContentViewTest, UserTextIsNeverReadAsMarkup)
     window->model().modifyConfig([&user](AppConfig& c) { c.user = user; });
     UserSummary* summary = window->sidebar()->userSummary();
     EXPECT_EQ(summary->nameText(), user.name);
-    EXPECT_EQ(summary->findChild<QLabel*>()->textFormat(), Qt::PlainText);
+    EXPECT_TRUE(summary->findChild<ElidedLabel*>()->displayedLines().value(0).startsWith("<b>Linh</b>")) << "drawn as typed";
     EXPECT_EQ(window->topBar()->userName()->textFormat(), Qt::PlainText);
     // The tooltip with the whole address shows it as typed.
     QTextDocument tooltip;
@@ -512,6 +513,43 @@ TEST_F(ContentViewTest, WindowCannotBeMadeSmallerThan1120By760)
     window->resize(1500, 1000);
     QCoreApplication::processEvents();
     EXPECT_EQ(window->size(), QSize(1500, 1000));
+    EXPECT_EQ(window->sidebar()->width(), 220);
+}
+
+TEST_F(ContentViewTest, CutTextsOfTheWindowShowTheirWholeTextAsTooltipAndToScreenReaders)
+{
+    // The footer's status line, cut at two lines.
+    ElidedLabel* status = window->footer()->status();
+    const QString longMessage = QStringLiteral("Failed to start Blog: ") + QStringLiteral("PHP Warning: <b>not bold</b> and more. ").repeated(20);
+    window->model().setStatusMessage(longMessage);
+    QTest::qWait(50);
+    ASSERT_TRUE(status->isElided());
+    QTextDocument tip;
+    tip.setHtml(status->toolTipText());
+    EXPECT_EQ(tip.toPlainText(), longMessage);
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(status);
+    ASSERT_NE(accessible, nullptr);
+    EXPECT_EQ(accessible->role(), QAccessible::StaticText);
+    EXPECT_EQ(accessible->text(QAccessible::Name), longMessage);
+    window->model().setStatusMessage(QStringLiteral("Ready"));
+    QTest::qWait(20);
+    EXPECT_TRUE(status->toolTipText().isEmpty());
+    EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("Ready"));
+
+    // The sidebar's user name ends in an ellipsis like the e-mail line.
+    UserProfile user = signedInUser();
+    user.name = QStringLiteral("Maximiliana Alexandrina Konstantinopoulou-Vanderberghe");
+    user.email = QStringLiteral("maximiliana.alexandrina.konstantinopoulou@example.com");
+    window->model().modifyConfig([&user](AppConfig& c) { c.user = user; });
+    QTest::qWait(50);
+    UserSummary* summary = window->sidebar()->userSummary();
+    EXPECT_EQ(summary->nameText(), user.name);
+    for (ElidedLabel* line : {summary->nameLabel(), summary->emailLabel()}) {
+        ASSERT_TRUE(line->isElided()) << line->text().toStdString();
+        EXPECT_TRUE(line->displayedLines().value(0).endsWith(QChar(0x2026)));
+        EXPECT_LE(line->mapTo(window->sidebar(), QPoint(line->width(), 0)).x(), window->sidebar()->width());
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(line)->text(QAccessible::Name), line->text());
+    }
     EXPECT_EQ(window->sidebar()->width(), 220);
 }
 

@@ -324,6 +324,39 @@ TEST(ElidedLabel, CutsToItsLineLimit)
     EXPECT_EQ(label.displayedLines(width), QStringList{QStringLiteral("<b>not bold</b>")});
 }
 
+TEST(ElidedLabel, CutTextGivesItsWholeTextAsTooltipAndToScreenReaders)
+{
+    QWidget window;
+    auto* label = new ElidedLabel(QString(), 1, &window);
+    label->setGeometry(0, 0, 120, 30);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    const QString whole = QStringLiteral("Could not start <shop>: port 8090 is taken & the log says so");
+    label->setText(whole);
+    ASSERT_TRUE(label->isElided());
+    QTextDocument tip;
+    tip.setHtml(label->toolTipText());
+    EXPECT_EQ(tip.toPlainText(), whole) << "shown as typed, not as markup";
+
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(label);
+    ASSERT_NE(accessible, nullptr);
+    EXPECT_EQ(accessible->role(), QAccessible::StaticText);
+    EXPECT_EQ(accessible->text(QAccessible::Name), whole);
+    EXPECT_EQ(accessible->text(QAccessible::Value), whole);
+
+    // Text that fits has no tooltip; the screen reader still gets it.
+    label->setText(QStringLiteral("Ready"));
+    EXPECT_TRUE(label->toolTipText().isEmpty());
+    EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("Ready"));
+
+    // Widened until the text fits: the tooltip goes.
+    label->setText(whole);
+    label->setGeometry(0, 0, 2000, 30);
+    EXPECT_FALSE(label->isElided());
+    EXPECT_TRUE(label->toolTipText().isEmpty());
+}
+
 TEST(Spinner, SmallAndTurningOnlyWhileShown)
 {
     QWidget window;

@@ -5,6 +5,7 @@
 #include "app/ElidedLabel.h"
 #include "app/LogBox.h"
 #include "app/PageRegistry.h"
+#include "app/SelectableText.h"
 #include "app/Spinner.h"
 #include "app/Theme.h"
 #include "services/ProjectRow.h"
@@ -170,7 +171,7 @@ TEST_F(ProjectsPageTest, RowsShowEveryLineOfTheirProject)
 
     ProjectRow* second = page->row("shop");
     EXPECT_EQ(second->nameLabel()->text(), QStringLiteral("Shop <b>bold</b>"));
-    EXPECT_EQ(second->nameLabel()->textFormat(), Qt::PlainText);
+    EXPECT_EQ(second->nameLabel()->displayedLines(), QStringList{"Shop <b>bold</b>"}) << "drawn as typed, not as markup";
     EXPECT_EQ(second->databaseLabel()->text(), QStringLiteral("DB: shop_db \u00B7 shopper@127.0.0.1:3306"));
     EXPECT_FALSE(second->databaseLabel()->text().contains("s3cret"));
 
@@ -444,6 +445,89 @@ TEST_F(ProjectsPageTest, ALongListGetsEveryCardInListOrderAndKeepsThemByIdWhenRe
         EXPECT_GT(y, previousY) << row->project().id.toStdString();
         previousY = y;
     }
+}
+
+TEST_F(ProjectsPageTest, AtTheMinimumWindowSizeLongTextsNeverPushAButtonOutOfReach)
+{
+    const QString longName = QStringLiteral("An extraordinarily long website name ").repeated(7).left(250);
+    ASSERT_EQ(longName.size(), 250);
+    Project project = makeProject("long", longName, path("Sites/") + QStringLiteral("deeply-nested-folder/").repeated(12) + "public", 9001);
+    project.databaseName = QStringLiteral("a_database_name_that_goes_on_and_on_").repeated(4);
+    project.databaseUser = QStringLiteral("a_very_long_database_user_name_").repeated(3);
+    project.databasePassword = QStringLiteral("p4ssw0rd-").repeated(20);
+    Project plain = makeProject("plain", "Plain", path("Sites/plain"), 9002);
+    setProjects({project, plain});
+
+    ContentView window(platform.platform);
+    window.model().setStatusMessage(QStringLiteral("Could not start ") + longName + QStringLiteral(": the port is taken."));
+    window.resize(1120, 760);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    window.setSection(AppSection::projects);
+    auto* projectsPage = qobject_cast<ProjectsPage*>(window.page());
+    ASSERT_NE(projectsPage, nullptr);
+    ProjectRow* row = projectsPage->row("long");
+    ASSERT_NE(row, nullptr);
+    row->configToggle()->click();
+    window.model().setWebsiteCreationProgress(QStringLiteral("Creating ") + longName + QStringLiteral("..."));
+    window.model().setIsCreatingWebsite(true);
+    QTest::qWait(150);
+
+    const QString folder = qEnvironmentVariable("KOVANI_SCREENSHOT_DIR", QDir::tempPath());
+    QDir().mkpath(folder);
+    EXPECT_TRUE(window.grab().save(folder + "/projects-page-long-texts-1120x760.png"));
+
+    // Every button of the page lies inside the visible width of the scrolling area, and inside
+    // its card.
+    QWidget* viewport = window.pageArea()->viewport();
+    const QList<QAbstractButton*> buttons = projectsPage->findChildren<QAbstractButton*>();
+    ASSERT_GE(buttons.size(), 3 + 2 * 7);
+    for (QAbstractButton* button : buttons) {
+        if (!button->isVisibleTo(projectsPage))
+            continue;
+        const QRect inViewport(button->mapTo(viewport, QPoint(0, 0)), button->size());
+        EXPECT_GE(inViewport.left(), 0) << button->text().toStdString();
+        EXPECT_LE(inViewport.right(), viewport->width() - 1) << button->text().toStdString();
+        EXPECT_LE(button->width(), std::max(button->sizeHint().width(), button->minimumSizeHint().width()) + 1)
+            << button->text().toStdString();
+        EXPECT_GE(button->width(), button->minimumSizeHint().width()) << button->text().toStdString() << " is squeezed";
+        if (auto* card = qobject_cast<ProjectRow*>(button->parentWidget())) {
+            const QRect inCard(button->mapTo(card, QPoint(0, 0)), button->size());
+            EXPECT_TRUE(card->rect().contains(inCard)) << button->text().toStdString();
+        }
+    }
+    // The header's buttons and the first card's are on screen without scrolling sideways.
+    for (QAbstractButton* button : {static_cast<QAbstractButton*>(projectsPage->createWebsiteButton()),
+                                    static_cast<QAbstractButton*>(projectsPage->importWebsiteButton()),
+                                    static_cast<QAbstractButton*>(row->startStopButton()),
+                                    static_cast<QAbstractButton*>(row->removeButton())}) {
+        const QRect inViewport(button->mapTo(viewport, QPoint(0, 0)), button->size());
+        EXPECT_TRUE(viewport->rect().contains(inViewport)) << button->text().toStdString();
+    }
+    EXPECT_EQ(window.pageArea()->horizontalScrollBar()->maximum(), 0);
+
+    // The long texts end in an ellipsis and give their whole text as tooltip and to screen readers.
+    for (ElidedLabel* label : {row->nameLabel(), row->rootLabel(), row->databaseLabel(), projectsPage->progressLabel()}) {
+        EXPECT_TRUE(label->isElided()) << label->text().toStdString();
+        EXPECT_TRUE(label->displayedLines().last().endsWith(QChar(0x2026)));
+        QTextDocument tip;
+        tip.setHtml(label->toolTipText());
+        EXPECT_EQ(tip.toPlainText(), label->text());
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(label);
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_EQ(accessible->text(QAccessible::Name), label->text());
+    }
+    EXPECT_EQ(row->nameLabel()->text(), longName);
+    // The configuration text wraps inside the card, also within its long words.
+    SelectableText* config = row->configText();
+    EXPECT_TRUE(config->isVisible());
+    EXPECT_LE(config->mapTo(row, QPoint(config->width(), 0)).x(), row->width());
+    EXPECT_EQ(config->text(), window.model().projectEnv(project));
+    EXPECT_GE(config->height(), config->heightForWidth(config->width()) - 1) << "every line is shown";
+    // The short texts of the other card are whole, with no tooltip.
+    EXPECT_FALSE(projectsPage->row("plain")->nameLabel()->isElided());
+    EXPECT_TRUE(projectsPage->row("plain")->nameLabel()->toolTipText().isEmpty());
+    window.model().setIsCreatingWebsite(false);
 }
 
 TEST_F(ProjectsPageTest, ARunningCreationShowsASmallSpinner)
