@@ -56,7 +56,7 @@ void DisclosureButton::paintEvent(QPaintEvent*)
     painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text());
 
     if (hasFocus()) {
-        painter.setPen(QPen(Theme::accent(), 2));
+        painter.setPen(QPen(Theme::focusRing(), 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 4, 4);
     }

@@ -67,13 +67,18 @@ protected:
             fill = Theme::withOpacity(palette().color(QPalette::WindowText), 0.08);
         else if (underMouse())
             fill = Theme::withOpacity(palette().color(QPalette::WindowText), 0.04);
-        if (fill.alpha() == 0)
+        if (fill.alpha() == 0 && !hasFocus())
             return;
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         QPainterPath shape;
         shape.addRoundedRect(QRectF(rect()), 8, 8);
         painter.fillPath(shape, fill);
+        // Keyboard focus (the rows take focus only from Tab): a ring inside the row.
+        if (hasFocus()) {
+            painter.setPen(QPen(Theme::focusRing(), 2));
+            painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 7, 7);
+        }
     }
 
 private:

@@ -228,19 +228,27 @@ void install()
         "QPushButton:hover { border-color: %10; }"
         "QPushButton:pressed { background: %11; }"
         "QPushButton:disabled { color: %12; }"
+        "QPushButton:focus { border: 2px solid %13; padding: 3px 11px; }"
         "QPushButton[prominent=\"true\"] { background: %3; color: %4; border: 1px solid %3; }"
         "QPushButton[prominent=\"true\"]:pressed { background: %6; }"
-        "QPushButton[prominent=\"true\"]:disabled { background: %7; border-color: %7; }")
+        "QPushButton[prominent=\"true\"]:disabled { background: %7; border-color: %7; }"
+        "QPushButton[prominent=\"true\"]:focus { border: 2px solid %14; padding: 3px 11px; }")
         .arg(box.name(QColor::HexArgb), border.name(QColor::HexArgb), accentColor.name(), accentText.name())
         .arg(QFontMetrics(app->font()).height() + 6)
         .arg(accentColor.darker(115).name(), withOpacity(accentColor, 0.45).name(QColor::HexArgb))
         .arg(controlBackground().name(), buttonBorder.name(QColor::HexArgb),
              withOpacity(accentColor, 0.6).name(QColor::HexArgb), windowBackground().darker(108).name(),
-             secondary().name());
+             secondary().name())
+        .arg(focusRing(false).name(), focusRing(true).name());
     app->setStyleSheet(app->styleSheet() + sheet);
 }
 
 QColor accent() { return appPalette().color(QPalette::Highlight); }
+
+QColor focusRing(bool onAccent)
+{
+    return onAccent ? accent().darker(175) : accent();
+}
 
 QColor secondary()
 {

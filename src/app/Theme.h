@@ -29,6 +29,8 @@ QColor controlBackground(); // sidebar and controls (palette Base)
 QColor windowBackground();  // window and footer (palette Window)
 QColor textBackground();    // text entry and command boxes (palette Base)
 QColor withOpacity(const QColor& color, qreal opacity);
+// The ring around the control that has keyboard focus; `onAccent` for one filled with the accent.
+QColor focusRing(bool onAccent = false);
 
 // ---- Text styles ------------------------------------------------------------------------------
 enum class TextStyle { largeTitle, title, title2, title3, headline, body, callout, subheadline, footnote, caption };

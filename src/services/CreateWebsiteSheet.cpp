@@ -145,8 +145,11 @@ CreateWebsiteSheet::CreateWebsiteSheet(AppModel& model, QWidget* parent)
     picker->addWidget(plainLabel(QStringLiteral("Website type")));
     picker->addSpacing(8);
     const QColor accent = Theme::accent();
-    const QString segmentStyle = QStringLiteral("QPushButton:checked { background: %1; color: %2; border-color: %1; }")
-                                     .arg(accent.name(), accent.lightness() > 160 ? QStringLiteral("black") : QStringLiteral("white"));
+    // The focused segment keeps a visible ring, also when it is the checked (filled) one.
+    const QString segmentStyle = QStringLiteral("QPushButton:checked { background: %1; color: %2; border-color: %1; }"
+                                                "QPushButton:focus { border: 2px solid %3; padding: 3px 11px; }")
+                                     .arg(accent.name(), accent.lightness() > 160 ? QStringLiteral("black") : QStringLiteral("white"),
+                                          Theme::focusRing(true).name());
     auto* segments = new QButtonGroup(this);
     segments->setExclusive(true);
     for (WebsiteTemplate t : WebsiteTemplates::allCases()) {

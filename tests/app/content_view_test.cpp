@@ -553,6 +553,29 @@ TEST_F(ContentViewTest, CutTextsOfTheWindowShowTheirWholeTextAsTooltipAndToScree
     EXPECT_EQ(window->sidebar()->width(), 220);
 }
 
+TEST_F(ContentViewTest, SidebarRowsShowKeyboardFocus)
+{
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QAbstractButton* guide = window->sidebar()->sectionButton(AppSection::guide);
+    QAbstractButton* settings = window->sidebar()->sectionButton(AppSection::settings);
+    settings->setFocus(Qt::TabFocusReason);
+    QTest::qWait(10);
+    const QImage unfocused = guide->grab().toImage();
+    guide->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(guide->hasFocus());
+    QTest::qWait(10);
+    const QImage focused = guide->grab().toImage();
+    EXPECT_NE(focused, unfocused);
+    const QColor ring = focused.pixelColor(focused.width() / 2, 1);
+    EXPECT_LT(std::abs(ring.red() - Theme::focusRing().red()) + std::abs(ring.green() - Theme::focusRing().green())
+                  + std::abs(ring.blue() - Theme::focusRing().blue()),
+              60);
+    // Space on the focused row selects its section.
+    QTest::keyClick(guide, Qt::Key_Space);
+    EXPECT_EQ(window->section(), AppSection::guide);
+}
+
 TEST_F(ContentViewTest, PagesFitTheWidthAtTheMinimumSizeAndWhenEnlarged)
 {
     for (const QSize size : {QSize(1120, 760), QSize(1800, 1100)}) {

@@ -403,6 +403,39 @@ TEST(DisclosureButton, ExpandedIsAChevronTurnedNotAPressedButton)
     EXPECT_EQ(render(button), collapsed);
 }
 
+TEST(FocusRing, KeyboardFocusIsVisibleOnButtonsAndDisclosures)
+{
+    Theme::install();
+    QWidget window;
+    auto* layout = new QHBoxLayout(&window);
+    auto* before = new QPushButton(QStringLiteral("Before"));
+    auto* filled = new QPushButton(QStringLiteral("Create Website"));
+    Theme::makeProminent(filled);
+    auto* plain = new QPushButton(QStringLiteral("Import Website"));
+    auto* disclosure = new DisclosureButton(QStringLiteral("Website config"));
+    for (QWidget* w : std::initializer_list<QWidget*>{before, filled, plain, disclosure})
+        layout->addWidget(w);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    for (QWidget* w : std::initializer_list<QWidget*>{filled, plain, disclosure}) {
+        before->setFocus(Qt::TabFocusReason);
+        QTest::qWait(10);
+        const QImage unfocused = w->grab().toImage();
+        w->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(w->hasFocus());
+        QTest::qWait(10);
+        const QImage focused = w->grab().toImage();
+        EXPECT_NE(focused, unfocused) << w->metaObject()->className();
+        // The ring is drawn at the edge, in the focus colour.
+        bool ring = false;
+        const QColor expected = w == filled ? Theme::focusRing(true) : Theme::focusRing();
+        for (int y = 0; y < 3 && !ring; ++y)
+            for (int x = 0; x < focused.width() && !ring; ++x)
+                ring = colourDistance(focused.pixelColor(x, y), expected) < 40;
+        EXPECT_TRUE(ring) << w->metaObject()->className();
+    }
+}
+
 TEST(AppLogo, DrawnSizesComeFromTheirCopiesWhichLookLikeTheArtworkScaled)
 {
     const QString resources = qEnvironmentVariable("KOVANI_RESOURCES_DIR", QStringLiteral(KOVANI_TEST_RESOURCES_DIR));

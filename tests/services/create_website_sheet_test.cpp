@@ -11,6 +11,7 @@
 #include "support/WebsiteFixtures.h"
 #include "support/TestFiles.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -274,6 +275,20 @@ TEST_F(CreateWebsiteSheetTest, LockedWhileCreatingAndKeptOnFailure)
     // Now Cancel closes it.
     QTest::mouseClick(button("cancelButton"), Qt::LeftButton);
     EXPECT_FALSE(sheet->isVisible());
+}
+
+TEST_F(CreateWebsiteSheetTest, TheFocusedWebsiteTypeShowsARing)
+{
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet.get()));
+    for (const char* name : {"laravelSegment", "wordpressSegment"}) {
+        QPushButton* segment = button(name);
+        field("nameField")->setFocus(Qt::TabFocusReason);
+        QTest::qWait(10);
+        const QImage unfocused = segment->grab().toImage();
+        segment->setFocus(Qt::TabFocusReason);
+        QTest::qWait(10);
+        EXPECT_NE(segment->grab().toImage(), unfocused) << name;
+    }
 }
 
 TEST_F(CreateWebsiteSheetTest, RegisteredWithTheWindow)
