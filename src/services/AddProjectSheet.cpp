@@ -105,6 +105,8 @@ AddProjectSheet::AddProjectSheet(AppModel& model, QWidget* parent)
     Theme::makeProminent(m_import);
     m_cancel->setAutoDefault(false);
     m_import->setAutoDefault(false);
+    // Return presses Import while it is enabled.
+    m_import->setDefault(true);
     m_browse->setAutoDefault(false);
     buttons->addWidget(m_cancel);
     buttons->addWidget(m_import);

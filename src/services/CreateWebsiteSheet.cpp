@@ -294,7 +294,8 @@ CreateWebsiteSheet::CreateWebsiteSheet(AppModel& model, QWidget* parent)
     progress->addWidget(m_progressText, 1, Qt::AlignVCenter);
     rows->addWidget(m_progressRow);
 
-    // 11: the buttons. Neither has a keyboard shortcut.
+    // 11: the buttons. Return presses "Create and Start" while it is enabled (it is the default
+    // button; no field acts on Return itself, so one press is one creation).
     auto* buttons = new QHBoxLayout;
     buttons->setContentsMargins(0, 0, 0, 0);
     buttons->addStretch(1);
@@ -306,6 +307,7 @@ CreateWebsiteSheet::CreateWebsiteSheet(AppModel& model, QWidget* parent)
     m_createButton->setObjectName(QStringLiteral("createButton"));
     Theme::makeProminent(m_createButton);
     m_createButton->setAutoDefault(false);
+    m_createButton->setDefault(true);
     buttons->addWidget(m_createButton);
     rows->addLayout(buttons);
     connect(m_cancelButton, &QPushButton::clicked, this, &CreateWebsiteSheet::reject);
@@ -388,6 +390,8 @@ void CreateWebsiteSheet::showEvent(QShowEvent* event)
     if (m_portField->text().isEmpty())
         m_portField->setText(QString::number(m_model.suggestedWebsitePort()));
     QDialog::showEvent(event);
+    if (!event->spontaneous())
+        m_nameField->setFocus(Qt::OtherFocusReason);
 }
 
 void CreateWebsiteSheet::closeEvent(QCloseEvent* event)

@@ -248,3 +248,26 @@ TEST_F(AddProjectSheetTest, PortTextOtherThanTheInitialIsKeptOnAppearance)
     replaceText(sheet->portField(), "8081");
     EXPECT_TRUE(sheet->grab().toImage().save(folder + "/add-project-sheet.png"));
 }
+
+TEST_F(AddProjectSheetTest, ReturnPressesImportOnlyWhileItIsEnabled)
+{
+    const QList<Project> before = model->config().projects;
+    open();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet.get()));
+    sheet->nameField()->setFocus();
+    model->setStatusMessage("untouched");
+    QTest::keyClick(sheet->nameField(), Qt::Key_Return);
+    EXPECT_FALSE(sheet->importButton()->isEnabled());
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("untouched"));
+    EXPECT_TRUE(sheet->isVisible());
+
+    replaceText(sheet->nameField(), "Shop");
+    replaceText(sheet->rootField(), makeSite(path("shop")));
+    replaceText(sheet->portField(), "9301");
+    ASSERT_TRUE(sheet->importButton()->isEnabled());
+    QTest::keyClick(sheet->portField(), Qt::Key_Return);
+    EXPECT_FALSE(sheet->isVisible());
+    EXPECT_EQ(sheet->result(), QDialog::Accepted);
+    ASSERT_EQ(model->config().projects.size(), before.size() + 1) << "one import per press";
+    EXPECT_EQ(model->config().projects.last().name, QStringLiteral("Shop"));
+}

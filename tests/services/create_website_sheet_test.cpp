@@ -277,6 +277,34 @@ TEST_F(CreateWebsiteSheetTest, LockedWhileCreatingAndKeptOnFailure)
     EXPECT_FALSE(sheet->isVisible());
 }
 
+TEST_F(CreateWebsiteSheetTest, OpensOnTheNameFieldAndReturnCreatesOnce)
+{
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet.get()));
+    EXPECT_EQ(QApplication::focusWidget(), field("nameField"));
+
+    // Disabled: Return does nothing.
+    model->setStatusMessage("untouched");
+    QTest::keyClick(field("nameField"), Qt::Key_Return);
+    EXPECT_FALSE(model->isCreatingWebsite());
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("untouched"));
+    EXPECT_TRUE(sheet->isVisible());
+
+    LoopbackHttpServer::Reply slow{200, {}, WebsiteFixtures::wordpressArchive()};
+    slow.delayMs = 800;
+    server.setReply("/latest.zip", slow);
+    server.setReply("/secret-key/1.1/salt/", LoopbackHttpServer::Reply::text(WebsiteFixtures::saltReply()));
+    QTest::mouseClick(button("wordpressSegment"), Qt::LeftButton);
+    field("nameField")->setFocus();
+    QTest::keyClicks(field("nameField"), QStringLiteral("Return Blog"));
+    retype(field("portField"), QStringLiteral("8091"));
+    QTest::keyClick(field("portField"), Qt::Key_Return);
+    EXPECT_TRUE(model->isCreatingWebsite());
+    QTest::keyClick(field("portField"), Qt::Key_Return);
+    QTest::keyClick(field("nameField"), Qt::Key_Enter);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !model->isCreatingWebsite(); }, 60000));
+    EXPECT_EQ(server.requestCount("/latest.zip"), 1) << "one creation per press while enabled";
+}
+
 TEST_F(CreateWebsiteSheetTest, TheFocusedWebsiteTypeShowsARing)
 {
     ASSERT_TRUE(QTest::qWaitForWindowActive(sheet.get()));
