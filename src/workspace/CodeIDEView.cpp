@@ -252,10 +252,10 @@ QWidget* CodeIDEView::buildSidebar()
     Theme::setForeground(m_sidebarTitle, Theme::secondary());
     header->addWidget(m_sidebarTitle);
     header->addStretch(1);
-    m_sidebarLocation = plainLabel();
+    m_sidebarLocation = new ElidedLabel;
     m_sidebarLocation->setFont(caption2Font());
     Theme::setForeground(m_sidebarLocation, tertiary());
-    header->addWidget(m_sidebarLocation);
+    header->addWidget(m_sidebarLocation, 0, Qt::AlignRight | Qt::AlignVCenter);
     column->addLayout(header);
     column->addWidget(divider(Qt::Horizontal));
 
@@ -282,10 +282,9 @@ QWidget* CodeIDEView::buildEditorPane()
     row->setSpacing(Theme::points(6));
     m_headerIcon = new QLabel;
     row->addWidget(m_headerIcon);
-    m_headerPath = plainLabel();
+    m_headerPath = new ElidedLabel;
     m_headerPath->setFont(Theme::monospacedFont(Theme::TextStyle::callout));
-    row->addWidget(m_headerPath);
-    row->addStretch(1);
+    row->addWidget(m_headerPath, 1);
     m_autoSave = plainLabel(QStringLiteral("Auto Save"));
     Theme::setTextStyle(m_autoSave, Theme::TextStyle::caption);
     Theme::setForeground(m_autoSave, Theme::green());

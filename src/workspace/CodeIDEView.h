@@ -52,11 +52,11 @@ public:
     QPushButton* doneButton() const { return m_done; }
     QLabel* projectNameLabel() const { return m_projectName; }
     QLabel* sidebarTitle() const { return m_sidebarTitle; }
-    QLabel* sidebarLocation() const { return m_sidebarLocation; }
+    ElidedLabel* sidebarLocation() const { return m_sidebarLocation; }
     CodeFileTree* fileTree() const { return m_tree; }
     QSplitter* splitter() const { return m_splitter; }
     QLabel* editorHeaderIcon() const { return m_headerIcon; }
-    QLabel* editorHeaderPath() const { return m_headerPath; }
+    ElidedLabel* editorHeaderPath() const { return m_headerPath; }
     QLabel* autoSaveLabel() const { return m_autoSave; }
     // The panel shown: "Select a source file", "Preview unavailable", or the editor.
     QWidget* editorContent() const;
@@ -109,11 +109,11 @@ private:
     QShortcut* m_escape = nullptr;
     QLabel* m_projectName = nullptr;
     QLabel* m_sidebarTitle = nullptr;
-    QLabel* m_sidebarLocation = nullptr;
+    ElidedLabel* m_sidebarLocation = nullptr;
     CodeFileTree* m_tree = nullptr;
     QSplitter* m_splitter = nullptr;
     QLabel* m_headerIcon = nullptr;
-    QLabel* m_headerPath = nullptr;
+    ElidedLabel* m_headerPath = nullptr;
     QLabel* m_autoSave = nullptr;
     QStackedWidget* m_content = nullptr;
     QWidget* m_panel = nullptr;

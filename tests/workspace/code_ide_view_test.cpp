@@ -442,6 +442,27 @@ TEST_F(CodeIDEViewTest, TypingChangesOnlyWhatWasTyped)
     EXPECT_EQ(readBytes(at(QStringLiteral("crlf.php"))), original + "x");
 }
 
+TEST_F(CodeIDEViewTest, LongNamesAndPathsDoNotWidenTheWindow)
+{
+    // A long root name, and a file deep in long folder names.
+    site = dir.path() + QStringLiteral("/a-website-folder-with-a-very-long-name-that-goes-on-and-on-for-ever");
+    project.root = site;
+    QString relative;
+    for (int i = 0; i < 6; ++i)
+        relative += QStringLiteral("folder-with-a-rather-long-name-%1/").arg(i);
+    relative += QStringLiteral("and-a-file-with-a-long-name-as-well.php");
+    writeFile(at(relative), "<?php\n");
+    CodeIDEView& v = open();
+    const int before = v.minimumSizeHint().width();
+    v.model().selectFile(QUrl::fromLocalFile(at(relative)));
+    v.model().selectDirectory(QUrl::fromLocalFile(QFileInfo(at(relative)).absolutePath()));
+    QApplication::processEvents();
+    EXPECT_EQ(v.minimumSizeHint().width(), before);
+    EXPECT_LE(v.minimumSizeHint().width(), Theme::points(1060));
+    EXPECT_LE(v.splitter()->widget(0)->width(), Theme::points(380));
+    EXPECT_EQ(v.width(), 1320);
+}
+
 TEST_F(CodeIDEViewTest, PreviewUnavailableForLargeAndBinaryFiles)
 {
     writeFile(at(QStringLiteral("storage/logs/laravel.log")), QByteArray(CodeIDEModel::maximumFileSize + 1, 'l'));
