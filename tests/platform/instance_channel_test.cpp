@@ -4,6 +4,7 @@
 #include "support/TestEnvironment.h"
 #include "support/TestFiles.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QSysInfo>
@@ -170,6 +171,45 @@ TEST_F(InstanceChannelTest, ALiveInstanceKeepsItsSocket)
     EXPECT_FALSE(QFileInfo::exists(path));
     InstanceChannel next(path);
     EXPECT_EQ(next.claim(), InstanceChannel::Claim::listening);
+}
+
+TEST_F(InstanceChannelTest, LaunchesRacingEachOtherEndWithOneInstance)
+{
+    constexpr int kLaunches = 6;
+    std::vector<std::unique_ptr<InstanceChannel>> channels(kLaunches);
+    std::vector<InstanceChannel::Claim> claims(kLaunches, InstanceChannel::Claim::failed);
+    std::atomic<int> ready = 0;
+    std::vector<std::thread> launches;
+    for (int i = 0; i < kLaunches; ++i) {
+        launches.emplace_back([&, i]() {
+            auto channel = std::make_unique<InstanceChannel>(path);
+            ++ready;
+            while (ready.load() < kLaunches) {
+            }
+            claims[i] = channel->claim();
+            channel->moveToThread(QCoreApplication::instance()->thread());
+            channels[i] = std::move(channel);
+        });
+    }
+    for (std::thread& launch : launches)
+        launch.join();
+    int listening = 0;
+    for (int i = 0; i < kLaunches; ++i) {
+        if (claims[i] == InstanceChannel::Claim::listening) {
+            ++listening;
+            QObject::connect(channels[i].get(), &InstanceChannel::commandReceived, channels[i].get(),
+                             [this](const QString& command, const QString& argument) {
+                                 received.push_back({command, argument});
+                             });
+        } else {
+            EXPECT_EQ(claims[i], InstanceChannel::Claim::anotherInstance) << i;
+        }
+    }
+    EXPECT_EQ(listening, 1);
+    ASSERT_TRUE(sendFromOutside(InstanceChannel::kRaise, QString()));
+    ASSERT_TRUE(waitForCount(1));
+    TestEnvironment::waitUntil([]() { return false; }, 100);
+    EXPECT_EQ(received.size(), 1u);
 }
 
 TEST_F(InstanceChannelTest, MalformedMessagesAreDroppedAndTheChannelKeepsWorking)
