@@ -165,6 +165,19 @@ TEST_F(PrivateMySQLServerTest, FreshStorageGetsAServerThatOutlivesTheModelAndIsF
     EXPECT_TRUE(canLogin(port, QStringLiteral("kelp")));
 }
 
+TEST_F(PrivateMySQLServerTest, OverlappingStartsMakeOneServer)
+{
+    auto first = makeModel();
+    auto second = makeModel();
+    first->autoStartDatabase();
+    second->autoStartDatabase();
+    ASSERT_TRUE(waitUntil([&] { return startUpEnded(*first) && startUpEnded(*second); }, 90000));
+    EXPECT_EQ(first->statusMessage(), kStarted);
+    EXPECT_EQ(second->statusMessage(), kStarted);
+    EXPECT_EQ(serversOn(dataDir).size(), 1);
+    EXPECT_EQ(readBytes(storage + QStringLiteral("/Logs/mysql.log")).count("Initialising "), 1);
+}
+
 TEST_F(PrivateMySQLServerTest, PortHeldByAnotherListenerStartsNothing)
 {
     // Something that is not MySQL holds the port: it takes each connection and closes it.
