@@ -1,5 +1,6 @@
 #include "signin/SignInController.h"
 
+#include "account/GoogleSignOut.h"
 #include "oauth/OAuthIDToken.h"
 #include "oauth/OAuthURLQueryComponent.h"
 #include "platform/Dispatch.h"
@@ -425,3 +426,8 @@ void SignInController::signOut()
         m_currentUser.reset();
     removeAllKeychainEntries();
 }
+
+// Signing out of the account signs out of Google too.
+namespace {
+const bool kSignOutInstalled = GoogleSignOut::install([] { SignInController::sharedInstance().signOut(); });
+} // namespace

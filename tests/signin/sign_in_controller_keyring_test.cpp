@@ -1,5 +1,6 @@
 // The sign-in controller with a real keyring, a real HTTPS user-information stand-in and the
 // fetcher; the browser step and the code exchange answer as the provider would.
+#include "account/GoogleSignOut.h"
 #include "oauth/OAuthURLQueryComponent.h"
 #include "platform/Dispatch.h"
 #include "platform/Keychain.h"
@@ -400,4 +401,18 @@ TEST_F(SignInControllerTest, ConfigurationFromTheInformationDictionary)
     EXPECT_FALSE(controller.configuration()->serverClientID());
     EXPECT_EQ(controller.configuration()->hostedDomain(), QStringLiteral("example.com"));
     EXPECT_FALSE(SignInController(environment()).configuration()) << "the generated Info.plist names no client";
+}
+
+TEST_F(SignInControllerTest, AccountSignOutSignsOutOfGoogle)
+{
+    SignInController& shared = SignInController::sharedInstance();
+    bool idle = false;
+    shared.whenKeychainIdle([&] { idle = true; }); // the first-run clean-up is done
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return idle; }, 10000));
+    ASSERT_EQ(onWorker([] { return Keychain::writeBlocking("auth", "OAuth", "session").status; }), Keychain::Status::ok);
+    GoogleSignOut::signOut();
+    idle = false;
+    shared.whenKeychainIdle([&] { idle = true; });
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return idle; }, 10000));
+    EXPECT_EQ(storedItem(), Keychain::Status::notFound);
 }
