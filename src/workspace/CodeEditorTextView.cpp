@@ -6,6 +6,10 @@
 #include "workspace/CodeLineNumberRulerView.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QStyleHints>
 #include <QCompleter>
 #include <QFontDatabase>
 #include <QKeyEvent>
@@ -93,8 +97,19 @@ CodeEditorTextView::CodeEditorTextView(QWidget* parent)
         pal.setColor(group, QPalette::Highlight, QColor(0xB3, 0xD7, 0xFF));
         pal.setColor(group, QPalette::HighlightedText, CodeEditorTheme::base());
     }
+    m_caretColor = QApplication::palette().color(QPalette::Active, QPalette::Highlight);
     setPalette(pal);
     setAutoFillBackground(true);
+    // Qt's own insertion point takes the text colour; this one is drawn in paintEvent().
+    setCursorWidth(0);
+    m_caretBlink = new QTimer(this);
+    const int flash = QGuiApplication::styleHints()->cursorFlashTime();
+    m_caretBlink->setInterval(flash > 0 ? flash / 2 : 500);
+    connect(m_caretBlink, &QTimer::timeout, this, [this] {
+        m_caretOn = !m_caretOn;
+        viewport()->update(m_caretRect.adjusted(-2, -1, 2, 1));
+    });
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, [this] { restartCaretBlink(); });
 
     m_ruler = new CodeLineNumberRulerView(this);
     connect(m_ruler, &CodeLineNumberRulerView::ruleThicknessChanged, this, [this] { updateMargins(); });
@@ -115,6 +130,10 @@ CodeEditorTextView::CodeEditorTextView(QWidget* parent)
     m_completer->setMaxVisibleItems(10);
     m_completer->popup()->setObjectName(QStringLiteral("completionList"));
     m_completer->popup()->setAccessibleName(QStringLiteral("Completions"));
+    QPalette listPalette = pal;
+    listPalette.setColor(QPalette::Highlight, m_caretColor);
+    listPalette.setColor(QPalette::HighlightedText, Qt::white);
+    m_completer->popup()->setPalette(listPalette);
     connect(m_completer, qOverload<const QString&>(&QCompleter::activated), this,
             [this](const QString& word) { acceptCompletion(word); });
 }
@@ -761,6 +780,39 @@ QStringList CodeEditorTextView::completionList() const
 }
 
 // ---- Geometry -------------------------------------------------------------------------------
+
+void CodeEditorTextView::restartCaretBlink()
+{
+    m_caretOn = true;
+    if (hasFocus() && QGuiApplication::styleHints()->cursorFlashTime() > 0)
+        m_caretBlink->start();
+    viewport()->update(m_caretRect.adjusted(-2, -1, 2, 1));
+    viewport()->update(cursorRect().adjusted(-2, -1, 2, 1));
+}
+
+void CodeEditorTextView::focusInEvent(QFocusEvent* event)
+{
+    QPlainTextEdit::focusInEvent(event);
+    restartCaretBlink();
+}
+
+void CodeEditorTextView::focusOutEvent(QFocusEvent* event)
+{
+    QPlainTextEdit::focusOutEvent(event);
+    m_caretBlink->stop();
+    viewport()->update(m_caretRect.adjusted(-2, -1, 2, 1));
+}
+
+void CodeEditorTextView::paintEvent(QPaintEvent* event)
+{
+    QPlainTextEdit::paintEvent(event);
+    if (!hasFocus() || !m_caretOn || isReadOnly())
+        return;
+    const QRect caret = cursorRect();
+    m_caretRect = QRect(caret.left(), caret.top(), 1, caret.height());
+    QPainter painter(viewport());
+    painter.fillRect(m_caretRect, m_caretColor);
+}
 
 void CodeEditorTextView::setRulerThickness(int thickness) { m_ruler->setRuleThickness(thickness); }
 

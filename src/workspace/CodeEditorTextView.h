@@ -17,6 +17,7 @@
 class CodeLineNumberRulerView;
 class QCompleter;
 class QStringListModel;
+class QTimer;
 
 class CodeEditorTextView : public QPlainTextEdit {
     Q_OBJECT
@@ -71,6 +72,8 @@ public:
     QStringList completions(int start, int end, int* index) const;
 
     CodeLineNumberRulerView* ruler() const { return m_ruler; }
+    // The insertion point's colour: the desktop's accent.
+    QColor caretColor() const { return m_caretColor; }
     void setRulerThickness(int thickness);
 
     // Layout access for the ruler.
@@ -89,6 +92,9 @@ protected:
     void insertFromMimeData(const QMimeData* source) override;
     QMimeData* createMimeDataFromSelection() const override;
     void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     void onContentsChange(int position, int removed, int added);
@@ -120,4 +126,10 @@ private:
     // Colour per document position (a separator counts once).
     QByteArray m_colors;
     int m_lastRecolored = 0;
+    // The insertion point, drawn here in the accent colour.
+    QColor m_caretColor;
+    QTimer* m_caretBlink = nullptr;
+    bool m_caretOn = true;
+    QRect m_caretRect;
+    void restartCaretBlink();
 };

@@ -16,6 +16,7 @@
 #include <QShortcut>
 #include <QSignalSpy>
 #include <QWheelEvent>
+#include <QFontInfo>
 #include <functional>
 
 using namespace EditorTestKit;
@@ -513,4 +514,30 @@ TEST(CodeTextEditorRoundTrip, ManyMixedEditsKeepTextAndDocumentInStep)
             }
         }
     }
+}
+
+TEST(CodeTextEditorLook, LightColoursFontTabsAndAccentCaret)
+{
+    auto editor = shownEditor();
+    CodeEditorTextView* view = editor->textView();
+    editor->setContent(QStringLiteral("\tx"), QStringLiteral("a.txt"), QStringLiteral("/look"));
+    EXPECT_EQ(view->palette().color(QPalette::Base), CodeEditorTheme::background());
+    EXPECT_EQ(view->palette().color(QPalette::Text), CodeEditorTheme::base());
+    EXPECT_EQ(view->document()->defaultFont().pixelSize(), 13);
+    EXPECT_TRUE(QFontInfo(view->document()->defaultFont()).fixedPitch());
+    EXPECT_EQ(view->tabStopDistance(), 28);
+    EXPECT_EQ(view->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    // The tab reaches the first tab stop: 28 pixels right of the text's left edge.
+    setCaret(*editor, 1);
+    const int afterTab = view->cursorRect().left();
+    setCaret(*editor, 0);
+    EXPECT_EQ(afterTab - view->cursorRect().left(), 28);
+    EXPECT_EQ(view->cursorRect().left(), CodeEditorTextView::verticalInset) << "the text starts at its inset";
+    EXPECT_EQ(view->viewport()->geometry().left(),
+              editor->ruler()->ruleThickness() + CodeEditorTextView::horizontalInset - CodeEditorTextView::verticalInset);
+
+    QTest::keyClicks(view, QStringLiteral("a"));
+    const QRect caret = view->cursorRect();
+    const QImage image = view->viewport()->grab().toImage();
+    EXPECT_EQ(QColor(image.pixel(caret.left(), caret.center().y())), view->caretColor());
 }
