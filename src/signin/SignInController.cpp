@@ -1,6 +1,7 @@
 #include "signin/SignInController.h"
 
 #include "account/GoogleSignOut.h"
+#include "oauth/OAuthAuthorizationService.h"
 #include "oauth/OAuthIDToken.h"
 #include "oauth/OAuthURLQueryComponent.h"
 #include "platform/Dispatch.h"
@@ -79,6 +80,20 @@ SignInController::Environment SignInController::Environment::standard()
     environment.preferences = SignInPreferences::fromEnvironment();
     environment.keychainStore = std::make_shared<KeychainStore>(
         QStringLiteral("auth"), KeychainAttributes{KeychainAttribute::useFileBasedKeychain()});
+    environment.presentAuthorizationRequest = [](OAuthAuthorizationRequestPtr request, QWidget* window,
+                                                 AuthorizationCallback callback) -> std::shared_ptr<void> {
+        return OAuthAuthorizationService::presentAuthorizationRequest(
+            request, window, [callback](const OAuthAuthorizationResponsePtr& response, const std::optional<DomainError>& error) {
+                callback(response, error);
+            });
+    };
+    environment.performTokenRequest = [](OAuthTokenRequestPtr request, OAuthAuthorizationResponsePtr original,
+                                         TokenCallback callback) {
+        OAuthAuthorizationService::performTokenRequest(
+            request, original, [callback](const OAuthTokenResponsePtr& response, const std::optional<DomainError>& error) {
+                callback(response, error);
+            });
+    };
     return environment;
 }
 
