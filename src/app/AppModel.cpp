@@ -60,13 +60,9 @@ AppModel::~AppModel() = default;
 
 void AppModel::deferredStartup()
 {
-    // The restore request only starts here; nothing below waits for it.
-    traceStartup(m_platform, QStringLiteral("readSecureToken"));
-    const std::optional<QString> token = m_platform.sessionToken ? m_platform.sessionToken() : readSecureToken();
-    if (token && !token->isEmpty()) {
-        traceStartup(m_platform, QStringLiteral("restoreSessionFromSecureToken"));
-        restoreSessionFromSecureToken();
-    }
+    // The restore only starts here (reading the token, then the request); nothing below waits
+    // for it.
+    restoreSessionFromSecureToken();
     traceStartup(m_platform, QStringLiteral("autoStartDatabase"));
     autoStartDatabase();
     traceStartup(m_platform, QStringLiteral("refreshPHPVersions"));

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "account/APIClient.h"
 #include "app/AppConfig.h"
 #include "app/CommandResult.h"
+#include "platform/Keychain.h"
 #include "platform/Platform.h"
 #include "platform/Process.h"
 #include "services/RunningProcess.h"
@@ -140,8 +142,29 @@ public:
     void updateWebsiteCreationProgress(const QString& progress);
 
     // ---- Account session -------------------------------------------------------------------
-    std::optional<QString> readSecureToken() const;
+    // Outcomes arrive later as statusMessage and, on success, config().user. A reply to a request
+    // started before a logout() is dropped: it changes nothing and reports nothing.
+    void login(const QString& name, const QString& email, const QString& password, const QString& mode);
     void restoreSessionFromSecureToken();
+    void applyAuth(const AuthResponse& response, const QString& provider);
+    void applyMe(const MeResponse& response, const QString& token, const QString& provider);
+    // The stored session token, or nothing; `done` runs later on the main thread.
+    void readSecureToken(std::function<void(const std::optional<QString>&)> done);
+    void deleteSecureToken();
+    QString deviceId();
+    static std::optional<QString> passwordValidationError(const QString& password);
+    static QString hash(const QString& text);
+    static QString initials(const QString& name);
+    static bool isValidEmail(const QString& trimmedEmail);
+    void updateUser(const QString& name, const QString& email);
+    void changePassword(const QString& currentPassword, const QString& newPassword);
+    void sendPasswordReset(const QString& email);
+    void logout();
+    void continueWithGoogle();
+    // The shared account client, pointed at this model's account service.
+    APIClient& accountAPI();
+    // Bumped by every logout().
+    quint64 signOutGeneration() const { return m_signOutGeneration; }
 
 signals:
     void configChanged();
@@ -239,6 +262,12 @@ private:
     // The commands of the running creation; destroying the model cancels them (the running one
     // is killed, no further one starts) without waiting. The work never touches the model.
     ServiceCommands::CancelOnExit m_websiteCreationCommands;
+
+    // ---- Private state of the account session (its owner adds here) -------------------------
+    void restoreWithToken(const std::optional<QString>& token, quint64 generation);
+    void writeSecureToken(const QString& token);
+    void reportKeychainFailure(const QString& prefix, const Keychain::Result& result, quint64 generation);
+    quint64 m_signOutGeneration = 0;
 
     friend class AppModelTestAccess;
 };

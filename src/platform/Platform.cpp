@@ -48,5 +48,5 @@ Platform::Platform()
     composerDownloadURL = envOr("KOVANI_COMPOSER_URL", QStringLiteral("https://getcomposer.org"));
     wordpressDownloadURL = envOr("KOVANI_WORDPRESS_URL", QStringLiteral("https://wordpress.org"));
     wordpressSaltURL = envOr("KOVANI_WORDPRESS_SALT_URL", QStringLiteral("https://api.wordpress.org"));
-    accountApiBaseURL = envOr("KOVANI_ACCOUNT_API_URL", QStringLiteral("https://account.kovani.app/api"));
+    accountApiBaseURL = envOr("KOVANI_ACCOUNT_API_URL", QStringLiteral(KOVANI_DEFAULT_ACCOUNT_API_URL));
 }
