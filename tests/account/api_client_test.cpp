@@ -1,0 +1,284 @@
+// The account client on the wire, against the HTTPS stand-in of the account service.
+#include "account/APIClient.h"
+#include "support/AccountServiceStandIn.h"
+#include "support/TestCertificates.h"
+#include "support/TestEnvironment.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+using Reply = LoopbackHttpServer::Reply;
+using Header = QPair<QByteArray, QByteArray>;
+
+namespace {
+
+template <typename T>
+struct Completion {
+    std::optional<APIResult<T>> result;
+    int calls = 0;
+    QThread* thread = nullptr;
+    std::function<void(const APIResult<T>&)> handler()
+    {
+        return [this](const APIResult<T>& r) {
+            result = r;
+            ++calls;
+            thread = QThread::currentThread();
+        };
+    }
+    bool wait() { return TestEnvironment::waitUntil([this] { return calls > 0; }, 20000); }
+};
+
+// The headers this client sets, in the order they were sent (the HTTP stack adds its own).
+QList<Header> ownHeaders(const LoopbackHttpServer::Request& r)
+{
+    static const QList<QByteArray> ours{"content-type", "accept", "x-app-version", "x-bundle-id", "authorization"};
+    QList<Header> result;
+    for (const Header& h : r.headers)
+        if (ours.contains(h.first.toLower()))
+            result << h;
+    return result;
+}
+
+class APIClientWire : public ::testing::Test {
+protected:
+    void SetUp() override { client().setBaseURL(service.baseURL()); }
+    static APIClient& client() { return APIClient::shared(); }
+
+    AccountServiceStandIn service;
+};
+
+} // namespace
+
+TEST_F(APIClientWire, PostSendsTheHeadersInOrderAndTheBodyWithoutAbsentKeys)
+{
+    AuthRequest login{std::nullopt, "ada@example.test", "p/ss\"w\u00f6rd", "DEV-1", "macos", APIClient::bundleIdentifier()};
+    Completion<AuthResponse> done;
+    client().post<AuthResponse>("auth/login", std::nullopt, login, done.handler());
+    ASSERT_TRUE(done.wait());
+    const auto requests = service.requestsTo("/api/auth/login");
+    ASSERT_EQ(requests.size(), 1);
+    const auto& r = requests[0];
+    EXPECT_EQ(r.method, "POST");
+    EXPECT_EQ(ownHeaders(r), (QList<Header>{{"Content-Type", "application/json"},
+                                            {"Accept", "application/json"},
+                                            {"X-App-Version", "Kovani/1.0.0.1"},
+                                            {"X-Bundle-ID", APIClient::bundleIdentifier().toUtf8()}}));
+    EXPECT_EQ(r.body, QString("{\"email\":\"ada@example.test\",\"password\":\"p/ss\\\"w\u00f6rd\",\"device_id\":\"DEV-1\","
+                              "\"platform\":\"macos\",\"app_id\":\"%1\"}").arg(APIClient::bundleIdentifier()).toUtf8());
+    // The stand-in does not know her: its 401 body comes back verbatim.
+    ASSERT_FALSE(done.result->succeeded());
+    EXPECT_EQ(done.result->error().domain, "Kovani.API");
+    EXPECT_EQ(done.result->error().code, 401);
+    EXPECT_EQ(done.result->error().localizedDescription, "{\"message\":\"These credentials do not match our records.\"}");
+    EXPECT_EQ(done.thread, QThread::currentThread());
+    EXPECT_EQ(done.calls, 1);
+}
+
+TEST_F(APIClientWire, TokensAndQueries)
+{
+    struct Case {
+        const char* name;
+        std::optional<QString> token;
+        APIClient::QueryItems query;
+        QByteArray target;
+        QByteArray authorization; // empty: no header at all
+    };
+    const QString valid = service.addUser("Ada", "ada@example.test", "x");
+    const QList<Case> cases{
+        {"no token", std::nullopt, {}, "/api/me", ""},
+        {"empty token", QString(""), {}, "/api/me", ""},
+        {"token", valid, {}, "/api/me", "Bearer " + valid.toUtf8()},
+        {"query", valid, {{"a", "1"}, {"b c", "x&y"}}, "/api/me?a=1&b%20c=x%26y", "Bearer " + valid.toUtf8()},
+    };
+    for (const Case& c : cases) {
+        service.server().clearRequests();
+        Completion<MeResponse> done;
+        client().get<MeResponse>("me", c.token, c.query, done.handler());
+        ASSERT_TRUE(done.wait()) << c.name;
+        const auto all = service.server().requests();
+        ASSERT_EQ(all.size(), 1) << c.name;
+        EXPECT_EQ(all[0].method, "GET") << c.name;
+        EXPECT_EQ(all[0].path, c.target) << c.name;
+        EXPECT_TRUE(all[0].body.isEmpty()) << c.name;
+        QList<Header> expected{{"Accept", "application/json"},
+                               {"X-App-Version", "Kovani/1.0.0.1"},
+                               {"X-Bundle-ID", APIClient::bundleIdentifier().toUtf8()}};
+        if (!c.authorization.isEmpty())
+            expected << Header{"Authorization", c.authorization};
+        EXPECT_EQ(ownHeaders(all[0]), expected) << c.name;
+        EXPECT_EQ(done.result->succeeded(), c.token == valid) << c.name;
+    }
+}
+
+TEST_F(APIClientWire, RequestBodies)
+{
+    struct Case {
+        const char* name;
+        std::function<void(Completion<APIMessageResponse>&)> send;
+        QByteArray method;
+        QByteArray body;
+    };
+    service.script("/api/x", Reply::json("{\"message\":\"ok\"}"));
+    const QList<Case> cases{
+        {"register with name",
+         [](auto& d) {
+             client().post<APIMessageResponse>("x", std::nullopt, AuthRequest{QString("Ada L"), "a@b.co", "pw", "D", "macos", "app"}, d.handler());
+         },
+         "POST", "{\"name\":\"Ada L\",\"email\":\"a@b.co\",\"password\":\"pw\",\"device_id\":\"D\",\"platform\":\"macos\",\"app_id\":\"app\"}"},
+        {"change with current",
+         [](auto& d) { client().post<APIMessageResponse>("x", std::nullopt, ChangePasswordRequest{QString("old"), "new"}, d.handler()); },
+         "POST", "{\"current_password\":\"old\",\"password\":\"new\"}"},
+        {"set up without current",
+         [](auto& d) { client().post<APIMessageResponse>("x", std::nullopt, ChangePasswordRequest{std::nullopt, " new "}, d.handler()); },
+         "POST", "{\"password\":\" new \"}"},
+        {"reset", [](auto& d) { client().post<APIMessageResponse>("x", std::nullopt, PasswordResetRequest{"a@b.co", "app"}, d.handler()); },
+         "POST", "{\"email\":\"a@b.co\",\"app_id\":\"app\"}"},
+        {"profile", [](auto& d) { client().put<APIMessageResponse>("x", QString("t"), UpdateProfileRequest{" Ada "}, d.handler()); },
+         "PUT", "{\"name\":\" Ada \"}"},
+        {"empty", [](auto& d) { client().post<APIMessageResponse>("x", QString("t"), EmptyRequest{}, d.handler()); }, "POST", "{}"},
+    };
+    for (const Case& c : cases) {
+        service.server().clearRequests();
+        Completion<APIMessageResponse> done;
+        c.send(done);
+        ASSERT_TRUE(done.wait()) << c.name;
+        const auto all = service.server().requests();
+        ASSERT_EQ(all.size(), 1) << c.name;
+        EXPECT_EQ(all[0].method, c.method) << c.name;
+        EXPECT_EQ(all[0].body, c.body) << c.name;
+        EXPECT_EQ(all[0].header("Content-Type"), "application/json") << c.name;
+        ASSERT_TRUE(done.result->succeeded()) << c.name;
+        EXPECT_EQ(done.result->value().message, "ok");
+    }
+}
+
+TEST_F(APIClientWire, OutcomeRules)
+{
+    struct Case {
+        const char* name;
+        Reply reply;
+        qint64 code;          // 0: success expected
+        QString description;
+        QString domain;
+    };
+    Reply badUtf8 = Reply::withStatus(500);
+    badUtf8.body = QByteArray("\xff\xfe oops", 7);
+    Reply teapotText = Reply::text("Service down \xe2\x80\x94 retry", 503);
+    const QString missing = QString::fromUtf8("The data couldn\u2019t be read because it is missing.");
+    const QString wrongFormat = QString::fromUtf8("The data couldn\u2019t be read because it isn\u2019t in the correct format.");
+    const QList<Case> cases{
+        {"401 json verbatim", Reply::json("{\"message\": \"Bad token\" }", 401), 401, "{\"message\": \"Bad token\" }", "Kovani.API"},
+        {"500 invalid utf-8", badUtf8, 500, "HTTP 500", "Kovani.API"},
+        {"500 empty", Reply::withStatus(500), 500, "", "Kovani.API"},
+        {"503 text", teapotText, 503, QString::fromUtf8("Service down \u2014 retry"), "Kovani.API"},
+        {"304 outside 2xx", Reply::withStatus(304), 304, "", "Kovani.API"},
+        {"204 empty is a decoding failure", Reply::withStatus(204), 4864, wrongFormat, "Kovani.JSONDecoding"},
+        {"200 without user", Reply::json("{\"token\":\"t\"}"), 4865, missing, "Kovani.JSONDecoding"},
+        {"200 token only", Reply::json("{\"token\":\"t\",\"user\":{\"name\":\"A\",\"email\":\"a@b.co\"}}"), 0, "", ""},
+        {"201 created", Reply::json("{\"user\":{\"name\":\"A\",\"email\":\"a@b.co\"}}", 201), 0, "", ""},
+    };
+    for (const Case& c : cases) {
+        service.script("/api/auth/register", c.reply);
+        Completion<AuthResponse> done;
+        client().post<AuthResponse>("auth/register", std::nullopt, EmptyRequest{}, done.handler());
+        ASSERT_TRUE(done.wait()) << c.name;
+        if (c.code == 0) {
+            EXPECT_TRUE(done.result->succeeded()) << c.name << ": " << done.result->error().localizedDescription.toStdString();
+            continue;
+        }
+        ASSERT_FALSE(done.result->succeeded()) << c.name;
+        EXPECT_EQ(done.result->error().domain, c.domain) << c.name;
+        EXPECT_EQ(done.result->error().code, c.code) << c.name;
+        EXPECT_EQ(done.result->error().localizedDescription, c.description) << c.name;
+    }
+}
+
+TEST_F(APIClientWire, TransportFailuresComeBackAsTheirOwnErrors)
+{
+    // Nothing listens on the port any more.
+    QString closedBase;
+    {
+        LoopbackHttpServer gone(LoopbackHttpServer::Mode::https);
+        closedBase = gone.baseURL() + "/api";
+    }
+    client().setBaseURL(closedBase);
+    Completion<MeResponse> refused;
+    client().get<MeResponse>("me", QString("t"), {}, refused.handler());
+    ASSERT_TRUE(refused.wait());
+    ASSERT_FALSE(refused.result->succeeded());
+    EXPECT_EQ(refused.result->error().domain, "Kovani.Network");
+    EXPECT_FALSE(refused.result->error().localizedDescription.isEmpty());
+
+    // A certificate that no trusted authority signed.
+    const TestCertificates::Set& other = TestCertificates::untrusted();
+    LoopbackHttpServer impostor(other.certificate, other.key);
+    impostor.setReply("/api/me", Reply::json("{\"user\":{\"name\":\"A\",\"email\":\"a@b.co\"}}"));
+    client().setBaseURL(impostor.baseURL() + "/api");
+    Completion<MeResponse> untrusted;
+    client().get<MeResponse>("me", QString("t"), {}, untrusted.handler());
+    ASSERT_TRUE(untrusted.wait());
+    ASSERT_FALSE(untrusted.result->succeeded());
+    EXPECT_EQ(untrusted.result->error().domain, "Kovani.Network");
+    EXPECT_EQ(impostor.requestCount("/api/me"), 0);
+}
+
+TEST_F(APIClientWire, RedirectsStayOnTheConfiguredOrigin)
+{
+    // Another port is another origin: the token must not travel there.
+    LoopbackHttpServer elsewhere(LoopbackHttpServer::Mode::https);
+    elsewhere.setReply("/api/me", Reply::json("{\"user\":{\"name\":\"Eve\",\"email\":\"eve@example.test\"}}"));
+    service.script("/api/me", Reply::redirect(elsewhere.url("/api/me").toUtf8(), 307));
+    Completion<MeResponse> away;
+    client().get<MeResponse>("me", QString("secret-token"), {}, away.handler());
+    ASSERT_TRUE(away.wait());
+    ASSERT_FALSE(away.result->succeeded());
+    EXPECT_EQ(away.result->error().domain, "Kovani.Network");
+    EXPECT_EQ(elsewhere.requestCount("/api/me"), 0);
+
+    // A redirect within the origin is followed with the same headers.
+    const QString valid = service.addUser("Ada", "ada@example.test", "x");
+    service.script("/api/me", Reply::redirect("/api/me2", 307));
+    service.script("/api/me2", Reply::json("{\"user\":{\"name\":\"Ada\",\"email\":\"ada@example.test\"}}"));
+    Completion<MeResponse> same;
+    client().get<MeResponse>("me", valid, {}, same.handler());
+    ASSERT_TRUE(same.wait());
+    ASSERT_TRUE(same.result->succeeded());
+    EXPECT_EQ(same.result->value().user.name, "Ada");
+    ASSERT_EQ(service.requestsTo("/api/me2").size(), 1);
+    EXPECT_EQ(service.requestsTo("/api/me2")[0].header("Authorization"), "Bearer " + valid.toUtf8());
+}
+
+TEST_F(APIClientWire, NothingIsSentForAnUnusableBaseUrlOrBody)
+{
+    for (const QString base : {QString("http://127.0.0.1:1/api"), QString("not a url"), QString(""), QString("https:///api")}) {
+        client().setBaseURL(base);
+        Completion<APIMessageResponse> done;
+        client().post<APIMessageResponse>("auth/logout", QString("t"), EmptyRequest{}, done.handler());
+        // At once, before this call returns.
+        ASSERT_EQ(done.calls, 1) << base.toStdString();
+        ASSERT_FALSE(done.result->succeeded());
+        EXPECT_EQ(done.result->error().localizedDescription,
+                  "The account service address is not a valid HTTPS URL: " + base);
+    }
+
+    client().setBaseURL(service.baseURL());
+    Completion<APIMessageResponse> done;
+    const QString lone = QString("a") + QChar(0xD800);
+    client().post<APIMessageResponse>("password/email", std::nullopt, PasswordResetRequest{lone, "app"}, done.handler());
+    ASSERT_EQ(done.calls, 1);
+    EXPECT_EQ(done.result->error().domain, "Kovani.JSONEncoding");
+    TestEnvironment::waitUntil([] { return false; }, 300);
+    EXPECT_TRUE(service.server().requests().isEmpty());
+}
+
+TEST_F(APIClientWire, EndpointUrls)
+{
+    client().setBaseURL("https://account.example.test/api");
+    EXPECT_EQ(client().endpointURL("me").toString(), "https://account.example.test/api/me");
+    EXPECT_EQ(client().endpointURL("me/change-password").toString(), "https://account.example.test/api/me/change-password");
+    client().setBaseURL("https://account.example.test:8443/api/");
+    EXPECT_EQ(client().endpointURL("auth/login").toString(), "https://account.example.test:8443/api/auth/login");
+}
