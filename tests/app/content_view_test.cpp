@@ -2,6 +2,7 @@
 // quick links, sheets, the code workspace, the footer and the window's size.
 #include "app/AppModel.h"
 #include "app/Avatar.h"
+#include "account/LoginSheet.h"
 #include "app/ContentView.h"
 #include "app/DashboardPage.h"
 #include "app/DisclosureButton.h"
@@ -185,8 +186,10 @@ TEST_F(ContentViewTest, SignedOutSummaryOpensTheAccountPageAndTheLoginSheet)
     EXPECT_EQ(window->section(), AppSection::dravix);
     EXPECT_TRUE(window->showLogin());
     EXPECT_TRUE(window->sidebar()->isHighlighted(AppSection::dravix));
-    // No login sheet is plugged in: the flag is set and nothing opens.
-    EXPECT_EQ(window->presentedSheet(SheetKind::login), nullptr);
+    // The account's login sheet opens, in login mode.
+    auto* sheet = qobject_cast<LoginSheet*>(window->presentedSheet(SheetKind::login));
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_FALSE(sheet->isRegister());
 }
 
 TEST_F(ContentViewTest, TopBarLoginOpensTheLoginSheetAndKeepsTheSection)
