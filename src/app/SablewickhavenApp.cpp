@@ -48,7 +48,7 @@ void SablewickhavenApp::connectInstanceChannel(InstanceChannel& channel, QWidget
                          if (command == InstanceChannel::kRaise)
                              bringToFront(window);
                          else if (command == InstanceChannel::kOAuthRedirect)
-                             WebAuthenticationSession::deliverRedirect(QUrl(argument, QUrl::StrictMode));
+                             WebAuthenticationSession::deliverRedirect(QUrl(argument));
                      });
 }
 

@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -66,9 +67,14 @@ ojson jsonValue(const QJsonValue& value)
     return nullptr;
 }
 
+// Nesting beyond this is not a record of ours.
+constexpr int MaxNesting = 64;
+
 // Generic JSON values back from their archived form; false for anything that is not one.
-bool fromJsonValue(const ojson& v, QJsonValue& out)
+bool fromJsonValue(const ojson& v, QJsonValue& out, int depth = 0)
 {
+    if (depth > MaxNesting)
+        return false;
     if (v.is_null()) {
         out = QJsonValue(QJsonValue::Null);
     } else if (v.is_boolean()) {
@@ -88,7 +94,7 @@ bool fromJsonValue(const ojson& v, QJsonValue& out)
         QJsonArray array;
         for (const ojson& item : *items) {
             QJsonValue element;
-            if (!fromJsonValue(item, element))
+            if (!fromJsonValue(item, element, depth + 1))
                 return false;
             array.append(element);
         }
@@ -100,7 +106,7 @@ bool fromJsonValue(const ojson& v, QJsonValue& out)
         QJsonObject object;
         for (auto it = entries->begin(); it != entries->end(); ++it) {
             QJsonValue element;
-            if (!fromJsonValue(it.value(), element))
+            if (!fromJsonValue(it.value(), element, depth + 1))
                 return false;
             object.insert(qstr(it.key()), element);
         }
@@ -219,6 +225,29 @@ void KeyedArchiver::encodeObject(const QString& key, const ArchivableObject* obj
 
 KeyedUnarchiver::KeyedUnarchiver(const QByteArray& data)
 {
+    // Objects nest a few levels deep; anything much deeper is refused before it is parsed.
+    int depth = 0;
+    int deepest = 0;
+    bool inString = false;
+    for (qsizetype i = 0; i < data.size(); ++i) {
+        const char c = data.at(i);
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '{' || c == '[') {
+            deepest = std::max(deepest, ++depth);
+        } else if (c == '}' || c == ']') {
+            --depth;
+        }
+    }
+    if (deepest > 4 * MaxNesting) {
+        failWith(KeyedArchiveReadCorruptError, QStringLiteral("The data is not a keyed archive."));
+        return;
+    }
     m_document = ojson::parse(data.constBegin(), data.constEnd(), nullptr, false);
     if (m_document.is_discarded() || !m_document.is_object()) {
         failWith(KeyedArchiveReadCorruptError, QStringLiteral("The data is not a keyed archive."));

@@ -330,3 +330,24 @@ TEST(KeyedArchive, StrictDecodeFailures)
 }
 
 } // namespace
+
+namespace {
+
+TEST(KeyedArchive, DeeplyNestedDataIsRefused)
+{
+    // Archived values nest a few levels; a dictionary thousands deep is not ours.
+    QByteArray nested;
+    for (int i = 0; i < 5000; ++i)
+        nested += "{\"$type\":\"dict\",\"entries\":{\"k\":";
+    nested += "1";
+    for (int i = 0; i < 5000; ++i)
+        nested += "}}";
+    QByteArray data = archive(*tokenResponse());
+    data.replace("\"additionalParameters\":", "\"additionalParameters\":" + nested + ",\"unused\":");
+    std::optional<DomainError> error;
+    EXPECT_FALSE(unarchive<OAuthTokenResponse>(data, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, KeyedArchiveReadCorruptError);
+}
+
+} // namespace
