@@ -20,6 +20,7 @@
 #include <QTextLayout>
 #include <QTimer>
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -623,13 +624,17 @@ void CodeEditorTextView::applyColors(const QByteArray& textColors)
             continue;
         out[position++] = in[i];
     }
+    // Every block shows the colours m_colors holds for it, so only blocks where the new colours
+    // differ need a look.
+    const QByteArray previous = m_colors;
     m_colors = colors;
+    const bool comparable = previous.size() == colors.size();
 
     int recolored = 0;
     std::vector<std::pair<int, int>> dirty;
-    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+    auto recolor = [&](const QTextBlock& block) {
         if (!recolorBlock(block))
-            continue;
+            return;
         ++recolored;
         const int from = block.position();
         const int to = from + block.length();
@@ -637,6 +642,31 @@ void CodeEditorTextView::applyColors(const QByteArray& textColors)
             dirty.back().second = to;
         else
             dirty.emplace_back(from, to);
+    };
+    if (comparable) {
+        const char* before = previous.constData();
+        const char* after = colors.constData();
+        const qsizetype size = colors.size();
+        qsizetype i = 0;
+        while (i < size) {
+            const qsizetype chunk = std::min<qsizetype>(4096, size - i);
+            if (std::memcmp(before + i, after + i, size_t(chunk)) == 0) {
+                i += chunk;
+                continue;
+            }
+            while (i < size && before[i] == after[i])
+                ++i;
+            if (i >= size)
+                break;
+            const QTextBlock block = document()->findBlock(int(i));
+            if (!block.isValid())
+                break;
+            recolor(block);
+            i = std::max<qsizetype>(i + 1, block.position() + block.length());
+        }
+    } else {
+        for (QTextBlock block = document()->begin(); block.isValid(); block = block.next())
+            recolor(block);
     }
     for (const auto& [from, to] : dirty)
         document()->markContentsDirty(from, to - from);

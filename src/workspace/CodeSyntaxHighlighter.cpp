@@ -1,5 +1,10 @@
 #include "workspace/CodeSyntaxHighlighter.h"
 
+#include <future>
+#include <system_error>
+#include <thread>
+#include <vector>
+
 using CodeEditorTheme::Role;
 
 namespace CodeSyntaxHighlighter {
@@ -246,24 +251,50 @@ QRegularExpression compile(const QString& icuPattern, unsigned options)
     return QRegularExpression(QStringLiteral("(*ANY)") + toPcre(icuPattern), qtOptions);
 }
 
+namespace {
+
+using Spans = std::vector<std::pair<qsizetype, qsizetype>>;
+
+// Every match of one rule in the whole text, as start and end offsets.
+Spans matchesOf(const Rule& rule, const QString& text)
+{
+    Spans spans;
+    const QRegularExpression re = compile(rule.pattern, rule.options);
+    if (!re.isValid())
+        return spans;
+    QRegularExpressionMatchIterator it = re.globalMatch(text);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        if (m.capturedStart() >= 0 && m.capturedEnd() > m.capturedStart())
+            spans.emplace_back(m.capturedStart(), m.capturedEnd());
+    }
+    return spans;
+}
+
+} // namespace
+
 QByteArray apply(const QString& text, const QString& fileName)
 {
     QByteArray colors(text.size(), char(Role::base));
     if (text.isEmpty())
         return colors;
-    for (const Rule& rule : rulesFor(fileName)) {
-        const QRegularExpression re = compile(rule.pattern, rule.options);
-        if (!re.isValid())
-            continue;
-        QRegularExpressionMatchIterator it = re.globalMatch(text);
-        char* data = colors.data();
-        while (it.hasNext()) {
-            const QRegularExpressionMatch m = it.next();
-            const qsizetype start = m.capturedStart();
-            const qsizetype end = m.capturedEnd();
-            if (start >= 0 && end > start)
-                std::fill(data + start, data + end, char(rule.color));
+    const QList<Rule> rules = rulesFor(fileName);
+    // The rules are matched side by side; their colours are painted in order, so a later rule
+    // still wins.
+    std::vector<std::future<Spans>> pending;
+    if (std::thread::hardware_concurrency() > 1 && text.size() > 4096) {
+        try {
+            for (const Rule& rule : rules)
+                pending.push_back(std::async(std::launch::async, matchesOf, std::cref(rule), std::cref(text)));
+        } catch (const std::system_error&) {
+            // No threads to be had: the rest are matched here.
         }
+    }
+    char* data = colors.data();
+    for (qsizetype i = 0; i < rules.size(); ++i) {
+        const Spans spans = size_t(i) < pending.size() ? pending[size_t(i)].get() : matchesOf(rules[i], text);
+        for (const auto& [start, end] : spans)
+            std::fill(data + start, data + end, char(rules[i].color));
     }
     return colors;
 }
