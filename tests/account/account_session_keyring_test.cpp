@@ -62,6 +62,9 @@ TEST(AccountSession, RegisterStoresTheProfileTheHashAndTheKeychainToken)
     EXPECT_EQ(onDisk[1]->user->passwordHash, "");
     EXPECT_EQ(onDisk[1]->user->apiToken, user.apiToken);
     EXPECT_EQ(w.configFile()->user, user);
+    // It holds the token: owner-only.
+    EXPECT_EQ(QFile(model.configURL()).permissions() & ~(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser),
+              QFileDevice::Permissions());
     // The shared phpMyAdmin was asked to start once a user was stored.
     EXPECT_TRUE(w.statuses.contains("No supported PHP 8.5+ runtime found.")) << w.statuses.join(" | ").toStdString();
     EXPECT_EQ(w.statuses.last(), "Account created.");
