@@ -62,7 +62,10 @@ struct Window {
     QString footer() { return view->footer()->status()->text(); }
     bool waitForFooter(const QString& text)
     {
-        return TestEnvironment::waitUntil([&] { return footer() == text; }, 20000);
+        const bool seen = TestEnvironment::waitUntil([&] { return footer() == text; }, 20000);
+        // Widgets the same change added to the page appear on a posted event.
+        QCoreApplication::processEvents();
+        return seen;
     }
     void signIn(const UserProfile& user)
     {
