@@ -311,6 +311,17 @@ EncodedBody UpdateProfileRequest::encode() const
     return w.finish();
 }
 
+EncodedBody GoogleRequest::encode() const
+{
+    Writer w;
+    w.put("id_token", idToken);
+    w.put("device_id", deviceId);
+    w.put("platform", platform);
+    w.put("app_id", appId);
+    w.put("name", name);
+    return w.finish();
+}
+
 EncodedBody EmptyRequest::encode() const
 {
     return Writer().finish();

@@ -47,6 +47,16 @@ struct UpdateProfileRequest {
     EncodedBody encode() const;
 };
 
+// The body of "auth/google": the ID token of a Google sign-in; "name" only when known.
+struct GoogleRequest {
+    QString idToken;
+    QString deviceId;
+    QString platform;
+    QString appId;
+    std::optional<QString> name;
+    EncodedBody encode() const;
+};
+
 struct EmptyRequest {
     EncodedBody encode() const;
 };

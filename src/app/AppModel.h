@@ -8,6 +8,8 @@
 #include "platform/Process.h"
 #include "services/RunningProcess.h"
 #include "services/ServiceCommands.h"
+#include "signin/DomainError.h"
+#include "signin/GoogleOAuthConfig.h"
 
 #include <QMap>
 #include <QObject>
@@ -19,6 +21,7 @@
 #include <optional>
 
 class UserDefaults;
+struct SignInResult;
 
 // The one model of the application. Published state is read and written on the main thread only;
 // every setter emits its own change signal when the value changes.
@@ -268,6 +271,13 @@ private:
     void writeSecureToken(const QString& token);
     void reportKeychainFailure(const QString& prefix, const Keychain::Result& result, quint64 generation);
     quint64 m_signOutGeneration = 0;
+
+    // ---- Private state of Google sign-in (its owner adds here) ------------------------------
+    std::optional<GoogleOAuthConfig> googleOAuthConfig() const;
+    void applyGoogleSignInResult(const GoogleOAuthConfig& config, const std::optional<SignInResult>& result,
+                                 const std::optional<DomainError>& error);
+    bool validateGoogleTokenForBackend(const QString& idToken, const QString& expectedAudience);
+    void loginWithGoogleIdToken(const QString& idToken, const std::optional<QString>& name);
 
     friend class AppModelTestAccess;
 };
