@@ -87,7 +87,17 @@ bool ourServerIsAlive(const QString& pidFile, const QString& dataDir)
 
 // Makes the data folder in a sibling folder and moves it into place only when the initialiser
 // succeeded, so a failed or interrupted run never leaves a half-made "MySQL" folder behind.
-bool initialise(const Request& request, const QString& server, const QString& dataDir, const QString& log)
+// The server's own folder for temporary files (its default is the shared /tmp).
+QString privateTemporaryFolder(const QString& root)
+{
+    const QString folder = root + QStringLiteral("/mysql-tmp");
+    Files::makePath(folder);
+    ::chmod(QFile::encodeName(folder).constData(), 0700);
+    return folder;
+}
+
+bool initialise(const Request& request, const QString& server, const QString& dataDir, const QString& log,
+                const QString& temporary)
 {
     const QString staging = dataDir + QStringLiteral(".initializing");
     removeTree(staging);
@@ -106,6 +116,10 @@ bool initialise(const Request& request, const QString& server, const QString& da
         spec.program = server;
         spec.arguments = {QStringLiteral("--no-defaults"), QStringLiteral("--initialize-insecure"), user, dataArgument};
     }
+    // The initialiser takes no folder for temporary files of its own; its server reads TMPDIR.
+    Process::Environment environment = Process::currentEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), temporary);
+    spec.environment = environment;
     appendToLog(log, (QStringLiteral("Initialising ") + dataDir + QStringLiteral(": ") + spec.program + u' '
                       + spec.arguments.join(u' ') + u'\n')
                          .toUtf8());
@@ -163,11 +177,12 @@ Outcome ensureRunning(const Request& request)
     const QString log = logs + QStringLiteral("/mysql.log");
     const QString dataDir = root + QStringLiteral("/MySQL");
     const QString pidFile = root + QStringLiteral("/mysql.pid");
+    const QString temporary = privateTemporaryFolder(root);
 
     if (!QFileInfo(dataDir).isDir()) {
         if (QFileInfo(dataDir).exists() || QFileInfo(dataDir).isSymLink())
             return Outcome::failed; // something else has the name: left alone
-        if (!initialise(request, *server, dataDir, log))
+        if (!initialise(request, *server, dataDir, log, temporary))
             return Outcome::failed;
     }
     ::chmod(QFile::encodeName(dataDir).constData(), 0700);
@@ -184,6 +199,7 @@ Outcome ensureRunning(const Request& request)
                           QStringLiteral("--socket=") + root + QStringLiteral("/mysql.sock"),
                           QStringLiteral("--pid-file=") + pidFile,
                           QStringLiteral("--log-error=") + log,
+                          QStringLiteral("--tmpdir=") + temporary,
                           QStringLiteral("--port=") + QString::number(request.port),
                           QStringLiteral("--bind-address=") + *address};
         spec.outputFd = logFd;

@@ -88,7 +88,7 @@ protected:
         // Whatever a test started, by the data folder it runs on.
         for (const pid_t pid : serversOn(dataDir))
             ::kill(pid, SIGTERM);
-        const bool stopped = waitUntil([&] { return serversOn(dataDir).isEmpty(); }, 20000);
+        const bool stopped = waitUntil([&] { return serversOn(dataDir).isEmpty(); }, 60000);
         for (const pid_t pid : serversOn(dataDir))
             ::kill(pid, SIGKILL);
         EXPECT_TRUE(stopped) << "the server did not stop on SIGTERM";
@@ -149,6 +149,10 @@ TEST_F(PrivateMySQLServerTest, FreshStorageGetsAServerThatOutlivesTheModelAndIsF
                                     | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther),
               QFileDevice::Permissions());
     EXPECT_TRUE(QFileInfo::exists(storage + QStringLiteral("/mysql.sock")));
+    // Temporary files in a folder of its own, not the shared /tmp.
+    EXPECT_TRUE(QFileInfo(storage + QStringLiteral("/mysql-tmp")).isDir());
+    EXPECT_TRUE(readBytes(QStringLiteral("/proc/%1/cmdline").arg(pid)).split('\0').contains(
+        QFile::encodeName(QStringLiteral("--tmpdir=") + storage + QStringLiteral("/mysql-tmp"))));
     EXPECT_FALSE(QFileInfo::exists(dataDir + QStringLiteral(".initializing")));
     const QByteArray log = readBytes(storage + QStringLiteral("/Logs/mysql.log"));
     EXPECT_EQ(log.count("Initialising "), 1);
