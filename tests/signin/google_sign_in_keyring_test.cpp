@@ -284,3 +284,34 @@ TEST_F(GoogleSignIn, NoWindowToPresentOver)
     EXPECT_EQ(model().statusMessage(),
               QStringLiteral("Google login could not find the Kovani window. Close and reopen the login form."));
 }
+
+TEST_F(GoogleSignIn, ProviderFailuresEndInOneStatusText)
+{
+    makeWorld();
+    // Without an ID token the profile comes from the user-information endpoint.
+    provider.server().setReply("/oauth2/v3/userinfo", Reply::json(R"({"name":"Ada"})"));
+    provider.setToken(OAuthProviderStandIn::Token::tokensWithoutIdToken);
+    clickGoogle();
+    ASSERT_TRUE(waitForFooter("Google sign-in did not return an ID token. Check the OAuth client configuration in Google Cloud."))
+        << footer().toStdString();
+
+    provider.setToken(OAuthProviderStandIn::Token::status500);
+    model().continueWithGoogle();
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return footer().startsWith("Google sign-in error (-6): "); }, 30000))
+        << footer().toStdString();
+    EXPECT_FALSE(footer().contains("code=")) << footer().toStdString();
+    EXPECT_TRUE(service.requestsTo("/api/auth/google").isEmpty());
+    EXPECT_FALSE(model().config().user);
+}
+
+TEST_F(GoogleSignIn, SignedInPageLooks)
+{
+    makeWorld();
+    clickGoogle();
+    ASSERT_TRUE(waitForFooter("Signed in with Google.")) << footer().toStdString();
+    QTest::qWait(200);
+    QString shots = qEnvironmentVariable("KOVANI_SCREENSHOT_DIR");
+    if (shots.isEmpty())
+        shots = dir.path();
+    EXPECT_TRUE(view->grab().save(shots + "/google-signed-in.png"));
+}
