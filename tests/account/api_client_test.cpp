@@ -169,7 +169,10 @@ TEST_F(APIClientWire, OutcomeRules)
     Reply teapotText = Reply::text("Service down \xe2\x80\x94 retry", 503);
     const QString missing = QString::fromUtf8("The data couldn\u2019t be read because it is missing.");
     const QString wrongFormat = QString::fromUtf8("The data couldn\u2019t be read because it isn\u2019t in the correct format.");
+    Reply challenge = Reply::json("{\"message\":\"Unauthenticated.\"}", 401);
+    challenge.headers << QPair<QByteArray, QByteArray>{"WWW-Authenticate", "Bearer realm=\"api\""};
     const QList<Case> cases{
+        {"401 with a challenge", challenge, 401, "{\"message\":\"Unauthenticated.\"}", "Kovani.API"},
         {"401 json verbatim", Reply::json("{\"message\": \"Bad token\" }", 401), 401, "{\"message\": \"Bad token\" }", "Kovani.API"},
         {"500 invalid utf-8", badUtf8, 500, "HTTP 500", "Kovani.API"},
         {"500 empty", Reply::withStatus(500), 500, "", "Kovani.API"},
