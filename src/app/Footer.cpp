@@ -5,13 +5,14 @@
 #include "app/LinkButton.h"
 #include "app/Maker.h"
 #include "app/Theme.h"
+#include "platform/Text.h"
 
 #include <QHBoxLayout>
 
 Footer::Footer(AppModel& model, QWidget* parent)
     : QWidget(parent)
     , m_model(model)
-    , m_status(new ElidedLabel(model.statusMessage(), 2))
+    , m_status(new ElidedLabel(Text::displayable(model.statusMessage()), 2))
     , m_link(new LinkButton(Maker::webAddress(), QUrl(Maker::webAddress(), QUrl::StrictMode), model.platform().openURL))
 {
     Theme::setBackground(this, Theme::windowBackground());
@@ -26,5 +27,5 @@ Footer::Footer(AppModel& model, QWidget* parent)
     layout->addSpacing(12);
     layout->addWidget(m_link, 0, Qt::AlignVCenter);
 
-    connect(&m_model, &AppModel::statusMessageChanged, this, [this]() { m_status->setText(m_model.statusMessage()); });
+    connect(&m_model, &AppModel::statusMessageChanged, this, [this]() { m_status->setText(Text::displayable(m_model.statusMessage())); });
 }

@@ -60,4 +60,21 @@ QString trimmed(const QString& text)
     return text.trimmed();
 }
 
+QString displayable(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == u'\r') {
+            if (i + 1 < text.size() && text.at(i + 1) == u'\n')
+                continue;
+            out += u'\n';
+        } else if (c == u'\t' || c == u'\n' || c.category() != QChar::Other_Control) {
+            out += c;
+        }
+    }
+    return out;
+}
+
 } // namespace Text

@@ -19,4 +19,8 @@ std::optional<qint32> parseInt32(const QString& text);
 // Trims white space and line breaks (Unicode White_Space) at both ends.
 QString trimmed(const QString& text);
 
+// A text as a view shows it: control characters (Unicode Cc) removed except tab and line feed;
+// a carriage return (alone or before a line feed) becomes one line feed.
+QString displayable(const QString& text);
+
 } // namespace Text

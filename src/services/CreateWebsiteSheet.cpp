@@ -431,7 +431,7 @@ void CreateWebsiteSheet::refresh()
                                .arg(config.mysqlUser, config.mysqlHost, QString::number(config.mysqlPort)));
 
     m_progressRow->setVisible(creating);
-    m_progressText->setText(m_model.websiteCreationProgress());
+    m_progressText->setText(Text::displayable(m_model.websiteCreationProgress()));
 
     m_cancelButton->setEnabled(!creating);
     m_createButton->setEnabled(canCreate());

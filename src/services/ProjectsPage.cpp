@@ -7,6 +7,7 @@
 #include "app/Spinner.h"
 #include "app/Theme.h"
 #include "services/ProjectRow.h"
+#include "platform/Text.h"
 
 #include <QFrame>
 #include <QHash>
@@ -244,7 +245,7 @@ void ProjectsPage::refresh()
     m_createWebsite->setEnabled(!creating);
     m_importWebsite->setEnabled(!creating);
     m_progressBox->setVisible(creating);
-    m_progressLabel->setText(m_model.websiteCreationProgress());
+    m_progressLabel->setText(Text::displayable(m_model.websiteCreationProgress()));
 }
 
 void ProjectsPage::showEvent(QShowEvent* event)

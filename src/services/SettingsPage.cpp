@@ -232,7 +232,7 @@ void SettingsPage::refreshPHP()
 
 void SettingsPage::refreshDatabase()
 {
-    m_databaseStatus->setText(m_model.databaseStatus());
+    m_databaseStatus->setText(Text::displayable(m_model.databaseStatus()));
 }
 
 void SettingsPage::refreshPhpMyAdmin()

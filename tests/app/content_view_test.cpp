@@ -121,6 +121,12 @@ TEST_F(ContentViewTest, FirstLaunchOpensOnTheDashboard)
     // The footer follows the model, as plain text.
     window->model().setStatusMessage(QStringLiteral("Website <b>blog</b> started on port 8090."));
     EXPECT_EQ(window->footer()->status()->text(), QStringLiteral("Website <b>blog</b> started on port 8090."));
+
+    // A tool's bell and escape codes are not drawn; the model keeps the text as it came.
+    const QString raw = QStringLiteral("\aERROR 2002: \x1b[1mCan't connect\x1b[0m\r\nto server");
+    window->model().setStatusMessage(raw);
+    EXPECT_EQ(window->model().statusMessage(), raw);
+    EXPECT_EQ(window->footer()->status()->text(), QStringLiteral("ERROR 2002: [1mCan't connect[0m\nto server"));
 }
 
 TEST_F(ContentViewTest, SelectingASectionHighlightsExactlyThatRow)

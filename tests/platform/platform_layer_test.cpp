@@ -94,6 +94,23 @@ TEST(Text, ParseInt64AcceptsOnlySignAndAsciiDigitsThatFit)
     EXPECT_EQ(Text::parseInt32(QStringLiteral("12x")), std::nullopt);
 }
 
+TEST(Text, DisplayableDropsControlCharactersButTabsAndLineBreaks)
+{
+    const struct {
+        QString in;
+        QString out;
+    } cases[] = {
+        {QStringLiteral("\amysqladmin: connect failed"), QStringLiteral("mysqladmin: connect failed")},
+        {QStringLiteral("a\tb\nc"), QStringLiteral("a\tb\nc")},
+        {QStringLiteral("one\r\ntwo\rthree"), QStringLiteral("one\ntwo\nthree")},
+        {QStringLiteral("\x1b[31mred\x1b[0m"), QStringLiteral("[31mred[0m")},
+        {QString(QChar(0)) + QStringLiteral("x\x7f\u0085y\u009b"), QStringLiteral("xy")},
+        {QStringLiteral("caf\u00e9 \u2028 \u200b \u00a0"), QStringLiteral("caf\u00e9 \u2028 \u200b \u00a0")},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Text::displayable(c.in), c.out) << c.in.toStdString();
+}
+
 TEST(Files, IsExecutableFileMeansARegularFileAfterLinksThatMayRun)
 {
     QTemporaryDir dir;

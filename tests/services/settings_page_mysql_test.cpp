@@ -189,6 +189,10 @@ TEST_F(SettingsPageTest, DatabaseBoxAndCheckDatabase)
     EXPECT_FALSE(model->isDatabaseRunning());
     EXPECT_TRUE(page.databaseStatusLabel()->text().contains(QStringLiteral("Can't connect")));
     EXPECT_EQ(page.databasePill()->color(), Theme::green());
+    // The tool's control characters (mysqladmin rings the bell) are kept in the model, not drawn.
+    model->setDatabaseStatus(QStringLiteral("\amysqladmin: connect to server at '127.0.0.1' failed\r\n"));
+    EXPECT_EQ(page.databaseStatusLabel()->text(), QStringLiteral("mysqladmin: connect to server at '127.0.0.1' failed\n"));
+    EXPECT_TRUE(model->databaseStatus().startsWith(u'\a'));
     model->setDatabaseStatus(QStringLiteral("word ").repeated(400));
     EXPECT_LE(page.databaseStatusLabel()->displayedLines().size(), 3);
     EXPECT_TRUE(page.databaseStatusLabel()->isElided());
