@@ -53,6 +53,9 @@ struct Platform {
     QString wordpressSaltURL;
     QString accountApiBaseURL; // the account service, ending in "/api"
 
+    // A download that moves no byte for this many seconds fails; tests shorten it.
+    int downloadStallSeconds = 60;
+
     // The bundle resources folder next to the executable (Contents/MacOS/../Resources), or the
     // KOVANI_RESOURCES_DIR environment variable when set.
     static QString defaultResourcesDir();

@@ -270,12 +270,13 @@ void AppModel::installPhpMyAdmin(bool openAfterInstall)
     const QString curl = m_platform.tools.curl;
     const QString unzip = m_platform.tools.unzip;
     const QString cp = m_platform.tools.cp;
+    const QStringList downloadOptions = ServiceCommands::downloadOptions(m_platform.downloadStallSeconds);
     // Cancelled when the model goes: quitting leaves no download or unpacking running.
     const auto commands = std::make_shared<ServiceCommands::CancellableCommands>(m_logsURL);
     m_phpMyAdminInstallCommands.hold(commands);
 
     QPointer<AppModel> weak(this);
-    Dispatch::userInitiated([weak, commands, downloads, archive, extract, root, url, curl, unzip, cp]() {
+    Dispatch::userInitiated([weak, commands, downloads, archive, extract, root, url, curl, unzip, cp, downloadOptions]() {
         InstallOutcome outcome;
         [&]() {
             Files::makePath(downloads);
@@ -283,7 +284,8 @@ void AppModel::installPhpMyAdmin(bool openAfterInstall)
             removeAt(extract);
             Files::makePath(extract);
 
-            const CommandResult download = commands->run(curl, {QStringLiteral("-L"), url, QStringLiteral("-o"), archive});
+            const CommandResult download = commands->run(
+                curl, downloadOptions + QStringList{QStringLiteral("-L"), url, QStringLiteral("-o"), archive});
             if (download.status != 0 || !QFileInfo(archive).isFile()) {
                 // A cut-off download is no archive: nothing of it is kept.
                 removeAt(archive);

@@ -16,6 +16,12 @@
 
 namespace ServiceCommands {
 
+QStringList downloadOptions(int stallSeconds)
+{
+    return {QStringLiteral("--silent"), QStringLiteral("--show-error"), QStringLiteral("--speed-limit"), QStringLiteral("1"),
+            QStringLiteral("--speed-time"), QString::number(stallSeconds)};
+}
+
 CommandResult capture(const QString& executable, const QStringList& arguments)
 {
     Process::Spec spec;

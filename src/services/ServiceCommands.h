@@ -70,6 +70,10 @@ private:
     std::shared_ptr<CancellableCommands> m_commands;
 };
 
+// curl options of every download: only curl's one-line reason on failure (no progress table),
+// and failing once no byte has moved for `stallSeconds`.
+QStringList downloadOptions(int stallSeconds);
+
 // Runs one command to completion: its exit status and combined output.
 using Runner = std::function<CommandResult(const QString& executable, const QStringList& arguments)>;
 

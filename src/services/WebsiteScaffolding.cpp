@@ -106,6 +106,7 @@ Context Context::from(AppModel& model, const QString& phpBinary)
     context.composerDownloadURL = model.platform().composerDownloadURL;
     context.wordpressDownloadURL = model.platform().wordpressDownloadURL;
     context.wordpressSaltURL = model.platform().wordpressSaltURL;
+    context.downloadStallSeconds = model.platform().downloadStallSeconds;
     if (!phpBinary.isEmpty()) {
         context.phpEnvironment = model.phpEnvironment(phpBinary);
         context.phpArgumentsPrefix = model.phpRuntimeArguments({}, phpBinary);
@@ -113,6 +114,13 @@ Context Context::from(AppModel& model, const QString& phpBinary)
     context.model = &model;
     context.commands = std::make_shared<ServiceCommands::CancellableCommands>(model.logsURL());
     return context;
+}
+
+QStringList Context::retriedDownload() const
+{
+    return QStringList{QStringLiteral("--fail"), QStringLiteral("--location"), QStringLiteral("--retry"), QStringLiteral("3"),
+                       QStringLiteral("--retry-max-time"), QString::number(downloadStallSeconds)}
+        + ServiceCommands::downloadOptions(downloadStallSeconds);
 }
 
 void Context::progress(const QString& text) const
@@ -241,8 +249,8 @@ std::optional<QString> scaffoldLaravel(const Context& context, const QString& de
             + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
         const CommandResult download = commands.run(
             context.tools.curl,
-            {QStringLiteral("--fail"), QStringLiteral("--location"), QStringLiteral("--retry"), QStringLiteral("3"),
-             remoteURL(context.composerDownloadURL, composerDownloadPath), QStringLiteral("--output"), partial});
+            context.retriedDownload() + QStringList{remoteURL(context.composerDownloadURL, composerDownloadPath),
+                                                    QStringLiteral("--output"), partial});
         if (download.status != 0) {
             QFile::remove(partial);
             return QStringLiteral("Could not download Composer: ") + AppModel::shortOutput(download.output);
@@ -329,9 +337,8 @@ std::optional<QString> scaffoldWordPress(const Context& context, const QString& 
 
     context.progress(QStringLiteral("Downloading WordPress..."));
     const CommandResult download = commands.run(
-        tools.curl, {QStringLiteral("--fail"), QStringLiteral("--location"), QStringLiteral("--retry"), QStringLiteral("3"),
-                     remoteURL(context.wordpressDownloadURL, wordpressDownloadPath), QStringLiteral("--output"),
-                     archive});
+        tools.curl, context.retriedDownload() + QStringList{remoteURL(context.wordpressDownloadURL, wordpressDownloadPath),
+                                                            QStringLiteral("--output"), archive});
     if (download.status != 0)
         return QStringLiteral("Could not download WordPress: ") + AppModel::shortOutput(download.output);
 
@@ -356,8 +363,9 @@ std::optional<QString> scaffoldWordPress(const Context& context, const QString& 
     text = replaceWordPressConstant(text, QStringLiteral("DB_HOST"), mysql.host + u':' + QString::number(mysql.port));
 
     const CommandResult salts = commands.run(
-        tools.curl, {QStringLiteral("--fail"), QStringLiteral("--silent"), QStringLiteral("--show-error"),
-                     QStringLiteral("--location"), remoteURL(context.wordpressSaltURL, wordpressSaltPath)});
+        tools.curl, QStringList{QStringLiteral("--fail"), QStringLiteral("--location")}
+                        + ServiceCommands::downloadOptions(context.downloadStallSeconds)
+                        + QStringList{remoteURL(context.wordpressSaltURL, wordpressSaltPath)});
     QString saltBlock;
     if (salts.status == 0 && salts.output.contains(QStringLiteral("AUTH_KEY")))
         saltBlock = Text::trimmed(salts.output);

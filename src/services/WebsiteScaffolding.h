@@ -29,6 +29,7 @@ struct Context {
     QString composerDownloadURL;
     QString wordpressDownloadURL;
     QString wordpressSaltURL;
+    int downloadStallSeconds = 60;
     Process::Environment phpEnvironment; // of the creation's PHP executable
     QStringList phpArgumentsPrefix;      // what the runtime's argument list starts with
     QPointer<AppModel> model;            // progress texts only, on the main thread
@@ -40,6 +41,9 @@ struct Context {
     // Queues the text to the model's progress and status line; dropped once the model is gone.
     void progress(const QString& text) const;
     QStringList phpArguments(const QStringList& arguments) const { return phpArgumentsPrefix + arguments; }
+    // curl's options for a release download: fail on HTTP errors, follow redirects, retry a
+    // transient failure three times but never after a stall, one-line errors, the stall limit.
+    QStringList retriedDownload() const;
 };
 
 // Remote paths, appended to the configured base URLs.

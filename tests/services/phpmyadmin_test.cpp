@@ -6,6 +6,7 @@
 #include "support/LoopbackHttpServer.h"
 #include "support/TestEnvironment.h"
 
+#include "platform/Text.h"
 #include "platform/UserDefaults.h"
 
 #include <QDir>
@@ -50,6 +51,7 @@ protected:
     {
         t = TestEnvironment::makePlatform(dir.path());
         t.platform.phpMyAdminDownloadURL = server.baseURL() + QStringLiteral("/"); // a trailing slash is dropped
+        t.platform.downloadStallSeconds = 2; // 60 in the application
         php = std::make_unique<PhpWrapper>(dir.path() + QStringLiteral("/php-bin"));
         archive = buildPhpMyAdminArchive(dir.path());
         ASSERT_FALSE(archive.isEmpty());
@@ -297,7 +299,13 @@ TEST_F(PhpMyAdminTest, FailedDownloadsAndUnpacksLeaveNothingAndTheNextPressTries
          },
          QStringLiteral("phpMyAdmin download failed: ")},
         {"nothing listening", [&] { t.platform.phpMyAdminDownloadURL = QStringLiteral("http://127.0.0.1:") + QString::number(closedPort); },
-         QStringLiteral("phpMyAdmin download failed: ")},
+         QStringLiteral("phpMyAdmin download failed: curl: (7)")},
+        {"stalled", [&] {
+             LoopbackHttpServer::Reply never = LoopbackHttpServer::Reply::text("late");
+             never.delayMs = 60000;
+             server.setReply(kArchivePath, never);
+         },
+         QStringLiteral("phpMyAdmin download failed: curl: (28)")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -308,6 +316,9 @@ TEST_F(PhpMyAdminTest, FailedDownloadsAndUnpacksLeaveNothingAndTheNextPressTries
         model->openPhpMyAdmin();
         ASSERT_TRUE(waitUntil([&] { return model->statusMessage() != QStringLiteral("Installing phpMyAdmin..."); }, 20000));
         EXPECT_TRUE(model->statusMessage().startsWith(c.expectedPrefix)) << model->statusMessage().toStdString();
+        // curl's one-line reason, never its progress table.
+        EXPECT_FALSE(model->statusMessage().contains(QStringLiteral("% Total"))) << model->statusMessage().toStdString();
+        EXPECT_FALSE(Text::trimmed(model->statusMessage()).contains(u'\n')) << model->statusMessage().toStdString();
         EXPECT_FALSE(QFileInfo::exists(root));
         const QString downloads = model->appSupport() + QStringLiteral("/Downloads");
         EXPECT_FALSE(QFileInfo::exists(downloads + QStringLiteral("/phpMyAdmin.zip")));

@@ -8,6 +8,7 @@
 #include "support/TestFiles.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -234,6 +235,25 @@ TEST(RemoteURL, FixedPathAfterTheBase)
 
 // ---- the steps, run for real --------------------------------------------------------------
 
+// The application's limit is 60 s; the tests' stalled servers need not wait that long.
+constexpr int kStallSeconds = 2;
+
+// A reply that is held back far longer than the stall limit: nothing arrives.
+LoopbackHttpServer::Reply stalled()
+{
+    LoopbackHttpServer::Reply reply = LoopbackHttpServer::Reply::text("late");
+    reply.delayMs = 60000;
+    return reply;
+}
+
+// curl's reason alone: one line, no progress table.
+void expectOneLineReason(const QString& message, const QString& prefix)
+{
+    EXPECT_TRUE(message.startsWith(prefix + QStringLiteral("curl: ("))) << message.toStdString();
+    EXPECT_FALSE(message.contains(u'\n')) << message.toStdString();
+    EXPECT_FALSE(message.contains(QStringLiteral("% Total"))) << message.toStdString();
+}
+
 class ScaffoldingTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -243,6 +263,7 @@ protected:
         t.platform.composerDownloadURL = server.baseURL();
         t.platform.wordpressDownloadURL = server.baseURL();
         t.platform.wordpressSaltURL = server.baseURL();
+        t.platform.downloadStallSeconds = kStallSeconds;
         model = std::make_unique<AppModel>(t.platform);
         QObject::connect(model.get(), &AppModel::websiteCreationProgressChanged, model.get(),
                          [this]() { progress << model->websiteCreationProgress(); });
@@ -377,6 +398,39 @@ TEST_F(WordPressScaffoldingTest, FailuresReportTheirStepAndLeaveNoWorkFolder)
     }
 }
 
+TEST_F(WordPressScaffoldingTest, DownloadFailuresGiveCurlsOneLineReasonAndAStallEndsIt)
+{
+    serve(LoopbackHttpServer::Reply::withStatus(404), LoopbackHttpServer::Reply::text(WebsiteFixtures::saltReply()));
+    auto result = scaffoldWordPress(*model, dest(QStringLiteral("missing")), QStringLiteral("db"), mysql);
+    ASSERT_TRUE(result);
+    expectOneLineReason(*result, QStringLiteral("Could not download WordPress: "));
+
+    // A server that accepts and never sends: the download fails once the stall limit passes,
+    // and is not tried again.
+    serve(stalled(), LoopbackHttpServer::Reply::text(WebsiteFixtures::saltReply()));
+    server.clearRequests();
+    QElapsedTimer timer;
+    timer.start();
+    result = scaffoldWordPress(*model, dest(QStringLiteral("stalled")), QStringLiteral("db"), mysql);
+    ASSERT_TRUE(result);
+    EXPECT_GE(timer.elapsed(), kStallSeconds * 1000 - 100);
+    EXPECT_LT(timer.elapsed(), kStallSeconds * 1000 + 2500);
+    expectOneLineReason(*result, QStringLiteral("Could not download WordPress: "));
+    EXPECT_TRUE(result->contains(QStringLiteral("too slow"))) << result->toStdString();
+    EXPECT_EQ(server.requestCount("/latest.zip"), 1);
+    EXPECT_FALSE(QFileInfo::exists(dest(QStringLiteral("stalled"))));
+    EXPECT_TRUE(workFolders(tools()).isEmpty());
+
+    // A stalled salt generator costs the stall limit and gives local salts.
+    serve(zip(WebsiteFixtures::wordpressArchive()), stalled());
+    timer.restart();
+    ASSERT_FALSE(scaffoldWordPress(*model, dest(QStringLiteral("salted")), QStringLiteral("db"), mysql));
+    EXPECT_LT(timer.elapsed(), kStallSeconds * 1000 + 2500);
+    EXPECT_EQ(readText(dest(QStringLiteral("salted")) + QStringLiteral("/wp-config.php"))
+                  .count(QRegularExpression(QStringLiteral("define\\( 'AUTH_KEY', '[A-Za-z0-9_-]{64}' \\);"))),
+              1);
+}
+
 TEST_F(WordPressScaffoldingTest, ToolsSeePathsNeverAsOptions)
 {
     // A destination whose name starts with "-" still reaches cp as a path.
@@ -488,6 +542,19 @@ TEST_F(LaravelScaffoldingTest, FailedComposerDownloadLeavesNoComposer)
     // A later creation downloads it again and succeeds.
     server.setReply("/download/latest-stable/composer.phar", {200, {}, WebsiteFixtures::composerShim()});
     EXPECT_FALSE(scaffold(dest()));
+}
+
+TEST_F(LaravelScaffoldingTest, StalledComposerDownloadFailsWithCurlsReason)
+{
+    server.setReply("/download/latest-stable/composer.phar", stalled());
+    QElapsedTimer timer;
+    timer.start();
+    const auto result = scaffold(dest());
+    ASSERT_TRUE(result);
+    EXPECT_LT(timer.elapsed(), kStallSeconds * 1000 + 2500);
+    expectOneLineReason(*result, QStringLiteral("Could not download Composer: "));
+    EXPECT_EQ(server.requestCount("/download/latest-stable/composer.phar"), 1);
+    EXPECT_EQ(QDir(tools()).entryList({QStringLiteral("composer*")}, QDir::Files | QDir::Hidden), QStringList());
 }
 
 TEST_F(LaravelScaffoldingTest, FailingComposerReturnsItsOutput)
