@@ -241,6 +241,11 @@ std::optional<QString> scaffoldLaravel(const Context& context, const QString& de
     const QString dest = absolute(destination);
     const QString composer = tools + QStringLiteral("/composer.phar");
 
+    Process::Environment environment = context.phpEnvironment;
+    environment.insert(QStringLiteral("PATH"),
+                       phpFolder(phpBinary) + QStringLiteral(":/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin"));
+    environment.insert(QStringLiteral("COMPOSER_HOME"), tools + QStringLiteral("/Composer"));
+
     context.progress(QStringLiteral("Preparing Composer..."));
     if (!QFileInfo::exists(composer)) {
         // Downloaded under a temporary name, so a cut-off download never passes for Composer.
@@ -255,6 +260,16 @@ std::optional<QString> scaffoldLaravel(const Context& context, const QString& de
             QFile::remove(partial);
             return QStringLiteral("Could not download Composer: ") + AppModel::shortOutput(download.output);
         }
+        // Kept only when it runs as Composer: a portal's or proxy's page saved with status 200
+        // would otherwise break every later creation.
+        const CommandResult version = commands.run(phpBinary, context.phpArguments({partial, QStringLiteral("--version")}),
+                                                   environment);
+        static const QRegularExpression composerVersion(QStringLiteral("(?m)^Composer version \\S"));
+        if (version.status != 0 || !composerVersion.match(version.output).hasMatch()) {
+            QFile::remove(partial);
+            return QStringLiteral("Could not download Composer: the file downloaded from ")
+                + remoteURL(context.composerDownloadURL, composerDownloadPath) + QStringLiteral(" is not Composer.");
+        }
         if (!QFile::rename(partial, composer)) {
             QFile::remove(partial);
             if (!QFileInfo::exists(composer))
@@ -263,10 +278,6 @@ std::optional<QString> scaffoldLaravel(const Context& context, const QString& de
     }
 
     context.progress(QStringLiteral("Creating Laravel project. This may take a few minutes..."));
-    Process::Environment environment = context.phpEnvironment;
-    environment.insert(QStringLiteral("PATH"),
-                       phpFolder(phpBinary) + QStringLiteral(":/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin"));
-    environment.insert(QStringLiteral("COMPOSER_HOME"), tools + QStringLiteral("/Composer"));
 
     const CommandResult created = commands.run(
         phpBinary,

@@ -544,6 +544,34 @@ TEST_F(LaravelScaffoldingTest, FailedComposerDownloadLeavesNoComposer)
     EXPECT_FALSE(scaffold(dest()));
 }
 
+TEST_F(LaravelScaffoldingTest, DownloadThatIsNotComposerIsRemovedAndTheNextCreationDownloadsAgain)
+{
+    // A captive portal answers every request with its own page and status 200.
+    const QList<QByteArray> impostors = {
+        "<html><body><h1>Welcome to Hotel Wi-Fi</h1><p>Please sign in.</p></body></html>",
+        "<?php echo 'Composer? no.'; exit(0);",
+        "<?php echo \"Composer version 2.7.1\"; exit(3);",
+    };
+    for (const QByteArray& page : impostors) {
+        server.setReply("/download/latest-stable/composer.phar", {200, {{"Content-Type", "text/html"}}, page});
+        const auto result = scaffold(dest());
+        ASSERT_TRUE(result) << page.constData();
+        EXPECT_EQ(*result, QStringLiteral("Could not download Composer: the file downloaded from ")
+                               + server.url(QStringLiteral("/download/latest-stable/composer.phar"))
+                               + QStringLiteral(" is not Composer."));
+        EXPECT_EQ(QDir(tools()).entryList({QStringLiteral("composer*")}, QDir::Files | QDir::Hidden), QStringList());
+        EXPECT_FALSE(QFileInfo::exists(dest()));
+    }
+    EXPECT_EQ(server.requestCount("/download/latest-stable/composer.phar"), impostors.size());
+
+    // Once the real Composer is served, the next creation downloads it and succeeds.
+    server.setReply("/download/latest-stable/composer.phar", {200, {}, WebsiteFixtures::composerShim()});
+    const auto result = scaffold(dest());
+    EXPECT_FALSE(result) << result->toStdString();
+    EXPECT_EQ(server.requestCount("/download/latest-stable/composer.phar"), impostors.size() + 1);
+    EXPECT_TRUE(QFileInfo::exists(tools() + QStringLiteral("/composer.phar")));
+}
+
 TEST_F(LaravelScaffoldingTest, StalledComposerDownloadFailsWithCurlsReason)
 {
     server.setReply("/download/latest-stable/composer.phar", stalled());
