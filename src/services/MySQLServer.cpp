@@ -15,6 +15,8 @@
 namespace {
 
 const QString kDefaultPassword = QStringLiteral("kelp");
+// The longest a ping may take before the server counts as not responding.
+constexpr int kPingLimitMs = 5000;
 
 // The client arguments shared by every mysql call: host, TCP, port, user, password, then the SQL.
 QStringList clientArguments(const QString& host, qint64 port, const QString& user, const QString& password,
@@ -182,11 +184,17 @@ QString AppModel::databasePingMessage(const MySQLJob& job)
     if (!admin)
         return QStringLiteral("mysqladmin not found. Kovani will install MySQL automatically if Homebrew is available.");
     const AppConfig& config = job.config;
-    return runFor(*admin, {QStringLiteral("--host=") + config.mysqlHost,
-                           QStringLiteral("--port=") + QString::number(config.mysqlPort),
-                           QStringLiteral("--user=") + config.mysqlUser,
-                           QStringLiteral("--password=") + config.mysqlPassword,
-                           QStringLiteral("ping")});
+    // A server that accepts and never answers must not hold the caller (the main thread, for
+    // Check Database): after the limit the ping is killed and counts as no answer.
+    bool timedOut = false;
+    const CommandResult ping = ServiceCommands::capture(*admin,
+                                                        {QStringLiteral("--host=") + config.mysqlHost,
+                                                         QStringLiteral("--port=") + QString::number(config.mysqlPort),
+                                                         QStringLiteral("--user=") + config.mysqlUser,
+                                                         QStringLiteral("--password=") + config.mysqlPassword,
+                                                         QStringLiteral("ping")},
+                                                        kPingLimitMs, &timedOut);
+    return timedOut ? QString() : ping.output;
 }
 
 QString AppModel::databasePingMessage(const AppConfig& config) const

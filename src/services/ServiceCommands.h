@@ -21,6 +21,9 @@ namespace ServiceCommands {
 // Runs `executable` to completion with the inherited environment: its exit status (-1 when it
 // did not launch) and its combined output (the launch error's description when it did not).
 CommandResult capture(const QString& executable, const QStringList& arguments);
+// The same within a time limit: a command still running after `timeoutMs` is killed with all it
+// started, and `timedOut` says so.
+CommandResult capture(const QString& executable, const QStringList& arguments, int timeoutMs, bool* timedOut);
 
 // The first executable of `candidates`; else what `which name` prints, trimmed, when it
 // succeeds with a non-empty answer.

@@ -2,11 +2,14 @@
 // scripts standing in for Homebrew. (The runs against a real server are in the _mysql_ tests.)
 
 #include "services/MySQLTestKit.h"
+#include "services/ServerTestKit.h"
 #include "support/TestEnvironment.h"
 
 #include "platform/ToolPaths.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QTcpServer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -147,6 +150,31 @@ TEST_F(MySQLServerTest, PingArgumentsAndMissingAdmin)
     // The output exactly as received.
     EXPECT_EQ(AppModelTestAccess::databasePingMessage(model), QStringLiteral("mysqld is alive\n"));
     EXPECT_EQ(readLines(log), QStringList{"--host=127.0.0.1|--port=3307|--user=admin|--password=|ping"});
+}
+
+TEST_F(MySQLServerTest, CheckOfAServerThatNeverAnswersEndsWithinFiveSeconds)
+{
+    ASSERT_TRUE(QFileInfo(QStringLiteral("/usr/bin/mysqladmin")).isExecutable());
+    t.platform.tools.mysqladmin = {QStringLiteral("/usr/bin/mysqladmin")};
+    // Listening but never accepting: the connection is made by the kernel, no greeting follows.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    AppModel model(t.platform);
+    model.modifyConfig([&](AppConfig& c) {
+        c.mysqlHost = QStringLiteral("127.0.0.1");
+        c.mysqlPort = silent.serverPort();
+    });
+    model.setStatusMessage(QStringLiteral("before"));
+    QElapsedTimer timer;
+    timer.start();
+    model.checkMySQL();
+    EXPECT_GE(timer.elapsed(), 4500);
+    EXPECT_LT(timer.elapsed(), 7000);
+    EXPECT_FALSE(model.isDatabaseRunning());
+    EXPECT_EQ(model.databaseStatus(), QStringLiteral("Not responding"));
+    EXPECT_EQ(model.statusMessage(), QStringLiteral("before"));
+    // The ping was killed, not left behind.
+    EXPECT_TRUE(ServerTestKit::processesMentioning(QStringLiteral("--port=%1").arg(silent.serverPort())).isEmpty());
 }
 
 TEST_F(MySQLServerTest, NoAdminToolAndNoHomebrew)
