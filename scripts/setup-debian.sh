@@ -16,6 +16,8 @@ packages=(
   openssl
   # desktop integration: the launcher's check, and the desktop's URL and MIME handlers
   desktop-file-utils xdg-utils
+  # tests: a web server that is not PHP (the orphan clean-up leaves it alone)
+  python3
 )
 
 missing=()

@@ -220,6 +220,28 @@ bool isOwnProcess(pid_t pid, pid_t self)
     return false;
 }
 
+// Whether `pid` is a PHP built-in web server: its program is a `php` executable (a versioned
+// name such as php8.2 included) and one of its arguments is "-S".
+bool isPhpBuiltInServer(pid_t pid)
+{
+    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QList<QByteArray> argv = file.readAll().split('\0');
+    if (argv.isEmpty())
+        return false;
+    static const QRegularExpression php(QStringLiteral("\\Aphp[0-9.]*\\z"));
+    auto named = [](const QByteArray& path) { return QFileInfo(QFile::decodeName(path)).fileName(); };
+    const QString exe = QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid))).fileName();
+    if (!php.match(named(argv.first())).hasMatch() && !php.match(exe).hasMatch())
+        return false;
+    for (qsizetype i = 1; i < argv.size(); ++i) {
+        if (argv[i].startsWith("-S"))
+            return true;
+    }
+    return false;
+}
+
 struct OrphanScan {
     QList<qint64> ports;
     QString lsof;
@@ -252,8 +274,11 @@ void runOrphanScan(const OrphanScan& scan)
     for (qint64 port : scan.ports) {
         if (!isTcpPort(port) || port == scan.mysqlPort)
             continue;
-        for (pid_t pid : listenerPids(scan.lsof, port))
-            killOrphan(pid, scan, protectedPids);
+        // Only a PHP built-in server left on a port of ours; any other program there is not ours.
+        for (pid_t pid : listenerPids(scan.lsof, port)) {
+            if (isPhpBuiltInServer(pid))
+                killOrphan(pid, scan, protectedPids);
+        }
     }
 
     // Without a storage folder the marker would be a bare "/Routers/", which other programs' paths

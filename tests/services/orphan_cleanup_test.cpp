@@ -33,11 +33,22 @@ QStringList listener(quint16 port)
             QStringLiteral("$s = stream_socket_server('tcp://127.0.0.1:%1'); sleep(120);").arg(port)};
 }
 
-// A listener that ignores SIGTERM.
-QStringList stubbornListener(quint16 port)
+// A PHP built-in server without a router.
+QStringList plainServer(quint16 port, const QString& root)
 {
-    return {PhpWrapper::realPhp(), "-r",
-            QStringLiteral("pcntl_signal(SIGTERM, SIG_IGN); $s = stream_socket_server('tcp://127.0.0.1:%1'); sleep(120);").arg(port)};
+    return {PhpWrapper::realPhp(), "-S", QStringLiteral("127.0.0.1:%1").arg(port), "-t", root};
+}
+
+// A PHP built-in server that ignores SIGTERM (an ignored signal stays ignored across exec).
+QStringList stubbornServer(quint16 port, const QString& root)
+{
+    return {"/bin/sh", "-c", QStringLiteral("trap '' TERM; exec %1 -S 127.0.0.1:%2 -t '%3'").arg(PhpWrapper::realPhp()).arg(port).arg(root)};
+}
+
+// A web server that is not PHP.
+QStringList pythonServer(quint16 port, const QString& root)
+{
+    return {"/usr/bin/python3", "-m", "http.server", "--bind", "127.0.0.1", "--directory", root, QString::number(port)};
 }
 
 QStringList routedServer(quint16 port, const QString& root, const QString& router)
@@ -88,10 +99,13 @@ TEST_F(OrphanCleanup, LeftoverServersAndProjectPortListenersAreGoneShortlyAfterS
     const quint16 elsewherePort = freePort(); // a server of another storage folder
     const quint16 pmaPort = freePort();
     const quint16 stubbornPort = freePort();  // ignores SIGTERM
+    const quint16 pythonPort = freePort();    // another program's web server on a project port
+    const quint16 scriptPort = freePort();    // a PHP program that is not the built-in server
 
     model->modifyConfig([&](AppConfig& c) {
         c.projects = {makeProject("one", "One", site, projectPort), makeProject("db", "Db", site, mysqlPort),
                       makeProject("stubborn", "Stubborn", site, stubbornPort),
+                      makeProject("python", "Python", site, pythonPort), makeProject("script", "Script", site, scriptPort),
                       makeProject("self", "Self", site, selfPort), makeProject("zero", "Zero", site, 0)};
         c.mysqlPort = mysqlPort;
         c.phpMyAdminPort = pmaPort;
@@ -102,13 +116,15 @@ TEST_F(OrphanCleanup, LeftoverServersAndProjectPortListenersAreGoneShortlyAfterS
     writeFile(routers + "/old-router.php", "<?php return false;");
     writeFile(path("other/Kovani/Routers/x-router.php"), "<?php return false;");
     const qint64 routed = startDetached(routedServer(routedPort, site, routers + "/old-router.php"));
-    const qint64 squatter = startDetached(listener(projectPort));
-    const qint64 pmaLeftover = startDetached(listener(pmaPort));
+    const qint64 squatter = startDetached(plainServer(projectPort, site));
+    const qint64 pmaLeftover = startDetached(plainServer(pmaPort, site));
     const qint64 database = startDetached(listener(mysqlPort));
     const qint64 elsewhere = startDetached(routedServer(elsewherePort, site, path("other/Kovani/Routers/x-router.php")));
-    const qint64 stubborn = startDetached(stubbornListener(stubbornPort));
-    leftovers = {routed, squatter, pmaLeftover, database, elsewhere, stubborn};
-    for (quint16 port : {routedPort, projectPort, pmaPort, mysqlPort, elsewherePort, stubbornPort})
+    const qint64 stubborn = startDetached(stubbornServer(stubbornPort, site));
+    const qint64 python = startDetached(pythonServer(pythonPort, site));
+    const qint64 script = startDetached(listener(scriptPort));
+    leftovers = {routed, squatter, pmaLeftover, database, elsewhere, stubborn, python, script};
+    for (quint16 port : {routedPort, projectPort, pmaPort, mysqlPort, elsewherePort, stubbornPort, pythonPort, scriptPort})
         waitListening(port);
     QTcpServer self;
     ASSERT_TRUE(self.listen(QHostAddress::LocalHost, selfPort));
@@ -128,6 +144,10 @@ TEST_F(OrphanCleanup, LeftoverServersAndProjectPortListenersAreGoneShortlyAfterS
     waitUntil([] { return false; }, 500);
     EXPECT_TRUE(Process::exists(database));
     EXPECT_TRUE(Process::exists(elsewhere));
+    // Programs other than PHP's built-in server are left alone on a project port.
+    EXPECT_TRUE(Process::exists(python));
+    EXPECT_TRUE(listening(pythonPort));
+    EXPECT_TRUE(Process::exists(script));
     EXPECT_TRUE(self.isListening());
     EXPECT_EQ(model->statusMessage(), QStringLiteral("Ready"));
 }
