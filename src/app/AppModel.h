@@ -105,7 +105,8 @@ public:
 
     // ---- Website servers -------------------------------------------------------------------
     void startInternal(const Project& project);
-    QString routerScript(const Project& project);
+    // Writes the router script; its path, and the reason in `error` when it could not be written.
+    QString routerScript(const Project& project, QString* error = nullptr);
     void stopProcess(const QString& id);
     void stopAllProjects();
     void shutdown();

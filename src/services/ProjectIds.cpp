@@ -1,5 +1,9 @@
 #include "services/ProjectIds.h"
 
+#include <QCryptographicHash>
+#include <QFile>
+#include <QTextBoundaryFinder>
+
 namespace ProjectIds {
 
 bool isSafe(const QString& id)
@@ -12,6 +16,26 @@ QString refusal(const QString& id)
 {
     return QStringLiteral("Invalid project id \u201C%1\u201D: an id must not be empty, contain \"/\" or \"..\", or start with \".\".")
         .arg(id);
+}
+
+QString fileStem(const QString& id)
+{
+    // NAME_MAX bytes, less the longer of the two endings ("-router.php").
+    constexpr qsizetype kLimit = 255 - 11;
+    if (QFile::encodeName(id).size() <= kLimit)
+        return id;
+    const QString digest = QString::fromLatin1(
+        QCryptographicHash::hash(id.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
+    const qsizetype room = kLimit - 1 - digest.size();
+    // Whole user-perceived characters only.
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, id);
+    qsizetype end = 0;
+    for (qsizetype next = graphemes.toNextBoundary(); next > 0; next = graphemes.toNextBoundary()) {
+        if (QFile::encodeName(id.left(next)).size() > room)
+            break;
+        end = next;
+    }
+    return id.left(end) + u'-' + digest;
 }
 
 } // namespace ProjectIds

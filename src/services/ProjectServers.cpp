@@ -334,8 +334,14 @@ void AppModel::startInternal(const Project& project)
         return;
     }
 
-    const QString logURL = m_logsURL + u'/' + project.id + QStringLiteral(".log");
-    const QString router = routerScript(project);
+    const QString logURL = m_logsURL + u'/' + ProjectIds::fileStem(project.id) + QStringLiteral(".log");
+    // A server without its router would answer every request with an error: nothing starts.
+    QString routerFailure;
+    const QString router = routerScript(project, &routerFailure);
+    if (!routerFailure.isEmpty()) {
+        setStatusMessage(QStringLiteral("Could not write router script: ") + routerFailure);
+        return;
+    }
 
     Process::Spec task;
     task.program = php->binary;
@@ -373,15 +379,25 @@ void AppModel::startInternal(const Project& project)
     confirmProjectServer(project, process, logURL);
 }
 
-QString AppModel::routerScript(const Project& project)
+QString AppModel::routerScript(const Project& project, QString* error)
 {
-    const QString path = m_routersURL + u'/' + project.id + QStringLiteral("-router.php");
+    const QString path = m_routersURL + u'/' + ProjectIds::fileStem(project.id) + QStringLiteral("-router.php");
+    auto fail = [&](const QString& reason) {
+        if (error)
+            *error = reason;
+        return path;
+    };
     // An id that would name a file outside the Routers folder is never written, nor anything
     // without a storage folder.
-    if (m_routersURL.isEmpty() || !ProjectIds::isSafe(project.id))
-        return path;
-    Files::makePath(m_routersURL);
-    Files::writeAtomically(path, PHPDevelopmentRouter::source().toUtf8());
+    if (m_routersURL.isEmpty())
+        return fail(QStringLiteral("there is no storage folder."));
+    if (!ProjectIds::isSafe(project.id))
+        return fail(ProjectIds::refusal(project.id));
+    if (!Files::makePath(m_routersURL))
+        return fail(QStringLiteral("the folder %1 could not be created.").arg(m_routersURL));
+    QString reason;
+    if (!Files::writeAtomically(path, PHPDevelopmentRouter::source().toUtf8(), false, &reason))
+        return fail(path + QStringLiteral(": ") + reason);
     return path;
 }
 
@@ -562,7 +578,7 @@ void AppModel::showLog(const QString& id)
         setSelectedLog(QStringLiteral("No log yet."));
         return;
     }
-    const QString path = m_logsURL + u'/' + id + QStringLiteral(".log");
+    const QString path = m_logsURL + u'/' + ProjectIds::fileStem(id) + QStringLiteral(".log");
     QPointer<AppModel> weak(this);
     Dispatch::userInitiated([weak, path, request]() {
         std::optional<QString> text = LogTail::read(path);
@@ -578,7 +594,7 @@ void AppModel::showLog(const QString& id)
 bool AppModel::hasLog(const QString& id) const
 {
     return !m_logsURL.isEmpty() && ProjectIds::isSafe(id)
-        && QFileInfo(m_logsURL + u'/' + id + QStringLiteral(".log")).isFile();
+        && QFileInfo(m_logsURL + u'/' + ProjectIds::fileStem(id) + QStringLiteral(".log")).isFile();
 }
 
 bool AppModel::hasRunningWebsites() const

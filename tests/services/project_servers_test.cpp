@@ -3,6 +3,7 @@
 #include "services/ServerTestKit.h"
 
 #include <QElapsedTimer>
+#include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -270,6 +271,58 @@ TEST_F(ProjectServers, WebsiteWithThePhpMyAdminIdIsRefusedWhileTheSharedOneStart
     model->startInternal(shared);
     ASSERT_TRUE(waitRunning("phpmyadmin")) << model->statusMessage().toStdString();
     EXPECT_EQ(curl(pmaPort, "/").status, 200);
+}
+
+TEST_F(ProjectServers, RouterThatCannotBeWrittenLaunchesNothing)
+{
+    // A file where the Routers folder should be (works as root too, unlike permissions).
+    ASSERT_TRUE(QDir(model->routersURL()).removeRecursively());
+    writeFile(model->routersURL(), "not a folder");
+    const Project p = makeProject("blocked", "Blocked", makeSite(path("blocked")), freePort());
+    model->startInternal(p);
+    EXPECT_TRUE(model->statusMessage().startsWith(QStringLiteral("Could not write router script: ")))
+        << model->statusMessage().toStdString();
+    EXPECT_GT(model->statusMessage().size(), QStringLiteral("Could not write router script: ").size());
+    EXPECT_FALSE(model->isStarting("blocked"));
+    EXPECT_FALSE(model->isRunning("blocked"));
+    EXPECT_FALSE(QFileInfo::exists(model->logsURL() + QStringLiteral("/blocked.log")));
+    EXPECT_TRUE(processesMentioning(path("blocked")).isEmpty());
+}
+
+TEST_F(ProjectServers, LongIdsGetFileNamesWithinTheNameLimit)
+{
+    // Ids as long as a 250-character name gives, in a script with several bytes per letter too.
+    const QString common = QString(230, u'a');
+    const QList<Project> projects = {
+        makeProject(common + QStringLiteral("-one-") + QString(20, u'x'), "One", makeSite(path("one")), freePort()),
+        makeProject(common + QStringLiteral("-two-") + QString(20, u'x'), "Two", makeSite(path("two")), freePort()),
+        makeProject(QString(250, QChar(0x00E9)), "Accents", makeSite(path("accents")), freePort()),
+    };
+    QSet<QString> routers;
+    for (const Project& p : projects) {
+        model->startInternal(p);
+        ASSERT_TRUE(waitRunning(p.id)) << model->statusMessage().toStdString();
+        EXPECT_EQ(curl(p.port, "/").body, QByteArray("front:/index.php:/")) << p.name.toStdString();
+    }
+    for (const QString& name : QDir(model->routersURL()).entryList(QDir::Files)) {
+        EXPECT_LE(QFile::encodeName(name).size(), 255) << name.toStdString();
+        routers.insert(name);
+    }
+    EXPECT_EQ(routers.size(), projects.size()) << "every id keeps its own router";
+    const QStringList logs = QDir(model->logsURL()).entryList({QStringLiteral("*.log")}, QDir::Files);
+    EXPECT_EQ(logs.size(), projects.size());
+    for (const QString& name : logs)
+        EXPECT_LE(QFile::encodeName(name).size(), 255) << name.toStdString();
+
+    // The log of a long id is found again.
+    writeFile(path("one/noisy.php"), "<?php file_put_contents('php://stderr', 'long id wrote this');");
+    curl(projects[0].port, "/noisy.php");
+    EXPECT_TRUE(model->hasLog(projects[0].id));
+    ASSERT_TRUE(waitUntil([&] {
+        model->showLog(projects[0].id);
+        waitUntil([] { return false; }, 50);
+        return model->selectedLog().contains("long id wrote this");
+    })) << model->selectedLog().toStdString();
 }
 
 TEST_F(ProjectServers, DoubleStartIsRefusedAndLaunchesOneProcess)
