@@ -88,56 +88,99 @@ QSet<QByteArray> listeningInodes(const QString& table, qint64 port, bool* readab
     return inodes;
 }
 
-// Whether the socket listening on `port` belongs to process `pid`. Another program that already
-// holds the port would otherwise answer the probe for a server that is about to fail. When /proc
-// cannot tell, the answer is yes.
-bool listenerBelongsTo(pid_t pid, qint64 port)
+// The process group and state letter of a process, from /proc/<pid>/stat.
+bool readStat(pid_t pid, pid_t* group, char* state)
 {
-    const QString procDir = QStringLiteral("/proc/%1").arg(pid);
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    if (close < 0)
+        return false;
+    // After the command: state, ppid, pgrp, ...
+    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+    if (fields.size() < 3 || fields[0].isEmpty())
+        return false;
+    *state = fields[0].at(0);
+    *group = static_cast<pid_t>(fields[2].toInt());
+    return true;
+}
+
+// The live (not zombie) processes of a process group.
+QList<pid_t> groupMembers(pid_t group)
+{
+    QList<pid_t> members;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool ok = false;
+        const pid_t pid = static_cast<pid_t>(entry.toInt(&ok));
+        pid_t pgrp = 0;
+        char state = 0;
+        if (ok && readStat(pid, &pgrp, &state) && pgrp == group && state != 'Z' && state != 'X')
+            members.append(pid);
+    }
+    return members;
+}
+
+// Whether a process of the server's process group holds `port`'s listening socket. The server
+// may be a wrapper that runs PHP as its child; another program that already holds the port would
+// otherwise answer the probe for a server that is about to fail. When /proc cannot tell, yes.
+bool listenerInGroup(pid_t group, qint64 port)
+{
     bool readable4 = false;
     bool readable6 = false;
-    QSet<QByteArray> inodes = listeningInodes(procDir + QStringLiteral("/net/tcp"), port, &readable4);
-    inodes.unite(listeningInodes(procDir + QStringLiteral("/net/tcp6"), port, &readable6));
+    QSet<QByteArray> inodes = listeningInodes(QStringLiteral("/proc/self/net/tcp"), port, &readable4);
+    inodes.unite(listeningInodes(QStringLiteral("/proc/self/net/tcp6"), port, &readable6));
     if (!readable4 && !readable6)
         return true;
-    QDir fds(procDir + QStringLiteral("/fd"));
-    if (!fds.exists())
-        return true;
-    const QStringList entries = fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString& entry : entries) {
-        // A socket descriptor links to "socket:[inode]".
-        char link[128];
-        const ssize_t n = ::readlink(QFile::encodeName(fds.filePath(entry)).constData(), link, sizeof link - 1);
-        if (n <= 9)
-            continue;
-        const QByteArray target(link, n);
-        if (target.startsWith("socket:[") && target.endsWith(']') && inodes.contains(target.mid(8, target.size() - 9)))
-            return true;
+    for (const pid_t pid : groupMembers(group)) {
+        QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+        const QStringList entries = fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+        for (const QString& entry : entries) {
+            // A socket descriptor links to "socket:[inode]".
+            char link[128];
+            const ssize_t n = ::readlink(QFile::encodeName(fds.filePath(entry)).constData(), link, sizeof link - 1);
+            if (n <= 9)
+                continue;
+            const QByteArray target(link, n);
+            if (target.startsWith("socket:[") && target.endsWith(']') && inodes.contains(target.mid(8, target.size() - 9)))
+                return true;
+        }
     }
     return false;
 }
 
-// SIGTERM to every server first, then polls them together every 50 ms for up to 1.5 s, then
-// SIGKILL to those still alive. The reaper's state is the test of life: a zombie never counts,
-// and a reaped pid (perhaps reused) is never signalled.
+// Whether anything of a server is left: its first process (until reaped) or another process of
+// its group (a wrapper's PHP child). A reaped server's id is signalled only while its group
+// still has members, so a reused id is never hit.
+bool serverAlive(const std::shared_ptr<ChildProcess>& child)
+{
+    if (child->isRunning())
+        return true;
+    return ::kill(-child->pid(), 0) == 0 && !groupMembers(child->pid()).isEmpty();
+}
+
+// SIGTERM to every server's process group first, then polls them together every 50 ms for up
+// to 1.5 s, then SIGKILL to the groups still alive. The reaper's state is the test of life: a
+// zombie never counts.
 void stopChildren(const QList<std::shared_ptr<ChildProcess>>& children)
 {
     QList<std::shared_ptr<ChildProcess>> signalled;
     for (const std::shared_ptr<ChildProcess>& child : children) {
-        if (!child || child->pid() <= 0 || !child->isRunning())
+        if (!child || child->pid() <= 0 || !serverAlive(child))
             continue;
-        ::kill(child->pid(), SIGTERM);
+        ::kill(-child->pid(), SIGTERM);
         signalled.append(child);
     }
-    const auto anyRunning = [&signalled]() {
-        return std::any_of(signalled.cbegin(), signalled.cend(), [](const auto& child) { return child->isRunning(); });
+    const auto anyAlive = [&signalled]() {
+        return std::any_of(signalled.cbegin(), signalled.cend(), [](const auto& child) { return serverAlive(child); });
     };
     const auto deadline = std::chrono::steady_clock::now() + kStopCeiling;
-    while (anyRunning() && std::chrono::steady_clock::now() < deadline)
+    while (anyAlive() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(kStopPoll);
     for (const std::shared_ptr<ChildProcess>& child : signalled) {
-        if (child->isRunning())
-            ::kill(child->pid(), SIGKILL);
+        if (serverAlive(child))
+            ::kill(-child->pid(), SIGKILL);
     }
 }
 
@@ -350,6 +393,8 @@ void AppModel::startInternal(const Project& project)
                                          php->binary);
     task.workingDirectory = documentRoot;
     task.environment = phpEnvironment(php->binary);
+    // Its own process group: a runtime that runs PHP as its child is stopped with it.
+    task.newProcessGroup = true;
     const int logFd = attachLog(task, logURL);
 
     // The launch serial is recorded here before the event loop can run the handler's main-queue
@@ -421,12 +466,18 @@ void AppModel::confirmProjectServer(const Project& project, const std::shared_pt
     const qint64 port = project.port;
     Dispatch::userInitiated([alive, weak, project, process, logURL, port]() {
         bool succeeded = false;
+        bool foreign = false;
         for (int attempt = 0; attempt < kProbeTries; ++attempt) {
             if (!process->isRunning())
                 break;
-            if (!alive.expired() && connectsToLoopback(port) && listenerBelongsTo(process->pid(), port)) {
-                succeeded = true;
-                break;
+            // Something listens: it is the server only when its group holds the socket. Another
+            // program's listener is checked once; the server is then only waited for, so that its
+            // log holds why it could not listen.
+            if (!foreign && !alive.expired() && connectsToLoopback(port)) {
+                succeeded = listenerInGroup(process->pid(), port);
+                if (succeeded)
+                    break;
+                foreign = true;
             }
             std::this_thread::sleep_for(kProbePause);
         }

@@ -325,6 +325,49 @@ TEST_F(ProjectServers, LongIdsGetFileNamesWithinTheNameLimit)
     })) << model->selectedLog().toStdString();
 }
 
+TEST_F(ProjectServers, RuntimeThatRunsPhpAsItsChildStartsServesAndStopsWhole)
+{
+    struct Case {
+        const char* label;
+        QByteArray script; // a runtime that does not exec: PHP is its child
+        bool ignoresSigterm;
+    };
+    const Case cases[] = {
+        {"wrapper", "#!/bin/sh\n" + PhpWrapper::realPhp().toUtf8() + " \"$@\"\n", false},
+        // An ignored signal stays ignored in the child: only SIGKILL to the group ends both.
+        {"deaf wrapper", "#!/bin/sh\ntrap '' TERM\n" + PhpWrapper::realPhp().toUtf8() + " \"$@\"\n", true},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const QString runtime = path(QStringLiteral("runtime%1/php").arg(++n));
+        writeScript(runtime, c.script);
+        selectRuntime(*model, runtime);
+        const QString id = QStringLiteral("wrapped%1").arg(n);
+        const Project p = makeProject(id, "Wrapped", makeSite(path(id)), freePort());
+        QElapsedTimer timer;
+        timer.start();
+        model->startInternal(p);
+        ASSERT_TRUE(waitRunning(id)) << model->statusMessage().toStdString();
+        EXPECT_LT(timer.elapsed(), 3000);
+        EXPECT_EQ(curl(p.port, "/").body, QByteArray("front:/index.php:/"));
+        const QList<qint32> pids = processesMentioning(model->routersURL() + u'/' + id + QStringLiteral("-router.php"));
+        EXPECT_GE(pids.size(), 2) << "the wrapper and its PHP";
+
+        timer.restart();
+        model->stopProcess(id);
+        if (c.ignoresSigterm)
+            EXPECT_GE(timer.elapsed(), 1450);
+        EXPECT_LT(timer.elapsed(), 2500);
+        EXPECT_TRUE(waitUntil([&] { return processesMentioning(model->routersURL() + u'/' + id).isEmpty(); }, 2000));
+        for (qint32 pid : pids)
+            EXPECT_FALSE(Process::exists(pid)) << pid;
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, p.port);
+        EXPECT_FALSE(probe.waitForConnected(500)) << "nothing listens on the port any more";
+    }
+}
+
 TEST_F(ProjectServers, DoubleStartIsRefusedAndLaunchesOneProcess)
 {
     const QString root = makeSite(path("twice"));
