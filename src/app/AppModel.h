@@ -144,6 +144,8 @@ public:
     void createWebsite(WebsiteTemplate websiteTemplate, const QString& name, const QString& parentDirectory,
                        qint64 port, const QString& databaseName, std::function<void(bool)> completion);
     void updateWebsiteCreationProgress(const QString& progress);
+    // Cancels a running creation and waits briefly for its clean-up; called when quitting.
+    void cancelWebsiteCreation();
 
     // ---- Account session -------------------------------------------------------------------
     // Outcomes arrive later as statusMessage and, on success, config().user. A reply to a request

@@ -53,7 +53,8 @@ protected:
         if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
             const auto* key = static_cast<QKeyEvent*>(event);
             if (!key->isAutoRepeat() && m_keys.contains(QKeySequence(key->keyCombination()))) {
-                QCoreApplication::quit();
+                // Not quit(): a sheet that refuses to close must not cancel quitting.
+                QCoreApplication::exit(0);
                 return true;
             }
         }

@@ -18,8 +18,10 @@ void SablewickhavenApp::prepare(QApplication& app)
     static bool connected = false;
     if (!connected) {
         connected = true;
+        // exit(), not quit(): quit() first asks every window to close, and a sheet that refuses
+        // (the create sheet while a website is being created) would swallow the signal.
         QObject::connect(TerminationSignals::install(), &TerminationSignals::received, &app,
-                         []() { QCoreApplication::quit(); });
+                         []() { QCoreApplication::exit(0); });
     }
 }
 

@@ -581,6 +581,9 @@ void AppModel::stopAllProjects()
 
 void AppModel::shutdown()
 {
+    // A creation under way would otherwise hold its command (and leave its destination) past
+    // the end of the process.
+    cancelWebsiteCreation();
     stopServers(m_processes.keys());
 }
 

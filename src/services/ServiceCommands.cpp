@@ -129,6 +129,21 @@ void CancellableCommands::cancel()
         ::kill(-m_running, SIGKILL);
 }
 
+void CancellableCommands::finish()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_finished = true;
+    }
+    m_finishedChanged.notify_all();
+}
+
+bool CancellableCommands::waitUntilFinished(int timeoutMs)
+{
+    std::unique_lock lock(m_mutex);
+    return m_finishedChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_finished; });
+}
+
 bool CancellableCommands::isCancelled() const
 {
     std::lock_guard lock(m_mutex);

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 
@@ -44,6 +45,11 @@ public:
     void cancel();
     bool isCancelled() const;
 
+    // The job says it has ended (its clean-up done); anyone may wait for that, within a limit.
+    void finish();
+    // Whether the job ended within `timeoutMs`.
+    bool waitUntilFinished(int timeoutMs);
+
     static QString cancelledMessage();
 
 private:
@@ -51,6 +57,8 @@ private:
     mutable std::mutex m_mutex;
     pid_t m_running = -1; // a child not yet reaped
     bool m_cancelled = false;
+    bool m_finished = false;
+    std::condition_variable m_finishedChanged;
 };
 
 // Held by the model for a background job: cancels the job's commands when the model goes, so
@@ -68,6 +76,15 @@ public:
 
     // The commands of the job now under way (an earlier one has ended).
     void hold(std::shared_ptr<CancellableCommands> commands) { m_commands = std::move(commands); }
+
+    // Cancels the job now under way and waits, at most `timeoutMs`, for it to end.
+    void cancelAndWait(int timeoutMs)
+    {
+        if (!m_commands)
+            return;
+        m_commands->cancel();
+        m_commands->waitUntilFinished(timeoutMs);
+    }
 
 private:
     std::shared_ptr<CancellableCommands> m_commands;

@@ -160,6 +160,8 @@ void AppModel::createWebsite(WebsiteTemplate websiteTemplate, const QString& nam
         const QPointer<AppModel> weak = context.model;
         if (failure) {
             removeDestination(destination);
+            // A quit waiting for the cancelled creation may go on now.
+            commands.finish();
             Dispatch::main([weak, message = *failure, completion = std::move(completion)]() {
                 if (AppModel* model = weak.data()) {
                     model->setIsCreatingWebsite(false);
@@ -172,6 +174,7 @@ void AppModel::createWebsite(WebsiteTemplate websiteTemplate, const QString& nam
             return;
         }
 
+        commands.finish();
         Project project;
         project.id = websiteSlug;
         project.name = trimmedName;
@@ -199,6 +202,14 @@ void AppModel::createWebsite(WebsiteTemplate websiteTemplate, const QString& nam
                 completion(true);
         });
     });
+}
+
+void AppModel::cancelWebsiteCreation()
+{
+    // The running command is killed with everything it started; the work then removes the
+    // destination, which is waited for (briefly) so that quitting leaves nothing half-made.
+    if (m_isCreatingWebsite)
+        m_websiteCreationCommands.cancelAndWait(1000);
 }
 
 void AppModel::updateWebsiteCreationProgress(const QString& progress)

@@ -4,10 +4,13 @@
 #include "app/ContentView.h"
 #include "app/SablewickhavenApp.h"
 #include "platform/Process.h"
+#include "app/PageRegistry.h"
 #include "support/TestEnvironment.h"
+#include "support/TestFiles.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -154,4 +157,79 @@ TEST_F(Termination, SigtermStopsRunningWebsitesBeforeTheProcessEnds)
 
     EXPECT_EQ(runApplication([]() { sendFromOutside(SIGTERM); }), 0);
     EXPECT_FALSE(Process::exists(pid));
+}
+
+namespace {
+
+// Live processes whose command line mentions `text`.
+QList<qint32> processesMentioning(const QString& text)
+{
+    QList<qint32> pids;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool ok = false;
+        const qint32 pid = entry.toInt(&ok);
+        if (!ok || !Process::exists(pid))
+            continue;
+        if (TestFiles::readBytes(QStringLiteral("/proc/%1/cmdline").arg(pid)).replace('\0', ' ').contains(text.toUtf8()))
+            pids.append(pid);
+    }
+    return pids;
+}
+
+} // namespace
+
+// Quitting while a website is being created (the create sheet open and refusing to close)
+// cancels the creation: the process ends within two seconds, its command is gone and so is the
+// half-made website.
+TEST_F(Termination, QuittingDuringACreationCancelsItAndLeavesNothing)
+{
+    const QList<std::pair<const char*, std::function<void(ContentView&)>>> quits = {
+        {"SIGTERM", [](ContentView&) { sendFromOutside(SIGTERM); }},
+        {"window close", [](ContentView& w) { w.windowHandle()->close(); }},
+        {"quit shortcut in the sheet",
+         [](ContentView& w) { QTest::keyClick(w.presentedSheet(SheetKind::createWebsite), Qt::Key_Q, Qt::ControlModifier); }},
+    };
+    int n = 0;
+    for (const auto& [label, quit] : quits) {
+        SCOPED_TRACE(label);
+        QTemporaryDir root;
+        TestEnvironment::TestPlatform p = TestEnvironment::makePlatform(root.path());
+        auto view = std::make_unique<ContentView>(p.platform);
+        view->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+        AppModel& model = view->model();
+        PhpWrapper php(root.path() + QStringLiteral("/php-bin"));
+        model.setPhpVersions({PHPVersion{php.binary(), QStringLiteral("8.5.1"), true}});
+        // A Composer that starts the website's folder and then takes its time.
+        TestFiles::writeFile(model.toolsURL() + QStringLiteral("/composer.phar"),
+                             "<?php mkdir($argv[3]); file_put_contents($argv[3] . '/partial', 'x'); sleep(60);");
+        const QString name = QStringLiteral("Slow Site %1").arg(++n);
+        const QString destination = model.sitesURL() + QStringLiteral("/slow-site-%1").arg(n);
+
+        view->setSheetShown(SheetKind::createWebsite, true);
+        QDialog* sheet = view->presentedSheet(SheetKind::createWebsite);
+        ASSERT_NE(sheet, nullptr);
+        std::optional<bool> result;
+        model.createWebsite(WebsiteTemplate::laravel, name, model.sitesURL(), TestEnvironment::freePort(), QString(),
+                            [&result](bool created) { result = created; });
+        ASSERT_TRUE(TestEnvironment::waitUntil([&] { return QFileInfo::exists(destination + QStringLiteral("/partial")); },
+                                               15000))
+            << model.statusMessage().toStdString();
+        ASSERT_FALSE(processesMentioning(destination).isEmpty());
+        // The sheet still refuses to be closed by itself.
+        sheet->close();
+        ASSERT_TRUE(sheet->isVisible());
+
+        QElapsedTimer timer;
+        EXPECT_EQ(runApplication([&, quit = quit]() {
+                      timer.start();
+                      quit(*view);
+                  }),
+                  0);
+        EXPECT_LT(timer.elapsed(), 2000);
+        EXPECT_FALSE(QFileInfo::exists(destination));
+        EXPECT_TRUE(processesMentioning(destination).isEmpty());
+        view.reset();
+        QTest::qWait(100);
+    }
 }
