@@ -572,7 +572,8 @@ void AppModel::stopAllProjects()
 {
     QStringList ids;
     for (const Project& project : m_config.projects) {
-        if (m_runningProjects.contains(project.id))
+        // A website stored under the shared phpMyAdmin's id never stops phpMyAdmin.
+        if (m_runningProjects.contains(project.id) && project.id != kPhpMyAdminId)
             ids.append(project.id);
     }
     stopServers(ids);
@@ -654,7 +655,7 @@ bool AppModel::hasLog(const QString& id) const
 bool AppModel::hasRunningWebsites() const
 {
     for (const Project& project : m_config.projects) {
-        if (m_runningProjects.contains(project.id))
+        if (m_runningProjects.contains(project.id) && project.id != kPhpMyAdminId)
             return true;
     }
     return false;

@@ -271,6 +271,11 @@ TEST_F(ProjectServers, WebsiteWithThePhpMyAdminIdIsRefusedWhileTheSharedOneStart
     model->startInternal(shared);
     ASSERT_TRUE(waitRunning("phpmyadmin")) << model->statusMessage().toStdString();
     EXPECT_EQ(curl(pmaPort, "/").status, 200);
+
+    // The stored website does not make the shared one a website: Stop All leaves it running.
+    EXPECT_FALSE(model->hasRunningWebsites());
+    model->stopAllProjects();
+    EXPECT_TRUE(model->isRunning("phpmyadmin"));
 }
 
 TEST_F(ProjectServers, RouterThatCannotBeWrittenLaunchesNothing)
