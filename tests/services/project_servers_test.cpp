@@ -354,7 +354,8 @@ TEST_F(ProjectServers, RuntimeThatRunsPhpAsItsChildStartsServesAndStopsWhole)
         timer.start();
         model->startInternal(p);
         ASSERT_TRUE(waitRunning(id)) << model->statusMessage().toStdString();
-        EXPECT_LT(timer.elapsed(), 3000);
+        // About as long as PHP itself takes to listen (it used to be never), with room for a busy machine.
+        EXPECT_LT(timer.elapsed(), 5000);
         EXPECT_EQ(curl(p.port, "/").body, QByteArray("front:/index.php:/"));
         const QList<qint32> pids = processesMentioning(model->routersURL() + u'/' + id + QStringLiteral("-router.php"));
         EXPECT_GE(pids.size(), 2) << "the wrapper and its PHP";
@@ -363,7 +364,7 @@ TEST_F(ProjectServers, RuntimeThatRunsPhpAsItsChildStartsServesAndStopsWhole)
         model->stopProcess(id);
         if (c.ignoresSigterm)
             EXPECT_GE(timer.elapsed(), 1450);
-        EXPECT_LT(timer.elapsed(), 2500);
+        EXPECT_LT(timer.elapsed(), 3500);
         EXPECT_TRUE(waitUntil([&] { return processesMentioning(model->routersURL() + u'/' + id).isEmpty(); }, 2000));
         for (qint32 pid : pids)
             EXPECT_FALSE(Process::exists(pid)) << pid;
