@@ -1,9 +1,9 @@
 #include "app/SymbolIcons.h"
 
+#include "app/DrawnIconEngine.h"
 #include "app/Theme.h"
 
 #include <QApplication>
-#include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
@@ -14,7 +14,7 @@
 
 namespace {
 
-using Drawing = std::function<void(QPainter&, const QColor&)>;
+using Drawing = DrawnIconEngine::Drawing;
 
 struct Symbol {
     QStringList themeNames;
@@ -186,52 +186,7 @@ const std::map<QString, Symbol>& table()
     return symbols;
 }
 
-class DrawnEngine : public QIconEngine {
-public:
-    DrawnEngine(Drawing draw, QColor color)
-        : m_draw(std::move(draw))
-        , m_color(std::move(color))
-    {
-    }
-
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override
-    {
-        painter->save();
-        painter->setRenderHint(QPainter::Antialiasing);
-        const qreal side = std::min(rect.width(), rect.height());
-        painter->translate(rect.x() + (rect.width() - side) / 2.0, rect.y() + (rect.height() - side) / 2.0);
-        painter->scale(side / 24.0, side / 24.0);
-        QColor color = m_color.isValid() ? m_color : QApplication::palette().color(QPalette::WindowText);
-        if (mode == QIcon::Disabled)
-            color.setAlphaF(color.alphaF() * 0.4);
-        painter->setPen(QPen(color, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        painter->setBrush(Qt::NoBrush);
-        m_draw(*painter, color);
-        painter->restore();
-    }
-
-    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
-    {
-        QPixmap result(size);
-        result.fill(Qt::transparent);
-        QPainter painter(&result);
-        paint(&painter, QRect(QPoint(0, 0), size), mode, state);
-        return result;
-    }
-
-    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state, qreal scale) override
-    {
-        QPixmap result = pixmap(size * scale, mode, state);
-        result.setDevicePixelRatio(scale);
-        return result;
-    }
-
-    QIconEngine* clone() const override { return new DrawnEngine(m_draw, m_color); }
-
-private:
-    Drawing m_draw;
-    QColor m_color;
-};
+QColor windowText() { return QApplication::palette().color(QPalette::WindowText); }
 
 } // namespace
 
@@ -244,7 +199,7 @@ QIcon drawn(const QString& name, const QColor& color)
         return QIcon();
     if (!it->second.draw)
         return Theme::drawnSymbol(name, color);
-    return QIcon(new DrawnEngine(it->second.draw, color));
+    return QIcon(new DrawnIconEngine(it->second.draw, color, windowText));
 }
 
 QIcon icon(const QString& name, const QColor& color)

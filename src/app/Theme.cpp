@@ -1,9 +1,10 @@
 #include "app/Theme.h"
 
+#include "app/DrawnIconEngine.h"
+
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFrame>
-#include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
@@ -49,159 +50,113 @@ qreal designSize(Theme::TextStyle style)
     return kBodyDesignSize;
 }
 
+bool knowsSymbol(const QString& name)
+{
+    static const QStringList names = {
+        QStringLiteral("square.grid.2x2"), QStringLiteral("folder"), QStringLiteral("gearshape"),
+        QStringLiteral("book"), QStringLiteral("eye"), QStringLiteral("eye.slash"),
+        QStringLiteral("plus"), QStringLiteral("play.fill"), QStringLiteral("stop.fill"),
+        QStringLiteral("trash"), QStringLiteral("doc.text"),
+    };
+    return names.contains(name);
+}
+
+QColor windowText() { return appPalette().color(QPalette::WindowText); }
+
 // Draws the symbols the views use, in outline, on a 24-unit square.
-class DrawnSymbolEngine : public QIconEngine {
-public:
-    DrawnSymbolEngine(QString name, QColor color)
-        : m_name(std::move(name))
-        , m_color(std::move(color))
-    {
-    }
-
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override
-    {
-        painter->save();
-        painter->setRenderHint(QPainter::Antialiasing);
-        const qreal side = std::min(rect.width(), rect.height());
-        painter->translate(rect.x() + (rect.width() - side) / 2.0, rect.y() + (rect.height() - side) / 2.0);
-        painter->scale(side / 24.0, side / 24.0);
-        QColor color = m_color.isValid() ? m_color : appPalette().color(QPalette::WindowText);
-        if (mode == QIcon::Disabled)
-            color.setAlphaF(color.alphaF() * 0.4);
-        QPen pen(color, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-        painter->setPen(pen);
-        painter->setBrush(Qt::NoBrush);
-        draw(*painter, color);
-        painter->restore();
-    }
-
-    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
-    {
-        QPixmap result(size);
-        result.fill(Qt::transparent);
-        QPainter painter(&result);
-        paint(&painter, QRect(QPoint(0, 0), size), mode, state);
-        return result;
-    }
-
-    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state, qreal scale) override
-    {
-        QPixmap result = pixmap(size * scale, mode, state);
-        result.setDevicePixelRatio(scale);
-        return result;
-    }
-
-    QIconEngine* clone() const override { return new DrawnSymbolEngine(m_name, m_color); }
-
-    static bool knows(const QString& name)
-    {
-        static const QStringList names = {
-            QStringLiteral("square.grid.2x2"), QStringLiteral("folder"), QStringLiteral("gearshape"),
-            QStringLiteral("book"), QStringLiteral("eye"), QStringLiteral("eye.slash"),
-            QStringLiteral("plus"), QStringLiteral("play.fill"), QStringLiteral("stop.fill"),
-            QStringLiteral("trash"), QStringLiteral("doc.text"),
-        };
-        return names.contains(name);
-    }
-
-private:
-    void draw(QPainter& p, const QColor& color) const
-    {
-        if (m_name == QLatin1String("square.grid.2x2")) {
-            for (const QPointF origin : {QPointF(3.5, 3.5), QPointF(13.5, 3.5), QPointF(3.5, 13.5), QPointF(13.5, 13.5)})
-                p.drawRoundedRect(QRectF(origin, QSizeF(7, 7)), 2, 2);
-        } else if (m_name == QLatin1String("folder")) {
-            QPainterPath path;
-            path.moveTo(3, 7);
-            path.lineTo(3, 18.5);
-            path.quadTo(3, 20, 4.5, 20);
-            path.lineTo(19.5, 20);
-            path.quadTo(21, 20, 21, 18.5);
-            path.lineTo(21, 9.5);
-            path.quadTo(21, 8, 19.5, 8);
-            path.lineTo(11.5, 8);
-            path.lineTo(9.5, 5.5);
-            path.lineTo(4.5, 5.5);
-            path.quadTo(3, 5.5, 3, 7);
-            path.closeSubpath();
-            p.drawPath(path);
-            p.drawLine(QPointF(3, 11), QPointF(21, 11));
-        } else if (m_name == QLatin1String("gearshape")) {
-            QPainterPath gear;
-            const QPointF c(12, 12);
-            const int teeth = 8;
-            for (int i = 0; i < teeth * 4; ++i) {
-                const qreal angle = (i / qreal(teeth * 4)) * 2 * M_PI;
-                const qreal radius = (i % 4 == 0 || i % 4 == 1) ? 9.2 : 7.0;
-                const QPointF point(c.x() + radius * std::cos(angle), c.y() + radius * std::sin(angle));
-                if (i == 0)
-                    gear.moveTo(point);
-                else
-                    gear.lineTo(point);
-            }
-            gear.closeSubpath();
-            p.drawPath(gear);
-            p.drawEllipse(c, 3.0, 3.0);
-        } else if (m_name == QLatin1String("book")) {
-            QPainterPath left;
-            left.moveTo(12, 6.5);
-            left.quadTo(8, 4, 3, 4.5);
-            left.lineTo(3, 18.5);
-            left.quadTo(8, 18, 12, 20);
-            QPainterPath right;
-            right.moveTo(12, 6.5);
-            right.quadTo(16, 4, 21, 4.5);
-            right.lineTo(21, 18.5);
-            right.quadTo(16, 18, 12, 20);
-            p.drawPath(left);
-            p.drawPath(right);
-            p.drawLine(QPointF(12, 6.5), QPointF(12, 20));
-        } else if (m_name == QLatin1String("eye") || m_name == QLatin1String("eye.slash")) {
-            QPainterPath eye;
-            eye.moveTo(2.5, 12);
-            eye.quadTo(12, 2, 21.5, 12);
-            eye.quadTo(12, 22, 2.5, 12);
-            p.drawPath(eye);
-            p.drawEllipse(QPointF(12, 12), 3.2, 3.2);
-            if (m_name == QLatin1String("eye.slash"))
-                p.drawLine(QPointF(4, 3.5), QPointF(20, 20.5));
-        } else if (m_name == QLatin1String("plus")) {
-            p.drawLine(QPointF(12, 4), QPointF(12, 20));
-            p.drawLine(QPointF(4, 12), QPointF(20, 12));
-        } else if (m_name == QLatin1String("play.fill")) {
-            p.setBrush(color);
-            p.drawPolygon(QPolygonF({QPointF(7, 4.5), QPointF(19.5, 12), QPointF(7, 19.5)}));
-        } else if (m_name == QLatin1String("stop.fill")) {
-            p.setBrush(color);
-            p.drawRoundedRect(QRectF(5.5, 5.5, 13, 13), 2, 2);
-        } else if (m_name == QLatin1String("trash")) {
-            p.drawLine(QPointF(4, 6.5), QPointF(20, 6.5));
-            p.drawRect(QRectF(9.5, 3.5, 5, 3));
-            QPainterPath can;
-            can.moveTo(6, 6.5);
-            can.lineTo(7, 20);
-            can.lineTo(17, 20);
-            can.lineTo(18, 6.5);
-            p.drawPath(can);
-            p.drawLine(QPointF(10, 10), QPointF(10, 17));
-            p.drawLine(QPointF(14, 10), QPointF(14, 17));
-        } else if (m_name == QLatin1String("doc.text")) {
-            QPainterPath doc;
-            doc.moveTo(5, 3);
-            doc.lineTo(14, 3);
-            doc.lineTo(19, 8);
-            doc.lineTo(19, 21);
-            doc.lineTo(5, 21);
-            doc.closeSubpath();
-            p.drawPath(doc);
-            p.drawLine(QPointF(8, 12), QPointF(16, 12));
-            p.drawLine(QPointF(8, 15.5), QPointF(16, 15.5));
+void drawSymbol(QPainter& p, const QString& name, const QColor& color)
+{
+    if (name == QLatin1String("square.grid.2x2")) {
+        for (const QPointF origin : {QPointF(3.5, 3.5), QPointF(13.5, 3.5), QPointF(3.5, 13.5), QPointF(13.5, 13.5)})
+            p.drawRoundedRect(QRectF(origin, QSizeF(7, 7)), 2, 2);
+    } else if (name == QLatin1String("folder")) {
+        QPainterPath path;
+        path.moveTo(3, 7);
+        path.lineTo(3, 18.5);
+        path.quadTo(3, 20, 4.5, 20);
+        path.lineTo(19.5, 20);
+        path.quadTo(21, 20, 21, 18.5);
+        path.lineTo(21, 9.5);
+        path.quadTo(21, 8, 19.5, 8);
+        path.lineTo(11.5, 8);
+        path.lineTo(9.5, 5.5);
+        path.lineTo(4.5, 5.5);
+        path.quadTo(3, 5.5, 3, 7);
+        path.closeSubpath();
+        p.drawPath(path);
+        p.drawLine(QPointF(3, 11), QPointF(21, 11));
+    } else if (name == QLatin1String("gearshape")) {
+        QPainterPath gear;
+        const QPointF c(12, 12);
+        const int teeth = 8;
+        for (int i = 0; i < teeth * 4; ++i) {
+            const qreal angle = (i / qreal(teeth * 4)) * 2 * M_PI;
+            const qreal radius = (i % 4 == 0 || i % 4 == 1) ? 9.2 : 7.0;
+            const QPointF point(c.x() + radius * std::cos(angle), c.y() + radius * std::sin(angle));
+            if (i == 0)
+                gear.moveTo(point);
+            else
+                gear.lineTo(point);
         }
+        gear.closeSubpath();
+        p.drawPath(gear);
+        p.drawEllipse(c, 3.0, 3.0);
+    } else if (name == QLatin1String("book")) {
+        QPainterPath left;
+        left.moveTo(12, 6.5);
+        left.quadTo(8, 4, 3, 4.5);
+        left.lineTo(3, 18.5);
+        left.quadTo(8, 18, 12, 20);
+        QPainterPath right;
+        right.moveTo(12, 6.5);
+        right.quadTo(16, 4, 21, 4.5);
+        right.lineTo(21, 18.5);
+        right.quadTo(16, 18, 12, 20);
+        p.drawPath(left);
+        p.drawPath(right);
+        p.drawLine(QPointF(12, 6.5), QPointF(12, 20));
+    } else if (name == QLatin1String("eye") || name == QLatin1String("eye.slash")) {
+        QPainterPath eye;
+        eye.moveTo(2.5, 12);
+        eye.quadTo(12, 2, 21.5, 12);
+        eye.quadTo(12, 22, 2.5, 12);
+        p.drawPath(eye);
+        p.drawEllipse(QPointF(12, 12), 3.2, 3.2);
+        if (name == QLatin1String("eye.slash"))
+            p.drawLine(QPointF(4, 3.5), QPointF(20, 20.5));
+    } else if (name == QLatin1String("plus")) {
+        p.drawLine(QPointF(12, 4), QPointF(12, 20));
+        p.drawLine(QPointF(4, 12), QPointF(20, 12));
+    } else if (name == QLatin1String("play.fill")) {
+        p.setBrush(color);
+        p.drawPolygon(QPolygonF({QPointF(7, 4.5), QPointF(19.5, 12), QPointF(7, 19.5)}));
+    } else if (name == QLatin1String("stop.fill")) {
+        p.setBrush(color);
+        p.drawRoundedRect(QRectF(5.5, 5.5, 13, 13), 2, 2);
+    } else if (name == QLatin1String("trash")) {
+        p.drawLine(QPointF(4, 6.5), QPointF(20, 6.5));
+        p.drawRect(QRectF(9.5, 3.5, 5, 3));
+        QPainterPath can;
+        can.moveTo(6, 6.5);
+        can.lineTo(7, 20);
+        can.lineTo(17, 20);
+        can.lineTo(18, 6.5);
+        p.drawPath(can);
+        p.drawLine(QPointF(10, 10), QPointF(10, 17));
+        p.drawLine(QPointF(14, 10), QPointF(14, 17));
+    } else if (name == QLatin1String("doc.text")) {
+        QPainterPath doc;
+        doc.moveTo(5, 3);
+        doc.lineTo(14, 3);
+        doc.lineTo(19, 8);
+        doc.lineTo(19, 21);
+        doc.lineTo(5, 21);
+        doc.closeSubpath();
+        p.drawPath(doc);
+        p.drawLine(QPointF(8, 12), QPointF(16, 12));
+        p.drawLine(QPointF(8, 15.5), QPointF(16, 15.5));
     }
-
-    QString m_name;
-    QColor m_color;
-};
+}
 
 } // namespace
 
@@ -352,9 +307,10 @@ QStringList themeNames(const QString& name)
 
 QIcon drawnSymbol(const QString& name, const QColor& color)
 {
-    if (!DrawnSymbolEngine::knows(name))
+    if (!knowsSymbol(name))
         return QIcon();
-    return QIcon(new DrawnSymbolEngine(name, color));
+    const auto draw = [name](QPainter& p, const QColor& c) { drawSymbol(p, name, c); };
+    return QIcon(new DrawnIconEngine(draw, color, windowText));
 }
 
 QIcon symbol(const QString& name, const QColor& color)
