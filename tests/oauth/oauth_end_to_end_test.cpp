@@ -9,6 +9,7 @@
 #include "platform/UrlSchemeHandler.h"
 #include "platform/WebAuthenticationSession.h"
 #include "support/OAuthProviderStandIn.h"
+#include "support/ScriptedBrowser.h"
 #include "support/TestCertificates.h"
 #include "support/TestEnvironment.h"
 #include "support/TestFiles.h"
@@ -39,18 +40,7 @@ protected:
         ASSERT_TRUE(QFileInfo(Executable).isExecutable()) << Executable.toStdString();
         ASSERT_TRUE(dir.isValid());
         browserLog = dir.filePath("browser.log");
-        const QString script = dir.filePath("browser.sh");
-        TestFiles::writeFile(script,
-                             "#!/bin/sh\n"
-                             "exec >>'" + browserLog.toUtf8() + "' 2>&1\n"
-                             "location=$(curl -sS --cacert '" + TestCertificates::trusted().caFile.toUtf8() +
-                                 "' -o /dev/null -D - \"$1\" | tr -d '\\r' | sed -n 's/^[Ll]ocation: //p')\n"
-                             "echo \"location $location\"\n"
-                             "'" + Executable.toUtf8() + "' --oauth-redirect \"$location\"\n"
-                             "echo \"exit $?\"\n");
-        QFile::setPermissions(script, QFile::permissions(script) | QFileDevice::ExeOwner);
-        qputenv("KOVANI_BROWSER", script.toLocal8Bit());
-        WebAuthenticationSession::setHandlerExecutable(Executable);
+        ScriptedBrowser::install(dir.path(), Executable, browserLog);
 
         ASSERT_EQ(channel.claim(), InstanceChannel::Claim::listening);
         SablewickhavenApp::connectInstanceChannel(channel, window);

@@ -11,6 +11,7 @@
 #include "support/IdTokens.h"
 #include "support/KeyringSession.h"
 #include "support/OAuthProviderStandIn.h"
+#include "support/ScriptedBrowser.h"
 #include "support/TestCertificates.h"
 #include "support/TestEnvironment.h"
 #include "support/TestFiles.h"
@@ -45,18 +46,7 @@ protected:
         TestCertificates::trustTestCA();
         ASSERT_FALSE(SignInBundle::write(dir.path() + "/Kovani.app", ClientID).isEmpty());
         browserLog = dir.filePath("browser.log");
-        const QString script = dir.filePath("browser.sh");
-        TestFiles::writeFile(script,
-                             "#!/bin/sh\n"
-                             "exec >>'" + browserLog.toUtf8() + "' 2>&1\n"
-                             "location=$(curl -sS --cacert '" + TestCertificates::trusted().caFile.toUtf8() +
-                                 "' -o /dev/null -D - \"$1\" | tr -d '\\r' | sed -n 's/^[Ll]ocation: //p')\n"
-                             "echo \"location $location\"\n"
-                             "'" + Executable.toUtf8() + "' --oauth-redirect \"$location\"\n"
-                             "echo \"exit $?\"\n");
-        QFile::setPermissions(script, QFile::permissions(script) | QFileDevice::ExeOwner);
-        qputenv("KOVANI_BROWSER", script.toLocal8Bit());
-        WebAuthenticationSession::setHandlerExecutable(Executable);
+        ScriptedBrowser::install(dir.path(), Executable, browserLog);
         ASSERT_EQ(channel.claim(), InstanceChannel::Claim::listening);
         SablewickhavenApp::connectInstanceChannel(channel, window);
         window.resize(800, 600);
