@@ -1,6 +1,7 @@
 // The user page and the login sheet in the window, driven like a user would, against the
 // account service stand-in and a real keyring. Screenshots go to $KOVANI_SCREENSHOT_DIR.
 #include "account/AccountTestKit.h"
+#include "support/Screenshots.h"
 #include "support/TestFiles.h"
 #include "account/LoginSheet.h"
 #include "account/UserPage.h"
@@ -23,21 +24,7 @@ using namespace AccountTestKit;
 
 namespace {
 
-QString screenshotDir()
-{
-    QString dir = qEnvironmentVariable("KOVANI_SCREENSHOT_DIR");
-    if (dir.isEmpty())
-        dir = QDir::tempPath() + QStringLiteral("/kovani-screenshots");
-    QDir().mkpath(dir);
-    return dir;
-}
-
-void save(QWidget& widget, const QString& name)
-{
-    QTest::qWait(100);
-    const QString path = screenshotDir() + u'/' + name + QStringLiteral(".png");
-    ASSERT_TRUE(widget.grab().save(path)) << path.toStdString();
-}
+using Screenshots::save;
 
 struct Window {
     QTemporaryDir dir;

@@ -2,6 +2,7 @@
 // size and enlarged, signed out and signed in.
 #include "app/AppModel.h"
 #include "app/ContentView.h"
+#include "support/Screenshots.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
@@ -11,22 +12,7 @@
 
 namespace {
 
-QString screenshotDir()
-{
-    QString dir = qEnvironmentVariable("KOVANI_SCREENSHOT_DIR");
-    if (dir.isEmpty())
-        dir = QDir::tempPath() + QStringLiteral("/kovani-screenshots");
-    QDir().mkpath(dir);
-    return dir;
-}
-
-void save(ContentView& window, const QString& name)
-{
-    // Layout settles over a few posted events (the scroll bar appears, the width changes).
-    QTest::qWait(100);
-    const QString path = screenshotDir() + u'/' + name + QStringLiteral(".png");
-    ASSERT_TRUE(window.grab().save(path)) << path.toStdString();
-}
+using Screenshots::save;
 
 UserProfile signedInUser()
 {
