@@ -5,6 +5,7 @@
 // Uses the machine's PHP (/usr/bin/php, or $KOVANI_BENCH_PHP) behind a wrapper that answers as a
 // supported runtime.
 #include "BenchPlatform.h"
+#include "BenchServers.h"
 #include "app/AppModel.h"
 #include "platform/Files.h"
 
@@ -31,45 +32,7 @@ namespace {
 constexpr int kStartRounds = 7;
 constexpr int kRequests = 3000;
 
-QString realPhp()
-{
-    const QString fromEnv = qEnvironmentVariable("KOVANI_BENCH_PHP");
-    return fromEnv.isEmpty() ? QStringLiteral("/usr/bin/php") : fromEnv;
-}
-
-quint16 freePort()
-{
-    for (;;) {
-        QTcpServer server;
-        if (server.listen(QHostAddress::LocalHost, 0) && server.serverPort() != 8080 && server.serverPort() != 8081)
-            return server.serverPort();
-    }
-}
-
-bool waitUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
-bool connects(quint16 port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
+using namespace BenchServers;
 
 // One HTTP/1.0 GET; returns the number of bytes received (0 on failure).
 size_t get(quint16 port, const char* path)
@@ -95,12 +58,6 @@ size_t get(quint16 port, const char* path)
     return received;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
 double requestsPerSecond(quint16 port, const char* path)
 {
     for (int i = 0; i < 50; ++i)
@@ -116,16 +73,6 @@ double requestsPerSecond(quint16 port, const char* path)
     return ok / seconds;
 }
 
-Project project(const QString& id, const QString& root, quint16 port)
-{
-    Project p;
-    p.id = id;
-    p.name = id;
-    p.root = root;
-    p.port = port;
-    return p;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -139,14 +86,10 @@ int main(int argc, char** argv)
     Files::makePath(site);
     Files::writeAtomically(site + QStringLiteral("/index.php"), "<?php echo 'front controller ', $_SERVER['REQUEST_URI'];\n");
     Files::writeAtomically(site + QStringLiteral("/style.css"), QByteArray(2048, 'x'));
-    const QString wrapper = root + QStringLiteral("/bin/php");
-    Files::makePath(root + QStringLiteral("/bin"));
-    Files::writeAtomically(wrapper, QStringLiteral("#!/bin/sh\nexec %1 \"$@\"\n").arg(realPhp()).toUtf8());
-    QFile::setPermissions(wrapper, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString wrapper = makeWrapper(root);
 
     AppModel model(benchPlatform(root));
-    model.setPhpVersions({PHPVersion{wrapper, QStringLiteral("8.5.1"), true}});
-    model.modifyConfig([&](AppConfig& c) { c.selectedPhp = wrapper; });
+    selectRuntime(model, wrapper);
 
     std::printf("PHP: %s; %d start rounds, %d requests per server\n\n", qPrintable(realPhp()), kStartRounds, kRequests);
 
