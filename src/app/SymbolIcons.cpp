@@ -35,24 +35,6 @@ QPainterPath documentOutline()
     return doc;
 }
 
-QPainterPath folderOutline()
-{
-    QPainterPath path;
-    path.moveTo(3, 7);
-    path.lineTo(3, 18.5);
-    path.quadTo(3, 20, 4.5, 20);
-    path.lineTo(19.5, 20);
-    path.quadTo(21, 20, 21, 18.5);
-    path.lineTo(21, 9.5);
-    path.quadTo(21, 8, 19.5, 8);
-    path.lineTo(11.5, 8);
-    path.lineTo(9.5, 5.5);
-    path.lineTo(4.5, 5.5);
-    path.quadTo(3, 5.5, 3, 7);
-    path.closeSubpath();
-    return path;
-}
-
 // A small filled disc with a white glyph drawn by `glyph`, at the lower right.
 void badge(QPainter& p, const QColor& color, const std::function<void(QPainter&)>& glyph)
 {
@@ -83,14 +65,14 @@ const std::map<QString, Symbol>& table()
 
         {QStringLiteral("folder.fill"), {{QStringLiteral("folder-open-symbolic")}, [](QPainter& p, const QColor& c) {
              p.setBrush(c);
-             p.drawPath(folderOutline());
+             p.drawPath(drawnFolderOutline());
          }}},
         {QStringLiteral("doc.badge.plus"), {{QStringLiteral("document-new-symbolic")}, [](QPainter& p, const QColor& c) {
              p.drawPath(documentOutline());
              badge(p, c, plusGlyph);
          }}},
         {QStringLiteral("folder.badge.plus"), {{QStringLiteral("folder-new-symbolic")}, [](QPainter& p, const QColor& c) {
-             p.drawPath(folderOutline());
+             p.drawPath(drawnFolderOutline());
              badge(p, c, plusGlyph);
          }}},
         {QStringLiteral("doc.badge.ellipsis"), {{}, [](QPainter& p, const QColor& c) {

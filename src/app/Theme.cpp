@@ -70,20 +70,7 @@ void drawSymbol(QPainter& p, const QString& name, const QColor& color)
         for (const QPointF origin : {QPointF(3.5, 3.5), QPointF(13.5, 3.5), QPointF(3.5, 13.5), QPointF(13.5, 13.5)})
             p.drawRoundedRect(QRectF(origin, QSizeF(7, 7)), 2, 2);
     } else if (name == QLatin1String("folder")) {
-        QPainterPath path;
-        path.moveTo(3, 7);
-        path.lineTo(3, 18.5);
-        path.quadTo(3, 20, 4.5, 20);
-        path.lineTo(19.5, 20);
-        path.quadTo(21, 20, 21, 18.5);
-        path.lineTo(21, 9.5);
-        path.quadTo(21, 8, 19.5, 8);
-        path.lineTo(11.5, 8);
-        path.lineTo(9.5, 5.5);
-        path.lineTo(4.5, 5.5);
-        path.quadTo(3, 5.5, 3, 7);
-        path.closeSubpath();
-        p.drawPath(path);
+        p.drawPath(drawnFolderOutline());
         p.drawLine(QPointF(3, 11), QPointF(21, 11));
     } else if (name == QLatin1String("gearshape")) {
         QPainterPath gear;
