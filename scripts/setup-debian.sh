@@ -18,6 +18,8 @@ packages=(
   desktop-file-utils xdg-utils
   # tests: a web server that is not PHP (the orphan clean-up leaves it alone)
   python3
+  # tests: a real X display with the accessibility bus (window focus, the AT-SPI walk)
+  xvfb xauth at-spi2-core
 )
 
 missing=()

@@ -215,6 +215,8 @@ void ContentView::rebuildPage()
     m_pageLayout->insertWidget(0, m_page);
     m_page->show();
     m_pageArea->verticalScrollBar()->setValue(0);
+    // The scrolling area takes focus for the keyboard: it reads as the page it holds.
+    m_pageArea->setAccessibleName(AppSections::rawValue(m_section));
 }
 
 void ContentView::setSheetShown(SheetKind kind, bool shown)

@@ -19,6 +19,8 @@ PasswordField::PasswordField(const QString& placeholder, QWidget* parent)
                            Theme::withOpacity(Theme::secondary(), 0.25).name(QColor::HexArgb)));
 
     m_entry->setPlaceholderText(placeholder);
+    // The field reads as its placeholder, the icon-only toggle as its help text.
+    m_entry->setAccessibleName(placeholder);
     m_entry->setFrame(false);
     m_entry->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_toggle->setAutoRaise(true);
@@ -56,5 +58,7 @@ void PasswordField::setPasswordVisible(bool visible)
     m_isVisible = visible;
     m_entry->setEchoMode(visible ? QLineEdit::Normal : QLineEdit::Password);
     m_toggle->setIcon(Theme::symbol(toggleSymbol(), Theme::secondary()));
-    m_toggle->setToolTip(visible ? QStringLiteral("Hide password") : QStringLiteral("Show password"));
+    const QString help = visible ? QStringLiteral("Hide password") : QStringLiteral("Show password");
+    m_toggle->setToolTip(help);
+    m_toggle->setAccessibleName(help);
 }

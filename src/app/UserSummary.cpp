@@ -48,6 +48,10 @@ void UserSummary::setUser(const std::optional<UserProfile>& user)
     m_email->setText(user ? user->email : QStringLiteral("Click to login"));
     // Tooltips detect markup on their own: the address is escaped so it shows as typed.
     setToolTip(user ? Qt::convertFromPlainText(user->email, Qt::WhiteSpaceNoWrap) : QString());
+    // Assistive technology reads the button as the two lines it shows (the tooltip's markup is not
+    // its description).
+    setAccessibleName(m_name->text() + QStringLiteral(", ") + m_email->text());
+    setAccessibleDescription(user ? user->email : QString());
 }
 
 QString UserSummary::nameText() const { return m_name->text(); }

@@ -32,7 +32,9 @@ QLabel* plainText(const QString& text)
 QLineEdit* textField(const QString& label, const QString& text = QString())
 {
     auto* field = new QLineEdit(text);
+    // The label shows as the placeholder; it is the field's name as well.
     field->setPlaceholderText(label);
+    field->setAccessibleName(label);
     return field;
 }
 

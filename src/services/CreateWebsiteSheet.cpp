@@ -152,6 +152,12 @@ CreateWebsiteSheet::CreateWebsiteSheet(AppModel& model, QWidget* parent)
                                           Theme::focusRing(true).name());
     auto* segments = new QButtonGroup(this);
     segments->setExclusive(true);
+    // The segment's state is the choice: a click, a key or an accessibility action that checks a
+    // segment chooses its template.
+    connect(segments, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked && static_cast<WebsiteTemplate>(id) != m_template)
+            setTemplate(static_cast<WebsiteTemplate>(id));
+    });
     for (WebsiteTemplate t : WebsiteTemplates::allCases()) {
         auto* segment = new QPushButton(WebsiteTemplates::rawValue(t));
         segment->setCheckable(true);
@@ -159,9 +165,8 @@ CreateWebsiteSheet::CreateWebsiteSheet(AppModel& model, QWidget* parent)
         segment->setAutoDefault(false);
         segment->setObjectName(t == WebsiteTemplate::laravel ? QStringLiteral("laravelSegment")
                                                              : QStringLiteral("wordpressSegment"));
-        segments->addButton(segment);
+        segments->addButton(segment, static_cast<int>(t));
         picker->addWidget(segment);
-        connect(segment, &QPushButton::clicked, this, [this, t]() { setTemplate(t); });
         (t == WebsiteTemplate::laravel ? m_laravelSegment : m_wordpressSegment) = segment;
     }
     picker->addStretch(1);
@@ -185,17 +190,20 @@ CreateWebsiteSheet::CreateWebsiteSheet(AppModel& model, QWidget* parent)
     m_nameField = new QLineEdit;
     m_nameField->setObjectName(QStringLiteral("nameField"));
     m_nameField->setPlaceholderText(QStringLiteral("Website name"));
+    m_nameField->setAccessibleName(m_nameField->placeholderText());
     rows->addWidget(m_nameField);
     connect(m_nameField, &QLineEdit::textChanged, this, &CreateWebsiteSheet::nameChanged);
 
     // 6: the parent folder and the destination line.
     QVBoxLayout* inside = column(6);
-    inside->addWidget(headline(QStringLiteral("Create inside")));
+    QLabel* insideLabel = headline(QStringLiteral("Create inside"));
+    inside->addWidget(insideLabel);
     auto* folderRow = new QHBoxLayout;
     folderRow->setContentsMargins(0, 0, 0, 0);
     m_parentField = new QLineEdit;
     m_parentField->setObjectName(QStringLiteral("parentField"));
     m_parentField->setPlaceholderText(QStringLiteral("/path/to/websites"));
+    insideLabel->setBuddy(m_parentField);
     folderRow->addWidget(m_parentField, 1);
     m_browseButton = new QPushButton(QStringLiteral("Browse"));
     m_browseButton->setObjectName(QStringLiteral("browseButton"));
@@ -219,16 +227,20 @@ CreateWebsiteSheet::CreateWebsiteSheet(AppModel& model, QWidget* parent)
     numbers->setContentsMargins(0, 0, 0, 0);
     numbers->setSpacing(24);
     QVBoxLayout* portColumn = column(6);
-    portColumn->addWidget(headline(QStringLiteral("Website port")));
+    QLabel* portLabel = headline(QStringLiteral("Website port"));
+    portColumn->addWidget(portLabel);
     m_portField = new QLineEdit;
+    portLabel->setBuddy(m_portField);
     m_portField->setObjectName(QStringLiteral("portField"));
     m_portField->setPlaceholderText(QStringLiteral("8082"));
     m_portField->setFixedWidth(Theme::points(120));
     portColumn->addWidget(m_portField);
     numbers->addLayout(portColumn);
     QVBoxLayout* databaseColumn = column(6);
-    databaseColumn->addWidget(headline(QStringLiteral("Database name")));
+    QLabel* databaseLabel = headline(QStringLiteral("Database name"));
+    databaseColumn->addWidget(databaseLabel);
     m_databaseField = new QLineEdit;
+    databaseLabel->setBuddy(m_databaseField);
     m_databaseField->setObjectName(QStringLiteral("databaseField"));
     m_databaseField->setPlaceholderText(QStringLiteral("website_name"));
     m_databaseField->setMinimumWidth(Theme::points(220));

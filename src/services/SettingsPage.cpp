@@ -75,8 +75,10 @@ SettingsPage::SettingsPage(AppModel& model, QWidget* parent)
     // ---- PHP ----
     QVBoxLayout* php = groupBox(page, QStringLiteral("PHP"));
     QHBoxLayout* pickerRow = row(php);
-    pickerRow->addWidget(plainLabel(QStringLiteral("PHP version")), 0, Qt::AlignVCenter);
+    QLabel* pickerLabel = plainLabel(QStringLiteral("PHP version"));
+    pickerRow->addWidget(pickerLabel, 0, Qt::AlignVCenter);
     m_picker = new QComboBox;
+    pickerLabel->setBuddy(m_picker);
     m_picker->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     pickerRow->addWidget(m_picker, 0, Qt::AlignVCenter);
     m_refreshPHP = new QPushButton(QStringLiteral("Refresh PHP"));
@@ -88,8 +90,11 @@ SettingsPage::SettingsPage(AppModel& model, QWidget* parent)
     Theme::setForeground(m_builtInPHP, Theme::green());
     php->addWidget(m_builtInPHP);
 
-    // Only a person's choice selects a runtime; refilling the list never does.
-    connect(m_picker, &QComboBox::activated, this, [this](int index) {
+    // The entry shown is the choice, however it was made (pointer, keyboard, accessibility);
+    // refilling the list never selects (its signals are blocked then).
+    connect(m_picker, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index < 0)
+            return;
         const QString binary = m_picker->itemData(index).toString();
         // Like a bound picker: choosing the entry already shown changes nothing.
         if (binary != m_model.config().selectedPhp)
