@@ -430,6 +430,10 @@ void CodeIDEView::updateEditor()
     m_editorDocumentID = documentID;
     m_content->addWidget(editor);
     m_content->setCurrentWidget(editor);
+    // A file just created gets the keyboard once its editor is shown.
+    if (m_focusEditorFor == documentID)
+        editor->setFocus(Qt::OtherFocusReason);
+    m_focusEditorFor.clear();
 }
 
 void CodeIDEView::pushContentToEditor()
@@ -494,10 +498,35 @@ void CodeIDEView::setNewItemType(const std::optional<CodeItemType>& type)
         auto* sheet = new NewCodeItemSheet(*m_model, *type, this);
         sheet->setWindowModality(Qt::WindowModal);
         m_sheet = sheet;
-        connect(sheet, &QDialog::finished, this, [this]() { setNewItemType(std::nullopt); });
+        connect(sheet, &QDialog::finished, this, [this, created = *type](int result) {
+            setNewItemType(std::nullopt);
+            takeKeyboardAfterNewItem(result == QDialog::Accepted && created == CodeItemType::file);
+        });
         sheet->open();
     }
     emit newItemTypeChanged();
+}
+
+void CodeIDEView::takeKeyboardAfterNewItem(bool fileCreated)
+{
+    // The keyboard goes where the user goes on: into the new file when it opened in the editor,
+    // else to the tree; never back to the toolbar button. The window is asked for the keyboard as
+    // well, since nothing else may give it back once the sheet is gone.
+    m_focusEditorFor.clear();
+    const std::optional<QUrl>& file = m_model->selectedFile();
+    if (fileCreated && file) {
+        const QString documentID = QDir::cleanPath(file->toLocalFile());
+        if (m_editor && m_editorDocumentID == documentID) {
+            m_editor->setFocus(Qt::OtherFocusReason);
+        } else {
+            // Its editor is not shown yet: it takes the keyboard when it is.
+            m_focusEditorFor = documentID;
+            m_tree->setFocus(Qt::OtherFocusReason);
+        }
+    } else {
+        m_tree->setFocus(Qt::OtherFocusReason);
+    }
+    window()->activateWindow();
 }
 
 void CodeIDEView::setDeleteCandidate(const std::optional<CodeFileItem>& item)

@@ -92,6 +92,7 @@ private:
     void updateEditor();
     void updateStatusBar();
     void pushContentToEditor();
+    void takeKeyboardAfterNewItem(bool fileCreated);
 
     std::unique_ptr<CodeIDEModel> m_model;
     std::function<void()> m_onClose;
@@ -99,6 +100,8 @@ private:
     std::optional<CodeFileItem> m_deleteCandidate;
     // A Done whose save failed kept the workspace open; the next one closes it.
     bool m_doneKeptOpen = false;
+    // The file just created: its editor takes the keyboard when it appears.
+    QString m_focusEditorFor;
 
     QPushButton* m_newFile = nullptr;
     QPushButton* m_newFolder = nullptr;

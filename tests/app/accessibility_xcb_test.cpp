@@ -23,6 +23,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -427,4 +428,90 @@ TEST_F(CreateWebsiteChoiceTest, WordPressByKeyboardAlone)
     QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("My Blog"));
     expectWordPress(sheet, "after typing a name");
     createTakesWordPress(sheet);
+}
+
+// ---- Focus after New File / New Folder -----------------------------------------------------------
+
+class NewItemFocusTest : public AccessibilityTest {
+protected:
+    CodeIDEView* openActiveWorkspace()
+    {
+        openWindow();
+        CodeIDEView* view = openWorkspace();
+        if (view)
+            EXPECT_TRUE(QTest::qWaitForWindowActive(window.get(), kWindowWait));
+        return view;
+    }
+
+    // Presses a toolbar button as a user does and waits for the sheet to take the keyboard.
+    NewCodeItemSheet* pressNew(CodeIDEView* view, QPushButton* button)
+    {
+        QTest::mouseClick(button, Qt::LeftButton);
+        NewCodeItemSheet* sheet = view->newItemSheet();
+        EXPECT_NE(sheet, nullptr);
+        // The user types once the sheet has the keyboard.
+        if (sheet)
+            EXPECT_TRUE(TestEnvironment::waitUntil(
+                [&] { return QApplication::activeWindow() == sheet && focusInside(sheet); }, kWindowWait));
+        return sheet;
+    }
+
+    // Keys go to whatever has the keyboard, through the X display's window.
+    static void type(QWidget* window, const QString& text)
+    {
+        for (const QChar c : text)
+            QTest::keyClick(window->windowHandle(), c.toLatin1());
+    }
+
+    static void press(QWidget* window, Qt::Key key)
+    {
+        QTest::keyClick(window->windowHandle(), key);
+    }
+};
+
+TEST_F(NewItemFocusTest, ANewFileOpensWithTheKeyboardInTheEditor)
+{
+    CodeIDEView* view = openActiveWorkspace();
+    ASSERT_NE(view, nullptr);
+    NewCodeItemSheet* sheet = pressNew(view, view->newFileButton());
+    ASSERT_NE(sheet, nullptr);
+    type(sheet, QStringLiteral("notes.txt"));
+    press(sheet, Qt::Key_Return);
+
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return view->newItemSheet() == nullptr; }));
+    ASSERT_NE(view->editor(), nullptr);
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return QApplication::activeWindow() == window.get(); }, kWindowWait));
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return focusInside(view->editor()); }))
+        << "focus is on " << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "nothing");
+
+    // What the user types next is the file's text.
+    type(window.get(), QStringLiteral("hello"));
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return view->model().content() == QStringLiteral("hello"); }))
+        << view->model().content().toStdString();
+    EXPECT_NE(window->codeWorkspace(), nullptr);
+}
+
+TEST_F(NewItemFocusTest, ANewFolderOrACancelLeavesTheKeyboardInTheTree)
+{
+    CodeIDEView* view = openActiveWorkspace();
+    ASSERT_NE(view, nullptr);
+
+    NewCodeItemSheet* sheet = pressNew(view, view->newFolderButton());
+    ASSERT_NE(sheet, nullptr);
+    type(sheet, QStringLiteral("src"));
+    press(sheet, Qt::Key_Return);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return view->newItemSheet() == nullptr; }));
+    EXPECT_TRUE(QFileInfo(dir.path() + QStringLiteral("/site/public/src")).isDir()
+                || QFileInfo(dir.path() + QStringLiteral("/site/src")).isDir());
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return focusInside(view->fileTree()); }))
+        << "focus is on " << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "nothing");
+
+    // Cancelled: nothing was created, the tree has the keyboard again.
+    sheet = pressNew(view, view->newFileButton());
+    ASSERT_NE(sheet, nullptr);
+    press(sheet, Qt::Key_Escape);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return view->newItemSheet() == nullptr; }));
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return focusInside(view->fileTree()); }))
+        << "focus is on " << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "nothing");
+    EXPECT_NE(window->codeWorkspace(), nullptr) << "Escape closed the sheet, not the workspace";
 }
