@@ -21,6 +21,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -428,6 +429,44 @@ TEST_F(CreateWebsiteChoiceTest, WordPressByKeyboardAlone)
     QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("My Blog"));
     expectWordPress(sheet, "after typing a name");
     createTakesWordPress(sheet);
+}
+
+TEST_F(AccessibilityTest, ThePHPPickerChoosesWhatItShows)
+{
+    openWindow();
+    const QString a = dir.path() + QStringLiteral("/a/php");
+    const QString b = dir.path() + QStringLiteral("/b/php");
+    // With no runtime found, the empty picker reads as its label.
+    window->setSection(AppSection::settings);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(window->page()->findChild<QComboBox*>())->text(QAccessible::Name),
+              QStringLiteral("PHP version"));
+    window->setSection(AppSection::guide);
+    window->model().setPhpVersions({PHPVersion{a, QStringLiteral("8.5.1"), true}, PHPVersion{b, QStringLiteral("8.5.2"), true}});
+    window->model().modifyConfig([&](AppConfig& c) { c.selectedPhp = a; });
+    window->setSection(AppSection::settings);
+    auto* picker = window->page()->findChild<QComboBox*>();
+    ASSERT_NE(picker, nullptr);
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(picker);
+    ASSERT_NE(iface, nullptr);
+    // On Linux a picker reads as the entry it shows, labelled by the text beside it.
+    EXPECT_EQ(iface->text(QAccessible::Name), picker->currentText());
+    QStringList labels;
+    for (const auto& [other, relation] : iface->relations(QAccessible::Label))
+        labels << other->text(QAccessible::Name);
+    EXPECT_TRUE(labels.contains(QStringLiteral("PHP version"))) << labels.join(u',').toStdString();
+    EXPECT_EQ(picker->currentData().toString(), a);
+
+    // By keyboard.
+    picker->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(picker, Qt::Key_Down);
+    EXPECT_EQ(window->model().config().selectedPhp, b);
+    // By a selection that is no click (what a tool or assistive technology sets).
+    picker->setCurrentIndex(0);
+    EXPECT_EQ(window->model().config().selectedPhp, a);
+    // A refilled list shows the choice again and chooses nothing.
+    window->model().setPhpVersions({PHPVersion{b, QStringLiteral("8.5.2"), true}, PHPVersion{a, QStringLiteral("8.5.1"), true}});
+    EXPECT_EQ(window->model().config().selectedPhp, a);
+    EXPECT_EQ(picker->currentData().toString(), a);
 }
 
 // ---- Focus after New File / New Folder -----------------------------------------------------------
