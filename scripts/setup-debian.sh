@@ -19,7 +19,7 @@ packages=(
   # tests: a web server that is not PHP (the orphan clean-up leaves it alone)
   python3
   # tests: a real X display with the accessibility bus (window focus, the AT-SPI walk)
-  xvfb xauth at-spi2-core
+  xvfb xauth at-spi2-core python3-gi gir1.2-atspi-2.0
 )
 
 missing=()

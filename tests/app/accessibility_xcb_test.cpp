@@ -1,6 +1,8 @@
 // The window as assistive technology and the keyboard reach it, on a real X display with the
-// AT-SPI bridge on (see support/XvfbSession.h). The walk goes through Qt's accessibility tree, the
-// objects the bridge exports to the bus: every showing, focusable control must have a name.
+// AT-SPI bridge on (see support/XvfbSession.h). Every showing, focusable control must have a name,
+// both in Qt's accessibility tree (what the bridge exports, walked in process, with the widget each
+// object stands for) and on the accessibility bus itself, walked from outside as a screen reader
+// does (support/AtSpiWalk.h).
 #include "app/AppModel.h"
 #include "app/ContentView.h"
 #include "app/ElidedLabel.h"
@@ -8,6 +10,7 @@
 #include "app/Sidebar.h"
 #include "app/UserSummary.h"
 #include "services/CreateWebsiteSheet.h"
+#include "support/AtSpiWalk.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/TestEnvironment.h"
 #include "support/TestFiles.h"
@@ -193,6 +196,13 @@ TEST_F(AccessibilityTest, EveryShowingFocusableControlHasAName)
         Walk result = walkWindow(w);
         for (const QString& fault : result.unnamed)
             faults << what + QStringLiteral(": ") + fault;
+        // The same seen from outside, on the accessibility bus.
+        const AtSpiWalk::Result bus = AtSpiWalk::walkThisProcess();
+        EXPECT_TRUE(bus.ok) << what.toStdString() << ": " << bus.error.toStdString();
+        for (const QString& fault : bus.unnamed)
+            faults << what + QStringLiteral(" (AT-SPI): ") + fault;
+        for (const QString& name : result.named)
+            EXPECT_TRUE(bus.named.contains(name)) << what.toStdString() << ": \"" << name.toStdString() << "\" is not on the bus";
         return result;
     };
 
