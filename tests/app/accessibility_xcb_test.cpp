@@ -400,6 +400,19 @@ TEST_F(CreateWebsiteChoiceTest, WordPressThroughTheSegmentsAccessibilityAction)
     createTakesWordPress(sheet);
 }
 
+TEST_F(CreateWebsiteChoiceTest, WordPressThroughTheAccessibilityBus)
+{
+    CreateWebsiteSheet* sheet = openSheet();
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(TestEnvironment::waitUntil([] { return QAccessible::isActive(); }, 30000));
+    // A screen reader's command: the segment's only action, Toggle, from the bus.
+    const QString error = AtSpiWalk::doAction(QStringLiteral("WordPress"), QStringLiteral("Toggle"));
+    ASSERT_TRUE(error.isEmpty()) << error.toStdString();
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return sheet->websiteTemplate() == WebsiteTemplate::wordpress; }));
+    expectWordPress(sheet, "after the action on the bus");
+    typeName(sheet);
+}
+
 TEST_F(CreateWebsiteChoiceTest, WordPressByKeyboardAlone)
 {
     CreateWebsiteSheet* sheet = openSheet();

@@ -16,4 +16,9 @@ struct Result {
 
 Result walkThisProcess();
 
+// Performs the action (say "Toggle" or "Press", compared without case) of the first showing
+// object named `name`, through the bus as a screen reader's command does. Empty when done, else
+// why not.
+QString doAction(const QString& name, const QString& action);
+
 } // namespace AtSpiWalk
