@@ -180,6 +180,8 @@ SelectableText* ProjectRow::configText()
 {
     if (!m_configText) {
         m_configText = new SelectableText;
+        // The text reads as the disclosure that shows it.
+        m_configText->setAccessibleName(QStringLiteral("Website config"));
         m_configText->setFont(Theme::monospacedFont(Theme::TextStyle::caption));
         m_configText->setContentsMargins(0, 6, 0, 0);
         m_configText->setVisible(false);

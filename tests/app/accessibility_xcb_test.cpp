@@ -10,6 +10,7 @@
 #include "app/Sidebar.h"
 #include "app/UserSummary.h"
 #include "services/CreateWebsiteSheet.h"
+#include "services/ProjectRow.h"
 #include "support/AtSpiWalk.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/TestEnvironment.h"
@@ -241,6 +242,16 @@ TEST_F(AccessibilityTest, EveryShowingFocusableControlHasAName)
         }
     }
     window->model().modifyConfig([&](AppConfig& c) { c.user.reset(); });
+
+    // A row's "Website config" opened by its Toggle action on the bus, as a screen reader does:
+    // the website's settings show, and they too have a name.
+    window->setSection(AppSection::projects);
+    ProjectRow* row = window->page()->findChild<ProjectRow*>();
+    ASSERT_NE(row, nullptr);
+    const QString toggled = AtSpiWalk::doAction(QStringLiteral("Website config"), QStringLiteral("Toggle"));
+    EXPECT_TRUE(toggled.isEmpty()) << toggled.toStdString();
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return row->isConfigExpanded(); }));
+    walkHere(window.get(), QStringLiteral("Projects page, website config open"));
 
     // The three sheets of the window.
     const std::vector<std::tuple<SheetKind, QString, QStringList>> sheets{
