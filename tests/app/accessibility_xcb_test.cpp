@@ -3,6 +3,7 @@
 // both in Qt's accessibility tree (what the bridge exports, walked in process, with the widget each
 // object stands for) and on the accessibility bus itself, walked from outside as a screen reader
 // does (support/AtSpiWalk.h).
+#include "account/LoginSheet.h"
 #include "app/AppModel.h"
 #include "app/ContentView.h"
 #include "app/ElidedLabel.h"
@@ -287,6 +288,11 @@ TEST_F(AccessibilityTest, EveryShowingFocusableControlHasAName)
     ASSERT_NE(password, nullptr);
     QTest::mouseClick(password->toggleButton(), Qt::LeftButton);
     EXPECT_TRUE(walkHere(login, QStringLiteral("Login sheet, password shown")).named.contains(QStringLiteral("Hide password")));
+    // Registration mode adds the name field.
+    QTest::mouseClick(static_cast<LoginSheet*>(login)->switchButton(), Qt::LeftButton);
+    const Walk registration = walkHere(login, QStringLiteral("Login sheet, registration"));
+    for (const QString name : {QStringLiteral("Full name"), QStringLiteral("Have an account? Login"), QStringLiteral("Register")})
+        EXPECT_TRUE(registration.named.contains(name)) << name.toStdString() << "\n" << list(registration.named);
     window->setSheetShown(SheetKind::login, false);
 
     // The workspace, its two new-item sheets and the delete confirmation.
