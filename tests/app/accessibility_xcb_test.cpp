@@ -8,8 +8,6 @@
 #include "app/ContentView.h"
 #include "app/ElidedLabel.h"
 #include "app/PasswordField.h"
-#include "app/Sidebar.h"
-#include "app/UserSummary.h"
 #include "services/CreateWebsiteSheet.h"
 #include "services/ProjectRow.h"
 #include "support/AtSpiWalk.h"
