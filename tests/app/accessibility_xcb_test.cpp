@@ -298,7 +298,8 @@ TEST_F(AccessibilityTest, EveryShowingFocusableControlHasAName)
     ASSERT_NE(view, nullptr);
     walkHere(window.get(), QStringLiteral("workspace"));
     view->model().selectFile(QUrl::fromLocalFile(dir.path() + QStringLiteral("/site/public/index.php")));
-    ASSERT_NE(view->editor(), nullptr);
+    // The file may load in the background: its editor shows once it has.
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return view->editor() != nullptr; }, kWindowWait));
     const Walk open = walkHere(window.get(), QStringLiteral("workspace with a file open"));
     for (const QString name : {QStringLiteral("New File"), QStringLiteral("New Folder"), QStringLiteral("Done"),
                                QStringLiteral("Project files"), QStringLiteral("Code editor")})
@@ -555,10 +556,11 @@ TEST_F(NewItemFocusTest, ANewFileOpensWithTheKeyboardInTheEditor)
     type(sheet, QStringLiteral("notes.txt"));
     press(sheet, Qt::Key_Return);
 
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return view->newItemSheet() == nullptr; }));
-    ASSERT_NE(view->editor(), nullptr);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return view->newItemSheet() == nullptr; }, kWindowWait));
+    // The file may load in the background: its editor shows once it has.
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return view->editor() != nullptr; }, kWindowWait));
     EXPECT_TRUE(TestEnvironment::waitUntil([&] { return QApplication::activeWindow() == window.get(); }, kWindowWait));
-    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return focusInside(view->editor()); }))
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return focusInside(view->editor()); }, kWindowWait))
         << "focus is on " << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "nothing");
 
     // What the user types next is the file's text.
@@ -577,18 +579,18 @@ TEST_F(NewItemFocusTest, ANewFolderOrACancelLeavesTheKeyboardInTheTree)
     ASSERT_NE(sheet, nullptr);
     type(sheet, QStringLiteral("src"));
     press(sheet, Qt::Key_Return);
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return view->newItemSheet() == nullptr; }));
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return view->newItemSheet() == nullptr; }, kWindowWait));
     EXPECT_TRUE(QFileInfo(dir.path() + QStringLiteral("/site/public/src")).isDir()
                 || QFileInfo(dir.path() + QStringLiteral("/site/src")).isDir());
-    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return focusInside(view->fileTree()); }))
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return focusInside(view->fileTree()); }, kWindowWait))
         << "focus is on " << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "nothing");
 
     // Cancelled: nothing was created, the tree has the keyboard again.
     sheet = pressNew(view, view->newFileButton());
     ASSERT_NE(sheet, nullptr);
     press(sheet, Qt::Key_Escape);
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return view->newItemSheet() == nullptr; }));
-    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return focusInside(view->fileTree()); }))
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return view->newItemSheet() == nullptr; }, kWindowWait));
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return focusInside(view->fileTree()); }, kWindowWait))
         << "focus is on " << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "nothing");
     EXPECT_NE(window->codeWorkspace(), nullptr) << "Escape closed the sheet, not the workspace";
 }
