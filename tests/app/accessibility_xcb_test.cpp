@@ -565,7 +565,7 @@ TEST_F(NewItemFocusTest, ANewFileOpensWithTheKeyboardInTheEditor)
 
     // What the user types next is the file's text.
     type(window.get(), QStringLiteral("hello"));
-    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return view->model().content() == QStringLiteral("hello"); }))
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return view->model().content() == QStringLiteral("hello"); }, kWindowWait))
         << view->model().content().toStdString();
     EXPECT_NE(window->codeWorkspace(), nullptr);
 }
