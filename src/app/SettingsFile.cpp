@@ -1,6 +1,7 @@
 #include "app/AppModel.h"
 
 #include "platform/Dispatch.h"
+#include "platform/FileSystem.h"
 #include "platform/Files.h"
 
 #include <QDateTime>
@@ -8,6 +9,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
+
+#include <cstdio>
 
 #include <unicode/brkiter.h>
 #include <unicode/uchar.h>
@@ -19,16 +22,23 @@ const QString kOldFolderMarker = QStringLiteral("/KoVani/");
 
 const QFileDevice::Permissions kPrivateFolder = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
 
-// Moves an unusable config.json aside (or, failing that, copies it) so that no later save
-// destroys what it held. Returns the name it is kept under, or nothing when it could not be kept.
+// The largest settings file read; anything larger is set aside like an unreadable one.
+constexpr qint64 kMaxConfigBytes = 64 * 1024 * 1024;
+
+// Moves an unusable config.json aside (or, failing that, copies a regular file) so that no later
+// save destroys what it held. Returns the name it is kept under, or nothing when it could not be
+// kept. Nothing here opens the entry unless it is a regular file: a FIFO would wait for a writer.
 std::optional<QString> preserveUnusableConfig(const QString& configPath)
 {
     const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
     const QString base = configPath + QStringLiteral(".unreadable-") + stamp;
     QString target = base;
-    for (int n = 2; QFileInfo::exists(target) || QFileInfo(target).isSymLink(); ++n)
+    for (int n = 2; FileSystem::entryExists(target); ++n)
         target = base + u'-' + QString::number(n);
-    if (QFile::rename(configPath, target) || QFile::copy(configPath, target))
+    if (::rename(QFile::encodeName(configPath).constData(), QFile::encodeName(target).constData()) == 0)
+        return QFileInfo(target).fileName();
+    const FileSystem::ReadResult read = FileSystem::readRegularFile(configPath, kMaxConfigBytes);
+    if (read.outcome == FileSystem::ReadOutcome::ok && Files::writeAtomically(target, read.bytes, /*privateFile=*/true))
         return QFileInfo(target).fileName();
     return std::nullopt;
 }
@@ -58,25 +68,24 @@ void AppModel::loadConfig()
 {
     if (m_configURL.isEmpty())
         return;
-    QFile file(m_configURL);
-    if (!file.exists() && !QFileInfo(m_configURL).isSymLink()) {
+    if (!FileSystem::entryExists(m_configURL)) {
         saveConfig();
         return;
     }
-    auto setAside = [this]() {
+    // Only a regular file is read, without waiting: a FIFO, a device or a folder in its place is
+    // set aside like a file that cannot be read.
+    const FileSystem::ReadResult read = FileSystem::readRegularFile(m_configURL, kMaxConfigBytes);
+    std::optional<AppConfig> decoded;
+    if (read.outcome == FileSystem::ReadOutcome::ok)
+        decoded = ConfigCoding::decode(read.bytes);
+    if (!decoded) {
         const std::optional<QString> kept = preserveUnusableConfig(m_configURL);
+        if (kept) {
+            // Nothing is at config.json any more: the defaults are written as for a first start.
+            saveConfig();
+        }
         setStatusMessage(kept ? QStringLiteral("Settings could not be read; the file was kept as ") + *kept
                               : QStringLiteral("Settings could not be read, and the file could not be kept aside."));
-    };
-    if (!file.open(QIODevice::ReadOnly)) {
-        setAside();
-        return;
-    }
-    const QByteArray bytes = file.readAll();
-    file.close();
-    std::optional<AppConfig> decoded = ConfigCoding::decode(bytes);
-    if (!decoded) {
-        setAside();
         return;
     }
     setConfig(*decoded);

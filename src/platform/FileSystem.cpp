@@ -1,17 +1,23 @@
 #include "platform/FileSystem.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
+#include <QStandardPaths>
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <utility>
 
 namespace FileSystem {
 
@@ -213,44 +219,161 @@ ReadResult readRegularFile(const QString& path, qint64 maxBytes)
     return result;
 }
 
-bool writeInPlace(const QString& path, const QByteArray& bytes, QString* error)
-{
-    // Non-blocking, so that a FIFO put in the file's place cannot hold the caller.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return fail(error, errno);
-    auto failClosing = [fd, error](int code) {
-        ::close(fd);
-        return fail(error, code);
-    };
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        return failClosing(errno);
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        if (error)
-            *error = QStringLiteral("Not a regular file");
-        return false;
+namespace {
+
+constexpr char kTemporarySuffix[] = ".kovani-save-";
+constexpr char kCopySuffix[] = ".kovani-copy";
+constexpr int kMaxCopies = 100;
+
+// Closes a descriptor on every way out.
+struct Descriptor {
+    int fd = -1;
+    Descriptor() = default;
+    explicit Descriptor(int f) : fd(f) { }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
     }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0)
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    int release() { return std::exchange(fd, -1); }
+};
 
-    const qint64 oldSize = st.st_size;
+QByteArray shortHash(QByteArrayView bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().left(16);
+}
+
+// "." + `name` + `suffix`, within the file-name limit: a name too long keeps its start (cut at a
+// character boundary) and a hash of the whole name, so the result is still its own.
+QByteArray sideName(const QByteArray& name, const QByteArray& suffix)
+{
+    const qsizetype room = NAME_MAX - 1 - suffix.size();
+    if (name.size() <= room)
+        return '.' + name + suffix;
+    const QByteArray hash = shortHash(name);
+    qsizetype keep = room - 1 - hash.size();
+    while (keep > 0 && (uchar(name.at(keep)) & 0xC0) == 0x80)
+        --keep;
+    return '.' + name.left(keep) + '~' + hash + suffix;
+}
+
+QByteArray copySuffix(int n)
+{
+    return n == 1 ? QByteArray(kCopySuffix) : QByteArray(kCopySuffix) + '-' + QByteArray::number(n);
+}
+
+// The name of the n-th copy of the file `name` in `folder` (its own folder, or `saveCopyFolder()`,
+// where the copy also carries a hash of the file's whole path).
+QByteArray copyName(const QByteArray& name, const QByteArray& resolvedPath, bool inOwnFolder, int n)
+{
+    return sideName(inOwnFolder ? name : shortHash(resolvedPath) + '-' + name, copySuffix(n));
+}
+
+bool syncFolder(int folderFd)
+{
+    // Some file systems refuse fsync on a folder; their entries are then as durable as they get.
+    return ::fsync(folderFd) == 0 || errno == EINVAL || errno == EROFS;
+}
+
+bool isPermissionOrSpace(int code)
+{
+    return code == EACCES || code == EPERM || code == EROFS || code == ENOSPC || code == EDQUOT;
+}
+
+// Copies the extended attributes (access lists included) of one open file onto another.
+bool copyExtendedAttributes(int from, int to)
+{
+    ssize_t size = ::flistxattr(from, nullptr, 0);
+    if (size < 0)
+        return errno == ENOTSUP;
+    if (size == 0)
+        return true;
+    QByteArray names(size, '\0');
+    size = ::flistxattr(from, names.data(), names.size());
+    if (size < 0)
+        return false;
+    for (const QByteArray& name : names.left(size).split('\0')) {
+        if (name.isEmpty())
+            continue;
+        const ssize_t length = ::fgetxattr(from, name.constData(), nullptr, 0);
+        if (length < 0)
+            return false;
+        QByteArray value(length, '\0');
+        const ssize_t got = ::fgetxattr(from, name.constData(), value.data(), value.size());
+        if (got < 0 || ::fsetxattr(to, name.constData(), value.constData(), size_t(got), 0) != 0)
+            return false;
+    }
+    return true;
+}
+
+// Writes `bytes` whole into the new file `name` in `folderFd`, synced; the entry is removed again
+// when anything fails. Returns 0 or the errno value of the failure.
+int writeNewFile(int folderFd, const QByteArray& name, const QByteArray& bytes, int* fdOut = nullptr)
+{
+    const int fd = ::openat(folderFd, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd < 0)
+        return errno;
+    int code = 0;
+    if (!bytes.isEmpty() && ::fallocate(fd, 0, 0, bytes.size()) != 0 && errno != EOPNOTSUPP && errno != ENOSYS && errno != EINVAL)
+        code = errno;
+    if (code == 0 && !writeAll(fd, bytes.constData(), bytes.size(), 0))
+        code = errno;
+    if (code == 0 && ::fsync(fd) != 0)
+        code = errno;
+    if (code != 0) {
+        ::close(fd);
+        ::unlinkat(folderFd, name.constData(), 0);
+        return code;
+    }
+    if (fdOut)
+        *fdOut = fd;
+    else
+        ::close(fd);
+    return 0;
+}
+
+// Writes `bytes` whole and synced into a new temporary file in `folderFd` named after `name`.
+// Returns 0 or the errno value of the failure; nothing is left behind on failure.
+int writeTemporary(int folderFd, const QByteArray& name, const QByteArray& bytes, QByteArray* temporary, int* fdOut = nullptr)
+{
+    int code = EEXIST;
+    for (int attempt = 0; attempt < 100 && code == EEXIST; ++attempt) {
+        const quint64 random = QRandomGenerator::system()->generate64();
+        *temporary = sideName(name, QByteArray(kTemporarySuffix) + QByteArray::number(random, 36));
+        code = writeNewFile(folderFd, *temporary, bytes, fdOut);
+    }
+    return code;
+}
+
+// Gives the file `from` the name `to` in the same folder unless `to` exists.
+int renameWithoutReplacing(int folderFd, const QByteArray& from, const QByteArray& to)
+{
+    if (::renameat2(folderFd, from.constData(), folderFd, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // File systems without the flag: a second name, then the first one goes.
+    if (::linkat(folderFd, from.constData(), folderFd, to.constData(), 0) != 0)
+        return errno;
+    ::unlinkat(folderFd, from.constData(), 0);
+    return 0;
+}
+
+// Overwrites the open regular file in place: the space is taken first, so a full disk or a size
+// limit fails before any old byte is overwritten; then the file is written, cut to length and
+// synced. `touched` tells whether old bytes may have been overwritten. Returns 0 or an errno value.
+int overwrite(int fd, qint64 oldSize, const QByteArray& bytes, bool* touched)
+{
+    *touched = false;
     const qint64 newSize = bytes.size();
-
-    // Past the process's file-size limit a write raises SIGXFSZ; refuse before writing instead.
-    struct rlimit limit {};
-    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
-        && static_cast<rlim_t>(newSize) > limit.rlim_cur)
-        return failClosing(EFBIG);
-
     // Take the blocks first. File systems without preallocation fall through to the tail write,
     // which takes the new space before any old byte is touched.
     if (newSize > 0 && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, newSize) != 0) {
         const int code = errno;
         if (code != EOPNOTSUPP && code != ENOSYS && code != EINVAL)
-            return failClosing(code);
+            return code;
     }
     if (newSize > oldSize) {
         if (!writeAll(fd, bytes.constData() + oldSize, newSize - oldSize, oldSize)) {
@@ -258,23 +381,226 @@ bool writeInPlace(const QString& path, const QByteArray& bytes, QString* error)
             // Back to the old length; the old bytes were not touched.
             while (::ftruncate(fd, oldSize) != 0 && errno == EINTR) {
             }
-            return failClosing(code);
+            return code;
         }
     }
+    *touched = true;
     if (!writeAll(fd, bytes.constData(), std::min(oldSize, newSize), 0))
-        return failClosing(errno);
+        return errno;
     if (newSize < oldSize) {
         int r;
         while ((r = ::ftruncate(fd, newSize)) != 0 && errno == EINTR) {
         }
         if (r != 0)
-            return failClosing(errno);
+            return errno;
     }
     if (::fsync(fd) != 0)
-        return failClosing(errno);
-    if (::close(fd) != 0)
+        return errno;
+    return 0;
+}
+
+enum class Replaced { yes, notHere, failed };
+
+// Writes the new text to a temporary file in the file's folder and renames it over the file.
+// `notHere` when the result would not be the same file to its user (owner, group or attributes
+// that cannot be given, a folder that takes no new entries, no room for a second copy); nothing
+// is left behind then.
+Replaced replaceByRename(int fd, const struct stat& st, int folderFd, const QByteArray& name, const QByteArray& bytes,
+                         int* code)
+{
+    QByteArray temporary;
+    int tempFd = -1;
+    *code = writeTemporary(folderFd, name, bytes, &temporary, &tempFd);
+    if (*code != 0)
+        return isPermissionOrSpace(*code) ? Replaced::notHere : Replaced::failed;
+    Descriptor temp(tempFd);
+    auto giveUp = [&](Replaced outcome, int failure) {
+        ::unlinkat(folderFd, temporary.constData(), 0);
+        *code = failure;
+        return outcome;
+    };
+
+    struct stat made {};
+    if (::fstat(temp.fd, &made) != 0)
+        return giveUp(Replaced::failed, errno);
+    if ((made.st_uid != st.st_uid || made.st_gid != st.st_gid) && ::fchown(temp.fd, st.st_uid, st.st_gid) != 0)
+        return giveUp(Replaced::notHere, errno);
+    if (::fchmod(temp.fd, st.st_mode & 07777) != 0)
+        return giveUp(Replaced::notHere, errno);
+    if (!copyExtendedAttributes(fd, temp.fd))
+        return giveUp(Replaced::notHere, errno);
+    if (::fsync(temp.fd) != 0)
+        return giveUp(Replaced::failed, errno);
+    if (::close(temp.release()) != 0)
+        return giveUp(Replaced::failed, errno);
+
+    // The name must still be the file that was opened: a file deleted or replaced meanwhile is
+    // not created again.
+    struct stat current {};
+    if (::fstatat(folderFd, name.constData(), &current, AT_SYMLINK_NOFOLLOW) != 0)
+        return giveUp(Replaced::failed, errno);
+    if (current.st_ino != st.st_ino || current.st_dev != st.st_dev)
+        return giveUp(Replaced::failed, ESTALE);
+    if (::renameat(folderFd, temporary.constData(), folderFd, name.constData()) != 0) {
+        const int failure = errno;
+        // A sticky folder lets only the owner replace the file.
+        return giveUp(failure == EPERM || failure == EACCES ? Replaced::notHere : Replaced::failed, failure);
+    }
+    if (!syncFolder(folderFd)) {
+        *code = errno;
+        return Replaced::failed;
+    }
+    *code = 0;
+    return Replaced::yes;
+}
+
+// Overwrites the file in place after writing a complete copy of the new text, in the file's
+// folder or else in `saveCopyFolder()`; the copy goes once the file is synced. Where no copy can
+// be made for want of room or permission, the file is overwritten as it is.
+int replaceInPlace(int fd, const struct stat& st, int folderFd, const QByteArray& name, const QByteArray& resolved,
+                   const QByteArray& bytes)
+{
+    int copyFolderFd = -1;
+    Descriptor fallback;
+    QByteArray copy;
+    int code = 0;
+    for (bool inOwnFolder : {true, false}) {
+        int into = folderFd;
+        if (!inOwnFolder) {
+            const QString folder = saveCopyFolder();
+            if (folder.isEmpty() || !QDir().mkpath(folder))
+                break;
+            fallback.fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (fallback.fd < 0)
+                break;
+            ::fchmod(fallback.fd, 0700);
+            into = fallback.fd;
+        }
+        // Written under a temporary name and renamed once whole: a copy is never torn.
+        QByteArray temporary;
+        code = writeTemporary(into, copyName(name, resolved, inOwnFolder, 1), bytes, &temporary);
+        if (code == 0) {
+            for (int n = 1; n <= kMaxCopies; ++n) {
+                copy = copyName(name, resolved, inOwnFolder, n);
+                code = renameWithoutReplacing(into, temporary, copy);
+                if (code != EEXIST)
+                    break;
+            }
+            if (code != 0)
+                ::unlinkat(into, temporary.constData(), 0);
+        }
+        if (code == 0) {
+            if (!syncFolder(into)) {
+                const int failure = errno;
+                ::unlinkat(into, copy.constData(), 0);
+                return failure;
+            }
+            copyFolderFd = into;
+            break;
+        }
+        if (!isPermissionOrSpace(code))
+            return code;
+    }
+
+    bool touched = false;
+    code = overwrite(fd, st.st_size, bytes, &touched);
+    // A failed write that touched the file keeps the copy: it is the only whole new text on disk.
+    if (copyFolderFd >= 0 && (code == 0 || !touched))
+        ::unlinkat(copyFolderFd, copy.constData(), 0);
+    return code;
+}
+
+} // namespace
+
+bool saveFile(const QString& path, const QByteArray& bytes, QString* error)
+{
+    // Non-blocking, so that a FIFO put in the file's place cannot hold the caller; opening for
+    // writing also checks that the file exists and may be written.
+    const QByteArray encoded = QFile::encodeName(path);
+    Descriptor file(::open(encoded.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (file.fd < 0)
+        return fail(error, errno);
+    struct stat st {};
+    if (::fstat(file.fd, &st) != 0)
+        return fail(error, errno);
+    if (!S_ISREG(st.st_mode)) {
+        if (error)
+            *error = QStringLiteral("Not a regular file");
+        return false;
+    }
+    const int flags = ::fcntl(file.fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(file.fd, F_SETFL, flags & ~O_NONBLOCK);
+
+    // Past the process's file-size limit a write raises SIGXFSZ; refuse before writing instead.
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+        && static_cast<rlim_t>(bytes.size()) > limit.rlim_cur)
+        return fail(error, EFBIG);
+
+    // Links are followed: the file they lead to is replaced in its own folder.
+    char resolved[PATH_MAX];
+    if (!::realpath(encoded.constData(), resolved))
+        return fail(error, errno);
+    const QByteArray resolvedPath(resolved);
+    const qsizetype slash = resolvedPath.lastIndexOf('/');
+    const QByteArray folder = slash <= 0 ? QByteArray("/") : resolvedPath.left(slash);
+    const QByteArray name = resolvedPath.mid(slash + 1);
+    Descriptor folderFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folderFd.fd < 0)
+        return fail(error, errno);
+
+    if (st.st_nlink == 1) {
+        int code = 0;
+        switch (replaceByRename(file.fd, st, folderFd.fd, name, bytes, &code)) {
+        case Replaced::yes:
+            return ::close(file.release()) == 0 || fail(error, errno);
+        case Replaced::failed:
+            return fail(error, code);
+        case Replaced::notHere:
+            break;
+        }
+    }
+    if (const int code = replaceInPlace(file.fd, st, folderFd.fd, name, resolvedPath, bytes))
+        return fail(error, code);
+    if (::close(file.release()) != 0)
         return fail(error, errno);
     return true;
+}
+
+QString saveCopyFolder()
+{
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (data.isEmpty())
+        return QString();
+    return QDir::cleanPath(data) + QStringLiteral("/Kovani/Save copies");
+}
+
+std::optional<QString> leftSaveCopy(const QString& path)
+{
+    char resolved[PATH_MAX];
+    if (!::realpath(QFile::encodeName(path).constData(), resolved))
+        return std::nullopt;
+    const QByteArray resolvedPath(resolved);
+    const qsizetype slash = resolvedPath.lastIndexOf('/');
+    const QByteArray folder = slash <= 0 ? QByteArray() : resolvedPath.left(slash);
+    const QByteArray name = resolvedPath.mid(slash + 1);
+    const QByteArray fallback = QFile::encodeName(saveCopyFolder());
+    for (bool inOwnFolder : {true, false}) {
+        if (!inOwnFolder && fallback.isEmpty())
+            break;
+        const QByteArray where = inOwnFolder ? folder : fallback;
+        // Copies take the first free number: the first one missing ends the search.
+        for (int n = 1; n <= kMaxCopies; ++n) {
+            const QByteArray candidate = where + '/' + copyName(name, resolvedPath, inOwnFolder, n);
+            struct stat st {};
+            if (::lstat(candidate.constData(), &st) != 0)
+                break;
+            if (S_ISREG(st.st_mode))
+                return QFile::decodeName(candidate);
+        }
+    }
+    return std::nullopt;
 }
 
 bool createDirectory(const QString& path, QString* error)

@@ -6,7 +6,7 @@
 #include <optional>
 
 // POSIX file operations of the code workspace: folder listing with link flags, symbolic-link
-// resolution of partly existing paths, reading only regular files, saving in place, creating
+// resolution of partly existing paths, reading only regular files, crash-safe saving, creating
 // and removing entries without following links. Every failure carries the system's
 // description of the error.
 namespace FileSystem {
@@ -41,11 +41,22 @@ struct ReadResult {
 // waiting on it. A file that has grown past `maxBytes` is `tooLarge`.
 ReadResult readRegularFile(const QString& path, qint64 maxBytes);
 
-// Replaces the content of the existing regular file at `path` with `bytes`, keeping the file
-// itself (inode, mode, owner, hard links). The space is taken first, so a full disk or a size
-// limit fails before any old byte is overwritten; then the file is overwritten, cut to length
-// and synced. A missing file is an error; it is never created.
-bool writeInPlace(const QString& path, const QByteArray& bytes, QString* error);
+// Replaces the content of the existing regular file at `path` (links followed) with `bytes` so
+// that a crash or a power loss at any moment leaves either the old or the new bytes. The new text
+// goes to a temporary file in the same folder, which is synced, given the file's mode, owner,
+// group and extended attributes, and renamed over it. Where that would change the file itself
+// (several hard links, a folder that takes no new entries, an owner that cannot be given), the
+// file is overwritten in place, with a complete copy of the new text written first and removed
+// once the file is synced; see `leftSaveCopy`. A missing file is an error; it is never created.
+// A failure leaves the old bytes and no temporary file behind.
+bool saveFile(const QString& path, const QByteArray& bytes, QString* error);
+
+// The copy of the new text that an in-place save of `path` interrupted by a crash left behind:
+// beside the file, or in `saveCopyFolder()` when the file's folder takes no new entries.
+std::optional<QString> leftSaveCopy(const QString& path);
+
+// Where in-place saves keep their copies when the file's own folder takes no new entries.
+QString saveCopyFolder();
 
 // A folder, without creating missing parents.
 bool createDirectory(const QString& path, QString* error);

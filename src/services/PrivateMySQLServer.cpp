@@ -62,11 +62,17 @@ void removeTree(const QString& path)
     std::filesystem::remove_all(std::filesystem::path(QFile::encodeName(path).toStdString()), ignored);
 }
 
+// The log is private like the rest of the storage folder: created 0600.
 void appendToLog(const QString& log, const QByteArray& bytes)
 {
-    QFile file(log);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+    const int fd = ::open(QFile::encodeName(log).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd < 0)
+        return;
+    QFile file;
+    if (file.open(fd, QIODevice::WriteOnly | QIODevice::Append, QFileDevice::AutoCloseHandle))
         file.write(bytes);
+    else
+        ::close(fd);
 }
 
 // A server of ours that is running (not a zombie) on this data folder, according to the pid file.

@@ -35,6 +35,15 @@ QString joined(const QString& folder, const QString& name)
     return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
 }
 
+// Said on opening a file whose last save was interrupted after its copy was written.
+QString leftSaveCopyNotice(const QString& path)
+{
+    const std::optional<QString> copy = FileSystem::leftSaveCopy(path);
+    if (!copy)
+        return QString();
+    return QStringLiteral(" An interrupted save left a copy of its text in ") + *copy + u'.';
+}
+
 } // namespace
 
 CodeIDEModel::CodeIDEModel(const Project& project, QObject* parent)
@@ -256,7 +265,7 @@ void CodeIDEModel::selectFile(const QUrl& url)
     setContent(*text);
     m_lastSavedContent = *text;
     setIsEditable(true);
-    setStatusMessage(displayPath(url) + QStringLiteral(" opened."));
+    setStatusMessage(displayPath(url) + QStringLiteral(" opened.") + leftSaveCopyNotice(path));
     m_isLoadingContent = false;
 }
 
@@ -290,7 +299,7 @@ bool CodeIDEModel::saveNow()
         return true;
     }
     QString error;
-    if (!FileSystem::writeInPlace(path, m_content.toUtf8(), &error)) {
+    if (!FileSystem::saveFile(path, m_content.toUtf8(), &error)) {
         setStatusMessage(QStringLiteral("Could not save file: ") + error);
         return false;
     }

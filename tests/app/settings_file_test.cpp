@@ -11,8 +11,14 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
+#include <condition_variable>
+#include <fcntl.h>
 #include <functional>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using nlohmann::json;
 
@@ -181,12 +187,14 @@ TEST_P(UnusableFile, IsSetAsideAndDefaultsAreUsed)
     EXPECT_EQ(QFileInfo(asidePath).isDir(), isFolder);
     if (!isFolder)
         EXPECT_EQ(readFile(asidePath), original);
-    EXPECT_FALSE(QFileInfo::exists(w.config));
+    // Then the defaults were written, as for a first start.
+    EXPECT_EQ(readFile(w.config), ConfigCoding::encode(defaults));
     // The status line says where the file went.
     EXPECT_EQ(model->statusMessage(), QStringLiteral("Settings could not be read; the file was kept as ") + aside[0]);
 
     // The next save (the PHP scan repairs the selection within a second of start-up) writes the
     // in-memory settings and leaves the kept file alone.
+    QFile::remove(w.config);
     model->saveConfig();
     EXPECT_EQ(readFile(w.config), ConfigCoding::encode(defaults));
     if (!isFolder)
@@ -235,6 +243,62 @@ INSTANTIATE_TEST_SUITE_P(
                     writeFile(w.config + QStringLiteral("/inside.txt"), "x");
                 }}),
     [](const ::testing::TestParamInfo<BadCase>& info) { return info.param.name; });
+
+// A FIFO (or a socket, or a device) in place of config.json is set aside unopened: opening a FIFO
+// to read waits for a writer, which never comes. A watchdog opens the FIFO's other end after a
+// generous time, so a start that waits fails the test instead of hanging it.
+TEST(NotARegularFile, AFifoInItsPlaceIsSetAsideWithoutWaiting)
+{
+    World w;
+    ASSERT_TRUE(Files::makePath(w.storage));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(w.config).constData(), 0600), 0);
+
+    std::mutex mutex;
+    std::condition_variable done;
+    bool started = false;
+    bool hung = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (done.wait_for(lock, std::chrono::seconds(60), [&] { return started; }))
+            return;
+        hung = true;
+        // Opening the writing end releases a reader blocked in open(); closing it gives it EOF.
+        for (int i = 0; i < 600; ++i) {
+            const int fd = ::open(QFile::encodeName(w.config).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+                ::close(fd);
+                return;
+            }
+            done.wait_for(lock, std::chrono::milliseconds(100));
+        }
+    });
+    auto model = w.start();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        started = true;
+    }
+    done.notify_all();
+    watchdog.join();
+    ASSERT_FALSE(hung) << "the start waited on the FIFO";
+
+    const AppConfig defaults = AppConfig::defaults(w.storage);
+    EXPECT_EQ(model->config(), defaults);
+    const QStringList aside = asideFiles(w.storage);
+    ASSERT_EQ(aside.size(), 1);
+    struct stat kept {};
+    ASSERT_EQ(::lstat(QFile::encodeName(w.storage + u'/' + aside[0]).constData(), &kept), 0);
+    EXPECT_TRUE(S_ISFIFO(kept.st_mode)) << "the FIFO itself was moved aside";
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("Settings could not be read; the file was kept as ") + aside[0]);
+    // A regular file with the defaults took its place.
+    EXPECT_TRUE(QFileInfo(w.config).isFile());
+    EXPECT_EQ(readFile(w.config), ConfigCoding::encode(defaults));
+
+    model.reset();
+    auto again = w.start();
+    EXPECT_EQ(again->config(), defaults);
+    EXPECT_EQ(again->statusMessage(), QStringLiteral("Ready"));
+    EXPECT_EQ(asideFiles(w.storage), aside);
+}
 
 // ---- Migration ------------------------------------------------------------------------------
 

@@ -10,6 +10,7 @@
 #include "platform/Process.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTcpServer>
@@ -20,6 +21,7 @@
 
 #include <csignal>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace MySQLTestKit;
@@ -156,6 +158,9 @@ TEST_F(PrivateMySQLServerTest, FreshStorageGetsAServerThatOutlivesTheModelAndIsF
     EXPECT_FALSE(QFileInfo::exists(dataDir + QStringLiteral(".initializing")));
     const QByteArray log = readBytes(storage + QStringLiteral("/Logs/mysql.log"));
     EXPECT_EQ(log.count("Initialising "), 1);
+    struct stat logStat {};
+    ASSERT_EQ(::stat(QFile::encodeName(storage + QStringLiteral("/Logs/mysql.log")).constData(), &logStat), 0);
+    EXPECT_EQ(logStat.st_mode & 07777, 0600u) << "the log is private like the rest";
     EXPECT_TRUE(log.contains(("--user=" + currentUser()).toUtf8()));
 
     // The next model finds it running: same process, nothing made or started again.

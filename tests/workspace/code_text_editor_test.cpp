@@ -11,12 +11,12 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCompleter>
+#include <QFontMetricsF>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSignalSpy>
 #include <QWheelEvent>
-#include <QFontInfo>
 #include <functional>
 
 using namespace EditorTestKit;
@@ -524,7 +524,13 @@ TEST(CodeTextEditorLook, LightColoursFontTabsAndAccentCaret)
     EXPECT_EQ(view->palette().color(QPalette::Base), CodeEditorTheme::background());
     EXPECT_EQ(view->palette().color(QPalette::Text), CodeEditorTheme::base());
     EXPECT_EQ(view->document()->defaultFont().pixelSize(), 13);
-    EXPECT_TRUE(QFontInfo(view->document()->defaultFont()).fixedPitch());
+    // Monospaced by its glyphs: QFontInfo::fixedPitch() is false for some monospaced fonts
+    // (Noto Sans Mono among them).
+    const QFontMetricsF metrics(view->document()->defaultFont());
+    const qreal advance = metrics.horizontalAdvance(u'm');
+    EXPECT_GT(advance, 0);
+    for (const QChar c : QStringLiteral("iIlW.0_ {}$"))
+        EXPECT_EQ(metrics.horizontalAdvance(c), advance) << "advance of '" << QString(c).toStdString() << "'";
     EXPECT_EQ(view->tabStopDistance(), 28);
     EXPECT_EQ(view->lineWrapMode(), QPlainTextEdit::WidgetWidth);
     // The tab reaches the first tab stop: 28 pixels right of the text's left edge.
