@@ -73,6 +73,12 @@ SablewickhavenApp::LaunchDecision SablewickhavenApp::decideLaunch(InstanceChanne
         case InstanceChannel::Claim::listening:
             if (redirect)
                 return {1, true, noSignIn};
+            if (!channel.isListening()) {
+                // Still the one instance; the channel keeps trying to set its socket up.
+                return {std::nullopt, true,
+                        QStringLiteral("Kovani cannot receive the requests of later launches yet (")
+                            + channel.problem() + QStringLiteral(").")};
+            }
             return {};
         case InstanceChannel::Claim::anotherInstance:
             // The holder may still be setting up its socket, or about to end (a redirect launch).

@@ -3,6 +3,7 @@
 // a folder others may write, also when the path is too long for a socket address), the
 // listener surviving a descriptor flood or the loss of its socket, delivering commands, and
 // dropping what is not a well-formed command.
+#include "app/SablewickhavenApp.h"
 #include "platform/InstanceChannel.h"
 #include "platform/InstanceLock.h"
 #include "platform/PrivateFolder.h"
@@ -233,6 +234,34 @@ TEST_F(InstanceChannelTest, TheLockDecidesAndALostSocketComesBack)
     ASSERT_TRUE(sendFromOutside(InstanceChannel::kRaise, QStringLiteral("back")));
     ASSERT_TRUE(waitForCount(1));
     EXPECT_EQ(received[0].argument, QStringLiteral("back"));
+}
+
+TEST_F(InstanceChannelTest, ASocketThatCannotBeMadeIsTriedAgain)
+{
+    // A folder in the socket's place: the name cannot be bound, and is not removed.
+    ASSERT_TRUE(QDir().mkpath(path));
+    auto first = makeChannel();
+    ASSERT_EQ(first->claim(), InstanceChannel::Claim::listening);
+    EXPECT_FALSE(first->isListening());
+    EXPECT_TRUE(first->problem().contains(path)) << first->problem().toStdString();
+    const SablewickhavenApp::LaunchDecision decision
+        = SablewickhavenApp::decideLaunch(*first, {InstanceChannel::kRaise, QString()}, 500);
+    EXPECT_FALSE(decision.exitCode);
+    EXPECT_TRUE(decision.runOrphanCleanup);
+    EXPECT_TRUE(decision.message.startsWith(QStringLiteral("Kovani cannot receive the requests of later launches yet")))
+        << decision.message.toStdString();
+    // It is still the one instance.
+    auto second = makeChannel();
+    EXPECT_EQ(second->claim(), InstanceChannel::Claim::anotherInstance);
+
+    QObject::connect(first.get(), &InstanceChannel::commandReceived, first.get(),
+                     [this](const QString& command, const QString& argument) {
+                         received.push_back({command, argument});
+                     });
+    ASSERT_TRUE(QDir(path).removeRecursively());
+    ASSERT_TRUE(TestEnvironment::waitUntil([&]() { return first->isListening(); }, InstanceChannel::kWatchIntervalMs * 10));
+    ASSERT_TRUE(sendFromOutside(InstanceChannel::kRaise, QStringLiteral("at last")));
+    ASSERT_TRUE(waitForCount(1));
 }
 
 TEST_F(InstanceChannelTest, LaunchesRacingEachOtherEndWithOneHolder)
