@@ -29,8 +29,7 @@ DescriptorFlood::DescriptorFlood(const QString& socketPath, int headroom, int ma
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
         return;
     m_softLimit = limit.rlim_cur;
-    // The highest descriptor open now bounds what the limit must leave; /proc's own listing is
-    // closed again before the limit applies.
+    // New descriptors take the lowest free numbers, so the limit leaves about `headroom` of them.
     limit.rlim_cur = rlim_t(openDescriptors() + headroom);
     if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
         return;
