@@ -6,7 +6,11 @@
 #include "platform/InstanceChannel.h"
 #include "platform/WebAuthenticationSession.h"
 
+#include "platform/Platform.h"
+
 #include <QApplication>
+#include <QDeadlineTimer>
+#include <QThread>
 
 #include <cstdio>
 
@@ -54,6 +58,51 @@ void SablewickhavenApp::connectInstanceChannel(InstanceChannel& channel, QWidget
                      });
 }
 
+SablewickhavenApp::LaunchDecision SablewickhavenApp::decideLaunch(InstanceChannel& channel, const LaunchCommand& launch,
+                                                                  int handOffTimeoutMs)
+{
+    const bool redirect = launch.command == InstanceChannel::kOAuthRedirect;
+    if (redirect && InstanceChannel::encode(launch.command, launch.argument).isEmpty())
+        return {1, true, QStringLiteral("The sign-in redirect is too long or malformed.")};
+    // A redirect belongs to a sign-in of a running instance; a new instance has none waiting.
+    const QString noSignIn = QStringLiteral("No running Kovani is waiting for this sign-in.");
+
+    const QDeadlineTimer deadline(handOffTimeoutMs);
+    for (;;) {
+        switch (channel.claim()) {
+        case InstanceChannel::Claim::listening:
+            if (redirect)
+                return {1, true, noSignIn};
+            if (!channel.isListening()) {
+                // Still the one instance; the channel keeps trying to set its socket up.
+                return {std::nullopt, true,
+                        QStringLiteral("Kovani cannot receive the requests of later launches yet (")
+                            + channel.problem() + QStringLiteral(").")};
+            }
+            return {};
+        case InstanceChannel::Claim::anotherInstance:
+            // The holder may still be setting up its socket, or about to end (a redirect launch).
+            if (channel.send(launch.command, launch.argument, int(qBound(qint64(0), deadline.remainingTime(), qint64(2000)))))
+                return {0, true, QString()};
+            if (deadline.hasExpired())
+                return {1, true, QStringLiteral("Kovani is already running but does not answer.")};
+            QThread::msleep(100);
+            break;
+        case InstanceChannel::Claim::undetermined: {
+            // The socket is in a private folder, so whatever answers there is this user's instance.
+            if (channel.send(launch.command, launch.argument, 2000))
+                return {0, true, QString()};
+            const QString reason = QStringLiteral("Kovani cannot tell whether another instance is running (")
+                + channel.problem() + QStringLiteral(").");
+            if (redirect)
+                return {1, true, reason + u' ' + noSignIn};
+            return {std::nullopt, false,
+                    reason + QStringLiteral(" It starts without stopping servers left behind by an earlier run.")};
+        }
+        }
+    }
+}
+
 int SablewickhavenApp::main(int argc, char** argv)
 {
     QApplication app(argc, argv);
@@ -63,33 +112,18 @@ int SablewickhavenApp::main(int argc, char** argv)
     QGuiApplication::setDesktopFileName(QStringLiteral("kovani"));
 
     // A second launch hands its command to the running instance and ends before any model
-    // exists (a model's start-up would stop the running instance's websites).
-    InstanceChannel channel;
-    const LaunchCommand launch = launchCommand(QCoreApplication::arguments());
-    if (launch.command == InstanceChannel::kOAuthRedirect && InstanceChannel::encode(launch.command, launch.argument).isEmpty()) {
-        std::fputs("The sign-in redirect is too long or malformed.\n", stderr);
-        return 1;
-    }
-    for (int attempt = 0;; ++attempt) {
-        const InstanceChannel::Claim claim = channel.claim();
-        if (claim != InstanceChannel::Claim::anotherInstance)
-            break; // listening, or running alone when the socket cannot be made
-        if (InstanceChannel::send(launch.command, launch.argument, 3000))
-            return 0;
-        if (attempt == 2) {
-            std::fputs("Kovani is already running but does not answer.\n", stderr);
-            return 1;
-        }
-    }
-
-    // A redirect belongs to a sign-in of a running instance; a new instance has none waiting.
-    if (launch.command == InstanceChannel::kOAuthRedirect) {
-        std::fputs("No running Kovani is waiting for this sign-in.\n", stderr);
-        return 1;
-    }
+    // exists; it never stops anything.
+    Platform platform;
+    InstanceChannel channel(platform.storageRoot, InstanceChannel::defaultRuntimeDir());
+    const LaunchDecision decision = decideLaunch(channel, launchCommand(QCoreApplication::arguments()));
+    if (!decision.message.isEmpty())
+        std::fprintf(stderr, "%s\n", decision.message.toLocal8Bit().constData());
+    if (decision.exitCode)
+        return *decision.exitCode;
+    platform.runOrphanCleanup = decision.runOrphanCleanup;
 
     prepare(app);
-    ContentView window;
+    ContentView window(platform);
     connectInstanceChannel(channel, window);
     window.show();
     return app.exec();

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class ContentView;
 class InstanceChannel;
 class QApplication;
@@ -22,6 +24,17 @@ public:
         QString argument;
     };
     static LaunchCommand launchCommand(const QStringList& arguments);
+
+    // How a launch goes on, decided by the instance lock: it hands its command to the running
+    // instance and ends, or it runs the window. A launch that cannot tell whether another
+    // instance runs says so and runs without the start-up clean-up of servers left behind.
+    struct LaunchDecision {
+        std::optional<int> exitCode; // end now with this code; none: run the window
+        bool runOrphanCleanup = true;
+        QString message;             // for standard error; empty when there is nothing to say
+    };
+    static LaunchDecision decideLaunch(InstanceChannel& channel, const LaunchCommand& launch,
+                                       int handOffTimeoutMs = 10000);
     // Carries out the commands later launches send to this instance's window.
     static void connectInstanceChannel(InstanceChannel& channel, QWidget& window);
     // Shows the window in front of the others, restored when minimised.

@@ -1,14 +1,27 @@
 #pragma once
 
+#include "platform/InstanceLock.h"
+#include "platform/PrivateFolder.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
-class QLocalServer;
-class QLocalSocket;
+#include <sys/types.h>
 
-// One running instance per user. The first instance listens on a local socket that only its
-// user may open; a later launch hands it one small typed command and exits.
+class QLocalSocket;
+class QSocketNotifier;
+class QTimer;
+
+// One running instance per storage folder, and the channel through which later launches hand
+// it one small typed command.
+//
+// The running instance is the process that holds the instance lock (InstanceLock) in the private
+// folder "Instance" inside the storage folder; whether a socket answers decides nothing. The
+// socket only carries messages. It is "Kovani.instance" in the runtime folder ($XDG_RUNTIME_DIR)
+// when that is a private folder of this user, else in the same private "Instance" folder; never
+// in a folder others may write. A path too long for a socket address is reached through this
+// process's open descriptor of the folder (PrivateFolder::socketAddress).
 //
 // Wire format, one message per connection, at most kMaxMessageBytes:
 //   "kovani-instance/1\n" <command> "\n" <argument> "\n"
@@ -30,30 +43,50 @@ public:
     static constexpr int kMaxMessageBytes = 16 * 1024;
     // A connection that has not delivered its whole message by then is dropped.
     static constexpr int kReceiveTimeoutMs = 5000;
+    // Connections read at once; further ones wait in the socket's queue, so a flood cannot use
+    // up the descriptors the websites need.
+    static constexpr int kMaxConnections = 32;
+    // After accepting failed for want of descriptors or memory, the next try is this much later;
+    // the socket stays bound and listening meanwhile.
+    static constexpr int kAcceptRetryMs = 250;
+    // How often the listener checks that its socket is still in place, and sets it up again
+    // when it is not (or when setting it up failed).
+    static constexpr int kWatchIntervalMs = 2000;
 
-    // The socket of this user's instance: "Kovani.instance" in the user's runtime folder
-    // ($XDG_RUNTIME_DIR).
-    static QString defaultSocketPath();
+    static inline const QString kSocketName = QStringLiteral("Kovani.instance");
+    static inline const QString kInstanceFolder = QStringLiteral("Instance");
 
-    explicit InstanceChannel(QString socketPath = defaultSocketPath(), QObject* parent = nullptr);
+    // $XDG_RUNTIME_DIR when it is an absolute path, else empty.
+    static QString defaultRuntimeDir();
+
+    // The application's own places: the Platform's storage folder and defaultRuntimeDir().
+    explicit InstanceChannel(QObject* parent = nullptr);
+    InstanceChannel(QString storageRoot, QString runtimeDir, QObject* parent = nullptr);
     ~InstanceChannel() override;
 
     enum class Claim {
-        listening,        // this is the running instance now; commands arrive through commandReceived
-        anotherInstance,  // another live instance listens on the socket
-        failed,           // the socket could not be created
+        listening,       // this process holds the lock: it is the running instance, and commands
+                         // arrive through commandReceived (once its socket is set up)
+        anotherInstance, // another live process holds the lock
+        undetermined,    // the lock could not be taken or tested: whether another instance runs
+                         // is unknown (the reason is problem())
     };
-    // Becomes the listening instance unless another live one answers on the socket. A socket
-    // file nobody answers on (left by a crash) is taken over. Launches racing each other are
-    // kept apart by a lock file next to the socket.
+    // Takes the instance lock unless another process holds it, and then listens. A socket file
+    // left at the name (by a crash) is replaced.
     Claim claim();
-    bool isListening() const;
-    QString socketPath() const { return m_socketPath; }
+    bool isListening() const { return m_listenFd >= 0; }
+    // Why the last claim() was undetermined, or why the socket could not be set up.
+    QString problem() const { return m_problem; }
 
-    // Delivers one command to the listening instance and waits until it is written; false when
-    // nobody listens, the command is unknown or the message would be malformed or too long.
-    static bool send(const QString& command, const QString& argument, int timeoutMs,
-                     const QString& socketPath = defaultSocketPath());
+    // The path of the socket, chosen as above (the "Instance" folder is made when needed);
+    // empty when no private folder is at hand.
+    QString socketPath() const;
+
+    // Delivers one command to the listening instance at socketPath() and waits until it is
+    // written; false when nobody listens, the command is unknown or the message would be
+    // malformed or too long.
+    bool send(const QString& command, const QString& argument, int timeoutMs) const;
+    static bool send(const QString& command, const QString& argument, int timeoutMs, const QString& socketPath);
 
     // The whole message for a command, or empty when it cannot be sent.
     static QByteArray encode(const QString& command, const QString& argument);
@@ -64,10 +97,27 @@ signals:
     void commandReceived(const QString& command, const QString& argument);
 
 private:
+    PrivateFolder socketFolder(QString* problem) const;
+    bool listenNow();
+    void stopListening();
+    bool socketStillInPlace() const;
     void acceptConnections();
+    void adopt(int descriptor);
+    void connectionEnded();
     void readFrom(QLocalSocket* socket);
     void finish(QLocalSocket* socket);
 
-    QString m_socketPath;
-    QLocalServer* m_server = nullptr;
+    QString m_storageRoot;
+    QString m_runtimeDir;
+    QString m_problem;
+    InstanceLock m_lock;
+
+    PrivateFolder m_socketFolder;
+    int m_listenFd = -1;
+    dev_t m_socketDevice = 0;
+    ino_t m_socketInode = 0;
+    QSocketNotifier* m_notifier = nullptr;
+    int m_connections = 0;
+    QTimer* m_acceptRetry = nullptr;
+    QTimer* m_watch = nullptr;
 };

@@ -87,7 +87,7 @@ protected:
     QTemporaryDir dir;
     QString browserLog;
     QWidget window;
-    InstanceChannel channel{InstanceChannel::defaultSocketPath()};
+    InstanceChannel channel;
 };
 
 TEST_F(EndToEnd, AuthorizesAndExchangesTheCode)

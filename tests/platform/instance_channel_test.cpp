@@ -1,13 +1,20 @@
-// The one-instance channel: claiming the socket (fresh, stale, held by a live instance), the
-// socket's access, delivering commands, and dropping what is not a well-formed command.
+// The one running instance: the lock that decides it (held, held elsewhere, released when its
+// holder is killed), where its socket lives (private runtime folder or the storage folder, never
+// a folder others may write, also when the path is too long for a socket address), the
+// listener surviving a descriptor flood or the loss of its socket, delivering commands, and
+// dropping what is not a well-formed command.
+#include "app/SablewickhavenApp.h"
 #include "platform/InstanceChannel.h"
+#include "platform/InstanceLock.h"
+#include "platform/PrivateFolder.h"
+#include "support/DescriptorFlood.h"
+#include "support/ForeignListener.h"
 #include "support/TestEnvironment.h"
 #include "support/TestFiles.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLocalSocket>
-#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -18,9 +25,14 @@
 #include <thread>
 #include <vector>
 
+#include <csignal>
+
+#include <fcntl.h>
+
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -32,12 +44,23 @@ struct Received {
 
 class InstanceChannelTest : public ::testing::Test {
 protected:
-    void SetUp() override { path = dir.path() + QStringLiteral("/Kovani.instance"); }
+    void SetUp() override
+    {
+        storage = dir.path() + QStringLiteral("/support/Kovani");
+        runtime = dir.path() + QStringLiteral("/runtime");
+        ASSERT_TRUE(QDir().mkpath(runtime));
+        ASSERT_EQ(::chmod(QFile::encodeName(runtime).constData(), 0700), 0);
+        path = runtime + QStringLiteral("/Kovani.instance");
+    }
+
+    std::unique_ptr<InstanceChannel> makeChannel() { return std::make_unique<InstanceChannel>(storage, runtime); }
 
     // Starts listening and records every command that arrives.
     void listen(InstanceChannel& channel)
     {
-        ASSERT_EQ(channel.claim(), InstanceChannel::Claim::listening);
+        ASSERT_EQ(channel.claim(), InstanceChannel::Claim::listening) << channel.problem().toStdString();
+        ASSERT_TRUE(channel.isListening()) << channel.problem().toStdString();
+        ASSERT_EQ(channel.socketPath(), path);
         QObject::connect(&channel, &InstanceChannel::commandReceived, &channel,
                          [this](const QString& command, const QString& argument) {
                              received.push_back({command, argument});
@@ -85,16 +108,37 @@ protected:
     }
 
     QTemporaryDir dir;
+    QString storage;
+    QString runtime;
     QString path;
     std::vector<Received> received;
 };
+
+mode_t modeOf(const QString& path)
+{
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return 0;
+    return info.st_mode;
+}
+
+uid_t ownerOf(const QString& path)
+{
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return uid_t(-1);
+    return info.st_uid;
+}
+
+// Another user's account: only root can give a folder to it.
+constexpr uid_t kOtherUser = 65534;
 
 } // namespace
 
 TEST_F(InstanceChannelTest, DeliversARaiseAndAnArgumentUnchanged)
 {
-    InstanceChannel channel(path);
-    listen(channel);
+    auto channel = makeChannel();
+    listen(*channel);
     ASSERT_TRUE(sendFromOutside(InstanceChannel::kRaise, QString()));
     const QString argument = QStringLiteral("https://127.0.0.1/cb?code=a%2Fb&state=\u00fc\u4e2d x");
     ASSERT_TRUE(sendFromOutside(InstanceChannel::kRaise, argument));
@@ -106,8 +150,8 @@ TEST_F(InstanceChannelTest, DeliversARaiseAndAnArgumentUnchanged)
 
 TEST_F(InstanceChannelTest, SocketIsOpenOnlyToItsUser)
 {
-    InstanceChannel channel(path);
-    listen(channel);
+    auto channel = makeChannel();
+    listen(*channel);
     struct stat info {};
     ASSERT_EQ(::lstat(QFile::encodeName(path).constData(), &info), 0);
     EXPECT_TRUE(S_ISSOCK(info.st_mode));
@@ -133,32 +177,31 @@ TEST_F(InstanceChannelTest, StaleSocketLeftByACrashIsTakenOver)
     ::close(fd);
     ASSERT_TRUE(QFileInfo::exists(path));
 
-    InstanceChannel channel(path);
-    listen(channel);
+    auto channel = makeChannel();
+    listen(*channel);
     ASSERT_TRUE(sendFromOutside(InstanceChannel::kRaise, QString()));
     EXPECT_TRUE(waitForCount(1));
 }
 
-TEST_F(InstanceChannelTest, StaleLockAndPlainFileAreTakenOver)
+TEST_F(InstanceChannelTest, LeftoverLockFileAndPlainFileAreTakenOver)
 {
-    // A lock file of a process that no longer exists, and a leftover plain file at the socket.
-    TestFiles::writeFile(path + QStringLiteral(".lock"),
-                         "999999999\nKovani\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    // A lock file left by an earlier run (its contents mean nothing), and a plain file at the socket.
+    TestFiles::writeFile(storage + QStringLiteral("/Instance/Kovani.lock"), "999999999\nKovani\n");
     TestFiles::writeFile(path, "left over");
-    InstanceChannel channel(path);
-    listen(channel);
+    auto channel = makeChannel();
+    listen(*channel);
     ASSERT_TRUE(sendFromOutside(InstanceChannel::kRaise, QString()));
     EXPECT_TRUE(waitForCount(1));
 }
 
 TEST_F(InstanceChannelTest, ALiveInstanceKeepsItsSocket)
 {
-    auto first = std::make_unique<InstanceChannel>(path);
+    auto first = makeChannel();
     listen(*first);
     {
-        InstanceChannel second(path);
-        EXPECT_EQ(second.claim(), InstanceChannel::Claim::anotherInstance);
-        EXPECT_FALSE(second.isListening());
+        auto second = makeChannel();
+        EXPECT_EQ(second->claim(), InstanceChannel::Claim::anotherInstance);
+        EXPECT_FALSE(second->isListening());
     }
     // The refused claim neither removed the socket nor reached the first as a command.
     ASSERT_TRUE(sendFromOutside(InstanceChannel::kRaise, QString()));
@@ -169,53 +212,326 @@ TEST_F(InstanceChannelTest, ALiveInstanceKeepsItsSocket)
     // Once the first has quit, the next launch becomes the instance.
     first.reset();
     EXPECT_FALSE(QFileInfo::exists(path));
-    InstanceChannel next(path);
-    EXPECT_EQ(next.claim(), InstanceChannel::Claim::listening);
+    auto next = makeChannel();
+    EXPECT_EQ(next->claim(), InstanceChannel::Claim::listening);
 }
 
-TEST_F(InstanceChannelTest, LaunchesRacingEachOtherEndWithOneInstance)
+TEST_F(InstanceChannelTest, TheLockDecidesAndALostSocketComesBack)
 {
-    constexpr int kLaunches = 6;
-    std::vector<std::unique_ptr<InstanceChannel>> channels(kLaunches);
-    std::vector<InstanceChannel::Claim> claims(kLaunches, InstanceChannel::Claim::failed);
+    auto first = makeChannel();
+    listen(*first);
+    // Nobody answers at the name any more (removed, as a cleaner of the runtime folder would).
+    ASSERT_TRUE(QFile::remove(path));
+    EXPECT_FALSE(InstanceChannel::send(InstanceChannel::kRaise, QString(), 500, path));
+    {
+        auto second = makeChannel();
+        EXPECT_EQ(second->claim(), InstanceChannel::Claim::anotherInstance);
+        EXPECT_FALSE(QFileInfo::exists(path));
+    }
+    // The first sets its socket up again.
+    ASSERT_TRUE(TestEnvironment::waitUntil([&]() { return QFileInfo::exists(path); },
+                                           InstanceChannel::kWatchIntervalMs * 10));
+    ASSERT_TRUE(sendFromOutside(InstanceChannel::kRaise, QStringLiteral("back")));
+    ASSERT_TRUE(waitForCount(1));
+    EXPECT_EQ(received[0].argument, QStringLiteral("back"));
+}
+
+TEST_F(InstanceChannelTest, ASocketThatCannotBeMadeIsTriedAgain)
+{
+    // A folder in the socket's place: the name cannot be bound, and is not removed.
+    ASSERT_TRUE(QDir().mkpath(path));
+    auto first = makeChannel();
+    ASSERT_EQ(first->claim(), InstanceChannel::Claim::listening);
+    EXPECT_FALSE(first->isListening());
+    EXPECT_TRUE(first->problem().contains(path)) << first->problem().toStdString();
+    const SablewickhavenApp::LaunchDecision decision
+        = SablewickhavenApp::decideLaunch(*first, {InstanceChannel::kRaise, QString()}, 500);
+    EXPECT_FALSE(decision.exitCode);
+    EXPECT_TRUE(decision.runOrphanCleanup);
+    EXPECT_TRUE(decision.message.startsWith(QStringLiteral("Kovani cannot receive the requests of later launches yet")))
+        << decision.message.toStdString();
+    // It is still the one instance.
+    auto second = makeChannel();
+    EXPECT_EQ(second->claim(), InstanceChannel::Claim::anotherInstance);
+
+    QObject::connect(first.get(), &InstanceChannel::commandReceived, first.get(),
+                     [this](const QString& command, const QString& argument) {
+                         received.push_back({command, argument});
+                     });
+    ASSERT_TRUE(QDir(path).removeRecursively());
+    ASSERT_TRUE(TestEnvironment::waitUntil([&]() { return first->isListening(); }, InstanceChannel::kWatchIntervalMs * 10));
+    ASSERT_TRUE(sendFromOutside(InstanceChannel::kRaise, QStringLiteral("at last")));
+    ASSERT_TRUE(waitForCount(1));
+}
+
+TEST_F(InstanceChannelTest, LaunchesRacingEachOtherEndWithOneHolder)
+{
+    // Each launch opens the folder and the lock file itself, as separate processes do.
+    constexpr int kLaunches = 8;
+    const QString folderPath = storage + QStringLiteral("/Instance");
+    std::vector<std::unique_ptr<InstanceLock>> locks(kLaunches);
+    std::vector<InstanceLock::State> states(kLaunches, InstanceLock::State::unknown);
     std::atomic<int> ready = 0;
     std::vector<std::thread> launches;
     for (int i = 0; i < kLaunches; ++i) {
         launches.emplace_back([&, i]() {
-            auto channel = std::make_unique<InstanceChannel>(path);
+            locks[i] = std::make_unique<InstanceLock>();
             ++ready;
             while (ready.load() < kLaunches) {
             }
-            claims[i] = channel->claim();
-            channel->moveToThread(QCoreApplication::instance()->thread());
-            channels[i] = std::move(channel);
+            const PrivateFolder folder = PrivateFolder::make(folderPath);
+            states[i] = locks[i]->acquire(folder);
         });
     }
     for (std::thread& launch : launches)
         launch.join();
-    int listening = 0;
+    int held = 0;
     for (int i = 0; i < kLaunches; ++i) {
-        if (claims[i] == InstanceChannel::Claim::listening) {
-            ++listening;
-            QObject::connect(channels[i].get(), &InstanceChannel::commandReceived, channels[i].get(),
+        if (states[i] == InstanceLock::State::held)
+            ++held;
+        else
+            EXPECT_EQ(states[i], InstanceLock::State::heldElsewhere) << i;
+    }
+    EXPECT_EQ(held, 1);
+    auto channel = makeChannel();
+    EXPECT_EQ(channel->claim(), InstanceChannel::Claim::anotherInstance);
+}
+
+TEST(InstanceLock, IsReleasedWhenItsHolderIsKilledAndItsServersLiveOn)
+{
+    QTemporaryDir dir;
+    const PrivateFolder folder = PrivateFolder::make(dir.path() + QStringLiteral("/Instance"));
+    ASSERT_TRUE(folder.isValid());
+    int ready[2];
+    ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        // The holder takes the lock, then starts a long-running child as the instance starts its
+        // servers.
+        InstanceLock lock;
+        const char state = lock.acquire(folder) == InstanceLock::State::held ? 'h' : 'x';
+        // Its close-on-exec end closes when the server has started its program.
+        int started[2];
+        if (::pipe2(started, O_CLOEXEC) != 0)
+            ::_exit(1);
+        const pid_t server = ::fork();
+        if (server == 0) {
+            ::execl("/bin/sleep", "sleep", "60", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(started[1]);
+        char none;
+        while (::read(started[0], &none, 1) > 0) {
+        }
+        [[maybe_unused]] ssize_t w = ::write(ready[1], &state, 1);
+        w = ::write(ready[1], &server, sizeof(server));
+        for (;;)
+            ::pause();
+    }
+    ::close(ready[1]);
+    char state = 0;
+    pid_t server = -1;
+    const bool reported = ::read(ready[0], &state, 1) == 1 && ::read(ready[0], &server, sizeof(server)) == sizeof(server);
+    ::close(ready[0]);
+    const auto endHolder = [&]() {
+        ::kill(holder, SIGKILL);
+        ::waitpid(holder, nullptr, 0);
+    };
+    if (!reported || state != 'h' || server <= 0) {
+        endHolder();
+        FAIL() << "the holder did not take the lock";
+    }
+
+    InstanceLock other;
+    EXPECT_EQ(other.acquire(folder), InstanceLock::State::heldElsewhere);
+    endHolder();
+    // The holder's server outlives it and holds nothing.
+    EXPECT_EQ(::kill(server, 0), 0);
+    EXPECT_EQ(other.acquire(folder), InstanceLock::State::held);
+    ::kill(server, SIGKILL);
+}
+
+TEST_F(InstanceChannelTest, ASocketPathTooLongForAnAddressStillCarriesMessages)
+{
+    // A private runtime folder whose socket path does not fit a socket address (108 bytes).
+    runtime = dir.path() + u'/' + QString(120, QLatin1Char('r'));
+    ASSERT_TRUE(QDir().mkpath(runtime));
+    ASSERT_EQ(::chmod(QFile::encodeName(runtime).constData(), 0700), 0);
+    path = runtime + QStringLiteral("/Kovani.instance");
+    ASSERT_GE(QFile::encodeName(path).size(), qsizetype(sizeof(sockaddr_un::sun_path)));
+
+    auto first = makeChannel();
+    listen(*first);
+    struct stat info {};
+    ASSERT_EQ(::lstat(QFile::encodeName(path).constData(), &info), 0);
+    EXPECT_TRUE(S_ISSOCK(info.st_mode));
+
+    auto second = makeChannel();
+    EXPECT_EQ(second->claim(), InstanceChannel::Claim::anotherInstance);
+    bool delivered = false;
+    std::atomic<bool> done = false;
+    std::thread sender([&]() {
+        delivered = second->send(InstanceChannel::kRaise, QStringLiteral("long"), 3000);
+        done = true;
+    });
+    TestEnvironment::waitUntil([&]() { return done.load(); }, 5000);
+    sender.join();
+    EXPECT_TRUE(delivered);
+    ASSERT_TRUE(waitForCount(1));
+    EXPECT_EQ(received[0].argument, QStringLiteral("long"));
+}
+
+TEST_F(InstanceChannelTest, TheSocketNeverLivesInAFolderOthersMayUse)
+{
+    const QString privateFolder = storage + QStringLiteral("/Instance");
+    const QString open = dir.path() + QStringLiteral("/open");
+    const QString foreign = dir.path() + QStringLiteral("/foreign");
+    const QString missing = dir.path() + QStringLiteral("/missing");
+    QDir().mkpath(open);
+    ::chmod(QFile::encodeName(open).constData(), 0777);
+    QDir().mkpath(foreign);
+    ::chmod(QFile::encodeName(foreign).constData(), 0700);
+    const bool canGiveAway = ::chown(QFile::encodeName(foreign).constData(), kOtherUser, kOtherUser) == 0;
+    const struct {
+        const char* what;
+        QString runtime;
+        QString expectedFolder;
+    } cases[] = {
+        {"private runtime folder", runtime, runtime},
+        {"no runtime folder", QString(), privateFolder},
+        {"runtime folder open to all", open, privateFolder},
+        {"runtime folder of another user", foreign, privateFolder},
+        {"runtime folder missing", missing, privateFolder},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.runtime == foreign && !canGiveAway)
+            continue;
+        // Someone else's program took the name in the unsafe folder and in the temporary folder.
+        std::unique_ptr<ForeignListener> squatter;
+        if (!c.runtime.isEmpty() && c.runtime != c.expectedFolder && c.runtime != missing) {
+            squatter = std::make_unique<ForeignListener>(c.runtime + QStringLiteral("/Kovani.instance"));
+            ASSERT_TRUE(squatter->isListening());
+        }
+        ForeignListener inTemp(QDir::tempPath() + QStringLiteral("/Kovani.instance"));
+
+        received.clear();
+        {
+            InstanceChannel first(storage, c.runtime);
+            ASSERT_EQ(first.claim(), InstanceChannel::Claim::listening);
+            ASSERT_TRUE(first.isListening()) << first.problem().toStdString();
+            path = c.expectedFolder + QStringLiteral("/Kovani.instance");
+            EXPECT_EQ(first.socketPath(), path);
+            EXPECT_TRUE(S_ISSOCK(modeOf(path)));
+            EXPECT_EQ(modeOf(c.expectedFolder) & 0777, 0700u) << std::oct << modeOf(c.expectedFolder);
+            EXPECT_EQ(ownerOf(c.expectedFolder), ::geteuid());
+            QObject::connect(&first, &InstanceChannel::commandReceived, &first,
                              [this](const QString& command, const QString& argument) {
                                  received.push_back({command, argument});
                              });
-        } else {
-            EXPECT_EQ(claims[i], InstanceChannel::Claim::anotherInstance) << i;
+
+            // A later launch with the same places reaches the first, and only the first.
+            InstanceChannel second(storage, c.runtime);
+            EXPECT_EQ(second.claim(), InstanceChannel::Claim::anotherInstance);
+            bool delivered = false;
+            std::atomic<bool> done = false;
+            std::thread sender([&]() {
+                delivered = second.send(InstanceChannel::kOAuthRedirect, QStringLiteral("kovani:/cb?code=secret"), 3000);
+                done = true;
+            });
+            TestEnvironment::waitUntil([&]() { return done.load(); }, 5000);
+            sender.join();
+            EXPECT_TRUE(delivered);
+            EXPECT_TRUE(waitForCount(1));
         }
+        if (squatter)
+            EXPECT_FALSE(squatter->receivedConnection());
+        EXPECT_FALSE(inTemp.receivedConnection());
+        // Nothing was left in the folders that were not used.
+        if (c.runtime != c.expectedFolder && !c.runtime.isEmpty() && c.runtime != missing && !squatter)
+            EXPECT_FALSE(QFileInfo::exists(c.runtime + QStringLiteral("/Kovani.instance")));
+        EXPECT_FALSE(QFileInfo::exists(missing));
     }
-    EXPECT_EQ(listening, 1);
-    ASSERT_TRUE(sendFromOutside(InstanceChannel::kRaise, QString()));
+}
+
+TEST_F(InstanceChannelTest, AnInstanceFolderThatIsNotPrivateIsMadePrivateOrLeavesTheLaunchUndecided)
+{
+    const QString folder = storage + QStringLiteral("/Instance");
+    QDir().mkpath(folder);
+    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0777), 0);
+    {
+        // This user's folder, open to others: closed again.
+        auto channel = makeChannel();
+        listen(*channel);
+        EXPECT_EQ(modeOf(folder) & 0777, 0700u);
+    }
+    ASSERT_TRUE(QFile::remove(folder + QStringLiteral("/Kovani.lock")));
+    if (::chown(QFile::encodeName(folder).constData(), kOtherUser, kOtherUser) != 0)
+        GTEST_SKIP() << "another user's folder needs root";
+    // Another user's folder: no lock is taken in it, and the launch cannot tell.
+    auto channel = makeChannel();
+    EXPECT_EQ(channel->claim(), InstanceChannel::Claim::undetermined);
+    EXPECT_TRUE(channel->problem().contains(QStringLiteral("another user"))) << channel->problem().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("/Kovani.lock")));
+}
+
+TEST_F(InstanceChannelTest, TheListenerOutlivesADescriptorFlood)
+{
+    auto channel = makeChannel();
+    listen(*channel);
+    {
+        DescriptorFlood flood(path);
+        ASSERT_TRUE(flood.exhausted()) << flood.connections();
+        // The listener meets the queued connections with no descriptor left to accept them.
+        TestEnvironment::waitUntil([]() { return false; }, InstanceChannel::kAcceptRetryMs * 3);
+        EXPECT_TRUE(channel->isListening());
+    }
+    ASSERT_TRUE(sendFromOutside(InstanceChannel::kRaise, QStringLiteral("after")));
     ASSERT_TRUE(waitForCount(1));
-    TestEnvironment::waitUntil([]() { return false; }, 100);
-    EXPECT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].argument, QStringLiteral("after"));
+    EXPECT_TRUE(channel->isListening());
+}
+
+TEST_F(InstanceChannelTest, AFloodOfIdleConnectionsIsServedInTurn)
+{
+    // More idle peers than are read at once: the last message still arrives, once the idle
+    // ones have been cut off.
+    auto channel = makeChannel();
+    listen(*channel);
+    std::vector<int> idle;
+    for (int i = 0; i < InstanceChannel::kMaxConnections + 8; ++i) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        ASSERT_GE(fd, 0);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        const QByteArray name = QFile::encodeName(path);
+        std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        idle.push_back(fd);
+        TestEnvironment::waitUntil([]() { return false; }, 5);
+    }
+    bool delivered = false;
+    std::atomic<bool> done = false;
+    std::thread sender([&]() {
+        delivered = InstanceChannel::send(InstanceChannel::kRaise, QStringLiteral("late"), InstanceChannel::kReceiveTimeoutMs * 4, path);
+        done = true;
+    });
+    TestEnvironment::waitUntil([&]() { return done.load(); }, InstanceChannel::kReceiveTimeoutMs * 5);
+    sender.join();
+    EXPECT_TRUE(delivered);
+    // The idle peers stay connected: the listener's own time limit makes room.
+    EXPECT_TRUE(waitForCount(1, InstanceChannel::kReceiveTimeoutMs * 3));
+    for (const int fd : idle)
+        ::close(fd);
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].argument, QStringLiteral("late"));
 }
 
 TEST_F(InstanceChannelTest, MalformedMessagesAreDroppedAndTheChannelKeepsWorking)
 {
-    InstanceChannel channel(path);
-    listen(channel);
+    auto channel = makeChannel();
+    listen(*channel);
     const QByteArray good = InstanceChannel::encode(InstanceChannel::kRaise, QStringLiteral("x"));
     ASSERT_FALSE(good.isEmpty());
     QByteArray oversize = QByteArrayLiteral("kovani-instance/1\nraise\n");
@@ -250,8 +566,8 @@ TEST_F(InstanceChannelTest, MalformedMessagesAreDroppedAndTheChannelKeepsWorking
 
 TEST_F(InstanceChannelTest, APeerThatNeverFinishesIsCutOff)
 {
-    InstanceChannel channel(path);
-    listen(channel);
+    auto channel = makeChannel();
+    listen(*channel);
     std::atomic<bool> cutOff = false;
     std::thread peer([&]() {
         QLocalSocket socket;
@@ -271,8 +587,8 @@ TEST_F(InstanceChannelTest, APeerThatNeverFinishesIsCutOff)
 
 TEST_F(InstanceChannelTest, SenderRefusesWhatTheListenerWouldDrop)
 {
-    InstanceChannel channel(path);
-    listen(channel);
+    auto channel = makeChannel();
+    listen(*channel);
     const struct {
         const char* what;
         QString command;

@@ -142,7 +142,7 @@ protected:
     QString browserLog;
     std::unique_ptr<TestEnvironment::TestPlatform> t;
     std::unique_ptr<ContentView> view;
-    InstanceChannel channel{InstanceChannel::defaultSocketPath()};
+    InstanceChannel channel;
     QStringList statuses;
     QString audience;
     bool withProfile = true;

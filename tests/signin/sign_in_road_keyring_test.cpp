@@ -97,7 +97,7 @@ protected:
     QTemporaryDir dir;
     QString browserLog;
     QWidget window;
-    InstanceChannel channel{InstanceChannel::defaultSocketPath()};
+    InstanceChannel channel;
 };
 
 } // namespace
