@@ -330,6 +330,58 @@ TEST_F(ProjectServers, LongIdsGetFileNamesWithinTheNameLimit)
     })) << model->selectedLog().toStdString();
 }
 
+TEST_F(ProjectServers, LongIdsStartStopAndStartAgain)
+{
+    // 238 bytes is the first length whose router script once had no room left for the temporary
+    // name that replaces it: the second start failed. Ids in one-, two- and four-byte letters.
+    struct Case {
+        QString id;
+        qsizetype bytes;
+    };
+    const QString four = QString::fromUtf8("\xF0\x9F\x90\x98"); // U+1F418, four bytes
+    const QList<Case> cases = {
+        {QString(238, u'a'), 238},
+        {QString(250, u'b'), 250},
+        {QString(300, u'c'), 300},
+        {QString(119, QChar(0x00E9)), 238},
+        {QString(125, QChar(0x00E8)), 250},
+        {four.repeated(75), 300},
+        {QString(59, QChar(0x00E9)) + four.repeated(30), 238}, // the cut falls among four-byte letters
+    };
+    QList<Project> projects;
+    for (const Case& c : cases) {
+        ASSERT_EQ(c.id.toUtf8().size(), c.bytes);
+        projects.append(makeProject(c.id, QStringLiteral("Long%1").arg(projects.size()),
+                                    makeSite(path(QStringLiteral("long%1").arg(projects.size()))), freePort()));
+    }
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        for (const Project& p : projects) {
+            model->startInternal(p);
+            ASSERT_TRUE(model->isStarting(p.id)) << p.name.toStdString() << ": " << model->statusMessage().toStdString();
+        }
+        for (const Project& p : projects) {
+            ASSERT_TRUE(waitRunning(p.id, 60000)) << p.name.toStdString() << ": " << model->statusMessage().toStdString();
+            EXPECT_EQ(curl(p.port, "/").body, QByteArray("front:/index.php:/")) << p.name.toStdString();
+        }
+        for (const Project& p : projects) {
+            const qint32 pid = model->runningProjects().value(p.id);
+            model->stopProcess(p.id);
+            EXPECT_FALSE(model->isRunning(p.id));
+            EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 5000)) << p.name.toStdString();
+        }
+    }
+    // One router and one log per id, each named within the limit with room for a temporary name.
+    const QStringList routers = QDir(model->routersURL()).entryList(QDir::Files);
+    EXPECT_EQ(routers.size(), projects.size()) << routers.join(u' ').toStdString();
+    for (const QString& name : routers)
+        EXPECT_LE(QFile::encodeName(name).size() + 7, 255) << name.toStdString();
+    const QStringList logs = QDir(model->logsURL()).entryList(QDir::Files);
+    EXPECT_EQ(logs.size(), projects.size());
+    for (const Project& p : projects)
+        EXPECT_TRUE(model->hasLog(p.id)) << p.name.toStdString();
+}
+
 TEST_F(ProjectServers, RuntimeThatRunsPhpAsItsChildStartsServesAndStopsWhole)
 {
     struct Case {
