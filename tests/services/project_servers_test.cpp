@@ -70,8 +70,11 @@ TEST_F(ProjectServers, RouterScriptIsByteExact)
         "<?php\n"
         "$documentRoot = rtrim((string) ($_SERVER['DOCUMENT_ROOT'] ?? ''), DIRECTORY_SEPARATOR);\n"
         "$requestPath = rawurldecode((string) (parse_url($_SERVER['REQUEST_URI'] ?? '/', PHP_URL_PATH) ?? '/'));\n"
-        "$candidate = realpath($documentRoot.DIRECTORY_SEPARATOR.ltrim($requestPath, '/'));\n"
+        "$candidate = str_contains($requestPath, \"\\0\") ? false : realpath($documentRoot.DIRECTORY_SEPARATOR.ltrim($requestPath, '/'));\n"
         "$rootPrefix = $documentRoot.DIRECTORY_SEPARATOR;\n"
+        "if ($candidate !== false && str_starts_with($candidate, $rootPrefix) && is_dir($candidate)) {\n"
+        "    $candidate = realpath($candidate.DIRECTORY_SEPARATOR.(is_file($candidate.DIRECTORY_SEPARATOR.'index.php') ? 'index.php' : 'index.html'));\n"
+        "}\n"
         "if ($candidate !== false && str_starts_with($candidate, $rootPrefix) && is_file($candidate)) {\n"
         "    return false;\n"
         "}\n"
@@ -145,6 +148,107 @@ TEST_F(ProjectServers, RouterServesFilesInsideTheRootAndNothingOutside)
         EXPECT_EQ(QString::fromUtf8(reply.body), QStringLiteral("Project index.php was not found in ") + root) << p;
     }
     EXPECT_EQ(curl(port, "/style.css").body, QByteArray("body{color:red}"));
+}
+
+TEST_F(ProjectServers, RouterServesFoldersAsPhpsOwnServerDoes)
+{
+    const QString root = makeSite(path("www/site"));
+    writeFile(root + "/withphp/index.php", "<?php echo 'sub:', $_SERVER['SCRIPT_NAME'], ':', $_SERVER['REQUEST_URI'];");
+    writeFile(root + "/withhtml/index.html", "html index\n");
+    writeFile(root + "/both/index.php", "<?php echo 'both php';");
+    writeFile(root + "/both/index.html", "both html");
+    writeFile(root + "/dirphp/index.php/keep", "a folder named index.php");
+    writeFile(root + "/dirphp/index.html", "html beside a folder index.php");
+    writeFile(root + "/data.json/index.html", "dotted folder");
+    writeFile(root + "/noindex/x.txt", "x");
+    writeFile(root + "/file.txt", "file");
+    writeFile(path("www/outside/index.php"), "<?php echo 'OUTSIDE';");
+    writeFile(path("www/secret.php"), "<?php echo 'OUTSIDE';");
+    ASSERT_TRUE(QFile::link(path("www/outside"), root + "/outlink"));
+    writeFile(root + "/badindex/other.txt", "");
+    ASSERT_TRUE(QFile::link(path("www/secret.php"), root + "/badindex/index.php"));
+
+    const quint16 routed = freePort();
+    model->startInternal(makeProject("folders", "Folders", root, routed));
+    ASSERT_TRUE(waitRunning("folders")) << model->statusMessage().toStdString();
+    // PHP's own server on the same folder, without a router.
+    const quint16 bare = freePort();
+    QProcess plain;
+    plain.setProgram(PhpWrapper::realPhp());
+    plain.setArguments({"-S", QStringLiteral("127.0.0.1:%1").arg(bare), "-t", root});
+    plain.setStandardOutputFile(QProcess::nullDevice());
+    plain.setStandardErrorFile(QProcess::nullDevice());
+    plain.start();
+    ASSERT_TRUE(plain.waitForStarted(30000));
+    ASSERT_TRUE(waitUntil([&] { return curl(bare, "/file.txt").status == 200; }, 30000));
+
+    // Each path either answers as PHP's server answers it (status, Location, content type and
+    // body), or goes to the front controller: the path names no file and no folder with an index,
+    // or leaves the document root.
+    enum Expect { SameAsPhp, FrontController };
+    struct Case {
+        const char* path;
+        Expect expect;
+        QByteArray body; // when not empty, the body both must give
+    };
+    const Case cases[] = {
+        {"/withphp/", SameAsPhp, "sub:/withphp/index.php:/withphp/"},
+        {"/withphp", SameAsPhp, "sub:/withphp/index.php:/withphp"},
+        {"/withphp/?a=1&b=/c", SameAsPhp, "sub:/withphp/index.php:/withphp/?a=1&b=/c"},
+        {"/withphp?a=1", SameAsPhp, "sub:/withphp/index.php:/withphp?a=1"},
+        {"/withphp/index.php", SameAsPhp, "sub:/withphp/index.php:/withphp/index.php"},
+        {"/withhtml/", SameAsPhp, "html index\n"},
+        {"/withhtml", SameAsPhp, "html index\n"},
+        {"/withhtml/?q", SameAsPhp, "html index\n"},
+        {"/both/", SameAsPhp, "both php"},
+        {"/dirphp/", SameAsPhp, "html beside a folder index.php"},
+        {"/noindex/../withphp/", SameAsPhp, "sub:/withphp/index.php:/noindex/../withphp/"},
+        {"/%77ithphp/", SameAsPhp, "sub:/withphp/index.php:/%77ithphp/"},
+        // A folder named like a file: PHP's own server decides (older PHP answers 404 here).
+        {"/data.json/", SameAsPhp, ""},
+        {"/data.json", SameAsPhp, ""},
+        {"/file.txt", SameAsPhp, "file"},
+        {"/noindex/x.txt", SameAsPhp, "x"},
+        {"/", SameAsPhp, "front:/index.php:/"},
+        {"/missing", SameAsPhp, "front:/index.php:/missing"},
+        {"/missing/deeper?q=1", SameAsPhp, "front:/index.php:/missing/deeper?q=1"},
+        {"/noindex/", FrontController, ""},
+        {"/noindex", FrontController, ""},
+        {"/noindex/missing", FrontController, ""},
+        {"/missing.css", FrontController, ""},
+        {"/file.txt/", FrontController, ""},
+        {"/%00", FrontController, ""},
+        {"/withphp/%00", FrontController, ""},
+        {"/%00/../withphp/", FrontController, ""},
+        {"/../withphp/", FrontController, ""},
+        {"/%2e%2e/site/withhtml/", FrontController, ""},
+        {"/withphp/%2E%2E/%2E%2E/outside/", FrontController, ""},
+        {"/outlink/", FrontController, ""},
+        {"/outlink", FrontController, ""},
+        {"/badindex/", FrontController, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const Reply reply = curl(routed, QString::fromLatin1(c.path));
+        EXPECT_FALSE(reply.body.contains("OUTSIDE"));
+        if (c.expect == FrontController) {
+            EXPECT_EQ(reply.status, 200);
+            EXPECT_EQ(reply.location, QString());
+            EXPECT_EQ(reply.body.toStdString(), "front:/index.php:" + std::string(c.path));
+            continue;
+        }
+        const Reply own = curl(bare, QString::fromLatin1(c.path));
+        EXPECT_EQ(reply.status, own.status);
+        EXPECT_EQ(reply.location, own.location);
+        EXPECT_EQ(reply.contentType, own.contentType);
+        EXPECT_EQ(reply.body.toStdString(), own.body.toStdString());
+        if (!c.body.isEmpty()) {
+            EXPECT_EQ(reply.status, 200);
+            EXPECT_EQ(reply.body.toStdString(), c.body.toStdString());
+        }
+    }
+    plain.kill();
+    plain.waitForFinished(10000);
 }
 
 TEST_F(ProjectServers, CommandLineWorkingFolderAndEnvironmentAreExact)
