@@ -691,33 +691,59 @@ TEST_F(ProjectServers, ServerIgnoringSigtermIsKilledAfterTheCeiling)
 
 TEST_F(ProjectServers, StopAllAndShutdownStopServersTogetherUnderOneCeiling)
 {
-    // Servers that ignore SIGTERM: one after another they would take 1.5 s each.
-    const QString stubborn = path("bin/stubborn-php");
-    writeScript(stubborn,
-              "#!/bin/sh\n"
-              "exec /usr/bin/php -r 'pcntl_async_signals(true); pcntl_signal(SIGTERM, function () {});\n"
-              "$s = stream_socket_server(\"tcp://\" . $argv[1]); while (true) { $c = @stream_socket_accept($s, 1); if ($c) fclose($c); }' -- \"$2\"\n");
     if (QProcess::execute(PhpWrapper::realPhp(), {"-r", "exit(function_exists('pcntl_signal') ? 0 : 1);"}) != 0)
         GTEST_SKIP() << "PHP has no pcntl";
+    // Servers that ignore SIGTERM: one after another they would take 1.5 s each. On SIGTERM each
+    // writes how many of the servers listed in `pids` are still alive (not zombies): stopped
+    // together, every one sees them all; stopped one after another, a later one sees fewer.
+    const QString pidsFile = path("pids");
+    const QString records = path("sigterm-records");
+    const QString stubborn = path("bin/stubborn-php");
+    writeScript(stubborn, QStringLiteral(
+                              "#!/bin/sh\n"
+                              "exec %1 -r 'pcntl_async_signals(true);\n"
+                              "pcntl_signal(SIGTERM, function () { $alive = 0;\n"
+                              "  foreach (preg_split(\"/\\s+/\", trim((string) @file_get_contents(\"%2\"))) as $pid) {\n"
+                              "    $stat = @file_get_contents(\"/proc/$pid/stat\");\n"
+                              "    if ($stat !== false && !preg_match(\"/\\) [ZX] /\", $stat)) $alive++; }\n"
+                              "  file_put_contents(\"%3\", getmypid() . \" \" . $alive . \"\\n\", FILE_APPEND | LOCK_EX); });\n"
+                              "$s = stream_socket_server(\"tcp://\" . $argv[1]); while (true) { $c = @stream_socket_accept($s, 0.1); if ($c) fclose($c); }' -- \"$2\"\n")
+                              .arg(PhpWrapper::realPhp(), pidsFile, records)
+                              .toUtf8());
     selectRuntime(*model, stubborn);
     QList<Project> projects;
     for (const char* id : {"s1", "s2", "s3"})
         projects.append(makeProject(id, QString::fromLatin1(id).toUpper(), makeSite(path(id)), freePort()));
     model->modifyConfig([&](AppConfig& c) { c.projects = projects; });
 
+    // A start the busy machine did not let listen in time is tried again: the stop is under test.
     const auto startAll = [&](const QList<Project>& list) {
         QList<qint32> pids;
-        for (const Project& p : list)
-            model->startInternal(p);
         for (const Project& p : list) {
-            EXPECT_TRUE(waitRunning(p.id)) << model->statusMessage().toStdString();
+            for (int attempt = 0; attempt < 3 && !model->isRunning(p.id); ++attempt) {
+                model->startInternal(p);
+                waitUntil([&] { return !model->isStarting(p.id); }, 60000);
+            }
+            EXPECT_TRUE(model->isRunning(p.id)) << model->statusMessage().toStdString();
             pids.append(model->runningProjects().value(p.id));
         }
+        QStringList text;
+        for (qint32 pid : pids)
+            text.append(QString::number(pid));
+        writeFile(pidsFile, text.join(u' ').toUtf8());
+        QFile::remove(records);
         return pids;
     };
-    const auto expectGone = [&](const QList<qint32>& pids) {
+    const auto expectStoppedTogether = [&](const QList<qint32>& pids) {
         for (qint32 pid : pids)
-            EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 2000)) << pid;
+            EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 20000)) << pid << " outlived the SIGKILL";
+        QStringList lines = QString::fromUtf8(readFile(records)).split(u'\n', Qt::SkipEmptyParts);
+        lines.sort();
+        QStringList expected;
+        for (qint32 pid : pids)
+            expected.append(QStringLiteral("%1 %2").arg(pid).arg(pids.size()));
+        expected.sort();
+        EXPECT_EQ(lines, expected) << "each server got SIGTERM while all of them were alive";
     };
 
     QList<qint32> pids = startAll(projects);
@@ -726,21 +752,21 @@ TEST_F(ProjectServers, StopAllAndShutdownStopServersTogetherUnderOneCeiling)
     QElapsedTimer timer;
     timer.start();
     model->stopAllProjects();
+    // A lower bound only: the servers are given the ceiling before SIGKILL (a busy machine only
+    // makes the wait longer).
     EXPECT_GE(timer.elapsed(), 1450) << "the ceiling is kept before SIGKILL";
-    EXPECT_LT(timer.elapsed(), 2500) << "servers were stopped one after another";
     EXPECT_EQ(changes, 1) << "the rows are told once";
     EXPECT_TRUE(model->runningProjects().isEmpty());
     EXPECT_EQ(model->statusMessage(), QStringLiteral("All websites stopped."));
-    expectGone(pids);
+    expectStoppedTogether(pids);
 
     pids = startAll(projects);
     timer.restart();
     model->shutdown();
     EXPECT_GE(timer.elapsed(), 1450);
-    EXPECT_LT(timer.elapsed(), 2500);
     EXPECT_TRUE(model->runningProjects().isEmpty());
     EXPECT_FALSE(model->isStarting("s1"));
-    expectGone(pids);
+    expectStoppedTogether(pids);
 }
 
 TEST_F(ProjectServers, StopAllLeavesPhpMyAdminAndStartingServersAlone)
