@@ -695,7 +695,8 @@ TEST_F(ProjectServers, StopAllAndShutdownStopServersTogetherUnderOneCeiling)
         GTEST_SKIP() << "PHP has no pcntl";
     // Servers that ignore SIGTERM: one after another they would take 1.5 s each. On SIGTERM each
     // writes how many of the servers listed in `pids` are still alive (not zombies): stopped
-    // together, every one sees them all; stopped one after another, a later one sees fewer.
+    // together, every one sees them all; stopped one after another, a later one sees fewer. The
+    // accept loop wakes every 0.1 s, so the handler runs well within the ceiling.
     const QString pidsFile = path("pids");
     const QString records = path("sigterm-records");
     const QString stubborn = path("bin/stubborn-php");
