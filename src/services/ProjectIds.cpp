@@ -20,8 +20,12 @@ QString refusal(const QString& id)
 
 QString fileStem(const QString& id)
 {
-    // NAME_MAX bytes, less the longer of the two endings ("-router.php").
-    constexpr qsizetype kLimit = 255 - 11;
+    // NAME_MAX bytes, less the longest ending ("-router.php") and the suffix that replacing the
+    // router script gives its temporary name (QSaveFile: ".XXXXXX").
+    constexpr qsizetype kNameMax = 255;
+    constexpr qsizetype kLongestEnding = sizeof("-router.php") - 1;
+    constexpr qsizetype kTemporarySuffix = sizeof(".XXXXXX") - 1;
+    constexpr qsizetype kLimit = kNameMax - kLongestEnding - kTemporarySuffix;
     if (QFile::encodeName(id).size() <= kLimit)
         return id;
     const QString digest = QString::fromLatin1(

@@ -12,8 +12,9 @@ bool isSafe(const QString& id);
 QString refusal(const QString& id);
 
 // The start of the website's file names: "<stem>.log" and "<stem>-router.php". The id itself
-// when those names fit the file system's name limit; otherwise its longest start that fits,
-// followed by "-" and a digest of the whole id, so that different ids keep different files.
+// when those names, and the temporary name that replaces the router script, fit the file
+// system's name limit; otherwise its longest start that fits, followed by "-" and a digest of
+// the whole id, so that different ids keep different files.
 QString fileStem(const QString& id);
 
 } // namespace ProjectIds

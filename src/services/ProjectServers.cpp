@@ -263,26 +263,29 @@ bool isOwnProcess(pid_t pid, pid_t self)
     return false;
 }
 
-// Whether `pid` is a PHP built-in web server: its program is a `php` executable (a versioned
-// name such as php8.2 included) and one of its arguments is "-S".
-bool isPhpBuiltInServer(pid_t pid)
+// Whether `pid` is a server an earlier run of this application started: its own arguments
+// (read from /proc, not from a tool's output) hold "-S" with a loopback address and the path of a
+// router script directly in this storage folder's Routers folder. A server the user started, or
+// one of another storage folder, is not ours, whatever port it listens on.
+bool servesWithOurRouter(pid_t pid, const QString& routersMarker)
 {
+    if (routersMarker.isEmpty())
+        return false;
     QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
     if (!file.open(QIODevice::ReadOnly))
         return false;
     const QList<QByteArray> argv = file.readAll().split('\0');
-    if (argv.isEmpty())
-        return false;
-    static const QRegularExpression php(QStringLiteral("\\Aphp[0-9.]*\\z"));
-    auto named = [](const QByteArray& path) { return QFileInfo(QFile::decodeName(path)).fileName(); };
-    const QString exe = QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid))).fileName();
-    if (!php.match(named(argv.first())).hasMatch() && !php.match(exe).hasMatch())
-        return false;
+    bool serves = false;
+    bool routed = false;
     for (qsizetype i = 1; i < argv.size(); ++i) {
-        if (argv[i].startsWith("-S"))
-            return true;
+        if (argv[i] == "-S" && i + 1 < argv.size() && argv[i + 1].startsWith("127.0.0.1:"))
+            serves = true;
+        const QString argument = QFile::decodeName(argv[i]);
+        if (argument.startsWith(routersMarker) && argument.endsWith(QStringLiteral("-router.php"))
+            && !argument.mid(routersMarker.size()).contains(u'/'))
+            routed = true;
     }
-    return false;
+    return serves && routed;
 }
 
 struct OrphanScan {
@@ -296,7 +299,8 @@ struct OrphanScan {
 
 void killOrphan(pid_t pid, const OrphanScan& scan, const QSet<pid_t>& protectedPids)
 {
-    if (pid <= 0 || pid == scan.self || protectedPids.contains(pid) || isOwnProcess(pid, scan.self))
+    if (pid <= 0 || pid == scan.self || protectedPids.contains(pid) || isOwnProcess(pid, scan.self)
+        || !servesWithOurRouter(pid, scan.routersMarker))
         return;
     if (::kill(pid, SIGTERM) != 0)
         return;
@@ -307,6 +311,11 @@ void killOrphan(pid_t pid, const OrphanScan& scan, const QSet<pid_t>& protectedP
 
 void runOrphanScan(const OrphanScan& scan)
 {
+    // Without a storage folder no server can be told to be ours: a bare "/Routers/" would match
+    // other programs' paths.
+    if (scan.routersMarker.isEmpty())
+        return;
+
     // Whatever listens on the MySQL port is the database server: never touched.
     QSet<pid_t> protectedPids;
     if (isTcpPort(scan.mysqlPort)) {
@@ -317,17 +326,12 @@ void runOrphanScan(const OrphanScan& scan)
     for (qint64 port : scan.ports) {
         if (!isTcpPort(port) || port == scan.mysqlPort)
             continue;
-        // Only a PHP built-in server left on a port of ours; any other program there is not ours.
-        for (pid_t pid : listenerPids(scan.lsof, port)) {
-            if (isPhpBuiltInServer(pid))
-                killOrphan(pid, scan, protectedPids);
-        }
+        // Only a server with one of our router scripts; any other program there is left running
+        // (a start on that port then reports it in use).
+        for (pid_t pid : listenerPids(scan.lsof, port))
+            killOrphan(pid, scan, protectedPids);
     }
 
-    // Without a storage folder the marker would be a bare "/Routers/", which other programs' paths
-    // may hold.
-    if (scan.routersMarker.isEmpty())
-        return;
     const std::optional<QByteArray> output = toolOutput(scan.ps, {QStringLiteral("-axo"), QStringLiteral("pid=,command=")});
     if (!output)
         return;

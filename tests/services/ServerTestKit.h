@@ -69,6 +69,7 @@ inline void selectRuntime(AppModel& model, const QString& binary, bool supported
 struct Reply {
     int status = 0;
     QString contentType;
+    QString location; // the Location header of a redirect, not followed
     QByteArray body;
 };
 
@@ -80,13 +81,15 @@ inline Reply curl(qint64 port, const QString& path)
     QProcess process;
     process.start(QStringLiteral("/usr/bin/curl"),
                   {QStringLiteral("-s"), QStringLiteral("--path-as-is"), QStringLiteral("--max-time"), QStringLiteral("10"),
-                   QStringLiteral("-o"), bodyFile, QStringLiteral("-w"), QStringLiteral("%{http_code} %{content_type}"),
+                   QStringLiteral("-o"), bodyFile, QStringLiteral("-w"),
+                   QStringLiteral("%{http_code}\n%{content_type}\n%{redirect_url}"),
                    QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path)});
     process.waitForFinished(15000);
-    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    const QStringList out = QString::fromUtf8(process.readAllStandardOutput()).split(u'\n');
     Reply reply;
-    reply.status = out.section(u' ', 0, 0).toInt();
-    reply.contentType = out.section(u' ', 1);
+    reply.status = out.value(0).toInt();
+    reply.contentType = out.value(1);
+    reply.location = out.value(2);
     reply.body = readFile(bodyFile);
     return reply;
 }

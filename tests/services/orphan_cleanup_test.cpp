@@ -39,10 +39,12 @@ QStringList plainServer(quint16 port, const QString& root)
     return {PhpWrapper::realPhp(), "-S", QStringLiteral("127.0.0.1:%1").arg(port), "-t", root};
 }
 
-// A PHP built-in server that ignores SIGTERM (an ignored signal stays ignored across exec).
-QStringList stubbornServer(quint16 port, const QString& root)
+// A PHP built-in server with a router that ignores SIGTERM (an ignored signal stays ignored
+// across exec).
+QStringList stubbornServer(quint16 port, const QString& root, const QString& router)
 {
-    return {"/bin/sh", "-c", QStringLiteral("trap '' TERM; exec %1 -S 127.0.0.1:%2 -t '%3'").arg(PhpWrapper::realPhp()).arg(port).arg(root)};
+    return {"/bin/sh", "-c",
+            QStringLiteral("trap '' TERM; exec %1 -S 127.0.0.1:%2 -t '%3' '%4'").arg(PhpWrapper::realPhp()).arg(port).arg(root, router)};
 }
 
 // A web server that is not PHP.
@@ -88,23 +90,28 @@ protected:
 
 } // namespace
 
-TEST_F(OrphanCleanup, LeftoverServersAndProjectPortListenersAreGoneShortlyAfterStart)
+TEST_F(OrphanCleanup, OnlyServersWithThisStorageFoldersRoutersAreKilled)
 {
     const QString site = makeSite(path("site"));
+    const QString elsewhereRoot = makeSite(path("somewhere"));
     const QString routers = model->routersURL();
     const quint16 routedPort = freePort();    // not a project port: found through ps
-    const quint16 projectPort = freePort();   // something else listens there
+    const quint16 pmaPort = freePort();       // phpMyAdmin left behind
+    const quint16 stubbornPort = freePort();  // left behind and ignores SIGTERM
+    const quint16 handPort = freePort();      // a server the user started by hand on a project port
+    const quint16 elsewherePort = freePort(); // a server of another storage folder on a project port
+    const quint16 nestedPort = freePort();    // another storage folder whose path ends in ours
     const quint16 mysqlPort = freePort();     // the database server, also (wrongly) a project port
     const quint16 selfPort = freePort();      // this very process listens on a project port
-    const quint16 elsewherePort = freePort(); // a server of another storage folder
-    const quint16 pmaPort = freePort();
-    const quint16 stubbornPort = freePort();  // ignores SIGTERM
     const quint16 pythonPort = freePort();    // another program's web server on a project port
     const quint16 scriptPort = freePort();    // a PHP program that is not the built-in server
 
+    const Project hand = makeProject("hand", "Hand", site, handPort);
     model->modifyConfig([&](AppConfig& c) {
-        c.projects = {makeProject("one", "One", site, projectPort), makeProject("db", "Db", site, mysqlPort),
+        c.projects = {hand, makeProject("db", "Db", site, mysqlPort),
                       makeProject("stubborn", "Stubborn", site, stubbornPort),
+                      makeProject("elsewhere", "Elsewhere", site, elsewherePort),
+                      makeProject("nested", "Nested", site, nestedPort),
                       makeProject("python", "Python", site, pythonPort), makeProject("script", "Script", site, scriptPort),
                       makeProject("self", "Self", site, selfPort), makeProject("zero", "Zero", site, 0)};
         c.mysqlPort = mysqlPort;
@@ -113,18 +120,23 @@ TEST_F(OrphanCleanup, LeftoverServersAndProjectPortListenersAreGoneShortlyAfterS
     model->saveConfig();
     model.reset();
 
-    writeFile(routers + "/old-router.php", "<?php return false;");
-    writeFile(path("other/Kovani/Routers/x-router.php"), "<?php return false;");
+    const QString otherRouter = path("other/Kovani/Routers/x-router.php");
+    const QString nestedRouter = path("nest") + routers + "/n-router.php";
+    for (const QString& router : {routers + "/old-router.php", routers + "/phpmyadmin-router.php",
+                                  routers + "/stubborn-router.php", otherRouter, nestedRouter})
+        writeFile(router, "<?php return false;");
     const qint64 routed = startDetached(routedServer(routedPort, site, routers + "/old-router.php"));
-    const qint64 squatter = startDetached(plainServer(projectPort, site));
-    const qint64 pmaLeftover = startDetached(plainServer(pmaPort, site));
+    const qint64 pma = startDetached(routedServer(pmaPort, site, routers + "/phpmyadmin-router.php"));
+    const qint64 stubborn = startDetached(stubbornServer(stubbornPort, site, routers + "/stubborn-router.php"));
+    const qint64 byHand = startDetached(plainServer(handPort, elsewhereRoot));
+    const qint64 elsewhere = startDetached(routedServer(elsewherePort, site, otherRouter));
+    const qint64 nested = startDetached(routedServer(nestedPort, site, nestedRouter));
     const qint64 database = startDetached(listener(mysqlPort));
-    const qint64 elsewhere = startDetached(routedServer(elsewherePort, site, path("other/Kovani/Routers/x-router.php")));
-    const qint64 stubborn = startDetached(stubbornServer(stubbornPort, site));
     const qint64 python = startDetached(pythonServer(pythonPort, site));
     const qint64 script = startDetached(listener(scriptPort));
-    leftovers = {routed, squatter, pmaLeftover, database, elsewhere, stubborn, python, script};
-    for (quint16 port : {routedPort, projectPort, pmaPort, mysqlPort, elsewherePort, stubbornPort, pythonPort, scriptPort})
+    leftovers = {routed, pma, stubborn, byHand, elsewhere, nested, database, python, script};
+    for (quint16 port : {routedPort, pmaPort, stubbornPort, handPort, elsewherePort, nestedPort, mysqlPort, pythonPort,
+                         scriptPort})
         waitListening(port);
     QTcpServer self;
     ASSERT_TRUE(self.listen(QHostAddress::LocalHost, selfPort));
@@ -133,23 +145,31 @@ TEST_F(OrphanCleanup, LeftoverServersAndProjectPortListenersAreGoneShortlyAfterS
     model = std::make_unique<AppModel>(platform.platform);
 
     // lsof runs once per port; under a loaded machine that takes a while.
-    EXPECT_TRUE(waitUntil([&] {
-        return !Process::exists(routed) && !Process::exists(squatter) && !Process::exists(pmaLeftover)
-            && !Process::exists(stubborn);
-    }, 20000));
+    EXPECT_TRUE(waitUntil([&] { return !Process::exists(routed) && !Process::exists(pma) && !Process::exists(stubborn); },
+                          60000));
     EXPECT_FALSE(listening(routedPort));
-    EXPECT_FALSE(listening(projectPort));
+    EXPECT_FALSE(listening(pmaPort));
     EXPECT_FALSE(listening(stubbornPort));
     // Given time, nothing else is touched.
     waitUntil([] { return false; }, 500);
-    EXPECT_TRUE(Process::exists(database));
-    EXPECT_TRUE(Process::exists(elsewhere));
-    // Programs other than PHP's built-in server are left alone on a project port.
-    EXPECT_TRUE(Process::exists(python));
+    for (const auto& [label, pid] : {std::pair{"by hand", byHand}, std::pair{"other storage folder", elsewhere},
+                                     std::pair{"nested storage folder", nested}, std::pair{"database", database},
+                                     std::pair{"python", python}, std::pair{"php script", script}})
+        EXPECT_TRUE(Process::exists(pid)) << label;
+    EXPECT_TRUE(listening(handPort));
     EXPECT_TRUE(listening(pythonPort));
-    EXPECT_TRUE(Process::exists(script));
     EXPECT_TRUE(self.isListening());
     EXPECT_EQ(model->statusMessage(), QStringLiteral("Ready"));
+
+    // The hand-started server keeps its port: starting the website there reports it in use.
+    selectRuntime(*model, wrapper->binary());
+    model->startInternal(hand);
+    ASSERT_TRUE(waitUntil([&] { return !model->isStarting("hand"); }, 60000));
+    EXPECT_FALSE(model->isRunning("hand"));
+    EXPECT_TRUE(model->statusMessage().startsWith("Failed to start Hand: ")) << model->statusMessage().toStdString();
+    EXPECT_TRUE(model->statusMessage().contains("Address already in use")) << model->statusMessage().toStdString();
+    EXPECT_TRUE(Process::exists(byHand));
+    EXPECT_EQ(curl(handPort, "/").body, QByteArray("front:/index.php:/"));
 }
 
 TEST_F(OrphanCleanup, ServersOfThisModelSurviveALaterCleanup)
@@ -226,20 +246,21 @@ TEST_F(OrphanCleanup, ToolOutputIsTrustedOnlyForPositiveForeignIds)
     }
 }
 
-TEST_F(OrphanCleanup, WithoutAStorageFolderNoRoutersPathIsMatched)
+TEST_F(OrphanCleanup, WithoutAStorageFolderNothingIsLookedFor)
 {
     const quint16 port = freePort();
     const qint64 bystander = startDetached(listener(port));
     leftovers = {bystander};
     waitListening(port);
 
-    // Any other program's server under some ".../Routers/" folder; lsof finds nothing and
-    // shows that the scan has begun.
+    // Any other program's server under some ".../Routers/" folder. Without a storage folder no
+    // server is ours: neither tool is run.
     const QString lsof = path("fake-tools/lsof");
-    const QString lsofDone = path("fake-tools/lsof-done");
+    const QString ran = path("fake-tools/ran");
     const QString ps = path("fake-tools/ps");
-    writeScript(lsof, QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(lsofDone).toUtf8());
-    writeScript(ps, QStringLiteral("#!/bin/sh\necho '%1 php -S 127.0.0.1:%2 -t /srv /srv/Routers/a-router.php'\n")
+    writeScript(lsof, QStringLiteral("#!/bin/sh\ntouch '%1'\necho %2\n").arg(ran).arg(bystander).toUtf8());
+    writeScript(ps, QStringLiteral("#!/bin/sh\ntouch '%1'\necho '%2 php -S 127.0.0.1:%3 -t /srv /srv/Routers/a-router.php'\n")
+                      .arg(ran)
                       .arg(bystander)
                       .arg(port)
                       .toUtf8());
@@ -249,8 +270,7 @@ TEST_F(OrphanCleanup, WithoutAStorageFolderNoRoutersPathIsMatched)
     bare.tools.lsof = lsof;
     bare.runOrphanCleanup = true;
     AppModel homeless(bare);
-    EXPECT_TRUE(waitUntil([&] { return QFileInfo::exists(lsofDone); }, 20000));
-    // ps would run right after the last lsof.
-    waitUntil([] { return false; }, 500);
+    waitUntil([] { return false; }, 1000);
+    EXPECT_FALSE(QFileInfo::exists(ran));
     EXPECT_TRUE(Process::exists(bystander));
 }

@@ -70,8 +70,11 @@ TEST_F(ProjectServers, RouterScriptIsByteExact)
         "<?php\n"
         "$documentRoot = rtrim((string) ($_SERVER['DOCUMENT_ROOT'] ?? ''), DIRECTORY_SEPARATOR);\n"
         "$requestPath = rawurldecode((string) (parse_url($_SERVER['REQUEST_URI'] ?? '/', PHP_URL_PATH) ?? '/'));\n"
-        "$candidate = realpath($documentRoot.DIRECTORY_SEPARATOR.ltrim($requestPath, '/'));\n"
+        "$candidate = str_contains($requestPath, \"\\0\") ? false : realpath($documentRoot.DIRECTORY_SEPARATOR.ltrim($requestPath, '/'));\n"
         "$rootPrefix = $documentRoot.DIRECTORY_SEPARATOR;\n"
+        "if ($candidate !== false && str_starts_with($candidate, $rootPrefix) && is_dir($candidate)) {\n"
+        "    $candidate = realpath($candidate.DIRECTORY_SEPARATOR.(is_file($candidate.DIRECTORY_SEPARATOR.'index.php') ? 'index.php' : 'index.html'));\n"
+        "}\n"
         "if ($candidate !== false && str_starts_with($candidate, $rootPrefix) && is_file($candidate)) {\n"
         "    return false;\n"
         "}\n"
@@ -145,6 +148,107 @@ TEST_F(ProjectServers, RouterServesFilesInsideTheRootAndNothingOutside)
         EXPECT_EQ(QString::fromUtf8(reply.body), QStringLiteral("Project index.php was not found in ") + root) << p;
     }
     EXPECT_EQ(curl(port, "/style.css").body, QByteArray("body{color:red}"));
+}
+
+TEST_F(ProjectServers, RouterServesFoldersAsPhpsOwnServerDoes)
+{
+    const QString root = makeSite(path("www/site"));
+    writeFile(root + "/withphp/index.php", "<?php echo 'sub:', $_SERVER['SCRIPT_NAME'], ':', $_SERVER['REQUEST_URI'];");
+    writeFile(root + "/withhtml/index.html", "html index\n");
+    writeFile(root + "/both/index.php", "<?php echo 'both php';");
+    writeFile(root + "/both/index.html", "both html");
+    writeFile(root + "/dirphp/index.php/keep", "a folder named index.php");
+    writeFile(root + "/dirphp/index.html", "html beside a folder index.php");
+    writeFile(root + "/data.json/index.html", "dotted folder");
+    writeFile(root + "/noindex/x.txt", "x");
+    writeFile(root + "/file.txt", "file");
+    writeFile(path("www/outside/index.php"), "<?php echo 'OUTSIDE';");
+    writeFile(path("www/secret.php"), "<?php echo 'OUTSIDE';");
+    ASSERT_TRUE(QFile::link(path("www/outside"), root + "/outlink"));
+    writeFile(root + "/badindex/other.txt", "");
+    ASSERT_TRUE(QFile::link(path("www/secret.php"), root + "/badindex/index.php"));
+
+    const quint16 routed = freePort();
+    model->startInternal(makeProject("folders", "Folders", root, routed));
+    ASSERT_TRUE(waitRunning("folders")) << model->statusMessage().toStdString();
+    // PHP's own server on the same folder, without a router.
+    const quint16 bare = freePort();
+    QProcess plain;
+    plain.setProgram(PhpWrapper::realPhp());
+    plain.setArguments({"-S", QStringLiteral("127.0.0.1:%1").arg(bare), "-t", root});
+    plain.setStandardOutputFile(QProcess::nullDevice());
+    plain.setStandardErrorFile(QProcess::nullDevice());
+    plain.start();
+    ASSERT_TRUE(plain.waitForStarted(30000));
+    ASSERT_TRUE(waitUntil([&] { return curl(bare, "/file.txt").status == 200; }, 30000));
+
+    // Each path either answers as PHP's server answers it (status, Location, content type and
+    // body), or goes to the front controller: the path names no file and no folder with an index,
+    // or leaves the document root.
+    enum Expect { SameAsPhp, FrontController };
+    struct Case {
+        const char* path;
+        Expect expect;
+        QByteArray body; // when not empty, the body both must give
+    };
+    const Case cases[] = {
+        {"/withphp/", SameAsPhp, "sub:/withphp/index.php:/withphp/"},
+        {"/withphp", SameAsPhp, "sub:/withphp/index.php:/withphp"},
+        {"/withphp/?a=1&b=/c", SameAsPhp, "sub:/withphp/index.php:/withphp/?a=1&b=/c"},
+        {"/withphp?a=1", SameAsPhp, "sub:/withphp/index.php:/withphp?a=1"},
+        {"/withphp/index.php", SameAsPhp, "sub:/withphp/index.php:/withphp/index.php"},
+        {"/withhtml/", SameAsPhp, "html index\n"},
+        {"/withhtml", SameAsPhp, "html index\n"},
+        {"/withhtml/?q", SameAsPhp, "html index\n"},
+        {"/both/", SameAsPhp, "both php"},
+        {"/dirphp/", SameAsPhp, "html beside a folder index.php"},
+        {"/noindex/../withphp/", SameAsPhp, "sub:/withphp/index.php:/noindex/../withphp/"},
+        {"/%77ithphp/", SameAsPhp, "sub:/withphp/index.php:/%77ithphp/"},
+        // A folder named like a file: PHP's own server decides (older PHP answers 404 here).
+        {"/data.json/", SameAsPhp, ""},
+        {"/data.json", SameAsPhp, ""},
+        {"/file.txt", SameAsPhp, "file"},
+        {"/noindex/x.txt", SameAsPhp, "x"},
+        {"/", SameAsPhp, "front:/index.php:/"},
+        {"/missing", SameAsPhp, "front:/index.php:/missing"},
+        {"/missing/deeper?q=1", SameAsPhp, "front:/index.php:/missing/deeper?q=1"},
+        {"/noindex/", FrontController, ""},
+        {"/noindex", FrontController, ""},
+        {"/noindex/missing", FrontController, ""},
+        {"/missing.css", FrontController, ""},
+        {"/file.txt/", FrontController, ""},
+        {"/%00", FrontController, ""},
+        {"/withphp/%00", FrontController, ""},
+        {"/%00/../withphp/", FrontController, ""},
+        {"/../withphp/", FrontController, ""},
+        {"/%2e%2e/site/withhtml/", FrontController, ""},
+        {"/withphp/%2E%2E/%2E%2E/outside/", FrontController, ""},
+        {"/outlink/", FrontController, ""},
+        {"/outlink", FrontController, ""},
+        {"/badindex/", FrontController, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const Reply reply = curl(routed, QString::fromLatin1(c.path));
+        EXPECT_FALSE(reply.body.contains("OUTSIDE"));
+        if (c.expect == FrontController) {
+            EXPECT_EQ(reply.status, 200);
+            EXPECT_EQ(reply.location, QString());
+            EXPECT_EQ(reply.body.toStdString(), "front:/index.php:" + std::string(c.path));
+            continue;
+        }
+        const Reply own = curl(bare, QString::fromLatin1(c.path));
+        EXPECT_EQ(reply.status, own.status);
+        EXPECT_EQ(reply.location, own.location);
+        EXPECT_EQ(reply.contentType, own.contentType);
+        EXPECT_EQ(reply.body.toStdString(), own.body.toStdString());
+        if (!c.body.isEmpty()) {
+            EXPECT_EQ(reply.status, 200);
+            EXPECT_EQ(reply.body.toStdString(), c.body.toStdString());
+        }
+    }
+    plain.kill();
+    plain.waitForFinished(10000);
 }
 
 TEST_F(ProjectServers, CommandLineWorkingFolderAndEnvironmentAreExact)
@@ -328,6 +432,58 @@ TEST_F(ProjectServers, LongIdsGetFileNamesWithinTheNameLimit)
         waitUntil([] { return false; }, 50);
         return model->selectedLog().contains("long id wrote this");
     })) << model->selectedLog().toStdString();
+}
+
+TEST_F(ProjectServers, LongIdsStartStopAndStartAgain)
+{
+    // 238 bytes is the first length whose router script once had no room left for the temporary
+    // name that replaces it: the second start failed. Ids in one-, two- and four-byte letters.
+    struct Case {
+        QString id;
+        qsizetype bytes;
+    };
+    const QString four = QString::fromUtf8("\xF0\x9F\x90\x98"); // U+1F418, four bytes
+    const QList<Case> cases = {
+        {QString(238, u'a'), 238},
+        {QString(250, u'b'), 250},
+        {QString(300, u'c'), 300},
+        {QString(119, QChar(0x00E9)), 238},
+        {QString(125, QChar(0x00E8)), 250},
+        {four.repeated(75), 300},
+        {QString(59, QChar(0x00E9)) + four.repeated(30), 238}, // the cut falls among four-byte letters
+    };
+    QList<Project> projects;
+    for (const Case& c : cases) {
+        ASSERT_EQ(c.id.toUtf8().size(), c.bytes);
+        projects.append(makeProject(c.id, QStringLiteral("Long%1").arg(projects.size()),
+                                    makeSite(path(QStringLiteral("long%1").arg(projects.size()))), freePort()));
+    }
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        for (const Project& p : projects) {
+            model->startInternal(p);
+            ASSERT_TRUE(model->isStarting(p.id)) << p.name.toStdString() << ": " << model->statusMessage().toStdString();
+        }
+        for (const Project& p : projects) {
+            ASSERT_TRUE(waitRunning(p.id, 60000)) << p.name.toStdString() << ": " << model->statusMessage().toStdString();
+            EXPECT_EQ(curl(p.port, "/").body, QByteArray("front:/index.php:/")) << p.name.toStdString();
+        }
+        for (const Project& p : projects) {
+            const qint32 pid = model->runningProjects().value(p.id);
+            model->stopProcess(p.id);
+            EXPECT_FALSE(model->isRunning(p.id));
+            EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 5000)) << p.name.toStdString();
+        }
+    }
+    // One router and one log per id, each named within the limit with room for a temporary name.
+    const QStringList routers = QDir(model->routersURL()).entryList(QDir::Files);
+    EXPECT_EQ(routers.size(), projects.size()) << routers.join(u' ').toStdString();
+    for (const QString& name : routers)
+        EXPECT_LE(QFile::encodeName(name).size() + 7, 255) << name.toStdString();
+    const QStringList logs = QDir(model->logsURL()).entryList(QDir::Files);
+    EXPECT_EQ(logs.size(), projects.size());
+    for (const Project& p : projects)
+        EXPECT_TRUE(model->hasLog(p.id)) << p.name.toStdString();
 }
 
 TEST_F(ProjectServers, RuntimeThatRunsPhpAsItsChildStartsServesAndStopsWhole)
@@ -535,33 +691,60 @@ TEST_F(ProjectServers, ServerIgnoringSigtermIsKilledAfterTheCeiling)
 
 TEST_F(ProjectServers, StopAllAndShutdownStopServersTogetherUnderOneCeiling)
 {
-    // Servers that ignore SIGTERM: one after another they would take 1.5 s each.
-    const QString stubborn = path("bin/stubborn-php");
-    writeScript(stubborn,
-              "#!/bin/sh\n"
-              "exec /usr/bin/php -r 'pcntl_async_signals(true); pcntl_signal(SIGTERM, function () {});\n"
-              "$s = stream_socket_server(\"tcp://\" . $argv[1]); while (true) { $c = @stream_socket_accept($s, 1); if ($c) fclose($c); }' -- \"$2\"\n");
     if (QProcess::execute(PhpWrapper::realPhp(), {"-r", "exit(function_exists('pcntl_signal') ? 0 : 1);"}) != 0)
         GTEST_SKIP() << "PHP has no pcntl";
+    // Servers that ignore SIGTERM: one after another they would take 1.5 s each. On SIGTERM each
+    // writes how many of the servers listed in `pids` are still alive (not zombies): stopped
+    // together, every one sees them all; stopped one after another, a later one sees fewer. The
+    // accept loop wakes every 0.1 s, so the handler runs well within the ceiling.
+    const QString pidsFile = path("pids");
+    const QString records = path("sigterm-records");
+    const QString stubborn = path("bin/stubborn-php");
+    writeScript(stubborn, QStringLiteral(
+                              "#!/bin/sh\n"
+                              "exec %1 -r 'pcntl_async_signals(true);\n"
+                              "pcntl_signal(SIGTERM, function () { $alive = 0;\n"
+                              "  foreach (preg_split(\"/\\s+/\", trim((string) @file_get_contents(\"%2\"))) as $pid) {\n"
+                              "    $stat = @file_get_contents(\"/proc/$pid/stat\");\n"
+                              "    if ($stat !== false && !preg_match(\"/\\) [ZX] /\", $stat)) $alive++; }\n"
+                              "  file_put_contents(\"%3\", getmypid() . \" \" . $alive . \"\\n\", FILE_APPEND | LOCK_EX); });\n"
+                              "$s = stream_socket_server(\"tcp://\" . $argv[1]); while (true) { $c = @stream_socket_accept($s, 0.1); if ($c) fclose($c); }' -- \"$2\"\n")
+                              .arg(PhpWrapper::realPhp(), pidsFile, records)
+                              .toUtf8());
     selectRuntime(*model, stubborn);
     QList<Project> projects;
     for (const char* id : {"s1", "s2", "s3"})
         projects.append(makeProject(id, QString::fromLatin1(id).toUpper(), makeSite(path(id)), freePort()));
     model->modifyConfig([&](AppConfig& c) { c.projects = projects; });
 
+    // A start the busy machine did not let listen in time is tried again: the stop is under test.
     const auto startAll = [&](const QList<Project>& list) {
         QList<qint32> pids;
-        for (const Project& p : list)
-            model->startInternal(p);
         for (const Project& p : list) {
-            EXPECT_TRUE(waitRunning(p.id)) << model->statusMessage().toStdString();
+            for (int attempt = 0; attempt < 3 && !model->isRunning(p.id); ++attempt) {
+                model->startInternal(p);
+                waitUntil([&] { return !model->isStarting(p.id); }, 60000);
+            }
+            EXPECT_TRUE(model->isRunning(p.id)) << model->statusMessage().toStdString();
             pids.append(model->runningProjects().value(p.id));
         }
+        QStringList text;
+        for (qint32 pid : pids)
+            text.append(QString::number(pid));
+        writeFile(pidsFile, text.join(u' ').toUtf8());
+        QFile::remove(records);
         return pids;
     };
-    const auto expectGone = [&](const QList<qint32>& pids) {
+    const auto expectStoppedTogether = [&](const QList<qint32>& pids) {
         for (qint32 pid : pids)
-            EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 2000)) << pid;
+            EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 20000)) << pid << " outlived the SIGKILL";
+        QStringList lines = QString::fromUtf8(readFile(records)).split(u'\n', Qt::SkipEmptyParts);
+        lines.sort();
+        QStringList expected;
+        for (qint32 pid : pids)
+            expected.append(QStringLiteral("%1 %2").arg(pid).arg(pids.size()));
+        expected.sort();
+        EXPECT_EQ(lines, expected) << "each server got SIGTERM while all of them were alive";
     };
 
     QList<qint32> pids = startAll(projects);
@@ -570,21 +753,21 @@ TEST_F(ProjectServers, StopAllAndShutdownStopServersTogetherUnderOneCeiling)
     QElapsedTimer timer;
     timer.start();
     model->stopAllProjects();
+    // A lower bound only: the servers are given the ceiling before SIGKILL (a busy machine only
+    // makes the wait longer).
     EXPECT_GE(timer.elapsed(), 1450) << "the ceiling is kept before SIGKILL";
-    EXPECT_LT(timer.elapsed(), 2500) << "servers were stopped one after another";
     EXPECT_EQ(changes, 1) << "the rows are told once";
     EXPECT_TRUE(model->runningProjects().isEmpty());
     EXPECT_EQ(model->statusMessage(), QStringLiteral("All websites stopped."));
-    expectGone(pids);
+    expectStoppedTogether(pids);
 
     pids = startAll(projects);
     timer.restart();
     model->shutdown();
     EXPECT_GE(timer.elapsed(), 1450);
-    EXPECT_LT(timer.elapsed(), 2500);
     EXPECT_TRUE(model->runningProjects().isEmpty());
     EXPECT_FALSE(model->isStarting("s1"));
-    expectGone(pids);
+    expectStoppedTogether(pids);
 }
 
 TEST_F(ProjectServers, StopAllLeavesPhpMyAdminAndStartingServersAlone)
