@@ -34,13 +34,13 @@ const QByteArray kSample = phpMyAdminSample();
 QStringList phpReadsConfig(const QString& configPath)
 {
     QProcess php;
-    php.start(PhpWrapper::realPhp(),
-              {QStringLiteral("-r"),
+    php.setProcessEnvironment(BundledPhp::environment());
+    php.start(BundledPhp::binary(), BundledPhp::arguments({QStringLiteral("-r"),
                QStringLiteral("$i = 0; include $argv[1]; $s = $cfg['Servers'][1];"
                               "echo $cfg['blowfish_secret'], \"\\n\", $s['auth_type'], \"\\n\", $s['host'], \"\\n\","
                               " var_export($s['port'], true), \"\\n\", var_export($s['AllowNoPassword'], true), \"\\n\","
                               " var_export($s['hide_connection_errors'], true), \"\\n\";"),
-               configPath});
+               configPath}));
     php.waitForFinished(20000);
     return QString::fromUtf8(php.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }

@@ -22,7 +22,7 @@ QString writeExitingPhp(const QString& path)
 {
     writeScript(path,
               "#!/bin/sh\n"
-              "exec /usr/bin/php -r '$s = stream_socket_server(\"tcp://\" . $argv[1]);\n"
+              "exec " + BundledPhp::shellCommand().toUtf8() + " -r '$s = stream_socket_server(\"tcp://\" . $argv[1]);\n"
               "while (true) { $c = @stream_socket_accept($s, 30); if (!$c) continue;\n"
               "  $line = fgets($c); if ($line !== false && trim($line) !== \"\") exit((int) trim($line)); fclose($c); }' -- \"$2\"\n");
     return path;
@@ -164,9 +164,8 @@ TEST_F(ProjectServers, CommandLineWorkingFolderAndEnvironmentAreExact)
         } else {
             makeSite(folder);
         }
-        QString binary = wrapper->binary();
-        if (c.bundled)
-            binary = PhpWrapper(path("Kovani.app/Contents/Resources/php85/bin")).binary();
+        // The bundled runtime, or the same program under a path that is not the bundle's.
+        const QString binary = c.bundled ? php : plainRuntime(path("bin"));
         selectRuntime(*model, binary);
 
         const quint16 port = freePort();
@@ -182,8 +181,7 @@ TEST_F(ProjectServers, CommandLineWorkingFolderAndEnvironmentAreExact)
             EXPECT_EQ(expected.mid(0, 2), (QStringList{"-d", "pcre.jit=0"}));
         else
             EXPECT_EQ(expected.first(), QStringLiteral("-S"));
-        // The wrapper execs the real PHP with the same arguments in the same process.
-        EXPECT_EQ(procCmdline(pid), QStringList{PhpWrapper::realPhp()} + expected);
+        EXPECT_EQ(procCmdline(pid), QStringList{binary} + expected);
         EXPECT_EQ(procCwd(pid), documentRoot);
 
         const QMap<QString, QString> environ = procEnviron(pid);
@@ -212,11 +210,11 @@ TEST_F(ProjectServers, RefusalsComeInOrderAndLeaveNothingBehind)
         Project project;
         QString message;
     };
-    const auto supported = [this] { selectRuntime(*model, wrapper->binary(), true); };
+    const auto supported = [this] { selectRuntime(*model, php, true); };
     const Case cases[] = {
         {"no runtime", [this] { model->setPhpVersions({}); }, makeProject("a", "A", good, freePort()),
          "No supported PHP 8.5+ runtime found."},
-        {"old runtime", [this] { selectRuntime(*model, wrapper->binary(), false); }, makeProject("a", "A", good, freePort()),
+        {"old runtime", [this] { selectRuntime(*model, php, false); }, makeProject("a", "A", good, freePort()),
          "No supported PHP 8.5+ runtime found."},
         {"unsafe id before runtime", [this] { model->setPhpVersions({}); }, makeProject("../a", "A", good, freePort()),
          QString::fromUtf8("Invalid project id \u201C../a\u201D: an id must not be empty, contain \"/\" or \"..\", or start with \".\".")},
@@ -338,9 +336,9 @@ TEST_F(ProjectServers, RuntimeThatRunsPhpAsItsChildStartsServesAndStopsWhole)
         bool ignoresSigterm;
     };
     const Case cases[] = {
-        {"wrapper", "#!/bin/sh\n" + PhpWrapper::realPhp().toUtf8() + " \"$@\"\n", false},
+        {"wrapper", "#!/bin/sh\n" + BundledPhp::shellCommand().toUtf8() + " \"$@\"\n", false},
         // An ignored signal stays ignored in the child: only SIGKILL to the group ends both.
-        {"deaf wrapper", "#!/bin/sh\ntrap '' TERM\n" + PhpWrapper::realPhp().toUtf8() + " \"$@\"\n", true},
+        {"deaf wrapper", "#!/bin/sh\ntrap '' TERM\n" + BundledPhp::shellCommand().toUtf8() + " \"$@\"\n", true},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -517,9 +515,9 @@ TEST_F(ProjectServers, ServerIgnoringSigtermIsKilledAfterTheCeiling)
     const QString stubborn = path("bin/stubborn-php");
     writeScript(stubborn,
               "#!/bin/sh\n"
-              "exec /usr/bin/php -r 'pcntl_async_signals(true); pcntl_signal(SIGTERM, function () {});\n"
+              "exec " + BundledPhp::shellCommand().toUtf8() + " -r 'pcntl_async_signals(true); pcntl_signal(SIGTERM, function () {});\n"
               "$s = stream_socket_server(\"tcp://\" . $argv[1]); while (true) { $c = @stream_socket_accept($s, 1); if ($c) fclose($c); }' -- \"$2\"\n");
-    if (QProcess::execute(PhpWrapper::realPhp(), {"-r", "exit(function_exists('pcntl_signal') ? 0 : 1);"}) != 0)
+    if (QProcess::execute(BundledPhp::binary(), {"-r", "exit(function_exists('pcntl_signal') ? 0 : 1);"}) != 0)
         GTEST_SKIP() << "PHP has no pcntl";
     selectRuntime(*model, stubborn);
     model->startInternal(makeProject("stubborn", "Stubborn", makeSite(path("stubborn")), freePort()));
@@ -539,9 +537,9 @@ TEST_F(ProjectServers, StopAllAndShutdownStopServersTogetherUnderOneCeiling)
     const QString stubborn = path("bin/stubborn-php");
     writeScript(stubborn,
               "#!/bin/sh\n"
-              "exec /usr/bin/php -r 'pcntl_async_signals(true); pcntl_signal(SIGTERM, function () {});\n"
+              "exec " + BundledPhp::shellCommand().toUtf8() + " -r 'pcntl_async_signals(true); pcntl_signal(SIGTERM, function () {});\n"
               "$s = stream_socket_server(\"tcp://\" . $argv[1]); while (true) { $c = @stream_socket_accept($s, 1); if ($c) fclose($c); }' -- \"$2\"\n");
-    if (QProcess::execute(PhpWrapper::realPhp(), {"-r", "exit(function_exists('pcntl_signal') ? 0 : 1);"}) != 0)
+    if (QProcess::execute(BundledPhp::binary(), {"-r", "exit(function_exists('pcntl_signal') ? 0 : 1);"}) != 0)
         GTEST_SKIP() << "PHP has no pcntl";
     selectRuntime(*model, stubborn);
     QList<Project> projects;
@@ -726,7 +724,7 @@ TEST_F(ProjectServers, WithoutAStorageFolderNothingIsWrittenOutsideIt)
     Platform bare = platform.platform;
     bare.storageRoot.clear();
     AppModel homeless(bare);
-    selectRuntime(homeless, wrapper->binary());
+    selectRuntime(homeless, php);
     const QString id = QStringLiteral("kovani-no-storage-%1").arg(::getpid());
     const QStringList strays = {QStringLiteral("/%1-router.php").arg(id), QStringLiteral("/%1.log").arg(id)};
 
