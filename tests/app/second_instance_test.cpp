@@ -70,8 +70,8 @@ TEST(SecondInstance, RaisesTheRunningWindowAndLeavesItsWebsitesAlone)
     SablewickhavenApp::connectInstanceChannel(channel, window);
 
     AppModel& model = window.model();
-    PhpWrapper php(dir.path() + QStringLiteral("/php-bin"));
-    model.setPhpVersions({PHPVersion{php.binary(), QStringLiteral("8.5.1"), true}});
+    const QString php = BundledPhp::binary();
+    model.setPhpVersions({PHPVersion{php, BundledPhp::version(), true}});
     const QString site = dir.path() + QStringLiteral("/site");
     TestFiles::writeFile(site + QStringLiteral("/index.php"), "<?php echo 'hello';\n");
     Project project;
@@ -82,7 +82,7 @@ TEST(SecondInstance, RaisesTheRunningWindowAndLeavesItsWebsitesAlone)
     project.databaseName = QStringLiteral("site");
     // Should the second launch run a model after all, its start-up touches no real port.
     model.modifyConfig([&](AppConfig& c) {
-        c.selectedPhp = php.binary();
+        c.selectedPhp = php;
         c.projects = {project};
         c.mysqlPort = TestEnvironment::freePort();
         c.mysqlStartCommand = QStringLiteral("true");
