@@ -53,7 +53,11 @@ bash scripts/php85/prepare-runtime.sh
 # the package (which would bring Apache and start its service).
 wordpress="${XDG_CACHE_HOME:-$HOME/.cache}/kovani/wordpress-package"
 wordpress_version="$(apt-cache policy wordpress 2>/dev/null | sed -n 's/^ *Candidate: //p')"
-if [ -n "$wordpress_version" ] && [ "$(cat "$wordpress/.version" 2>/dev/null)" != "$wordpress_version" ]; then
+if [ "$wordpress_version" = "(none)" ]; then
+  "${sudo_cmd[@]}" apt-get update -qq
+  wordpress_version="$(apt-cache policy wordpress 2>/dev/null | sed -n 's/^ *Candidate: //p')"
+fi
+if [ -n "$wordpress_version" ] && [ "$wordpress_version" != "(none)" ] && [ "$(cat "$wordpress/.version" 2>/dev/null)" != "$wordpress_version" ]; then
   download="$(mktemp -d)"
   apt_options=()
   if [ "$(id -u)" -eq 0 ]; then
