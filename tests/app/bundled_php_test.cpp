@@ -2,6 +2,7 @@
 #include "app/AppModel.h"
 #include "support/TestEnvironment.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -140,4 +141,28 @@ TEST_F(BundledPhpTest, ComposerAnswersItsVersion)
     const PhpRun run = runPhp({QStringLiteral("/usr/bin/composer"), QStringLiteral("--no-interaction"), QStringLiteral("--version")});
     EXPECT_EQ(run.exitCode, 0) << run.output.toStdString() << run.errors.toStdString();
     EXPECT_TRUE(run.output.contains("Composer version ")) << run.output.toStdString();
+}
+
+TEST_F(BundledPhpTest, EveryProgramModuleAndLibraryFindsItsLibrariesInTheBundle)
+{
+    // The RUNPATH of each ELF file leads into the runtime's own lib folder, relative to the file,
+    // so the runtime works wherever the bundle is and nothing needs LD_LIBRARY_PATH.
+    const QList<QPair<QString, QString>> folders = {{QStringLiteral("bin"), QStringLiteral("$ORIGIN/../lib")},
+                                                    {QStringLiteral("modules"), QStringLiteral("$ORIGIN/../lib")},
+                                                    {QStringLiteral("lib"), QStringLiteral("$ORIGIN")}};
+    int checked = 0;
+    for (const auto& [folder, runpath] : folders) {
+        const QDir dir(bundle + u'/' + folder);
+        for (const QString& name : dir.entryList(QDir::Files)) {
+            QProcess readelf;
+            readelf.start(QStringLiteral("/usr/bin/readelf"), {QStringLiteral("-d"), dir.filePath(name)});
+            ASSERT_TRUE(readelf.waitForFinished(30000));
+            const QString dynamic = QString::fromUtf8(readelf.readAllStandardOutput());
+            EXPECT_TRUE(dynamic.contains(QStringLiteral("(RUNPATH)")) && dynamic.contains(u'[' + runpath + u']'))
+                << folder.toStdString() << '/' << name.toStdString() << ":\n" << dynamic.toStdString();
+            EXPECT_FALSE(dynamic.contains(QStringLiteral("(RPATH)"))) << name.toStdString();
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 40);
 }
