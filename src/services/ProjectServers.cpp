@@ -31,6 +31,9 @@ namespace {
 
 constexpr int kProbeTries = 30;
 constexpr auto kProbePause = std::chrono::microseconds(100000);
+// A server still starting after the tries above (a cold machine loading many modules) is waited
+// for up to this long in all, unless it has reported that it cannot listen.
+constexpr auto kProbeLimit = std::chrono::seconds(10);
 constexpr auto kStopPoll = std::chrono::microseconds(50000);
 constexpr auto kStopCeiling = std::chrono::milliseconds(1500);
 constexpr auto kOrphanGrace = std::chrono::microseconds(100000);
@@ -61,6 +64,13 @@ bool connectsToLoopback(qint64 port)
     const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
     return connected;
+}
+
+// Whether the server's log holds the built-in server's report that it could not listen.
+bool reportedListenFailure(const QString& logURL)
+{
+    QFile log(logURL);
+    return log.open(QIODevice::ReadOnly) && log.readAll().contains("Failed to listen on ");
 }
 
 // Inodes of the TCP sockets listening on `port`, from a /proc/<pid>/net/tcp table.
@@ -471,7 +481,8 @@ void AppModel::confirmProjectServer(const Project& project, const std::shared_pt
     Dispatch::userInitiated([alive, weak, project, process, logURL, port]() {
         bool succeeded = false;
         bool foreign = false;
-        for (int attempt = 0; attempt < kProbeTries; ++attempt) {
+        const auto limit = std::chrono::steady_clock::now() + kProbeLimit;
+        for (int attempt = 1;; ++attempt) {
             if (!process->isRunning())
                 break;
             // Something listens: it is the server only when its group holds the socket. Another
@@ -483,6 +494,12 @@ void AppModel::confirmProjectServer(const Project& project, const std::shared_pt
                     break;
                 foreign = true;
             }
+            // Past the usual tries, a server that is alive and has not said it cannot listen is
+            // still starting: it is given until the limit.
+            if (attempt >= kProbeTries
+                && (!isTcpPort(port) || alive.expired() || std::chrono::steady_clock::now() >= limit
+                    || reportedListenFailure(logURL)))
+                break;
             std::this_thread::sleep_for(kProbePause);
         }
         Dispatch::main([weak, project, process, logURL, succeeded]() {

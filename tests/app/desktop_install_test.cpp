@@ -1,5 +1,6 @@
 // `cmake --install` of this build into temporary places: the bundle, the launcher (valid for
-// desktop-file-validate, starting the installed executable) and the icon at the theme's sizes.
+// desktop-file-validate, starting the installed executable), the icon at the theme's sizes and the
+// bundled PHP runtime, its php.ini pointing at the installed place.
 #include "support/TestFiles.h"
 
 #include <QDir>
@@ -76,6 +77,29 @@ void expectInstalled(const QString& bundle, const QString& share, const QString&
         const QImage image(icon);
         EXPECT_EQ(image.size(), QSize(size, size)) << icon.toStdString();
     }
+
+    // The PHP runtime came along, its php.ini naming the installed place only.
+    const QString installedPlace = executable.chopped(QStringLiteral("/Contents/MacOS/Kovani").size());
+    const QString runtime = bundle + QStringLiteral("/Contents/Resources/php85");
+    EXPECT_TRUE(QFileInfo(runtime + QStringLiteral("/bin/php")).isExecutable());
+    EXPECT_TRUE(QFileInfo::exists(runtime + QStringLiteral("/modules/mysqli.so")));
+    const QString ini = TestFiles::readText(runtime + QStringLiteral("/etc/php.ini"));
+    EXPECT_TRUE(ini.contains(QStringLiteral("extension_dir = \"%1/Contents/Resources/php85/modules\"").arg(installedPlace)))
+        << ini.toStdString();
+    EXPECT_FALSE(ini.contains(QStringLiteral(KOVANI_TEST_BINARY_DIR))) << ini.toStdString();
+    if (installedPlace != bundle)
+        EXPECT_FALSE(ini.contains(bundle)) << ini.toStdString();
+}
+
+// Runs the installed runtime as the application does; its answer and its warnings.
+Outcome runInstalledPhp(const QString& bundle, const QString& code)
+{
+    const QString runtime = bundle + QStringLiteral("/Contents/Resources/php85");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PHPRC"), runtime + QStringLiteral("/etc/php.ini"));
+    environment.insert(QStringLiteral("PHP_INI_SCAN_DIR"), QString());
+    return run(runtime + QStringLiteral("/bin/php"), {QStringLiteral("-d"), QStringLiteral("pcre.jit=0"), QStringLiteral("-r"), code},
+               environment);
 }
 
 } // namespace
@@ -89,6 +113,12 @@ TEST(DesktopInstall, PrefixGetsTheBundleTheLauncherAndTheIcon)
     ASSERT_EQ(installed.exitCode, 0) << installed.output.toStdString();
     const QString bundle = prefix + QStringLiteral("/opt/Kovani.app");
     expectInstalled(bundle, prefix + QStringLiteral("/share"), bundle + QStringLiteral("/Contents/MacOS/Kovani"));
+    // The installed runtime runs from its own place, with its modules, without a warning.
+    const Outcome php = runInstalledPhp(
+        bundle, QStringLiteral("echo PHP_VERSION, '|', ini_get('extension_dir'), '|', extension_loaded('mysqli') ? 'mysqli' : '-';"));
+    EXPECT_EQ(php.exitCode, 0);
+    EXPECT_TRUE(php.output.startsWith("8.5.")) << php.output.toStdString();
+    EXPECT_TRUE(php.output.endsWith("|" + bundle.toUtf8() + "/Contents/Resources/php85/modules|mysqli")) << php.output.toStdString();
 
     // Installing again replaces the bundle: nothing of the earlier one is left over.
     TestFiles::writeFile(bundle + QStringLiteral("/Contents/Resources/left-over"), "old");

@@ -33,12 +33,12 @@ struct Recorder {
 };
 
 // A world whose start-up touches nothing real: free ports that no server uses, MySQL commands
-// that do nothing, and one supported PHP (the wrapper) where the scan looks for Homebrew's.
+// that do nothing, and one supported PHP: the bundle's own runtime.
 struct StartupWorld {
     QTemporaryDir dir;
     TestEnvironment::TestPlatform t = TestEnvironment::makePlatform(dir.path());
     std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
-    QString php = PhpWrapper(t.platform.phpSearchPrefix + QStringLiteral("/opt/homebrew/bin")).binary();
+    QString php = BundledPhp::binary();
 
     StartupWorld()
     {
@@ -159,7 +159,7 @@ TEST_P(DeferredStartup, RunsInOrderAfterSixTenthsOfASecond)
     // phpMyAdmin is considered only once the scan has published its list and repaired the choice.
     QCoreApplication::processEvents();
     ASSERT_TRUE(w.recorder->versionsAtPhpMyAdmin.has_value());
-    EXPECT_EQ(*w.recorder->versionsAtPhpMyAdmin, (QList<PHPVersion>{{w.php, QStringLiteral("8.5.1"), true}}));
+    EXPECT_EQ(*w.recorder->versionsAtPhpMyAdmin, (QList<PHPVersion>{{w.php, BundledPhp::version(), true}}));
     EXPECT_EQ(*w.recorder->selectedAtPhpMyAdmin, w.php);
     EXPECT_EQ(model->phpVersions(), *w.recorder->versionsAtPhpMyAdmin);
 

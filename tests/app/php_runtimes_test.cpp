@@ -443,9 +443,9 @@ TEST_F(PHPRuntimes, OnThisMachine)
     // and first in PATH.
     t.platform.phpSearchPrefix.clear();
     t.platform.phpSearchWhich = true;
-    PhpWrapper bundled(resources + QStringLiteral("/php85/bin"));
+    PhpWrapper bundled(resources + QStringLiteral("/php85/bin"), QStringLiteral("8.5.1"), PhpWrapper::Start::plain);
     writeFile(resources + QStringLiteral("/php85/etc/php.ini"), "memory_limit=77M\n", false);
-    PhpWrapper onPath(dir.path() + QStringLiteral("/path-bin"));
+    PhpWrapper onPath(dir.path() + QStringLiteral("/path-bin"), QStringLiteral("8.5.1"), PhpWrapper::Start::plain);
     const QByteArray oldPath = qgetenv("PATH");
     qputenv("PATH", QFile::encodeName(dir.path() + QStringLiteral("/path-bin:")) + oldPath);
     makeModel();

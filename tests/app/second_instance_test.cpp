@@ -220,7 +220,7 @@ TEST(SecondInstanceAfterAFlood, FindsTheRunningInstanceAfterAFloodUsedUpItsDescr
         project.root = site;
         project.port = port;
         model.modifyConfig([&](AppConfig& c) {
-            c.selectedPhp = PhpWrapper::realPhp();
+            c.selectedPhp = BundledPhp::binary();
             c.projects = {project};
             c.mysqlPort = TestEnvironment::freePort();
             c.mysqlStartCommand = QStringLiteral("true");
@@ -231,7 +231,7 @@ TEST(SecondInstanceAfterAFlood, FindsTheRunningInstanceAfterAFloodUsedUpItsDescr
     QProcess website;
     website.setStandardInputFile(QProcess::nullDevice());
     website.setProcessChannelMode(QProcess::ForwardedChannels);
-    website.start(PhpWrapper::realPhp(), {QStringLiteral("-S"), QStringLiteral("127.0.0.1:%1").arg(port),
+    website.start(BundledPhp::binary(), {QStringLiteral("-S"), QStringLiteral("127.0.0.1:%1").arg(port),
                                           QStringLiteral("-t"), site, router});
     ASSERT_TRUE(website.waitForStarted(5000));
     ASSERT_TRUE(TestEnvironment::waitUntil([&]() {

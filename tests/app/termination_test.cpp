@@ -130,8 +130,8 @@ TEST_F(Termination, SigtermStopsRunningWebsitesBeforeTheProcessEnds)
     window = std::make_unique<ContentView>(t.platform);
     window->show();
     AppModel& model = window->model();
-    PhpWrapper php(dir.path() + QStringLiteral("/php-bin"));
-    model.setPhpVersions({PHPVersion{php.binary(), QStringLiteral("8.5.1"), true}});
+    const QString php = BundledPhp::binary();
+    model.setPhpVersions({PHPVersion{php, BundledPhp::version(), true}});
     const QString site = dir.path() + QStringLiteral("/site");
     ASSERT_TRUE(QDir().mkpath(site));
     QFile index(site + QStringLiteral("/index.php"));
@@ -145,7 +145,7 @@ TEST_F(Termination, SigtermStopsRunningWebsitesBeforeTheProcessEnds)
     project.port = TestEnvironment::freePort();
     project.databaseName = QStringLiteral("site");
     model.modifyConfig([&](AppConfig& c) {
-        c.selectedPhp = php.binary();
+        c.selectedPhp = php;
         c.projects = {project};
     });
     model.startInternal(project);
@@ -198,8 +198,8 @@ TEST_F(Termination, QuittingDuringACreationCancelsItAndLeavesNothing)
         view->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
         AppModel& model = view->model();
-        PhpWrapper php(root.path() + QStringLiteral("/php-bin"));
-        model.setPhpVersions({PHPVersion{php.binary(), QStringLiteral("8.5.1"), true}});
+        const QString php = BundledPhp::binary();
+        model.setPhpVersions({PHPVersion{php, BundledPhp::version(), true}});
         // A Composer that starts the website's folder and then takes its time.
         TestFiles::writeFile(model.toolsURL() + QStringLiteral("/composer.phar"),
                              "<?php mkdir($argv[3]); file_put_contents($argv[3] . '/partial', 'x'); sleep(60);");

@@ -1,7 +1,7 @@
 #pragma once
 
-// Shared helpers of the website-server tests: a model in a temporary folder with the PHP wrapper
-// selected, site folders, curl against loopback, and reading a process back from /proc.
+// Shared helpers of the website-server tests: a model in a temporary folder with the bundled PHP
+// runtime selected, site folders, curl against loopback, and reading a process back from /proc.
 
 #include "app/AppModel.h"
 #include "support/TestEnvironment.h"
@@ -27,14 +27,25 @@ inline void writeScript(const QString& path, const QByteArray& body)
     QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
-// A runtime that waits until the file `gate` exists before it execs the real PHP: its server
+// A runtime that waits until the file `gate` exists before it execs the bundled PHP: its server
 // stays starting for as long as the test keeps the gate closed.
 inline QString writeGatedPhp(const QString& path, const QString& gate)
 {
     writeScript(path, QStringLiteral("#!/bin/sh\nwhile [ ! -e '%1' ]; do sleep 0.05; done\nexec %2 \"$@\"\n")
-                          .arg(gate, PhpWrapper::realPhp())
+                          .arg(gate, BundledPhp::shellCommand())
                           .toUtf8());
     return path;
+}
+
+// The bundled runtime under `folder`/php (a symbolic link): a runtime that the application does
+// not take for its own, so it gets neither "-d pcre.jit=0" nor the bundle's php.ini.
+inline QString plainRuntime(const QString& folder)
+{
+    QDir().mkpath(folder);
+    const QString link = folder + QStringLiteral("/php");
+    QFile::remove(link);
+    QFile::link(BundledPhp::binary(), link);
+    return link;
 }
 
 inline QByteArray readFile(const QString& path)
@@ -62,7 +73,7 @@ inline Project makeProject(const QString& id, const QString& name, const QString
 
 inline void selectRuntime(AppModel& model, const QString& binary, bool supported = true)
 {
-    model.setPhpVersions({PHPVersion{binary, QStringLiteral("8.5.1"), supported}});
+    model.setPhpVersions({PHPVersion{binary, supported ? QStringLiteral("8.5.2") : QStringLiteral("8.4.1"), supported}});
     model.modifyConfig([&](AppConfig& c) { c.selectedPhp = binary; });
 }
 
@@ -136,16 +147,15 @@ inline QList<qint32> processesMentioning(const QString& text)
     return pids;
 }
 
-// A model in its own temporary storage folder with the PHP wrapper as the selected runtime.
+// A model in its own temporary storage folder with the bundled runtime selected (`php`).
 class ServerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
         platform = TestEnvironment::makePlatform(dir.path());
-        wrapper = std::make_unique<PhpWrapper>(dir.path() + QStringLiteral("/bin"));
         model = std::make_unique<AppModel>(platform.platform);
-        selectRuntime(*model, wrapper->binary());
+        selectRuntime(*model, php);
     }
 
     void TearDown() override
@@ -170,7 +180,7 @@ protected:
 
     QTemporaryDir dir;
     TestEnvironment::TestPlatform platform;
-    std::unique_ptr<PhpWrapper> wrapper;
+    const QString php = BundledPhp::binary();
     std::unique_ptr<AppModel> model;
 };
 

@@ -27,8 +27,8 @@ TEST(CreateWebsiteSheetWithDatabase, ClosesOnSuccessAndReopensFresh)
     t.platform.wordpressDownloadURL = server.baseURL();
     t.platform.wordpressSaltURL = server.baseURL();
     AppModel model(t.platform);
-    PhpWrapper php(dir.path() + QStringLiteral("/php-bin"));
-    model.setPhpVersions({PHPVersion{php.binary(), QStringLiteral("8.5.1"), true}});
+    const QString php = BundledPhp::binary();
+    model.setPhpVersions({PHPVersion{php, BundledPhp::version(), true}});
     model.modifyConfig([](AppConfig& c) {
         c.mysqlPort = MariaDbFixture::port();
         c.mysqlPassword = QString();

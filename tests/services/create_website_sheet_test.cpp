@@ -30,8 +30,7 @@ protected:
         platform->platform.wordpressSaltURL = server.baseURL();
         platform->platform.composerDownloadURL = server.baseURL();
         model = std::make_unique<AppModel>(platform->platform);
-        php = std::make_unique<PhpWrapper>(dir.path() + QStringLiteral("/php-bin"));
-        model->setPhpVersions({PHPVersion{php->binary(), QStringLiteral("8.5.1"), true}});
+        model->setPhpVersions({PHPVersion{php, BundledPhp::version(), true}});
         const quint16 nothing = TestEnvironment::freePort(); // no database server here
         model->modifyConfig([&](AppConfig& c) { c.mysqlPort = nothing; });
         open();
@@ -83,7 +82,7 @@ protected:
     LoopbackHttpServer server;
     std::unique_ptr<TestEnvironment::TestPlatform> platform;
     std::unique_ptr<AppModel> model;
-    std::unique_ptr<PhpWrapper> php;
+    const QString php = BundledPhp::binary();
     std::unique_ptr<CreateWebsiteSheet> sheet;
 };
 

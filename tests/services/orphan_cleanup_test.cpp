@@ -29,14 +29,14 @@ qint64 startDetached(const QStringList& command)
 
 QStringList listener(quint16 port)
 {
-    return {PhpWrapper::realPhp(), "-r",
+    return {BundledPhp::binary(), "-r",
             QStringLiteral("$s = stream_socket_server('tcp://127.0.0.1:%1'); sleep(120);").arg(port)};
 }
 
 // A PHP built-in server without a router.
 QStringList plainServer(quint16 port, const QString& root)
 {
-    return {PhpWrapper::realPhp(), "-S", QStringLiteral("127.0.0.1:%1").arg(port), "-t", root};
+    return {BundledPhp::binary(), "-S", QStringLiteral("127.0.0.1:%1").arg(port), "-t", root};
 }
 
 // A PHP built-in server with a router that ignores SIGTERM (an ignored signal stays ignored
@@ -44,7 +44,7 @@ QStringList plainServer(quint16 port, const QString& root)
 QStringList stubbornServer(quint16 port, const QString& root, const QString& router)
 {
     return {"/bin/sh", "-c",
-            QStringLiteral("trap '' TERM; exec %1 -S 127.0.0.1:%2 -t '%3' '%4'").arg(PhpWrapper::realPhp()).arg(port).arg(root, router)};
+            QStringLiteral("trap '' TERM; exec %1 -S 127.0.0.1:%2 -t '%3' '%4'").arg(BundledPhp::binary()).arg(port).arg(root, router)};
 }
 
 // A web server that is not PHP.
@@ -55,7 +55,7 @@ QStringList pythonServer(quint16 port, const QString& root)
 
 QStringList routedServer(quint16 port, const QString& root, const QString& router)
 {
-    return {PhpWrapper::realPhp(), "-S", QStringLiteral("127.0.0.1:%1").arg(port), "-t", root, router};
+    return {BundledPhp::binary(), "-S", QStringLiteral("127.0.0.1:%1").arg(port), "-t", root, router};
 }
 
 bool listening(quint16 port)

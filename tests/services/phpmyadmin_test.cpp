@@ -34,13 +34,13 @@ const QByteArray kSample = phpMyAdminSample();
 QStringList phpReadsConfig(const QString& configPath)
 {
     QProcess php;
-    php.start(PhpWrapper::realPhp(),
-              {QStringLiteral("-r"),
+    php.setProcessEnvironment(BundledPhp::environment());
+    php.start(BundledPhp::binary(), BundledPhp::arguments({QStringLiteral("-r"),
                QStringLiteral("$i = 0; include $argv[1]; $s = $cfg['Servers'][1];"
                               "echo $cfg['blowfish_secret'], \"\\n\", $s['auth_type'], \"\\n\", $s['host'], \"\\n\","
                               " var_export($s['port'], true), \"\\n\", var_export($s['AllowNoPassword'], true), \"\\n\","
                               " var_export($s['hide_connection_errors'], true), \"\\n\";"),
-               configPath});
+               configPath}));
     php.waitForFinished(20000);
     return QString::fromUtf8(php.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
@@ -52,7 +52,6 @@ protected:
         t = TestEnvironment::makePlatform(dir.path());
         t.platform.phpMyAdminDownloadURL = server.baseURL() + QStringLiteral("/"); // a trailing slash is dropped
         t.platform.downloadStallSeconds = 2; // 60 in the application
-        php = std::make_unique<PhpWrapper>(dir.path() + QStringLiteral("/php-bin"));
         archive = buildPhpMyAdminArchive(dir.path());
         ASSERT_FALSE(archive.isEmpty());
     }
@@ -60,7 +59,7 @@ protected:
     std::unique_ptr<AppModel> makeModel()
     {
         auto model = std::make_unique<AppModel>(t.platform);
-        model->setPhpVersions({PHPVersion{php->binary(), QStringLiteral("8.5.1"), true}});
+        model->setPhpVersions({PHPVersion{php, BundledPhp::version(), true}});
         model->modifyConfig([&](AppConfig& c) {
             c.phpMyAdminPort = adminPort;
             c.mysqlPort = 3307;
@@ -73,7 +72,7 @@ protected:
     QTemporaryDir dir;
     LoopbackHttpServer server;
     TestEnvironment::TestPlatform t;
-    std::unique_ptr<PhpWrapper> php;
+    const QString php = BundledPhp::binary();
     QByteArray archive;
     quint16 adminPort = TestEnvironment::freePort();
 };

@@ -20,8 +20,6 @@ TEST(ProjectsRoad, ImportTheDefaultSiteStartOpenAndStop)
 {
     QTemporaryDir dir;
     auto platform = TestEnvironment::makePlatform(dir.path());
-    // Found by the real discovery, as an installed runtime would be.
-    PhpWrapper wrapper(platform.platform.phpSearchPrefix + "/usr/local/bin");
 
     auto window = std::make_unique<ContentView>(platform.platform);
     window->resize(1200, 800);
@@ -33,7 +31,8 @@ TEST(ProjectsRoad, ImportTheDefaultSiteStartOpenAndStop)
     model.refreshPHPVersions([&] { scanned = true; });
     ASSERT_TRUE(waitUntil([&] { return scanned; }, 20000));
     ASSERT_TRUE(model.selectedPHP().has_value()) << model.statusMessage().toStdString();
-    EXPECT_EQ(model.selectedPHP()->binary, wrapper.binary());
+    // Found by the real discovery: the bundle's own runtime.
+    EXPECT_EQ(model.selectedPHP()->binary, BundledPhp::binary());
 
     QTest::mouseClick(window->sidebar()->sectionButton(AppSection::projects), Qt::LeftButton);
     auto* page = qobject_cast<ProjectsPage*>(window->page());

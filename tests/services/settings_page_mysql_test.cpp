@@ -30,7 +30,7 @@ namespace {
 QString debianPhpVersion()
 {
     QProcess php;
-    php.start(PhpWrapper::realPhp(), {QStringLiteral("-r"), QStringLiteral("echo PHP_VERSION;")});
+    php.start(QStringLiteral("/usr/bin/php"), {QStringLiteral("-r"), QStringLiteral("echo PHP_VERSION;")});
     php.waitForFinished(20000);
     return QString::fromUtf8(php.readAllStandardOutput()).trimmed();
 }
@@ -106,16 +106,18 @@ TEST_F(SettingsPageTest, PickerListsRuntimesChoosingSavesRefreshingDoesNot)
     SettingsPage page(*model);
     page.show();
 
+    const QString bundledEntry = BundledPhp::version() + QStringLiteral(" - ") + BundledPhp::binary();
     const QString wrapperEntry = QStringLiteral("8.5.1 - ") + wrapper->binary();
     const QString debianEntry = debian + QStringLiteral(" - /usr/bin/php (requires 8.5+)");
-    EXPECT_EQ(items(page.phpPicker()), (QStringList{wrapperEntry, debianEntry}));
-    // The refresh picked the supported runtime.
-    EXPECT_EQ(page.phpPicker()->currentText(), wrapperEntry);
-    EXPECT_EQ(page.selectedPHPLabel()->text(), QStringLiteral("Selected PHP 8.5.1"));
-    EXPECT_FALSE(page.builtInPHPLabel()->isVisibleTo(&page));
+    EXPECT_EQ(items(page.phpPicker()), (QStringList{bundledEntry, wrapperEntry, debianEntry}));
+    // The refresh picked the newest supported runtime, the bundle's own.
+    EXPECT_EQ(page.phpPicker()->currentText(), bundledEntry);
+    EXPECT_EQ(page.selectedPHPLabel()->text(), QStringLiteral("Selected PHP ") + BundledPhp::version());
+    EXPECT_TRUE(page.builtInPHPLabel()->isVisibleTo(&page));
 
     // Choosing the unsupported runtime is allowed and saved.
     page.phpPicker()->setFocus();
+    QTest::keyClick(page.phpPicker(), Qt::Key_Down);
     QTest::keyClick(page.phpPicker(), Qt::Key_Down);
     EXPECT_EQ(model->config().selectedPhp, QStringLiteral("/usr/bin/php"));
     EXPECT_EQ(model->statusMessage(), QStringLiteral("PHP version saved. Restart the active site to apply it."));
@@ -134,7 +136,7 @@ TEST_F(SettingsPageTest, PickerListsRuntimesChoosingSavesRefreshingDoesNot)
     EXPECT_NE(model->statusMessage(), QStringLiteral("PHP version saved. Restart the active site to apply it."));
     EXPECT_EQ(readBytes(model->configURL()), before);
     EXPECT_EQ(page.phpPicker()->currentText(), debianEntry);
-    EXPECT_EQ(items(page.phpPicker()).size(), 2);
+    EXPECT_EQ(items(page.phpPicker()).size(), 3);
 }
 
 TEST_F(SettingsPageTest, RuntimeLines)

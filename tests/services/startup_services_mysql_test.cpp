@@ -24,7 +24,6 @@ protected:
         ASSERT_TRUE(MariaDbFixture::available()) << "the MariaDB fixture is not running";
         MariaDbFixture::resetRootPassword();
         t = TestEnvironment::makePlatform(dir.path());
-        wrapper = std::make_unique<PhpWrapper>(t.platform.phpSearchPrefix + QStringLiteral("/opt/homebrew/bin"));
         t.platform.tools.mysql = {};
         t.platform.tools.mysqladmin = {};
         t.platform.tools.brew = {dir.path() + QStringLiteral("/no-brew")};
@@ -62,7 +61,6 @@ protected:
     QTemporaryDir dir;
     LoopbackHttpServer server;
     TestEnvironment::TestPlatform t;
-    std::unique_ptr<PhpWrapper> wrapper;
     std::shared_ptr<QStringList> steps = std::make_shared<QStringList>();
     quint16 adminPort = TestEnvironment::freePort();
 };

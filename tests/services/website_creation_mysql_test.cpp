@@ -1,6 +1,6 @@
 // End to end: createWebsite lays WordPress or Laravel down from the offline fixtures, creates
 // the database in the private MariaDB server, registers and saves the project, starts it with
-// the PHP wrapper, and the website answers on its port.
+// the bundled PHP runtime, and the website answers on its port.
 #include "app/AppModel.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/MariaDbFixture.h"
@@ -45,8 +45,7 @@ protected:
         t.platform.wordpressDownloadURL = server.baseURL();
         t.platform.wordpressSaltURL = server.baseURL();
         model = std::make_unique<AppModel>(t.platform);
-        php = std::make_unique<PhpWrapper>(dir.path() + QStringLiteral("/php-bin"));
-        model->setPhpVersions({PHPVersion{php->binary(), QStringLiteral("8.5.1"), true}});
+        model->setPhpVersions({PHPVersion{php, BundledPhp::version(), true}});
         model->modifyConfig([](AppConfig& c) {
             c.mysqlHost = QStringLiteral("127.0.0.1");
             c.mysqlPort = MariaDbFixture::port();
@@ -103,7 +102,7 @@ protected:
     QTemporaryDir dir;
     LoopbackHttpServer server;
     std::unique_ptr<AppModel> model;
-    std::unique_ptr<PhpWrapper> php;
+    const QString php = BundledPhp::binary();
     QStringList progress;
     QStringList statuses;
 };

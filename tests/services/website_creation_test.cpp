@@ -63,8 +63,7 @@ protected:
         t.platform.wordpressDownloadURL = server.baseURL();
         t.platform.wordpressSaltURL = server.baseURL();
         model = std::make_unique<AppModel>(t.platform);
-        php = std::make_unique<PhpWrapper>(dir.path() + QStringLiteral("/php-bin"));
-        model->setPhpVersions({PHPVersion{php->binary(), QStringLiteral("8.5.1"), true}});
+        model->setPhpVersions({PHPVersion{php, BundledPhp::version(), true}});
         // No database server listens here.
         const quint16 nothing = TestEnvironment::freePort();
         model->modifyConfig([&](AppConfig& c) { c.mysqlPort = nothing; });
@@ -92,7 +91,7 @@ protected:
     QTemporaryDir dir;
     LoopbackHttpServer server;
     std::unique_ptr<AppModel> model;
-    std::unique_ptr<PhpWrapper> php;
+    const QString php = BundledPhp::binary();
     QString parent;
     QStringList progress;
 };
@@ -157,7 +156,7 @@ TEST_F(WebsiteCreationTest, RefusalsInOrderEachWithOneSynchronousCompletion)
 TEST_F(WebsiteCreationTest, PHPMustBeSupported)
 {
     for (const QList<PHPVersion>& versions :
-         {QList<PHPVersion>{}, QList<PHPVersion>{PHPVersion{php->binary(), QStringLiteral("8.2.7"), false}}}) {
+         {QList<PHPVersion>{}, QList<PHPVersion>{PHPVersion{php, QStringLiteral("8.2.7"), false}}}) {
         model->setPhpVersions(versions);
         const auto call = create(WebsiteTemplate::laravel, QStringLiteral("My Site"), parent, 8090);
         EXPECT_EQ(call->calls, 1);

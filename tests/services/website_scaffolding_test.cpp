@@ -43,7 +43,8 @@ QString runPhp(const QString& folder, const QString& code)
 {
     QProcess php;
     php.setWorkingDirectory(folder);
-    php.start(PhpWrapper::realPhp(), {QStringLiteral("-r"), code});
+    php.setProcessEnvironment(BundledPhp::environment());
+    php.start(BundledPhp::binary(), BundledPhp::arguments({QStringLiteral("-r"), code}));
     php.waitForFinished(15000);
     return QString::fromUtf8(php.readAllStandardOutput() + php.readAllStandardError());
 }
@@ -55,10 +56,10 @@ std::optional<QJsonObject> parseDotenv(const QString& path)
     if (!QFileInfo::exists(reader))
         return std::nullopt;
     QProcess php;
-    php.start(PhpWrapper::realPhp(),
-              {QStringLiteral("-r"),
+    php.setProcessEnvironment(BundledPhp::environment());
+    php.start(BundledPhp::binary(), BundledPhp::arguments({QStringLiteral("-r"),
                QStringLiteral("require '%1'; echo json_encode(Dotenv\\Dotenv::parse(file_get_contents($argv[1])));").arg(reader),
-               path});
+               path}));
     php.waitForFinished(15000);
     const QJsonDocument doc = QJsonDocument::fromJson(php.readAllStandardOutput());
     if (!doc.isObject())

@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTcpServer>
 #include <QThread>
 
@@ -158,23 +159,63 @@ quint16 freePort()
 
 } // namespace TestEnvironment
 
-QString PhpWrapper::realPhp()
+namespace BundledPhp {
+
+QString binary()
 {
-    return QStringLiteral("/usr/bin/php");
+    return QStringLiteral(KOVANI_TEST_RESOURCES_DIR "/php85/bin/php");
 }
 
-PhpWrapper::PhpWrapper(const QString& folder, const QString& version)
+QString ini()
+{
+    return QStringLiteral(KOVANI_TEST_RESOURCES_DIR "/php85/etc/php.ini");
+}
+
+QStringList arguments(const QStringList& arguments)
+{
+    return QStringList{QStringLiteral("-d"), QStringLiteral("pcre.jit=0")} + arguments;
+}
+
+QProcessEnvironment environment()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PHPRC"), ini());
+    environment.insert(QStringLiteral("PHP_INI_SCAN_DIR"), QString());
+    return environment;
+}
+
+QString shellCommand()
+{
+    const auto quoted = [](QString text) { return u'\'' + text.replace(u'\'', QStringLiteral("'\\''")) + u'\''; };
+    return QStringLiteral("env PHPRC=%1 PHP_INI_SCAN_DIR= %2 -d pcre.jit=0").arg(quoted(ini()), quoted(binary()));
+}
+
+QString version()
+{
+    static const QString answer = [] {
+        QProcess php;
+        php.setProcessEnvironment(environment());
+        php.start(binary(), arguments({QStringLiteral("-r"), QStringLiteral("echo PHP_VERSION;")}));
+        php.waitForFinished(30000);
+        return QString::fromUtf8(php.readAllStandardOutput()).trimmed();
+    }();
+    return answer;
+}
+
+} // namespace BundledPhp
+
+PhpWrapper::PhpWrapper(const QString& folder, const QString& version, Start start)
 {
     Files::makePath(folder);
     m_binary = folder + QStringLiteral("/php");
     const QString script = QStringLiteral(
         "#!/bin/sh\n"
-        "# Answers the version probe with a supported version; everything else is the real PHP.\n"
+        "# Answers the version probe with a supported version; everything else is the bundled PHP.\n"
         "if [ \"$#\" -eq 2 ] && [ \"$1\" = \"-r\" ] && [ \"$2\" = \"echo PHP_VERSION;\" ]; then\n"
         "  printf '%s' '%1'\n"
         "  exit 0\n"
         "fi\n"
-        "exec %2 \"$@\"\n").arg(version, realPhp());
+        "exec %2 \"$@\"\n").arg(version, start == Start::plain ? BundledPhp::binary() : BundledPhp::shellCommand());
     QFile file(m_binary);
     file.open(QIODevice::WriteOnly | QIODevice::Truncate);
     file.write(script.toUtf8());

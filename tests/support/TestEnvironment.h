@@ -2,7 +2,9 @@
 
 #include "platform/Platform.h"
 
+#include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <functional>
 #include <memory>
@@ -35,13 +37,34 @@ quint16 freePort();
 
 } // namespace TestEnvironment
 
+// The PHP 8.5 runtime of the build's bundle (Contents/Resources/php85), the runtime every test
+// that runs PHP uses.
+namespace BundledPhp {
+
+QString binary(); // .../Contents/Resources/php85/bin/php
+QString ini();    // .../Contents/Resources/php85/etc/php.ini
+// The arguments as the application passes them to its own runtime ("-d", "pcre.jit=0" first).
+QStringList arguments(const QStringList& arguments);
+// This process's environment with the runtime's PHPRC and an empty PHP_INI_SCAN_DIR.
+QProcessEnvironment environment();
+// A shell command that runs the runtime as the application does, to be followed by its
+// arguments: `exec <shellCommand()> "$@"` keeps the pid of the script.
+QString shellCommand();
+// What the runtime answers to `-r 'echo PHP_VERSION;'`.
+QString version();
+
+} // namespace BundledPhp
+
 // A folder with a `php` wrapper that answers the version probe with `version` and otherwise
-// execs the machine's real PHP, so pids and signals are the real server's.
+// execs the bundled runtime (as the application starts it), so pids and signals are the real
+// server's. For tests that need a runtime at a particular place or with a particular version.
+// `plain`: the runtime gets exactly the arguments and environment the wrapper got.
 class PhpWrapper {
 public:
-    explicit PhpWrapper(const QString& folder, const QString& version = QStringLiteral("8.5.1"));
+    enum class Start { asTheApplication, plain };
+    explicit PhpWrapper(const QString& folder, const QString& version = QStringLiteral("8.5.1"),
+                        Start start = Start::asTheApplication);
     QString binary() const { return m_binary; }
-    static QString realPhp(); // /usr/bin/php
 
 private:
     QString m_binary;
