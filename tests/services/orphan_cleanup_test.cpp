@@ -162,7 +162,7 @@ TEST_F(OrphanCleanup, OnlyServersWithThisStorageFoldersRoutersAreKilled)
     EXPECT_EQ(model->statusMessage(), QStringLiteral("Ready"));
 
     // The hand-started server keeps its port: starting the website there reports it in use.
-    selectRuntime(*model, wrapper->binary());
+    selectRuntime(*model, php);
     model->startInternal(hand);
     ASSERT_TRUE(waitUntil([&] { return !model->isStarting("hand"); }, 60000));
     EXPECT_FALSE(model->isRunning("hand"));
