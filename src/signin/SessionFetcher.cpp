@@ -410,14 +410,16 @@ DomainError SessionFetcher::statusError() const
 
 double SessionFetcher::nextRetryInterval() const
 {
-    const QByteArray retryAfter = responseHeader("Retry-After");
-    if (m_statusCode == 503 && !retryAfter.isEmpty())
-        return retryAfterSeconds(retryAfter, now());
     double interval = m_lastRetryInterval * m_retryFactor;
     if (m_maxRetryInterval > 0 && interval > m_maxRetryInterval)
         interval = m_maxRetryInterval;
     if (interval < m_minRetryInterval)
         interval = m_minRetryInterval;
+    // A 503 waits the server's time, but never less than the growing delay: "Retry-After: 0"
+    // must not turn the retries into a spin.
+    const QByteArray retryAfter = responseHeader("Retry-After");
+    if (m_statusCode == 503 && !retryAfter.isEmpty())
+        interval = std::max(interval, retryAfterSeconds(retryAfter, now()));
     return interval;
 }
 

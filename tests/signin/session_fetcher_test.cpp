@@ -248,16 +248,45 @@ TEST(SessionFetcher, RetryAfterPassesTheLimitsAtMostThreeTimes)
     const QDateTime base = QDateTime::currentDateTimeUtc();
     run->fetcher->setClock([offset, base]() { return base.addMSecs(*offset); });
     run->fetcher->setRetryEnabled(true);
+    run->fetcher->setMinRetryInterval(0.05);
     run->fetcher->setMaxRetryInterval(15.0);
     *offset = 0;
     QObject::connect(run->fetcher.get(), &SessionFetcher::started, [offset]() { *offset = 60000; });
     begin(*run);
     ASSERT_TRUE(finished(*run));
-    // Far past the 45 s limit the header still asks for retries, three of them.
+    // Far past the 45 s limit the header still asks for retries, three of them, each after the
+    // growing delay (the header's 0 is never less than that).
     EXPECT_EQ(server.requestCount("/busy"), 4);
     ASSERT_EQ(run->delays.size(), 3);
+    const double expected[] = {0.05, 0.1, 0.2};
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(run->delays[i], expected[i], 1e-9) << i;
+    EXPECT_EQ(run->outcome->error->code, 503);
+}
+
+TEST(SessionFetcher, RetryAfterZeroRetriesNoFasterThanTheMinimumInterval)
+{
+    LoopbackHttpServer server;
+    server.setReply("/busy", {503, {{"Retry-After", "0"}}, {}});
+    auto run = makeRun(QUrl(server.url("/busy")));
+    run->fetcher->setRetryEnabled(true);
+    run->fetcher->setMinRetryInterval(0.2);
+    run->fetcher->setMaxRetryInterval(0.5);
+    QElapsedTimer clock;
+    clock.start();
+    QList<qint64> startedAt;
+    QObject::connect(run->fetcher.get(), &SessionFetcher::started, [&]() { startedAt.append(clock.elapsed()); });
+    begin(*run);
+    ASSERT_TRUE(finished(*run, 20000));
+    // 0.2 and 0.4 s within the limits, then three more at the 0.5 s maximum that the header lets
+    // past them: six requests, never the hundred of a spin.
+    EXPECT_EQ(server.requestCount("/busy"), 6);
+    ASSERT_EQ(run->delays.size(), 5);
     for (double d : run->delays)
-        EXPECT_EQ(d, 0.0);
+        EXPECT_GE(d, 0.2);
+    ASSERT_EQ(startedAt.size(), 6);
+    for (int i = 1; i < startedAt.size(); ++i)
+        EXPECT_GE(startedAt[i] - startedAt[i - 1], 180) << i; // a coarse timer may fire 5 % early
     EXPECT_EQ(run->outcome->error->code, 503);
 }
 
@@ -287,6 +316,7 @@ TEST(SessionFetcher, RetryAfterOneSecondPastTheElapsedLimitWaitsOneSecond)
     const QDateTime base = QDateTime::currentDateTimeUtc();
     run->fetcher->setClock([offset, base]() { return base.addMSecs(*offset); });
     run->fetcher->setRetryEnabled(true);
+    run->fetcher->setMinRetryInterval(0.5);
     run->fetcher->setMaxRetryInterval(15.0);
     QObject::connect(run->fetcher.get(), &SessionFetcher::started, [offset]() { *offset = 50000; });
     QElapsedTimer waited;
