@@ -1,6 +1,7 @@
 #include "platform/Text.h"
 
 #include <QStringDecoder>
+#include <QTextBoundaryFinder>
 #include <limits>
 
 namespace Text {
@@ -75,6 +76,20 @@ QString displayable(const QString& text)
         }
     }
     return out;
+}
+
+QString statusLine(const QString& text)
+{
+    const QString line = trimmed(text);
+    if (line.size() <= kStatusLineLimit)
+        return line;
+    // Never split a character (a surrogate pair or a cluster with its marks).
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, line);
+    characters.setPosition(kStatusLineLimit - 1);
+    qsizetype cut = characters.isAtBoundary() ? characters.position() : characters.toPreviousBoundary();
+    if (cut <= 0)
+        cut = kStatusLineLimit - 1;
+    return trimmed(line.left(cut)) + QChar(0x2026);
 }
 
 } // namespace Text
