@@ -4,6 +4,7 @@
 #include "signin/SessionCookieStorage.h"
 #include "signin/SessionFetcher.h"
 #include "support/LoopbackHttpServer.h"
+#include "support/NetworkBounds.h"
 #include "support/TestCertificates.h"
 #include "support/TestEnvironment.h"
 
@@ -352,6 +353,64 @@ TEST(SessionFetcher, RetryAfterValues)
     };
     for (const Case& c : cases)
         EXPECT_DOUBLE_EQ(SessionFetcher::retryAfterSeconds(c.value, now), c.seconds) << c.value;
+}
+
+TEST(SessionFetcher, HugeAndEndlessAnswersEndTheFetchWithoutRetries)
+{
+    ScopedNetworkLimits limits({Network::Limits().maxBodyBytes, 1500});
+    const struct {
+        const char* name;
+        Reply reply;
+        int code;
+        QString description;
+    } cases[] = {
+        {"100 MB error body", NetworkBounds::hugeBody(503), -1103,
+         QStringLiteral("The server's answer is larger than 4 MiB; it was not read.")},
+        {"100 MB user information, length untold", NetworkBounds::hugeBody(200, false), -1103,
+         QStringLiteral("The server's answer is larger than 4 MiB; it was not read.")},
+        {"one byte at a time", NetworkBounds::trickled(R"({"name":"Ada"})"), -1001,
+         QStringLiteral("The server did not finish its answer within 1.5 seconds.")},
+    };
+    for (const auto& c : cases) {
+        LoopbackHttpServer server;
+        server.setReply("/oauth2/v3/userinfo", c.reply);
+        auto run = makeRun(QUrl(server.url("/oauth2/v3/userinfo")));
+        // As the sign-in sets it up: retries on, at most 15 s apart.
+        run->fetcher->setRetryEnabled(true);
+        run->fetcher->setMinRetryInterval(0.05);
+        run->fetcher->setMaxRetryInterval(15.0);
+        LoopTicker ticks;
+        begin(*run);
+        ASSERT_TRUE(finished(*run, 60000)) << c.name;
+        ASSERT_TRUE(run->outcome->error) << c.name;
+        EXPECT_EQ(run->outcome->error->domain, kSessionFetcherURLLoadingDomain) << c.name;
+        EXPECT_EQ(run->outcome->error->code, c.code) << c.name;
+        EXPECT_EQ(run->outcome->error->localizedDescription, c.description) << c.name;
+        EXPECT_FALSE(run->outcome->data) << c.name;
+        EXPECT_EQ(run->outcome->calls, 1) << c.name;
+        EXPECT_TRUE(run->delays.isEmpty()) << c.name;
+        EXPECT_EQ(server.requestCount("/oauth2/v3/userinfo"), 1) << c.name;
+        if (!c.reply.announceLength || c.reply.trickleMs > 0)
+            EXPECT_GT(ticks.count(), 2) << c.name << ": the event loop kept turning";
+    }
+}
+
+TEST(SessionFetcher, RetriesEndWithTheFetchsDeadline)
+{
+    // Timed-out attempts would be retried for 45 s; the whole fetch ends at its deadline.
+    ScopedNetworkLimits limits({Network::Limits().maxBodyBytes, 2000});
+    LoopbackHttpServer server;
+    server.setReply("/busy", Reply::withStatus(503));
+    auto run = makeRun(QUrl(server.url("/busy")));
+    run->fetcher->setRetryEnabled(true);
+    run->fetcher->setMinRetryInterval(0.4);
+    run->fetcher->setMaxRetryInterval(15.0);
+    begin(*run);
+    ASSERT_TRUE(finished(*run, 30000));
+    // 0.4 s, then 0.8 s; a third delay of 1.6 s would begin after the 2 s deadline.
+    EXPECT_EQ(run->delays.size(), 2);
+    EXPECT_EQ(server.requestCount("/busy"), 3);
+    EXPECT_EQ(run->outcome->error->code, 503);
 }
 
 TEST(SessionFetcher, ConnectionLostIsRetriedRefusedIsNot)
