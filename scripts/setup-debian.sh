@@ -18,6 +18,8 @@ packages=(
   desktop-file-utils xdg-utils
   # tests: a web server that is not PHP (the orphan clean-up leaves it alone)
   python3
+  # tests: window behaviour on a real X display (the *_xcb_test files run under xvfb-run)
+  xvfb xauth
 )
 
 missing=()
