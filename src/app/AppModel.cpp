@@ -108,22 +108,15 @@ KOVANI_SETTER(const QList<PHPVersion>&, setPhpVersions, m_phpVersions, phpVersio
 KOVANI_SETTER(const RunningMap&, setRunningProjects, m_runningProjects, runningProjectsChanged)
 KOVANI_SETTER(std::optional<qint32>, setPhpMyAdminPid, m_phpMyAdminPid, phpMyAdminPidChanged)
 KOVANI_SETTER(bool, setIsDatabaseRunning, m_isDatabaseRunning, isDatabaseRunningChanged)
+KOVANI_SETTER(const QString&, setDatabaseStatus, m_databaseStatus, databaseStatusChanged)
 KOVANI_SETTER(const QString&, setSelectedLog, m_selectedLog, selectedLogChanged)
 KOVANI_SETTER(bool, setIsCreatingWebsite, m_isCreatingWebsite, isCreatingWebsiteChanged)
 KOVANI_SETTER(const QString&, setWebsiteCreationProgress, m_websiteCreationProgress, websiteCreationProgressChanged)
 
 #undef KOVANI_SETTER
 
-// Status texts carry servers' and tools' output: trimmed and cut before any label shows them.
-void AppModel::setDatabaseStatus(const QString& status)
-{
-    const QString line = Text::statusLine(status);
-    if (m_databaseStatus == line)
-        return;
-    m_databaseStatus = line;
-    emit databaseStatusChanged();
-}
-
+// The status line carries servers' and tools' output: cut and freed of line breaks at its ends
+// before any label shows it.
 void AppModel::setStatusMessage(const QString& message)
 {
     const QString line = Text::statusLine(message);

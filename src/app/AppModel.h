@@ -54,7 +54,7 @@ public:
     const QString& databaseStatus() const { return m_databaseStatus; }
     void setDatabaseStatus(const QString& status);
 
-    // Both status setters store Text::statusLine(text): trimmed, at most 300 characters.
+    // Stores Text::statusLine(message): no line break at either end, at most 300 characters.
     const QString& statusMessage() const { return m_statusMessage; }
     void setStatusMessage(const QString& message);
 

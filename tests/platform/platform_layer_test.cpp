@@ -123,7 +123,10 @@ TEST(Text, StatusLineIsTrimmedAndCutToAReadableLength)
     } cases[] = {
         {"line break at the end", QStringLiteral("phpMyAdmin download failed: curl: (7) refused\n"),
          QStringLiteral("phpMyAdmin download failed: curl: (7) refused")},
-        {"blanks around", QStringLiteral(" \t Ready \r\n"), QStringLiteral("Ready")},
+        {"blanks and breaks around", QStringLiteral(" \n\t Ready \r\n"), QStringLiteral("Ready")},
+        {"a prefix's own blank stays", QStringLiteral("Password reset API error: "),
+         QStringLiteral("Password reset API error: ")},
+        {"a separator at the end", QStringLiteral("Done.\u2028"), QStringLiteral("Done.")},
         {"inner line breaks stay", QStringLiteral("one\ntwo"), QStringLiteral("one\ntwo")},
         {"exactly the limit", exact, exact},
         {"one over", exact + u'b', QString(Text::kStatusLineLimit - 1, u'a') + ellipsis},
