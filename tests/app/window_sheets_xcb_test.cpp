@@ -1,4 +1,4 @@
-// The login sheet and the browser panel of "Continue with Google" on a real X display: which
+// The sheets of the window and the browser panel of "Continue with Google" on a real X display: which
 // window is active, what is modal to what, where focus goes, and that the panel shows and
 // cancels.
 #include "account/LoginSheet.h"
@@ -30,7 +30,7 @@ namespace {
 
 const QString ClientID = QStringLiteral("123-abc.apps.example");
 
-class LoginSheetWindow : public ::testing::Test {
+class WindowSheets : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -117,7 +117,7 @@ protected:
 
 } // namespace
 
-TEST_F(LoginSheetWindow, TheSheetIsModalOverTheWindowAndTakesTheTyping)
+TEST_F(WindowSheets, TheSheetIsModalOverTheWindowAndTakesTheTyping)
 {
     EXPECT_TRUE(windowTakesClicks());
     LoginSheet* s = openSheet();
@@ -145,7 +145,36 @@ TEST_F(LoginSheetWindow, TheSheetIsModalOverTheWindowAndTakesTheTyping)
     expectWindowFree("after Cancel");
 }
 
-TEST_F(LoginSheetWindow, ContinueWithGoogleShowsThePanelOverTheWindowAndEachWayOutCancels)
+TEST_F(WindowSheets, EverySheetOfTheWindowIsModalTakesFocusAndLeavesWithEscape)
+{
+    const struct {
+        const char* name;
+        SheetKind kind;
+    } sheets[] = {
+        {"add project", SheetKind::addProject},
+        {"create website", SheetKind::createWebsite},
+        {"login", SheetKind::login},
+    };
+    for (const auto& c : sheets) {
+        view->setSheetShown(c.kind, true);
+        QDialog* s = view->presentedSheet(c.kind);
+        ASSERT_TRUE(s) << c.name;
+        ASSERT_TRUE(TestEnvironment::waitUntil([&] { return QApplication::activeWindow() == s; }, 5000))
+            << c.name << ": the sheet is the active window";
+        EXPECT_EQ(s->parentWidget(), view.get()) << c.name;
+        EXPECT_EQ(s->windowModality(), Qt::WindowModal) << c.name;
+        EXPECT_EQ(QApplication::activeModalWidget(), s) << c.name;
+        EXPECT_TRUE(TestEnvironment::waitUntil(
+            [&] { return QApplication::focusWidget() && s->isAncestorOf(QApplication::focusWidget()); }, 5000))
+            << c.name << ": typing goes into the sheet";
+        EXPECT_FALSE(windowTakesClicks()) << c.name << ": the window under the sheet takes no clicks";
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !view->isSheetShown(c.kind); }, 5000)) << c.name;
+        expectWindowFree(c.name);
+    }
+}
+
+TEST_F(WindowSheets, ContinueWithGoogleShowsThePanelOverTheWindowAndEachWayOutCancels)
 {
     const struct {
         const char* name;
