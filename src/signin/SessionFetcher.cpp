@@ -445,7 +445,10 @@ bool SessionFetcher::shouldRetryNow(int status, const std::optional<DomainError>
     if (!m_retryEnabled)
         return false;
     // A retry that would begin after the fetch's deadline is not made.
-    if (double(remainingMs()) <= nextRetryInterval() * 1000.0)
+    double delay = nextRetryInterval();
+    if (m_maxRetryInterval > 0 && delay > m_maxRetryInterval)
+        delay = m_maxRetryInterval;
+    if (double(remainingMs()) <= delay * 1000.0)
         return false;
     const bool hasRetryAfter = !responseHeader("Retry-After").isEmpty();
     const double elapsed = double(m_initialRequestDate.msecsTo(now())) / 1000.0;
