@@ -20,8 +20,13 @@ bool isStatusError(QNetworkReply::NetworkError error)
         || (code >= QNetworkReply::InternalServerError && code <= QNetworkReply::UnknownServerError);
 }
 
-APIError transportError(QNetworkReply* reply)
+APIError transportError(QNetworkReply* reply, const Network::BodyReader& reader)
 {
+    if (reader.failure() != Network::BodyReader::Failure::none) {
+        const qint64 code = reader.failure() == Network::BodyReader::Failure::deadline ? QNetworkReply::TimeoutError
+                                                                                       : QNetworkReply::UnknownContentError;
+        return {APIErrors::kNetworkDomain, code, reader.failureText(), reply->errorString()};
+    }
     const QNetworkReply::NetworkError error = reply->error();
     QString description = reply->errorString();
     if (error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError)
@@ -120,15 +125,17 @@ void APIClient::send(const QByteArray& method, const QString& path, const std::o
     QNetworkAccessManager& manager = Network::sharedAccessManager();
     QNetworkReply* reply = body ? manager.sendCustomRequest(request, method, payload)
                                 : manager.sendCustomRequest(request, method);
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, done = std::move(done)]() {
+    Network::BodyReader* reader = Network::BodyReader::attach(reply);
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, reader, done = std::move(done)]() {
         reply->deleteLater();
+        const QByteArray bytes = reader->takeBody();
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         const QNetworkReply::NetworkError error = reply->error();
-        if (error != QNetworkReply::NoError && !(status.isValid() && isStatusError(error))) {
-            done({transportError(reply), std::nullopt});
+        if (reader->failure() != Network::BodyReader::Failure::none
+            || (error != QNetworkReply::NoError && !(status.isValid() && isStatusError(error)))) {
+            done({transportError(reply, *reader), std::nullopt});
             return;
         }
-        const QByteArray bytes = reply->readAll();
         if (status.isValid()) {
             const int code = status.toInt();
             if (code < 200 || code > 299) {

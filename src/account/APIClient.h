@@ -32,6 +32,7 @@ public:
     // The build's constants sent with every request.
     static QString bundleIdentifier(); // "X-Bundle-ID" and the "app_id" of requests
     static QString appVersion();       // "X-App-Version"
+    // The idle limit; Network::limits() bounds the body and the whole exchange as well.
     static constexpr int kTimeoutMs = 60000;
 
     // The URL of an endpoint (the path appended as a path component); empty when the base URL

@@ -100,6 +100,7 @@ void AppModel::applyAuth(const AuthResponse& response, const QString& provider)
     profile.passwordHash = QString();
     profile.provider = provider;
     profile.apiToken = token;
+    ++m_sessionGeneration;
     modifyConfig([&](AppConfig& c) { c.user = profile; });
     saveConfig();
     if (!token.isEmpty())
@@ -123,7 +124,8 @@ void AppModel::applyMe(const MeResponse& response, const QString& token, const Q
 
 void AppModel::restoreSessionFromSecureToken()
 {
-    const quint64 generation = m_signOutGeneration;
+    // Any sign-in or sign-out after this point makes the restore's outcome stale.
+    const quint64 generation = m_sessionGeneration;
     trace(m_platform, QStringLiteral("readSecureToken"));
     if (m_platform.sessionToken) {
         restoreWithToken(m_platform.sessionToken(), generation);
@@ -138,7 +140,7 @@ void AppModel::restoreSessionFromSecureToken()
 
 void AppModel::restoreWithToken(const std::optional<QString>& token, quint64 generation)
 {
-    if (generation != m_signOutGeneration || !token || token->isEmpty())
+    if (generation != m_sessionGeneration || !token || token->isEmpty())
         return;
     trace(m_platform, QStringLiteral("restoreSessionFromSecureToken"));
     QPointer<AppModel> weak(this);
@@ -146,7 +148,7 @@ void AppModel::restoreWithToken(const std::optional<QString>& token, quint64 gen
     accountAPI().get<MeResponse>(QStringLiteral("me"), sent, {}, [weak, generation, sent](const APIResult<MeResponse>& result) {
         Dispatch::main([weak, generation, sent, result]() {
             AppModel* model = weak.data();
-            if (!model || model->m_signOutGeneration != generation)
+            if (!model || model->m_sessionGeneration != generation)
                 return;
             if (result.succeeded()) {
                 const QString provider = model->m_config.user ? model->m_config.user->provider : QStringLiteral("email");

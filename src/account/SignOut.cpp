@@ -6,6 +6,7 @@ void AppModel::logout()
 {
     // Replies of requests started before this point are dropped from now on.
     ++m_signOutGeneration;
+    ++m_sessionGeneration;
     if (m_config.user && !m_config.user->apiToken.isEmpty()) {
         // Not waited for; the reply is ignored.
         accountAPI().post<APIMessageResponse>(QStringLiteral("auth/logout"), m_config.user->apiToken, EmptyRequest{},

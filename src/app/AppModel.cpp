@@ -1,6 +1,7 @@
 #include "app/AppModel.h"
 
 #include "platform/Dispatch.h"
+#include "platform/Text.h"
 #include "platform/UserDefaults.h"
 
 #include <QPointer>
@@ -108,9 +109,19 @@ KOVANI_SETTER(const RunningMap&, setRunningProjects, m_runningProjects, runningP
 KOVANI_SETTER(std::optional<qint32>, setPhpMyAdminPid, m_phpMyAdminPid, phpMyAdminPidChanged)
 KOVANI_SETTER(bool, setIsDatabaseRunning, m_isDatabaseRunning, isDatabaseRunningChanged)
 KOVANI_SETTER(const QString&, setDatabaseStatus, m_databaseStatus, databaseStatusChanged)
-KOVANI_SETTER(const QString&, setStatusMessage, m_statusMessage, statusMessageChanged)
 KOVANI_SETTER(const QString&, setSelectedLog, m_selectedLog, selectedLogChanged)
 KOVANI_SETTER(bool, setIsCreatingWebsite, m_isCreatingWebsite, isCreatingWebsiteChanged)
 KOVANI_SETTER(const QString&, setWebsiteCreationProgress, m_websiteCreationProgress, websiteCreationProgressChanged)
 
 #undef KOVANI_SETTER
+
+// The status line carries servers' and tools' output: cut and freed of line breaks at its ends
+// before any label shows it.
+void AppModel::setStatusMessage(const QString& message)
+{
+    const QString line = Text::statusLine(message);
+    if (m_statusMessage == line)
+        return;
+    m_statusMessage = line;
+    emit statusMessageChanged();
+}

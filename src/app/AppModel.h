@@ -54,6 +54,7 @@ public:
     const QString& databaseStatus() const { return m_databaseStatus; }
     void setDatabaseStatus(const QString& status);
 
+    // Stores Text::statusLine(message): no line break at either end, at most 300 characters.
     const QString& statusMessage() const { return m_statusMessage; }
     void setStatusMessage(const QString& message);
 
@@ -274,6 +275,9 @@ private:
     void writeSecureToken(const QString& token);
     void reportKeychainFailure(const QString& prefix, const Keychain::Result& result, quint64 generation);
     quint64 m_signOutGeneration = 0;
+    // Bumped whenever a session is stored (applyAuth) or ended (logout): a restore reply that
+    // arrives after either belongs to an older session and changes nothing.
+    quint64 m_sessionGeneration = 0;
 
     // ---- Private state of Google sign-in (its owner adds here) ------------------------------
     std::optional<GoogleOAuthConfig> googleOAuthConfig() const;

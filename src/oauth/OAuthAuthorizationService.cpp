@@ -39,8 +39,12 @@ DomainError connectionError(const QUrl& url, const DomainError& transport)
             .arg(url.toString(QUrl::FullyEncoded), transport.localizedDescription));
 }
 
-DomainError transportError(QNetworkReply* reply)
+DomainError transportError(QNetworkReply* reply, const Network::BodyReader& reader)
 {
+    if (reader.failure() == Network::BodyReader::Failure::deadline)
+        return DomainError(TransportErrorDomain, QNetworkReply::TimeoutError, reader.failureText());
+    if (reader.failure() == Network::BodyReader::Failure::tooLarge)
+        return DomainError(TransportErrorDomain, QNetworkReply::UnknownContentError, reader.failureText());
     // A transfer time-out ends the reply as "cancelled"; it is a time-out here.
     if (reply->error() == QNetworkReply::OperationCanceledError)
         return DomainError(TransportErrorDomain, QNetworkReply::TimeoutError, QStringLiteral("The request timed out."));
@@ -82,17 +86,19 @@ std::optional<DomainError> checkIDToken(const QString& idTokenText, const OAuthT
     return std::nullopt;
 }
 
-void finished(QNetworkReply* reply, const OAuthTokenRequestPtr& request, const OAuthAuthorizationResponsePtr& original,
-              const TokenCallback& callback)
+void finished(QNetworkReply* reply, Network::BodyReader& reader, const OAuthTokenRequestPtr& request,
+              const OAuthAuthorizationResponsePtr& original, const TokenCallback& callback)
 {
     const QUrl url = request->tokenRequestURL();
+    const QByteArray body = reader.takeBody();
     const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!statusAttribute.isValid()) {
-        callback(nullptr, connectionError(url, transportError(reply)));
+    // A body past the limit or an exchange past its deadline is a failed connection, whatever
+    // status came before.
+    if (!statusAttribute.isValid() || reader.failure() != Network::BodyReader::Failure::none) {
+        callback(nullptr, connectionError(url, transportError(reply, reader)));
         return;
     }
     const int status = statusAttribute.toInt();
-    const QByteArray body = reply->readAll();
     if (status != 200) {
         const DomainError http = OAuthErrorUtilities::HTTPErrorWithHTTPResponse(status, body);
         if (status >= 400 && status <= 499) {
@@ -110,7 +116,7 @@ void finished(QNetworkReply* reply, const OAuthTokenRequestPtr& request, const O
     }
     // A reply that broke off after its status line is a connection failure, not an answer.
     if (reply->error() != QNetworkReply::NoError) {
-        callback(nullptr, connectionError(url, transportError(reply)));
+        callback(nullptr, connectionError(url, transportError(reply, reader)));
         return;
     }
 
@@ -178,9 +184,10 @@ void performTokenRequest(const OAuthTokenRequestPtr& request, const OAuthAuthori
     networkRequest.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
 
     QNetworkReply* reply = OAuthURLSessionProvider::session().sendCustomRequest(networkRequest, http.method, http.body);
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, request, originalAuthorizationResponse, callback]() {
+    Network::BodyReader* reader = Network::BodyReader::attach(reply);
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, reader, request, originalAuthorizationResponse, callback]() {
         reply->deleteLater();
-        finished(reply, request, originalAuthorizationResponse, [callback](const OAuthTokenResponsePtr& response,
+        finished(reply, *reader, request, originalAuthorizationResponse, [callback](const OAuthTokenResponsePtr& response,
                                                                           const std::optional<DomainError>& error) {
             deliverLater(callback, response, error);
         });

@@ -5,9 +5,13 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QPointer>
 #include <QSslCertificate>
 #include <QThread>
+
+#include <algorithm>
+#include <utility>
 
 namespace Network {
 namespace {
@@ -56,6 +60,103 @@ QNetworkAccessManager& sharedAccessManager()
     if (!manager)
         manager = new QNetworkAccessManager(QCoreApplication::instance());
     return *manager;
+}
+
+namespace {
+
+Limits& currentLimits()
+{
+    static Limits limits;
+    return limits;
+}
+
+// Bytes the reply may hold before its connection stops reading: the body is taken from it as it
+// arrives, so a fast server never fills memory faster than the checks run.
+constexpr qint64 kReadBufferBytes = 256 * 1024;
+
+QString sizeText(qint64 bytes)
+{
+    constexpr qint64 mebibyte = 1024 * 1024;
+    if (bytes >= mebibyte && bytes % mebibyte == 0)
+        return QStringLiteral("%1 MiB").arg(bytes / mebibyte);
+    return QStringLiteral("%1 bytes").arg(bytes);
+}
+
+QString secondsText(int ms)
+{
+    if (ms % 1000 == 0)
+        return ms == 1000 ? QStringLiteral("1 second") : QStringLiteral("%1 seconds").arg(ms / 1000);
+    return QStringLiteral("%1 seconds").arg(double(ms) / 1000.0, 0, 'f', 1);
+}
+
+} // namespace
+
+Limits limits() { return currentLimits(); }
+
+void setLimits(const Limits& limits) { currentLimits() = limits; }
+
+BodyReader* BodyReader::attach(QNetworkReply* reply, const Limits& limits)
+{
+    return new BodyReader(reply, limits);
+}
+
+BodyReader::BodyReader(QNetworkReply* reply, const Limits& limits)
+    : QObject(reply), m_reply(reply), m_limits(limits)
+{
+    reply->setReadBufferSize(kReadBufferBytes);
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, [this]() { fail(Failure::deadline); });
+    m_deadline.start(std::max(0, m_limits.deadlineMs));
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this]() {
+        const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > m_limits.maxBodyBytes)
+            fail(Failure::tooLarge);
+    });
+    connect(reply, &QNetworkReply::readyRead, this, &BodyReader::read);
+    connect(reply, &QNetworkReply::finished, this, [this]() { m_deadline.stop(); });
+}
+
+void BodyReader::read()
+{
+    if (m_failure != Failure::none)
+        return;
+    const qint64 available = m_reply->bytesAvailable();
+    if (m_body.size() + available > m_limits.maxBodyBytes) {
+        fail(Failure::tooLarge);
+        return;
+    }
+    if (available > 0)
+        m_body.append(m_reply->read(available));
+}
+
+QByteArray BodyReader::takeBody()
+{
+    read();
+    return std::exchange(m_body, QByteArray());
+}
+
+void BodyReader::fail(Failure failure)
+{
+    if (m_failure != Failure::none)
+        return;
+    m_failure = failure;
+    m_deadline.stop();
+    m_body.clear();
+    if (!m_reply->isFinished())
+        m_reply->abort(); // finishes the reply at once
+}
+
+QString BodyReader::failureText() const
+{
+    switch (m_failure) {
+    case Failure::tooLarge:
+        return QStringLiteral("The server's answer is larger than %1; it was not read.").arg(sizeText(m_limits.maxBodyBytes));
+    case Failure::deadline:
+        return QStringLiteral("The server did not finish its answer within %1.").arg(secondsText(m_limits.deadlineMs));
+    case Failure::none:
+        break;
+    }
+    return QString();
 }
 
 } // namespace Network

@@ -1,8 +1,12 @@
 #pragma once
 
+#include <QByteArray>
+#include <QObject>
 #include <QSslConfiguration>
+#include <QTimer>
 
 class QNetworkAccessManager;
+class QNetworkReply;
 
 // What every HTTPS request of the program shares.
 namespace Network {
@@ -16,5 +20,48 @@ QSslConfiguration tlsConfiguration();
 // the application object, so it is never destroyed while Qt runs and never outlives it. Main
 // thread only, after the application object exists.
 QNetworkAccessManager& sharedAccessManager();
+
+// The bounds of one exchange: the largest body read, and the time from sending the request to the
+// answer's last byte (besides the requests' idle limit, which restarts at every byte).
+struct Limits {
+    qint64 maxBodyBytes = 4 * 1024 * 1024;
+    int deadlineMs = 60000;
+};
+// The bounds every HTTP client of the program applies; tests shorten them. Main thread.
+Limits limits();
+void setLimits(const Limits& limits);
+
+// Reads one reply's body as it arrives, within the bounds: a body that grows past the largest
+// size (or announces such a length) and an exchange that outlives its deadline are aborted at
+// once, so the reply finishes with OperationCanceledError and failure() says why. The reader is
+// a child of the reply and goes with it. Attach it right after sending, before connecting to
+// the reply's finished().
+class BodyReader : public QObject {
+    Q_OBJECT
+
+public:
+    enum class Failure { none, tooLarge, deadline };
+
+    // The deadline counts from now.
+    static BodyReader* attach(QNetworkReply* reply, const Limits& limits = Network::limits());
+
+    // Everything received, the rest still buffered in the reply included (also checked).
+    QByteArray takeBody();
+    Failure failure() const { return m_failure; }
+    // The user's text for failure(): "The server's answer is larger than 4 MiB; it was not read."
+    // or "The server did not finish its answer within 60 seconds."
+    QString failureText() const;
+
+private:
+    BodyReader(QNetworkReply* reply, const Limits& limits);
+    void read();
+    void fail(Failure failure);
+
+    QNetworkReply* m_reply;
+    Limits m_limits;
+    QByteArray m_body;
+    Failure m_failure = Failure::none;
+    QTimer m_deadline;
+};
 
 } // namespace Network

@@ -1,6 +1,7 @@
 #include "platform/Text.h"
 
 #include <QStringDecoder>
+#include <QTextBoundaryFinder>
 #include <limits>
 
 namespace Text {
@@ -75,6 +76,44 @@ QString displayable(const QString& text)
         }
     }
     return out;
+}
+
+namespace {
+
+bool isLineBreak(QChar c)
+{
+    return c == u'\n' || c == u'\r' || c == u'\v' || c == u'\f' || c == QChar(0x85) || c == QChar(0x2028)
+        || c == QChar(0x2029);
+}
+
+} // namespace
+
+QString statusLine(const QString& text)
+{
+    // The blanks at an end go when a line break is among them; a text's own blank after a
+    // prefix ("API error: " with an empty description) stays.
+    qsizetype begin = 0;
+    bool lineBreak = false;
+    while (begin < text.size() && text.at(begin).isSpace())
+        lineBreak = isLineBreak(text.at(begin++)) || lineBreak;
+    if (!lineBreak)
+        begin = 0;
+    qsizetype end = text.size();
+    lineBreak = false;
+    while (end > begin && text.at(end - 1).isSpace())
+        lineBreak = isLineBreak(text.at(--end)) || lineBreak;
+    if (!lineBreak)
+        end = text.size();
+    const QString line = text.mid(begin, end - begin);
+    if (line.size() <= kStatusLineLimit)
+        return line;
+    // Never split a character (a surrogate pair or a cluster with its marks).
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, line);
+    characters.setPosition(kStatusLineLimit - 1);
+    qsizetype cut = characters.isAtBoundary() ? characters.position() : characters.toPreviousBoundary();
+    if (cut <= 0)
+        cut = kStatusLineLimit - 1;
+    return trimmed(line.left(cut)) + QChar(0x2026);
 }
 
 } // namespace Text

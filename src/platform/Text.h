@@ -23,4 +23,12 @@ QString trimmed(const QString& text);
 // a carriage return (alone or before a line feed) becomes one line feed.
 QString displayable(const QString& text);
 
+// Characters of a status line at most, the ellipsis included.
+constexpr qsizetype kStatusLineLimit = 300;
+
+// A text for a one-line status: line breaks at either end dropped with the blanks around them
+// and, when longer than kStatusLineLimit, cut at a character boundary and ended with "…", so
+// that no label lays out a server's or a tool's whole output.
+QString statusLine(const QString& text);
+
 } // namespace Text

@@ -119,8 +119,13 @@ void WebAuthenticationSession::showPanel()
     panel->setMinimumWidth(380);
 
     connect(cancel, &QPushButton::clicked, panel, &QDialog::reject);
-    // Cancel, Escape and closing the panel all end the session as cancelled.
+    // Cancel, Escape and closing the panel all end the session as cancelled; so does the
+    // panel's going with its window, which would otherwise leave the flow pending unseen.
     connect(panel, &QDialog::finished, this, &WebAuthenticationSession::cancel);
+    connect(panel, &QObject::destroyed, this, [this]() {
+        m_panel.clear();
+        this->cancel();
+    });
     m_panel = panel;
     panel->open();
 }

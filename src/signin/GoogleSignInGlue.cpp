@@ -43,14 +43,24 @@ QString signInErrorText(const DomainError& error)
     return QStringLiteral("Google sign-in error (%1): %2").arg(error.code).arg(describe(error));
 }
 
-// The key window, else the first window, else none.
+// The application window a window belongs to: a sheet or panel gives the window it is over.
+QWidget* applicationWindow(QWidget* window)
+{
+    while (window && window->parentWidget())
+        window = window->parentWidget()->window();
+    return window;
+}
+
+// The key window, else the first window, else none; always the application's own window, never
+// a sheet over it (the login sheet is dismissed, and deleted, as soon as its button is pressed,
+// and would take the browser panel with it).
 QWidget* presentingWindow()
 {
     if (QWidget* active = QApplication::activeWindow())
-        return active;
+        return applicationWindow(active);
     for (QWidget* widget : QApplication::topLevelWidgets())
         if (widget->isWindow() && widget->isVisible())
-            return widget;
+            return applicationWindow(widget);
     return nullptr;
 }
 

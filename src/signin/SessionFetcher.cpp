@@ -189,8 +189,13 @@ void SessionFetcher::failToBegin(const DomainError& error)
 
 void SessionFetcher::beginFetch()
 {
-    if (!m_initialBeginFetchDate.isValid())
+    if (!m_initialBeginFetchDate.isValid()) {
         m_initialBeginFetchDate = now();
+        const Network::Limits limits = Network::limits();
+        m_deadlineMs = limits.deadlineMs;
+        m_maxBodyBytes = limits.maxBodyBytes;
+        m_fetchClock.start();
+    }
     const QUrl url = m_request.url();
     const QString failing = url.isEmpty() ? QStringLiteral("(missing URL)") : urlForDisplay(url);
     if (m_reply) {
@@ -265,17 +270,14 @@ void SessionFetcher::startTask(const QNetworkRequest& request)
     m_reply = reply;
     if (!reply)
         return;
+    // The body is read as it arrives, within the size limit and the fetch's remaining time.
+    m_reader = Network::BodyReader::attach(reply, {m_maxBodyBytes, int(std::max<qint64>(0, remainingMs()))});
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply]() {
         if (reply != m_reply)
             return;
         m_statusCode = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         m_responseHeaders = reply->rawHeaderPairs();
         m_downloadedData.clear();
-    });
-    connect(reply, &QNetworkReply::readyRead, this, [this, reply]() {
-        if (reply != m_reply || m_userStoppedFetching)
-            return;
-        m_downloadedData.append(reply->readAll());
     });
     connect(reply, &QNetworkReply::finished, this, &SessionFetcher::taskFinished);
 }
@@ -336,8 +338,17 @@ void SessionFetcher::taskFinished()
     const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     m_statusCode = statusAttribute.isValid() ? statusAttribute.toInt() : 0;
     m_responseHeaders = reply->rawHeaderPairs();
-    if (reply->bytesAvailable() > 0)
-        m_downloadedData.append(reply->readAll());
+    Network::BodyReader* reader = m_reader.data();
+    m_reader.clear();
+    m_downloadedData = reader ? reader->takeBody() : reply->readAll();
+    if (reader && reader->failure() != Network::BodyReader::Failure::none) {
+        // Past the deadline nothing is retried; a body past the limit is no transient failure.
+        const bool late = reader->failure() == Network::BodyReader::Failure::deadline;
+        finish(makeError(kSessionFetcherURLLoadingDomain, late ? -1001 : -1103, reader->failureText(),
+                         {{kSessionFetcherFailingURLStringKey, urlForDisplay(reply->url())}}),
+               false);
+        return;
+    }
 
     if (isRedirectStatus(m_statusCode) && reply->hasRawHeader("Location")) {
         const QUrl location = reply->url().resolved(QUrl::fromEncoded(reply->rawHeader("Location")));
@@ -410,21 +421,34 @@ DomainError SessionFetcher::statusError() const
 
 double SessionFetcher::nextRetryInterval() const
 {
-    const QByteArray retryAfter = responseHeader("Retry-After");
-    if (m_statusCode == 503 && !retryAfter.isEmpty())
-        return retryAfterSeconds(retryAfter, now());
     double interval = m_lastRetryInterval * m_retryFactor;
     if (m_maxRetryInterval > 0 && interval > m_maxRetryInterval)
         interval = m_maxRetryInterval;
     if (interval < m_minRetryInterval)
         interval = m_minRetryInterval;
+    // A 503 waits the server's time, but never less than the growing delay: "Retry-After: 0"
+    // must not turn the retries into a spin.
+    const QByteArray retryAfter = responseHeader("Retry-After");
+    if (m_statusCode == 503 && !retryAfter.isEmpty())
+        interval = std::max(interval, retryAfterSeconds(retryAfter, now()));
     return interval;
+}
+
+qint64 SessionFetcher::remainingMs() const
+{
+    return m_fetchClock.isValid() ? m_deadlineMs - m_fetchClock.elapsed() : m_deadlineMs;
 }
 
 bool SessionFetcher::shouldRetryNow(int status, const std::optional<DomainError>& error)
 {
     Q_UNUSED(status);
     if (!m_retryEnabled)
+        return false;
+    // A retry that would begin after the fetch's deadline is not made.
+    double delay = nextRetryInterval();
+    if (m_maxRetryInterval > 0 && delay > m_maxRetryInterval)
+        delay = m_maxRetryInterval;
+    if (double(remainingMs()) <= delay * 1000.0)
         return false;
     const bool hasRetryAfter = !responseHeader("Retry-After").isEmpty();
     const double elapsed = double(m_initialRequestDate.msecsTo(now())) / 1000.0;

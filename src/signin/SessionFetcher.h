@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QList>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -20,6 +21,9 @@
 
 class QNetworkAccessManager;
 class SessionCookieStorage;
+namespace Network {
+class BodyReader;
+}
 
 // Error domains and user-info keys of the fetcher.
 inline const QString kSessionFetcherErrorDomain = QStringLiteral("Kovani.SessionFetcher");
@@ -31,7 +35,9 @@ inline const QString kSessionFetcherElapsedIntervalWithRetriesKey = QStringLiter
 inline const QString kSessionFetcherNumberOfRetriesDoneKey = QStringLiteral("kSessionFetcherNumberOfRetriesDoneKey");
 
 // One HTTP request over its own network session per attempt, with retries of transient failures
-// at growing intervals, and one completion on the main thread.
+// at growing intervals, and one completion on the main thread. The whole fetch, retries
+// included, ends by the deadline of Network::limits() counted from the first begin, and a body
+// past its largest size fails the fetch (URL-loading -1103) without a retry.
 //
 // The fetcher keeps itself alive from begin until its completion is handed out or it is stopped.
 class SessionFetcher : public QObject, public std::enable_shared_from_this<SessionFetcher> {
@@ -141,6 +147,8 @@ private:
     void invokeCompletion(const std::optional<QByteArray>& data, const std::optional<DomainError>& error);
     QDateTime now() const { return m_clock ? m_clock() : QDateTime::currentDateTimeUtc(); }
     DomainError transportError(QNetworkReply* reply) const;
+    // Milliseconds left of the fetch's deadline.
+    qint64 remainingMs() const;
 
     QNetworkRequest m_request;
     QByteArray m_method = "GET";
@@ -148,6 +156,10 @@ private:
 
     QNetworkAccessManager* m_session = nullptr;
     QPointer<QNetworkReply> m_reply;
+    QPointer<Network::BodyReader> m_reader;
+    QElapsedTimer m_fetchClock;
+    int m_deadlineMs = 0;
+    qint64 m_maxBodyBytes = 0;
     int m_statusCode = 0;
     Headers m_responseHeaders;
     QByteArray m_downloadedData;

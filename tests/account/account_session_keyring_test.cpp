@@ -278,6 +278,42 @@ TEST(AccountSession, RepliesAfterALogoutChangeNothing)
     }
 }
 
+TEST(AccountSession, ALateRestoreReplyLeavesTheNewerSession)
+{
+    struct Case {
+        const char* name;
+        Reply me;
+    };
+    const QList<Case> cases{
+        {"failure", Reply::json("{\"message\":\"Unauthenticated.\"}", 401)},
+        {"success", Reply::json("{\"user\":{\"name\":\"Old\",\"email\":\"old@example.test\"}}")},
+    };
+    for (Case c : cases) {
+        World w;
+        const QString oldToken = w.service.addUser("Old", "old@example.test", kStrongPassword);
+        w.service.addUser("Grace", "grace@example.test", kStrongPassword);
+        c.me.delayMs = 1500;
+        w.service.script("/api/me", c.me);
+        AppModel& model = w.start();
+        storeToken(oldToken);
+        model.restoreSessionFromSecureToken();
+        ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !w.service.requestsTo("/api/me").isEmpty(); }, 10000)) << c.name;
+        // The user signs in again while the restore is still waiting for its answer.
+        model.login("", "grace@example.test", kStrongPassword, "login");
+        ASSERT_TRUE(w.waitForStatus("Signed in.")) << c.name << ": " << w.statuses.join(" | ").toStdString();
+        ASSERT_TRUE(model.config().user);
+        const QString newToken = model.config().user->apiToken;
+        ASSERT_TRUE(TestEnvironment::waitUntil([&] { return storedToken() == newToken; }, 10000)) << c.name;
+        World::settle(2500); // the restore's answer arrives meanwhile and is dropped
+        ASSERT_TRUE(model.config().user) << c.name;
+        EXPECT_EQ(model.config().user->name, "Grace") << c.name;
+        EXPECT_EQ(w.configFile()->user->name, "Grace") << c.name;
+        EXPECT_EQ(storedToken(), newToken) << c.name;
+        EXPECT_EQ(model.statusMessage(), "Signed in.") << c.name;
+        EXPECT_FALSE(w.statuses.contains("Session expired. Please login again.")) << c.name;
+    }
+}
+
 TEST(AccountSession, TwoLoginsInOneSessionTheLaterReplyWins)
 {
     World w;

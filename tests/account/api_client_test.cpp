@@ -1,11 +1,13 @@
 // The account client on the wire, against the HTTPS stand-in of the account service.
 #include "account/APIClient.h"
 #include "support/AccountServiceStandIn.h"
+#include "support/NetworkBounds.h"
 #include "support/TestCertificates.h"
 #include "support/TestEnvironment.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkReply>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -284,4 +286,46 @@ TEST_F(APIClientWire, EndpointUrls)
     EXPECT_EQ(client().endpointURL("me/change-password").toString(), "https://account.example.test/api/me/change-password");
     client().setBaseURL("https://account.example.test:8443/api/");
     EXPECT_EQ(client().endpointURL("auth/login").toString(), "https://account.example.test:8443/api/auth/login");
+}
+
+TEST_F(APIClientWire, HugeAndEndlessAnswersFailWithAClearText)
+{
+    ScopedNetworkLimits limits({Network::Limits().maxBodyBytes, 1500});
+    const struct {
+        const char* name;
+        Reply reply;
+        qint64 code;
+        QString description;
+    } cases[] = {
+        {"100 MB error body", NetworkBounds::hugeBody(500), QNetworkReply::UnknownContentError,
+         QStringLiteral("The server's answer is larger than 4 MiB; it was not read.")},
+        {"100 MB success body, length untold", NetworkBounds::hugeBody(200, false), QNetworkReply::UnknownContentError,
+         QStringLiteral("The server's answer is larger than 4 MiB; it was not read.")},
+        {"one byte at a time", NetworkBounds::trickled(R"({"user":{"name":"Ada","email":"ada@example.test"}})"),
+         QNetworkReply::TimeoutError, QStringLiteral("The server did not finish its answer within 1.5 seconds.")},
+        {"a slow error", NetworkBounds::trickled(R"({"message":"Unauthenticated."})", 401),
+         QNetworkReply::TimeoutError, QStringLiteral("The server did not finish its answer within 1.5 seconds.")},
+    };
+    for (const auto& c : cases) {
+        service.script("/api/me", c.reply);
+        LoopTicker ticks;
+        Completion<MeResponse> done;
+        client().get<MeResponse>("me", QStringLiteral("tok"), {}, done.handler());
+        ASSERT_TRUE(done.wait()) << c.name;
+        ASSERT_FALSE(done.result->succeeded()) << c.name;
+        EXPECT_EQ(done.result->error().domain, APIErrors::kNetworkDomain) << c.name;
+        EXPECT_EQ(done.result->error().code, c.code) << c.name;
+        EXPECT_EQ(done.result->error().localizedDescription, c.description) << c.name;
+        EXPECT_EQ(done.calls, 1) << c.name;
+        if (c.reply.trickleMs > 0) // (a huge answer is cut off too soon to count turns)
+            EXPECT_GT(ticks.count(), 2) << c.name << ": the event loop kept turning";
+    }
+    // A body just below the limit is still read whole.
+    Reply big = Reply::json("{\"message\":\"" + QByteArray(3 * 1024 * 1024, 'a') + "\"}", 422);
+    service.script("/api/me", big);
+    Completion<MeResponse> done;
+    client().get<MeResponse>("me", QStringLiteral("tok"), {}, done.handler());
+    ASSERT_TRUE(done.wait());
+    EXPECT_EQ(done.result->error().code, 422);
+    EXPECT_EQ(done.result->error().localizedDescription.size(), big.body.size());
 }

@@ -3,6 +3,7 @@
 #include "oauth/OAuthAuthorizationService.h"
 #include "oauth/OAuthErrorUtilities.h"
 #include "support/IdTokens.h"
+#include "support/NetworkBounds.h"
 #include "support/OAuthProviderStandIn.h"
 #include "support/TestEnvironment.h"
 #include "support/TestFiles.h"
@@ -253,3 +254,36 @@ TEST_F(TokenExchange, NonceIsCheckedOnlyForTheCodeGrant)
 }
 
 } // namespace
+
+TEST_F(TokenExchange, AHugeAnswerAndASlowOneEndAsConnectionErrors)
+{
+    // A deadline that the slow answer (a byte every 400 ms) cannot meet.
+    ScopedNetworkLimits limits({Network::Limits().maxBodyBytes, 1500});
+    const struct {
+        const char* name;
+        OAuthProviderStandIn::Token answer;
+        QString reason;
+    } cases[] = {
+        {"100 MB error body", OAuthProviderStandIn::Token::hugeError400,
+         QStringLiteral("The server's answer is larger than 4 MiB; it was not read.")},
+        {"one byte at a time", OAuthProviderStandIn::Token::trickled,
+         QStringLiteral("The server did not finish its answer within 1.5 seconds.")},
+    };
+    for (const auto& c : cases) {
+        provider.setToken(c.answer);
+        LoopTicker ticks;
+        const Outcome outcome = exchange(authorized());
+        ASSERT_TRUE(outcome.error) << c.name;
+        EXPECT_FALSE(outcome.response) << c.name;
+        EXPECT_EQ(outcome.calls, 1) << c.name;
+        EXPECT_EQ(outcome.error->domain, OAuthGeneralErrorDomain) << c.name;
+        EXPECT_EQ(outcome.error->code, -5) << c.name;
+        EXPECT_EQ(outcome.error->localizedDescription,
+                  QStringLiteral("Connection error making token request to '%1': %2.")
+                      .arg(provider.tokenEndpoint().toString(QUrl::FullyEncoded), c.reason))
+            << c.name << ": " << outcome.error->localizedDescription.toStdString();
+        ASSERT_TRUE(outcome.error->underlying) << c.name;
+        EXPECT_EQ(outcome.error->underlying->localizedDescription, c.reason) << c.name;
+        EXPECT_GT(ticks.count(), 2) << c.name << ": the event loop kept turning";
+    }
+}

@@ -111,6 +111,39 @@ TEST(Text, DisplayableDropsControlCharactersButTabsAndLineBreaks)
         EXPECT_EQ(Text::displayable(c.in), c.out) << c.in.toStdString();
 }
 
+TEST(Text, StatusLineIsTrimmedAndCutToAReadableLength)
+{
+    const QString ellipsis(QChar(0x2026));
+    const QString exact(Text::kStatusLineLimit, u'a');
+    const QString emoji = QStringLiteral("\U0001F600"); // two code units
+    const struct {
+        const char* name;
+        QString in;
+        QString out;
+    } cases[] = {
+        {"line break at the end", QStringLiteral("phpMyAdmin download failed: curl: (7) refused\n"),
+         QStringLiteral("phpMyAdmin download failed: curl: (7) refused")},
+        {"blanks and breaks around", QStringLiteral(" \n\t Ready \r\n"), QStringLiteral("Ready")},
+        {"a prefix's own blank stays", QStringLiteral("Password reset API error: "),
+         QStringLiteral("Password reset API error: ")},
+        {"a separator at the end", QStringLiteral("Done.\u2028"), QStringLiteral("Done.")},
+        {"inner line breaks stay", QStringLiteral("one\ntwo"), QStringLiteral("one\ntwo")},
+        {"exactly the limit", exact, exact},
+        {"one over", exact + u'b', QString(Text::kStatusLineLimit - 1, u'a') + ellipsis},
+        {"a pair at the cut", QString(Text::kStatusLineLimit - 2, u'a') + emoji + emoji,
+         QString(Text::kStatusLineLimit - 2, u'a') + ellipsis},
+        {"blanks before the cut", QString(290, u'a') + QString(20, u' ') + u'z', QString(290, u'a') + ellipsis},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Text::statusLine(c.in), c.out) << c.name;
+
+    // A whole server answer becomes one short line.
+    const QString huge = QString(8 * 1024 * 1024, u'x');
+    const QString line = Text::statusLine(huge);
+    EXPECT_EQ(line.size(), Text::kStatusLineLimit);
+    EXPECT_TRUE(line.endsWith(ellipsis));
+}
+
 TEST(Files, IsExecutableFileMeansARegularFileAfterLinksThatMayRun)
 {
     QTemporaryDir dir;

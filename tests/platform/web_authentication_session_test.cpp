@@ -150,6 +150,25 @@ TEST_F(WebAuthentication, CancelEscapeAndCloseAllCancel)
     EXPECT_EQ(done->error->code, WebAuthenticationSession::CanceledLogin);
 }
 
+TEST_F(WebAuthentication, APanelThatGoesWithItsWindowCancels)
+{
+    // The flow never stays pending without a panel to end it.
+    auto sheet = std::make_unique<QWidget>(&window, Qt::Dialog);
+    sheet->show();
+    auto done = std::make_shared<Completed>();
+    auto session = make("com.example.app", done);
+    session->setPresentationAnchor(sheet.get());
+    ASSERT_TRUE(session->start());
+    ASSERT_TRUE(session->panel());
+    sheet.reset();
+    EXPECT_FALSE(session->panel());
+    ASSERT_EQ(done->calls, 1);
+    ASSERT_TRUE(done->error);
+    EXPECT_EQ(done->error->code, WebAuthenticationSession::CanceledLogin);
+    EXPECT_FALSE(session->isPending());
+    EXPECT_FALSE(WebAuthenticationSession::deliverRedirect(QUrl("com.example.app:/oauth2callback")));
+}
+
 TEST_F(WebAuthentication, StartRefuses)
 {
     auto done = std::make_shared<Completed>();

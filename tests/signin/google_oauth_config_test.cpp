@@ -55,20 +55,20 @@ TEST(GoogleOAuthConfig, ServerClientIdAbsentEmptyOrSet)
         {"<key>SERVER_CLIENT_ID</key><true/>", std::nullopt, "a.b"},
         {"<key>SERVER_CLIENT_ID</key><string>server.b</string>", QString("server.b"), "server.b"},
     };
+    // Keys that are not used are ignored, whatever their type.
+    const QByteArray others[] = {"<integer>1</integer>", "<real>1</real>", "<date>2026-01-01T00:00:00Z</date>",
+                                 "<data>AAAA</data>"};
     for (const Case& c : cases) {
-        const auto config = GoogleOAuthConfig::fromFile(writePlist(
-            dir, plist("<dict><key>CLIENT_ID</key><string>a.b</string><key>REVERSED_CLIENT_ID</key><string>b.a</string>"
-                       "<key>OTHER</key><real>1</real>" + c.server + "</dict>")));
-        // An element the reader does not know fails the whole file, even under an ignored key.
-        EXPECT_FALSE(config) << c.server.constData();
-        const auto clean = GoogleOAuthConfig::fromFile(writePlist(
-            dir, plist("<dict><key>CLIENT_ID</key><string>a.b</string><key>REVERSED_CLIENT_ID</key><string>b.a</string>"
-                       "<key>OTHER</key><integer>1</integer>" + c.server + "</dict>")));
-        ASSERT_TRUE(clean) << c.server.constData();
-        EXPECT_EQ(clean->clientId, QStringLiteral("a.b"));
-        EXPECT_EQ(clean->reversedClientId, QStringLiteral("b.a"));
-        EXPECT_EQ(clean->serverClientId, c.serverClientId) << c.server.constData();
-        EXPECT_EQ(clean->expectedAudience(), c.audience) << c.server.constData();
+        for (const QByteArray& other : others) {
+            const auto config = GoogleOAuthConfig::fromFile(writePlist(
+                dir, plist("<dict><key>CLIENT_ID</key><string>a.b</string><key>REVERSED_CLIENT_ID</key><string>b.a</string>"
+                           "<key>OTHER</key>" + other + c.server + "</dict>")));
+            ASSERT_TRUE(config) << c.server.constData() << other.constData();
+            EXPECT_EQ(config->clientId, QStringLiteral("a.b"));
+            EXPECT_EQ(config->reversedClientId, QStringLiteral("b.a"));
+            EXPECT_EQ(config->serverClientId, c.serverClientId) << c.server.constData();
+            EXPECT_EQ(config->expectedAudience(), c.audience) << c.server.constData();
+        }
     }
 }
 

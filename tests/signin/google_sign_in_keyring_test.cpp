@@ -10,6 +10,7 @@
 #include "app/SablewickhavenApp.h"
 #include "app/StatusPill.h"
 #include "platform/InstanceChannel.h"
+#include "platform/Text.h"
 #include "platform/Keychain.h"
 #include "platform/WebAuthenticationSession.h"
 #include "signin/SignInBundle.h"
@@ -17,6 +18,7 @@
 #include "support/AccountServiceStandIn.h"
 #include "support/IdTokens.h"
 #include "support/KeyringSession.h"
+#include "support/NetworkBounds.h"
 #include "support/OAuthProviderStandIn.h"
 #include "support/TestCertificates.h"
 #include "support/TestEnvironment.h"
@@ -302,6 +304,43 @@ TEST_F(GoogleSignIn, ProviderFailuresEndInOneStatusText)
     EXPECT_FALSE(footer().contains("code=")) << footer().toStdString();
     EXPECT_TRUE(service.requestsTo("/api/auth/google").isEmpty());
     EXPECT_FALSE(model().config().user);
+}
+
+TEST_F(GoogleSignIn, HugeAndEndlessProviderAnswersEndTheSignInWithAShortLine)
+{
+    ScopedNetworkLimits limits({Network::Limits().maxBodyBytes, 1500});
+    makeWorld();
+    const QString tooLarge = QStringLiteral("The server's answer is larger than 4 MiB; it was not read.");
+    const struct {
+        const char* name;
+        OAuthProviderStandIn::Token token;
+        Reply userInfo;
+        QString start;
+        QString end;
+    } cases[] = {
+        {"token endpoint, 100 MB", OAuthProviderStandIn::Token::hugeError400, Reply::json("{}"),
+         QStringLiteral("Google sign-in error (-5): Connection error making token request to '"), tooLarge + u'.'},
+        {"user information, 100 MB", OAuthProviderStandIn::Token::tokensWithoutIdToken, NetworkBounds::hugeBody(200, false),
+         QStringLiteral("Google sign-in error (-1103): ") + tooLarge, QString()},
+        {"user information, a byte at a time", OAuthProviderStandIn::Token::tokensWithoutIdToken,
+         NetworkBounds::trickled(R"({"name":"Ada"})"),
+         QStringLiteral("Google sign-in error (-1001): The server did not finish its answer within 1.5 seconds."), QString()},
+    };
+    for (const auto& c : cases) {
+        provider.setToken(c.token);
+        provider.server().setReply("/oauth2/v3/userinfo", c.userInfo);
+        model().setStatusMessage(QStringLiteral("Ready"));
+        model().continueWithGoogle();
+        ASSERT_TRUE(TestEnvironment::waitUntil([&] { return footer().startsWith("Google sign-in error"); }, 60000))
+            << c.name << ": " << footer().toStdString();
+        if (c.end.isEmpty())
+            EXPECT_EQ(footer(), c.start) << c.name;
+        else
+            EXPECT_TRUE(footer().startsWith(c.start) && footer().endsWith(c.end)) << c.name << ": " << footer().toStdString();
+        EXPECT_LE(footer().size(), Text::kStatusLineLimit) << c.name;
+        EXPECT_FALSE(model().config().user) << c.name;
+        EXPECT_TRUE(service.requestsTo("/api/auth/google").isEmpty()) << c.name;
+    }
 }
 
 TEST_F(GoogleSignIn, SignedInPageLooks)

@@ -4,6 +4,7 @@
 #include "signin/SessionCookieStorage.h"
 #include "signin/SessionFetcher.h"
 #include "support/LoopbackHttpServer.h"
+#include "support/NetworkBounds.h"
 #include "support/TestCertificates.h"
 #include "support/TestEnvironment.h"
 
@@ -248,16 +249,45 @@ TEST(SessionFetcher, RetryAfterPassesTheLimitsAtMostThreeTimes)
     const QDateTime base = QDateTime::currentDateTimeUtc();
     run->fetcher->setClock([offset, base]() { return base.addMSecs(*offset); });
     run->fetcher->setRetryEnabled(true);
+    run->fetcher->setMinRetryInterval(0.05);
     run->fetcher->setMaxRetryInterval(15.0);
     *offset = 0;
     QObject::connect(run->fetcher.get(), &SessionFetcher::started, [offset]() { *offset = 60000; });
     begin(*run);
     ASSERT_TRUE(finished(*run));
-    // Far past the 45 s limit the header still asks for retries, three of them.
+    // Far past the 45 s limit the header still asks for retries, three of them, each after the
+    // growing delay (the header's 0 is never less than that).
     EXPECT_EQ(server.requestCount("/busy"), 4);
     ASSERT_EQ(run->delays.size(), 3);
+    const double expected[] = {0.05, 0.1, 0.2};
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(run->delays[i], expected[i], 1e-9) << i;
+    EXPECT_EQ(run->outcome->error->code, 503);
+}
+
+TEST(SessionFetcher, RetryAfterZeroRetriesNoFasterThanTheMinimumInterval)
+{
+    LoopbackHttpServer server;
+    server.setReply("/busy", {503, {{"Retry-After", "0"}}, {}});
+    auto run = makeRun(QUrl(server.url("/busy")));
+    run->fetcher->setRetryEnabled(true);
+    run->fetcher->setMinRetryInterval(0.2);
+    run->fetcher->setMaxRetryInterval(0.5);
+    QElapsedTimer clock;
+    clock.start();
+    QList<qint64> startedAt;
+    QObject::connect(run->fetcher.get(), &SessionFetcher::started, [&]() { startedAt.append(clock.elapsed()); });
+    begin(*run);
+    ASSERT_TRUE(finished(*run, 20000));
+    // 0.2 and 0.4 s within the limits, then three more at the 0.5 s maximum that the header lets
+    // past them: six requests, never the hundred of a spin.
+    EXPECT_EQ(server.requestCount("/busy"), 6);
+    ASSERT_EQ(run->delays.size(), 5);
     for (double d : run->delays)
-        EXPECT_EQ(d, 0.0);
+        EXPECT_GE(d, 0.2);
+    ASSERT_EQ(startedAt.size(), 6);
+    for (int i = 1; i < startedAt.size(); ++i)
+        EXPECT_GE(startedAt[i] - startedAt[i - 1], 180) << i; // a coarse timer may fire 5 % early
     EXPECT_EQ(run->outcome->error->code, 503);
 }
 
@@ -287,6 +317,7 @@ TEST(SessionFetcher, RetryAfterOneSecondPastTheElapsedLimitWaitsOneSecond)
     const QDateTime base = QDateTime::currentDateTimeUtc();
     run->fetcher->setClock([offset, base]() { return base.addMSecs(*offset); });
     run->fetcher->setRetryEnabled(true);
+    run->fetcher->setMinRetryInterval(0.5);
     run->fetcher->setMaxRetryInterval(15.0);
     QObject::connect(run->fetcher.get(), &SessionFetcher::started, [offset]() { *offset = 50000; });
     QElapsedTimer waited;
@@ -322,6 +353,64 @@ TEST(SessionFetcher, RetryAfterValues)
     };
     for (const Case& c : cases)
         EXPECT_DOUBLE_EQ(SessionFetcher::retryAfterSeconds(c.value, now), c.seconds) << c.value;
+}
+
+TEST(SessionFetcher, HugeAndEndlessAnswersEndTheFetchWithoutRetries)
+{
+    ScopedNetworkLimits limits({Network::Limits().maxBodyBytes, 1500});
+    const struct {
+        const char* name;
+        Reply reply;
+        int code;
+        QString description;
+    } cases[] = {
+        {"100 MB error body", NetworkBounds::hugeBody(503), -1103,
+         QStringLiteral("The server's answer is larger than 4 MiB; it was not read.")},
+        {"100 MB user information, length untold", NetworkBounds::hugeBody(200, false), -1103,
+         QStringLiteral("The server's answer is larger than 4 MiB; it was not read.")},
+        {"one byte at a time", NetworkBounds::trickled(R"({"name":"Ada"})"), -1001,
+         QStringLiteral("The server did not finish its answer within 1.5 seconds.")},
+    };
+    for (const auto& c : cases) {
+        LoopbackHttpServer server;
+        server.setReply("/oauth2/v3/userinfo", c.reply);
+        auto run = makeRun(QUrl(server.url("/oauth2/v3/userinfo")));
+        // As the sign-in sets it up: retries on, at most 15 s apart.
+        run->fetcher->setRetryEnabled(true);
+        run->fetcher->setMinRetryInterval(0.05);
+        run->fetcher->setMaxRetryInterval(15.0);
+        LoopTicker ticks;
+        begin(*run);
+        ASSERT_TRUE(finished(*run, 60000)) << c.name;
+        ASSERT_TRUE(run->outcome->error) << c.name;
+        EXPECT_EQ(run->outcome->error->domain, kSessionFetcherURLLoadingDomain) << c.name;
+        EXPECT_EQ(run->outcome->error->code, c.code) << c.name;
+        EXPECT_EQ(run->outcome->error->localizedDescription, c.description) << c.name;
+        EXPECT_FALSE(run->outcome->data) << c.name;
+        EXPECT_EQ(run->outcome->calls, 1) << c.name;
+        EXPECT_TRUE(run->delays.isEmpty()) << c.name;
+        EXPECT_EQ(server.requestCount("/oauth2/v3/userinfo"), 1) << c.name;
+        if (c.reply.trickleMs > 0) // (a huge answer is cut off too soon to count turns)
+            EXPECT_GT(ticks.count(), 2) << c.name << ": the event loop kept turning";
+    }
+}
+
+TEST(SessionFetcher, RetriesEndWithTheFetchsDeadline)
+{
+    // Timed-out attempts would be retried for 45 s; the whole fetch ends at its deadline.
+    ScopedNetworkLimits limits({Network::Limits().maxBodyBytes, 2000});
+    LoopbackHttpServer server;
+    server.setReply("/busy", Reply::withStatus(503));
+    auto run = makeRun(QUrl(server.url("/busy")));
+    run->fetcher->setRetryEnabled(true);
+    run->fetcher->setMinRetryInterval(0.4);
+    run->fetcher->setMaxRetryInterval(15.0);
+    begin(*run);
+    ASSERT_TRUE(finished(*run, 30000));
+    // 0.4 s, then 0.8 s; a third delay of 1.6 s would begin after the 2 s deadline.
+    EXPECT_EQ(run->delays.size(), 2);
+    EXPECT_EQ(server.requestCount("/busy"), 3);
+    EXPECT_EQ(run->outcome->error->code, 503);
 }
 
 TEST(SessionFetcher, ConnectionLostIsRetriedRefusedIsNot)

@@ -71,6 +71,58 @@ struct LoopbackHttpServer::State {
 
 namespace {
 
+// Writes the body of `reply` after its head: the stream in chunks while the client keeps up, or
+// everything one byte at a time. Ends when all is sent or the client has gone.
+void sendSlowly(QPointer<QTcpSocket> socket, const LoopbackHttpServer::Reply& reply)
+{
+    struct Progress {
+        QByteArray body;
+        qint64 sent = 0;
+        qint64 total = 0;
+        QByteArray filler = QByteArray(64 * 1024, 'x');
+        QByteArray next(qint64 max)
+        {
+            QByteArray chunk;
+            if (sent < body.size())
+                chunk = body.mid(sent, max);
+            else
+                chunk = filler.left(std::min<qint64>(max, total - sent));
+            sent += chunk.size();
+            return chunk;
+        }
+    };
+    auto progress = std::make_shared<Progress>();
+    progress->body = reply.body;
+    progress->total = reply.body.size() + reply.streamBytes;
+    if (reply.trickleMs > 0) {
+        auto* timer = new QTimer(socket);
+        QObject::connect(timer, &QTimer::timeout, socket, [socket, progress, timer]() {
+            if (!socket || socket->state() != QAbstractSocket::ConnectedState) {
+                timer->stop();
+                return;
+            }
+            if (progress->sent >= progress->total) {
+                timer->stop();
+                socket->disconnectFromHost();
+                return;
+            }
+            socket->write(progress->next(1));
+        });
+        timer->start(reply.trickleMs);
+        return;
+    }
+    auto pump = [socket, progress]() {
+        if (!socket || socket->state() != QAbstractSocket::ConnectedState)
+            return;
+        while (progress->sent < progress->total && socket->bytesToWrite() < 1024 * 1024)
+            socket->write(progress->next(64 * 1024));
+        if (progress->sent >= progress->total && socket->bytesToWrite() == 0)
+            socket->disconnectFromHost();
+    };
+    QObject::connect(socket, &QTcpSocket::bytesWritten, socket, pump);
+    pump();
+}
+
 // One connection: reads a whole request, records it, answers and closes.
 void serveConnection(const std::shared_ptr<LoopbackHttpServer::State>& state, QTcpSocket* socket)
 {
@@ -131,8 +183,14 @@ void serveConnection(const std::shared_ptr<LoopbackHttpServer::State>& state, QT
             QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
             for (const auto& h : reply.headers)
                 out += h.first + ": " + h.second + "\r\n";
-            out += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+            if (reply.announceLength)
+                out += "Content-Length: " + QByteArray::number(reply.body.size() + reply.streamBytes) + "\r\n";
             out += "Connection: close\r\n\r\n";
+            if (!head && (reply.streamBytes > 0 || reply.trickleMs > 0)) {
+                guarded->write(out);
+                sendSlowly(guarded, reply);
+                return;
+            }
             if (!head)
                 out += reply.cutAfter >= 0 ? reply.body.left(reply.cutAfter) : reply.body;
             guarded->write(out);

@@ -26,7 +26,13 @@
 // A handler (run on the server thread, for every request, before the table) computes a reply;
 // when it gives none, the table is used. Replies are looked up by the request path without its
 // query string; a path without a reply gets 404 with an empty body. Every reply carries "Content-Length" (of the whole body) and
-// "Connection: close", and the connection is closed after it. `delayMs` holds a reply back.
+// "Connection: close", and the connection is closed after it. `delayMs` holds a reply back;
+// `streamBytes` streams a large body, `trickleMs` sends it slowly:
+//
+//   Reply huge = Reply::text("error: ", 500);
+//   huge.streamBytes = 100 * 1024 * 1024;             // 100 MB, written as the client reads
+//   Reply slow = Reply::json("{...}");
+//   slow.trickleMs = 1000;                            // one byte a second
 // All members may be called from any thread.
 
 #include <QByteArray>
@@ -61,6 +67,13 @@ public:
         qint64 cutAfter = -1;
         // Milliseconds to wait before answering.
         int delayMs = 0;
+        // This many filler bytes ('x') follow `body`, made in chunks as the client takes them
+        // (a 100 MB answer without 100 MB in memory); the announced length includes them.
+        qint64 streamBytes = 0;
+        // When > 0: the body (stream included) goes out one byte every this many milliseconds.
+        int trickleMs = 0;
+        // False: no "Content-Length"; the body ends when the connection closes.
+        bool announceLength = true;
 
         static Reply withStatus(int code)
         {

@@ -1,6 +1,7 @@
 #include "support/OAuthProviderStandIn.h"
 
 #include "support/IdTokens.h"
+#include "support/NetworkBounds.h"
 #include "support/TestCertificates.h"
 
 #include <QCryptographicHash>
@@ -126,6 +127,10 @@ LoopbackHttpServer::Reply OAuthProviderStandIn::token(const QByteArray& body)
         return LoopbackHttpServer::Reply::json("{\"access_token\": ", 200);
     case Token::notAnObject:
         return LoopbackHttpServer::Reply::json("[\"access_token\"]", 200);
+    case Token::hugeError400:
+        return NetworkBounds::hugeBody(400, false);
+    case Token::trickled:
+        return NetworkBounds::trickled(R"({"access_token":"ya29.slow","token_type":"Bearer","expires_in":3599})");
     case Token::tokens:
     case Token::tokensWithoutIdToken:
         break;

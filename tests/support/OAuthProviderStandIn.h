@@ -27,7 +27,9 @@
 class OAuthProviderStandIn {
 public:
     enum class Authorization { code, error, wrongState, noState, wrongPath };
-    enum class Token { tokens, tokensWithoutIdToken, oauthError400, notJson400, status500, invalidJson, notAnObject };
+    // hugeError400: a 400 of 100 MB, streamed, its length untold; trickled: the tokens, one byte every 400 ms.
+    enum class Token { tokens, tokensWithoutIdToken, oauthError400, notJson400, status500, invalidJson, notAnObject,
+                       hugeError400, trickled };
 
     // What the token endpoint knows of a code.
     struct Grant {
