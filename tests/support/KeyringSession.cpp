@@ -1,40 +1,17 @@
 #include "support/KeyringSession.h"
 
+#include "support/SessionReexec.h"
 #include "support/TestEnvironment.h"
 
 #include <QByteArray>
-#include <QFileInfo>
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
-#include <unistd.h>
-#include <vector>
 
 namespace KeyringSession {
 namespace {
 
 constexpr const char* kMarker = "KOVANI_TEST_KEYRING";
 constexpr const char* kPassword = "kovani-test-keyring";
-
-std::string selfExecutable()
-{
-    char buffer[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n <= 0)
-        return {};
-    buffer[n] = '\0';
-    return buffer;
-}
-
-bool onlyListing(int argc, char** argv)
-{
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--gtest_list_tests") == 0)
-            return true;
-    return false;
-}
 
 } // namespace
 
@@ -48,10 +25,7 @@ void enterIfWanted(int argc, char** argv)
     if (active())
         return;
     TestEnvironment::isolateProcess();
-    const std::string exe = selfExecutable();
-    const bool wanted = QFileInfo(QString::fromStdString(exe)).fileName().endsWith(QStringLiteral("_keyring_test"))
-        && !onlyListing(argc, argv);
-    if (!wanted) {
+    if (!SessionReexec::wanted(argc, argv, "_keyring_test")) {
         const QByteArray nowhere = "unix:path=" + TestEnvironment::home().toLocal8Bit() + "/no-session-bus";
         qputenv("DBUS_SESSION_BUS_ADDRESS", nowhere);
         return;
@@ -78,17 +52,8 @@ void enterIfWanted(int argc, char** argv)
         "rc=$?\n"
         "kill \"$pid\" 2>/dev/null\n"
         "exit $rc\n";
-    std::vector<std::string> args{"dbus-run-session", "--", "/bin/sh", "-c", script, "sh", kPassword, exe};
-    for (int i = 1; i < argc; ++i)
-        args.emplace_back(argv[i]);
-    std::vector<char*> raw;
-    for (std::string& a : args)
-        raw.push_back(a.data());
-    raw.push_back(nullptr);
-    std::fflush(nullptr);
-    ::execv("/usr/bin/dbus-run-session", raw.data());
-    std::perror("dbus-run-session");
-    std::_Exit(97);
+    SessionReexec::exec({"dbus-run-session", "--", "/bin/sh", "-c", script, "sh", kPassword},
+                        SessionReexec::selfExecutable(), argc, argv);
 }
 
 } // namespace KeyringSession
