@@ -184,6 +184,15 @@ void stopChildren(const QList<std::shared_ptr<ChildProcess>>& children)
     }
 }
 
+// The file stems of the logs in a Logs folder.
+QSet<QString> logStems(const QString& folder)
+{
+    QSet<QString> stems;
+    for (const QString& name : QDir(folder).entryList({QStringLiteral("*.log")}, QDir::Files | QDir::Hidden))
+        stems.insert(name.chopped(4));
+    return stems;
+}
+
 // ---- Orphan clean-up helpers (background thread; no model access) ---------------------------
 
 // Standard output of a tool, or nothing when it could not be launched. Standard error is not
@@ -396,6 +405,8 @@ void AppModel::startInternal(const Project& project)
     // Its own process group: a runtime that runs PHP as its child is stopped with it.
     task.newProcessGroup = true;
     const int logFd = attachLog(task, logURL);
+    if (logFd >= 0)
+        emit projectChanged(project.id);
 
     // The launch serial is recorded here before the event loop can run the handler's main-queue
     // step, so the handler always knows which launch it belongs to.
@@ -452,6 +463,12 @@ int AppModel::attachLog(Process::Spec& task, const QString& logURL)
     const int fd = m_logsURL.isEmpty()
         ? -1
         : ::open(QFile::encodeName(logURL).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        // The logs that were there before it ran are listed first.
+        if (!m_logStems)
+            m_logStems = logStems(m_logsURL);
+        m_logStems->insert(QFileInfo(logURL).fileName().chopped(4));
+    }
     // Without a log the server's output goes nowhere; the start goes on.
     task.outputFd = fd;
     task.errorFd = fd;
@@ -648,8 +665,12 @@ void AppModel::showLog(const QString& id)
 
 bool AppModel::hasLog(const QString& id) const
 {
-    return !m_logsURL.isEmpty() && ProjectIds::isSafe(id)
-        && QFileInfo(m_logsURL + u'/' + ProjectIds::fileStem(id) + QStringLiteral(".log")).isFile();
+    if (m_logsURL.isEmpty() || !ProjectIds::isSafe(id))
+        return false;
+    // The application writes the logs itself: one listing tells which were there before it ran.
+    if (!m_logStems)
+        m_logStems = logStems(m_logsURL);
+    return m_logStems->contains(ProjectIds::fileStem(id));
 }
 
 bool AppModel::hasRunningWebsites() const
