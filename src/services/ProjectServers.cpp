@@ -2,6 +2,7 @@
 
 #include "platform/Dispatch.h"
 #include "platform/Files.h"
+#include "platform/ProcessGroup.h"
 #include "platform/Text.h"
 #include "services/LogTail.h"
 #include "services/PHPDevelopmentRouter.h"
@@ -31,7 +32,6 @@ namespace {
 
 constexpr int kProbeTries = 30;
 constexpr auto kProbePause = std::chrono::microseconds(100000);
-constexpr auto kStopPoll = std::chrono::microseconds(50000);
 constexpr auto kStopCeiling = std::chrono::milliseconds(1500);
 constexpr auto kOrphanGrace = std::chrono::microseconds(100000);
 
@@ -155,32 +155,35 @@ bool listenerInGroup(pid_t group, qint64 port)
 // still has members, so a reused id is never hit.
 bool serverAlive(const std::shared_ptr<ChildProcess>& child)
 {
-    if (child->isRunning())
-        return true;
-    return ::kill(-child->pid(), 0) == 0 && !groupMembers(child->pid()).isEmpty();
+    return child->isRunning() || ProcessGroup::hasLiveMembers(child->pid());
 }
 
-// SIGTERM to every server's process group first, then polls them together every 50 ms for up
-// to 1.5 s, then SIGKILL to the groups still alive. The reaper's state is the test of life: a
-// zombie never counts.
+// SIGTERM to every server's process group first, then waits for them together, for up to 1.5 s:
+// on the reaper for each server's first process, and on the exit of the other processes its
+// group had when it was signalled. Then SIGKILL to the groups still alive. A zombie never counts.
 void stopChildren(const QList<std::shared_ptr<ChildProcess>>& children)
 {
-    QList<std::shared_ptr<ChildProcess>> signalled;
+    struct Signalled {
+        std::shared_ptr<ChildProcess> child;
+        std::unique_ptr<ProcessGroup::Watch> others;
+    };
+    std::vector<Signalled> signalled;
     for (const std::shared_ptr<ChildProcess>& child : children) {
         if (!child || child->pid() <= 0 || !serverAlive(child))
             continue;
+        // Watched from before the signal, so that no id is reused meanwhile.
+        auto others = std::make_unique<ProcessGroup::Watch>(ProcessGroup::membersBesidesLeader(child->pid()));
         ::kill(-child->pid(), SIGTERM);
-        signalled.append(child);
+        signalled.push_back({child, std::move(others)});
     }
-    const auto anyAlive = [&signalled]() {
-        return std::any_of(signalled.cbegin(), signalled.cend(), [](const auto& child) { return serverAlive(child); });
-    };
     const auto deadline = std::chrono::steady_clock::now() + kStopCeiling;
-    while (anyAlive() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(kStopPoll);
-    for (const std::shared_ptr<ChildProcess>& child : signalled) {
-        if (serverAlive(child))
-            ::kill(-child->pid(), SIGKILL);
+    for (Signalled& server : signalled) {
+        server.child->waitForExit(deadline);
+        server.others->waitUntilGone(deadline);
+    }
+    for (const Signalled& server : signalled) {
+        if (serverAlive(server.child))
+            ::kill(-server.child->pid(), SIGKILL);
     }
 }
 

@@ -341,6 +341,8 @@ TEST_F(ProjectServers, RuntimeThatRunsPhpAsItsChildStartsServesAndStopsWhole)
         {"wrapper", "#!/bin/sh\n" + PhpWrapper::realPhp().toUtf8() + " \"$@\"\n", false},
         // An ignored signal stays ignored in the child: only SIGKILL to the group ends both.
         {"deaf wrapper", "#!/bin/sh\ntrap '' TERM\n" + PhpWrapper::realPhp().toUtf8() + " \"$@\"\n", true},
+        // The wrapper ends at once; its PHP alone outlives the signal, watched until the ceiling.
+        {"wrapper with a deaf PHP", "#!/bin/sh\n(trap '' TERM; exec " + PhpWrapper::realPhp().toUtf8() + " \"$@\") &\nwait\n", true},
     };
     int n = 0;
     for (const Case& c : cases) {
