@@ -14,6 +14,7 @@
 #include "services/ServerTestKit.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QFrame>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -544,6 +545,45 @@ TEST_F(ProjectsPageTest, ALongListHasCardsForTheRowsInViewInListOrderAndKeepsRow
         EXPECT_FALSE(card->isConfigExpanded());
         expectCardsFollowTheList(expected, "after the reorder, scrolled");
     }
+}
+
+TEST_F(ProjectsPageTest, TabWalksTheCardsInListOrderAndScrollsEachIntoView)
+{
+    QList<Project> projects;
+    for (int i = 0; i < 200; ++i)
+        projects.append(makeProject(QStringLiteral("site-%1").arg(i), QStringLiteral("Site %1").arg(i), path("x"), 9000 + i));
+    setProjects(projects);
+    QScrollArea area;
+    area.setWidgetResizable(true);
+    area.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    page = std::make_unique<ProjectsPage>(*model, [] {}, [] {}, [](const Project&) {});
+    area.setWidget(page.get());
+    area.resize(1120, 760);
+    area.show();
+    const auto cleanup = qScopeGuard([&] { area.takeWidget(); });
+    QApplication::setActiveWindow(&area);
+    ASSERT_TRUE(waitUntil([&] { return !page->rows().isEmpty(); }, 60000));
+
+    ProjectRow* start = page->revealRow("site-100");
+    ASSERT_NE(start, nullptr);
+    start->removeButton()->setFocus(Qt::TabFocusReason);
+    ASSERT_EQ(QApplication::focusWidget(), start->removeButton());
+    // Well past the cards made at first; each stopped card takes focus on its disclosure and its
+    // four enabled buttons.
+    for (int i = 101; i < 130; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        ProjectRow* card = page->row(QStringLiteral("site-%1").arg(i));
+        ASSERT_NE(card, nullptr) << i;
+        ASSERT_EQ(QApplication::focusWidget(), card->configToggle()) << i;
+        for (int k = 0; k < 4; ++k)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), card->removeButton()) << i;
+        const QRect shown(card->removeButton()->mapTo(area.viewport(), QPoint(0, 0)), card->removeButton()->size());
+        EXPECT_TRUE(area.viewport()->rect().contains(shown)) << i << ": the focused control is in view";
+    }
+    // And back.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::focusWidget(), page->row("site-129")->choosePathButton());
 }
 
 TEST_F(ProjectsPageTest, AtTheMinimumWindowSizeLongTextsNeverPushAButtonOutOfReach)
