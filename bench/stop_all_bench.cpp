@@ -7,6 +7,7 @@
 #include "BenchServers.h"
 
 #include <QElapsedTimer>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -24,12 +25,25 @@ constexpr int kRounds = 5;
 bool startAll(AppModel& model, const QString& site, int count)
 {
     QList<Project> projects;
-    for (int i = 0; i < count; ++i)
-        projects.append(project(QStringLiteral("site-%1").arg(i), site, freePort()));
+    QSet<quint16> ports;
+    while (projects.size() < count) {
+        // Each server its own port: a port handed out twice would fail one start.
+        const quint16 port = freePort();
+        if (ports.contains(port))
+            continue;
+        ports.insert(port);
+        projects.append(project(QStringLiteral("site-%1").arg(projects.size()), site, port));
+    }
     model.modifyConfig([&](AppConfig& c) { c.projects = projects; });
     for (const Project& p : projects)
         model.startInternal(p);
-    return waitUntil([&] { return model.runningProjects().size() == count; }, 20000);
+    if (waitUntil([&] { return model.runningProjects().size() == count; }, 20000))
+        return true;
+    for (const Project& p : projects) {
+        if (!model.runningProjects().contains(p.id))
+            std::printf("   (%s on port %lld did not start)\n", qPrintable(p.id), p.port);
+    }
+    return false;
 }
 
 } // namespace
