@@ -584,6 +584,14 @@ TEST_F(ProjectsPageTest, TabWalksTheCardsInListOrderAndScrollsEachIntoView)
     // And back.
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
     EXPECT_EQ(QApplication::focusWidget(), page->row("site-129")->choosePathButton());
+
+    // Scrolled far away, the card with the focus keeps it, and its row.
+    QPointer<ProjectRow> focused = page->row("site-129");
+    ASSERT_NE(page->revealRow("site-10"), nullptr);
+    EXPECT_EQ(QApplication::focusWidget(), focused->choosePathButton());
+    EXPECT_EQ(page->row("site-129"), focused.data());
+    EXPECT_EQ(focused->project().id, QStringLiteral("site-129"));
+    EXPECT_EQ(page->revealRow("site-129"), focused.data());
 }
 
 TEST_F(ProjectsPageTest, AtTheMinimumWindowSizeLongTextsNeverPushAButtonOutOfReach)
