@@ -1,10 +1,13 @@
-// config.json with 500 projects: the start-up's load + migrate + save, and its parts.
+// config.json with 500 projects: the start-up's load + migrate + save, and its parts, each followed
+// by its floor (…_floor): a bare QJsonDocument parse, write, or both with the file read or saved.
 #include "BenchPlatform.h"
 #include "app/AppModel.h"
 #include "platform/Files.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QJsonDocument>
+#include <QSaveFile>
 #include <QTemporaryDir>
 
 #include <chrono>
@@ -86,6 +89,17 @@ static void BM_LoadNoRepair500(benchmark::State& state)
 }
 BENCHMARK(BM_LoadNoRepair500)->Unit(benchmark::kMillisecond);
 
+static void BM_LoadNoRepair500_floor(benchmark::State& state)
+{
+    writeConfig(fixture->cleanFile);
+    for (auto _ : state) {
+        QFile file(fixture->configPath);
+        file.open(QIODevice::ReadOnly);
+        benchmark::DoNotOptimize(QJsonDocument::fromJson(file.readAll()));
+    }
+}
+BENCHMARK(BM_LoadNoRepair500_floor)->Unit(benchmark::kMillisecond);
+
 static void BM_Save500(benchmark::State& state)
 {
     writeConfig(fixture->cleanFile);
@@ -95,12 +109,31 @@ static void BM_Save500(benchmark::State& state)
 }
 BENCHMARK(BM_Save500)->Unit(benchmark::kMillisecond);
 
+static void BM_Save500_floor(benchmark::State& state)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(fixture->cleanFile);
+    for (auto _ : state) {
+        QSaveFile file(fixture->configPath);
+        file.open(QIODevice::WriteOnly);
+        file.write(document.toJson(QJsonDocument::Indented));
+        file.commit();
+    }
+}
+BENCHMARK(BM_Save500_floor)->Unit(benchmark::kMillisecond);
+
 static void BM_Decode500(benchmark::State& state)
 {
     for (auto _ : state)
         benchmark::DoNotOptimize(ConfigCoding::decode(fixture->cleanFile));
 }
 BENCHMARK(BM_Decode500)->Unit(benchmark::kMillisecond);
+
+static void BM_Decode500_floor(benchmark::State& state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(QJsonDocument::fromJson(fixture->cleanFile));
+}
+BENCHMARK(BM_Decode500_floor)->Unit(benchmark::kMillisecond);
 
 static void BM_Encode500(benchmark::State& state)
 {
@@ -109,6 +142,14 @@ static void BM_Encode500(benchmark::State& state)
         benchmark::DoNotOptimize(ConfigCoding::encode(c));
 }
 BENCHMARK(BM_Encode500)->Unit(benchmark::kMillisecond);
+
+static void BM_Encode500_floor(benchmark::State& state)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(fixture->cleanFile);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(document.toJson(QJsonDocument::Indented));
+}
+BENCHMARK(BM_Encode500_floor)->Unit(benchmark::kMillisecond);
 
 #endif
 

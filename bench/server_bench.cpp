@@ -1,7 +1,9 @@
-// Website servers on loopback, in one run:
-//   1. startInternal until "started" against a bare `php -S` accepting its first connection;
-//   2. requests per second through the router against `php -S` without a router;
-//   3. stopProcess of a healthy server.
+// Website servers on loopback, in one run, each beside its floor measured in the same run:
+//   1. startInternal until the website answers its first HTTP 200 (and until "started"), against
+//      a bare `php -S` of the same folder until its first HTTP 200;
+//   2. requests per second for the same URLs through the router and from `php -S` without one:
+//      a front-controller route, the index, a 50 KB static file and a missing path;
+//   3. stopProcess of a healthy server, against SIGTERM and reap of a bare `php -S`.
 // Uses the machine's PHP (/usr/bin/php, or $KOVANI_BENCH_PHP) behind a wrapper that answers as a
 // supported runtime.
 #include "BenchPlatform.h"
@@ -34,43 +36,69 @@ constexpr int kRequests = 3000;
 
 using namespace BenchServers;
 
-// One HTTP/1.0 GET; returns the number of bytes received (0 on failure).
-size_t get(quint16 port, const char* path)
+struct Reply {
+    size_t bytes = 0; // 0 on failure
+    int status = 0;
+};
+
+// One HTTP/1.0 GET.
+Reply get(quint16 port, const char* path)
 {
+    Reply reply;
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
-        return 0;
+        return reply;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-    size_t received = 0;
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
         char request[256];
         const int n = std::snprintf(request, sizeof request, "GET %s HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n", path);
         if (::send(fd, request, n, 0) == n) {
-            char buffer[8192];
-            for (ssize_t r; (r = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
-                received += size_t(r);
+            char buffer[16384];
+            QByteArray head;
+            for (ssize_t r; (r = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+                if (head.size() < 16)
+                    head.append(buffer, std::min<ssize_t>(r, 16));
+                reply.bytes += size_t(r);
+            }
+            // "HTTP/1.x NNN"
+            if (head.size() >= 12)
+                reply.status = head.mid(9, 3).toInt();
         }
     }
     ::close(fd);
-    return received;
+    return reply;
 }
 
-double requestsPerSecond(quint16 port, const char* path)
+bool answers200(quint16 port)
+{
+    return get(port, "/").status == 200;
+}
+
+double requestsPerSecond(quint16 port, const char* path, int* status)
 {
     for (int i = 0; i < 50; ++i)
-        get(port, path);
+        *status = get(port, path).status;
     QElapsedTimer timer;
     timer.start();
     int ok = 0;
     for (int i = 0; i < kRequests; ++i)
-        ok += get(port, path) > 0 ? 1 : 0;
+        ok += get(port, path).bytes > 0 ? 1 : 0;
     const double seconds = timer.nsecsElapsed() / 1e9;
     if (ok != kRequests)
         std::printf("  (only %d of %d requests answered)\n", ok, kRequests);
     return ok / seconds;
+}
+
+pid_t spawnBare(const QString& site, quint16 port)
+{
+    Process::Spec spec;
+    spec.program = realPhp();
+    spec.arguments = {QStringLiteral("-S"), QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("-t"), site};
+    spec.workingDirectory = site;
+    return Process::spawn(spec).pid;
 }
 
 } // namespace
@@ -85,7 +113,7 @@ int main(int argc, char** argv)
     const QString site = root + QStringLiteral("/site");
     Files::makePath(site);
     Files::writeAtomically(site + QStringLiteral("/index.php"), "<?php echo 'front controller ', $_SERVER['REQUEST_URI'];\n");
-    Files::writeAtomically(site + QStringLiteral("/style.css"), QByteArray(2048, 'x'));
+    Files::writeAtomically(site + QStringLiteral("/style.css"), QByteArray(50 * 1024, 'x'));
     const QString wrapper = makeWrapper(root);
 
     AppModel model(benchPlatform(root));
@@ -93,18 +121,24 @@ int main(int argc, char** argv)
 
     std::printf("PHP: %s; %d start rounds, %d requests per server\n\n", qPrintable(realPhp()), kStartRounds, kRequests);
 
-    // 1. Start until "started" against a bare server's first accepted connection.
-    std::vector<double> started, bare, stops;
+    // 1. Start until the first HTTP 200, against a bare server's first HTTP 200.
+    std::vector<double> started, answered, bare, stops, bareStops;
     for (int round = 0; round < kStartRounds; ++round) {
         const quint16 port = freePort();
         QElapsedTimer timer;
         timer.start();
         model.startInternal(project(QStringLiteral("bench"), site, port));
-        if (!waitUntil([&] { return model.isRunning(QStringLiteral("bench")); }, 10000)) {
+        double firstAnswer = -1;
+        if (!waitUntil([&] {
+                if (firstAnswer < 0 && answers200(port))
+                    firstAnswer = timer.nsecsElapsed() / 1e6;
+                return firstAnswer >= 0 && model.isRunning(QStringLiteral("bench"));
+            }, 10000)) {
             std::printf("start failed: %s\n", qPrintable(model.statusMessage()));
             model.shutdown();
             return 1;
         }
+        answered.push_back(firstAnswer);
         started.push_back(timer.nsecsElapsed() / 1e6);
 
         timer.restart();
@@ -112,23 +146,21 @@ int main(int argc, char** argv)
         stops.push_back(timer.nsecsElapsed() / 1e6);
 
         const quint16 barePort = freePort();
-        Process::Spec spec;
-        spec.program = realPhp();
-        spec.arguments = {QStringLiteral("-S"), QStringLiteral("127.0.0.1:%1").arg(barePort), QStringLiteral("-t"), site};
         timer.restart();
-        const Process::Launch launched = Process::spawn(spec);
-        while (launched.pid > 0 && !connects(barePort) && timer.elapsed() < 10000)
+        const pid_t pid = spawnBare(site, barePort);
+        while (pid > 0 && !answers200(barePort) && timer.elapsed() < 10000)
             ::usleep(200);
         bare.push_back(timer.nsecsElapsed() / 1e6);
-        ::kill(launched.pid, SIGTERM);
-        Process::waitForExit(launched.pid);
+        timer.restart();
+        ::kill(pid, SIGTERM);
+        Process::waitForExit(pid);
+        bareStops.push_back(timer.nsecsElapsed() / 1e6);
     }
-    std::printf("1. start to running (median)\n");
-    std::printf("   startInternal -> \"started\":        %8.1f ms\n", median(started));
-    std::printf("   bare php -S -> first accept:        %8.1f ms\n", median(bare));
-    std::printf("   (the probe polls every 100 ms, so up to one pause is added)\n\n");
+    std::printf("1. start (median of %d)                  Kovani      floor (bare php -S)\n", kStartRounds);
+    std::printf("   to the first HTTP 200 on /:       %8.1f ms  %8.1f ms\n", median(answered), median(bare));
+    std::printf("   to \"started\" (the probe's answer): %8.1f ms\n\n", median(started));
 
-    // 2. Requests per second.
+    // 2. Requests per second, the same URLs on both sides.
     const quint16 routedPort = freePort();
     model.startInternal(project(QStringLiteral("routed"), site, routedPort));
     if (!waitUntil([&] { return model.isRunning(QStringLiteral("routed")); }, 10000)) {
@@ -137,23 +169,27 @@ int main(int argc, char** argv)
         return 1;
     }
     const quint16 barePort = freePort();
-    Process::Spec spec;
-    spec.program = realPhp();
-    spec.arguments = {QStringLiteral("-S"), QStringLiteral("127.0.0.1:%1").arg(barePort), QStringLiteral("-t"), site};
-    const Process::Launch bareServer = Process::spawn(spec);
-    waitUntil([&] { return connects(barePort); }, 10000);
+    const pid_t bareServer = spawnBare(site, barePort);
+    waitUntil([&] { return answers200(barePort); }, 10000);
 
-    std::printf("2. requests per second, sequential, loopback\n");
-    std::printf("   router, front controller (/a/route): %8.0f req/s\n", requestsPerSecond(routedPort, "/a/route"));
-    std::printf("   bare,   index.php (/):               %8.0f req/s\n", requestsPerSecond(barePort, "/"));
-    std::printf("   router, static file (/style.css):    %8.0f req/s\n", requestsPerSecond(routedPort, "/style.css"));
-    std::printf("   bare,   static file (/style.css):    %8.0f req/s\n\n", requestsPerSecond(barePort, "/style.css"));
-    ::kill(bareServer.pid, SIGTERM);
-    Process::waitForExit(bareServer.pid);
+    std::printf("2. requests per second, sequential     router           floor (php -S, no router)\n");
+    for (const char* path : {"/a/route", "/", "/style.css", "/missing/file.txt"}) {
+        int routedStatus = 0;
+        int bareStatus = 0;
+        const double routed = requestsPerSecond(routedPort, path, &routedStatus);
+        const double plain = requestsPerSecond(barePort, path, &bareStatus);
+        std::printf("   %-18s %8.0f req/s (%d) %8.0f req/s (%d)  %.2fx\n", path, routed, routedStatus, plain, bareStatus,
+                    plain / std::max(1.0, routed));
+    }
+    std::printf("   (/style.css is a 50 KB static file; the status of each side in brackets)\n\n");
+    ::kill(bareServer, SIGTERM);
+    Process::waitForExit(bareServer);
 
     // 3. Stop.
     std::printf("3. stopProcess of a healthy server (median of %d): %.1f ms (min %.1f, max %.1f)\n", kStartRounds,
                 median(stops), *std::min_element(stops.begin(), stops.end()), *std::max_element(stops.begin(), stops.end()));
+    std::printf("   floor: SIGTERM + reap of a bare php -S:        %.1f ms; target <= 3x floor + 5 ms = %.1f ms\n",
+                median(bareStops), 3 * median(bareStops) + 5);
 
     model.shutdown();
     return 0;

@@ -105,7 +105,6 @@ using RunningMap = QMap<QString, qint32>;
     }
 
 KOVANI_SETTER(const QList<PHPVersion>&, setPhpVersions, m_phpVersions, phpVersionsChanged)
-KOVANI_SETTER(const RunningMap&, setRunningProjects, m_runningProjects, runningProjectsChanged)
 KOVANI_SETTER(std::optional<qint32>, setPhpMyAdminPid, m_phpMyAdminPid, phpMyAdminPidChanged)
 KOVANI_SETTER(bool, setIsDatabaseRunning, m_isDatabaseRunning, isDatabaseRunningChanged)
 KOVANI_SETTER(const QString&, setDatabaseStatus, m_databaseStatus, databaseStatusChanged)
@@ -124,4 +123,32 @@ void AppModel::setStatusMessage(const QString& message)
         return;
     m_statusMessage = line;
     emit statusMessageChanged();
+}
+
+void AppModel::setRunningProjects(const RunningMap& running)
+{
+    if (m_runningProjects == running)
+        return;
+    // The ids whose entry appeared, went or changed: both maps walked once, in key order.
+    QStringList changed;
+    auto a = m_runningProjects.cbegin();
+    auto b = running.cbegin();
+    while (a != m_runningProjects.cend() || b != running.cend()) {
+        if (b == running.cend() || (a != m_runningProjects.cend() && a.key() < b.key())) {
+            changed.append(a.key());
+            ++a;
+        } else if (a == m_runningProjects.cend() || b.key() < a.key()) {
+            changed.append(b.key());
+            ++b;
+        } else {
+            if (a.value() != b.value())
+                changed.append(a.key());
+            ++a;
+            ++b;
+        }
+    }
+    m_runningProjects = running;
+    emit runningProjectsChanged();
+    for (const QString& id : std::as_const(changed))
+        emit projectChanged(id);
 }

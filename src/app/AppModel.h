@@ -13,6 +13,7 @@
 
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -116,7 +117,8 @@ public:
     qint64 suggestedWebsitePort() const;
     // Reads the end of the log off the main thread; selectedLog follows once it is read.
     void showLog(const QString& id);
-    // Whether the website's log file exists.
+    // Whether the website has a log file: known from one listing of the Logs folder, kept up to
+    // date by the starts that create logs.
     bool hasLog(const QString& id) const;
     bool hasRunningWebsites() const;
     // Run state derived from the two maps.
@@ -177,6 +179,8 @@ signals:
     void configChanged();
     void phpVersionsChanged();
     void runningProjectsChanged();
+    // A website's running entry changed, or it got its log: only its row needs redrawing.
+    void projectChanged(const QString& id);
     void phpMyAdminPidChanged();
     void isDatabaseRunningChanged();
     void databaseStatusChanged();
@@ -227,6 +231,8 @@ private:
     std::shared_ptr<const bool> m_serversAlive = std::make_shared<const bool>(true);
     // Serial of the latest showLog request; an older read that finishes later is dropped.
     quint64 m_logRequest = 0;
+    // File stems of the logs in the Logs folder; listed once, on first use.
+    mutable std::optional<QSet<QString>> m_logStems;
 
     // ---- Private state of MySQL and phpMyAdmin (their owner adds here) ----------------------
     // Tool look-ups: the first executable fixed candidate, else `which <name>`.

@@ -311,9 +311,19 @@ std::shared_ptr<ChildProcess> ChildProcess::launch(const Process::Spec& spec, Ex
     std::thread([child, onExit = std::move(onExit)]() {
         const int status = Process::waitForExit(child->m_pid);
         child->m_status.store(status);
-        child->m_running.store(false);
+        {
+            std::lock_guard<std::mutex> lock(child->m_exitMutex);
+            child->m_running.store(false);
+        }
+        child->m_exited.notify_all();
         if (onExit)
             onExit(status);
     }).detach();
     return child;
+}
+
+bool ChildProcess::waitForExit(std::chrono::steady_clock::time_point deadline)
+{
+    std::unique_lock<std::mutex> lock(m_exitMutex);
+    return m_exited.wait_until(lock, deadline, [this]() { return !m_running.load(); });
 }

@@ -5,6 +5,8 @@
 #include <QStringList>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -83,6 +85,8 @@ public:
     int terminationStatus() const { return m_status.load(); }
     // Launch serial, unique for the life of the program: identity of one launch.
     quint64 serial() const { return m_serial; }
+    // Waits until the child has been reaped or the deadline has passed; true once it is reaped.
+    bool waitForExit(std::chrono::steady_clock::time_point deadline);
 
 private:
     ChildProcess() = default;
@@ -90,4 +94,6 @@ private:
     quint64 m_serial = 0;
     std::atomic<bool> m_running{true};
     std::atomic<int> m_status{0};
+    std::mutex m_exitMutex;
+    std::condition_variable m_exited;
 };

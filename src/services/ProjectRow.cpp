@@ -160,13 +160,6 @@ ProjectRow::ProjectRow(AppModel& model, const Project& project, std::function<vo
     connect(m_choosePath, &QPushButton::clicked, this, &ProjectRow::choosePath);
     connect(m_logs, &QPushButton::clicked, this, [this]() { m_model.showLog(m_project.id); });
     connect(m_remove, &QPushButton::clicked, this, &ProjectRow::remove);
-    // Every start, failure and exit of a server is reported in the status line; a log that has
-    // appeared meanwhile (a start that failed, say) enables Logs.
-    connect(&m_model, &AppModel::statusMessageChanged, this, [this]() {
-        if (!m_logs->isEnabled() && m_model.hasLog(m_project.id))
-            m_logs->setEnabled(true);
-    });
-
     refresh();
 }
 
@@ -207,8 +200,10 @@ void ProjectRow::refresh()
     const AppConfig& config = m_model.config();
     const auto running = m_model.runningProjects().constFind(m_project.id);
     const bool isRunning = running != m_model.runningProjects().cend();
-    // Nothing to redo when nothing the card shows has changed (the page refreshes every card).
-    Shown shown{m_project, isRunning ? std::optional<qint32>(running.value()) : std::nullopt, config.mysqlHost,
+    // Nothing to redo when nothing the card shows has changed (the page redraws cards as it scrolls).
+    // A stopped website's log still tells why it stopped.
+    const bool hasLog = m_model.hasLog(m_project.id);
+    Shown shown{m_project, isRunning ? std::optional<qint32>(running.value()) : std::nullopt, hasLog, config.mysqlHost,
                 config.mysqlPort, config.mysqlUser, config.mysqlPassword};
     if (m_shown == shown)
         return;
@@ -233,8 +228,7 @@ void ProjectRow::refresh()
     setProminent(m_startStop, !isRunning);
     m_open->setEnabled(isRunning);
     m_choosePath->setEnabled(!isRunning);
-    // A stopped website's log still tells why it stopped.
-    m_logs->setEnabled(isRunning || m_model.hasLog(m_project.id));
+    m_logs->setEnabled(isRunning || hasLog);
     m_remove->setEnabled(!isRunning);
 }
 

@@ -76,6 +76,7 @@ private:
     struct Shown {
         Project project;
         std::optional<qint32> pid;
+        bool hasLog = false;
         QString mysqlHost;
         qint64 mysqlPort = 0;
         QString mysqlUser;

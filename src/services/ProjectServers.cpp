@@ -2,6 +2,7 @@
 
 #include "platform/Dispatch.h"
 #include "platform/Files.h"
+#include "platform/ProcessGroup.h"
 #include "platform/Text.h"
 #include "services/LogTail.h"
 #include "services/PHPDevelopmentRouter.h"
@@ -34,7 +35,6 @@ constexpr auto kProbePause = std::chrono::microseconds(100000);
 // A server still starting after the tries above (a cold machine loading many modules) is waited
 // for up to this long in all, unless it has reported that it cannot listen.
 constexpr auto kProbeLimit = std::chrono::seconds(10);
-constexpr auto kStopPoll = std::chrono::microseconds(50000);
 constexpr auto kStopCeiling = std::chrono::milliseconds(1500);
 constexpr auto kOrphanGrace = std::chrono::microseconds(100000);
 
@@ -165,33 +165,45 @@ bool listenerInGroup(pid_t group, qint64 port)
 // still has members, so a reused id is never hit.
 bool serverAlive(const std::shared_ptr<ChildProcess>& child)
 {
-    if (child->isRunning())
-        return true;
-    return ::kill(-child->pid(), 0) == 0 && !groupMembers(child->pid()).isEmpty();
+    return child->isRunning() || ProcessGroup::hasLiveMembers(child->pid());
 }
 
-// SIGTERM to every server's process group first, then polls them together every 50 ms for up
-// to 1.5 s, then SIGKILL to the groups still alive. The reaper's state is the test of life: a
-// zombie never counts.
+// SIGTERM to every server's process group first, then waits for them together, for up to 1.5 s:
+// on the reaper for each server's first process, and on the exit of the other processes its
+// group had when it was signalled. Then SIGKILL to the groups still alive. A zombie never counts.
 void stopChildren(const QList<std::shared_ptr<ChildProcess>>& children)
 {
-    QList<std::shared_ptr<ChildProcess>> signalled;
+    struct Signalled {
+        std::shared_ptr<ChildProcess> child;
+        std::unique_ptr<ProcessGroup::Watch> others;
+    };
+    std::vector<Signalled> signalled;
     for (const std::shared_ptr<ChildProcess>& child : children) {
         if (!child || child->pid() <= 0 || !serverAlive(child))
             continue;
+        // Watched from before the signal, so that no id is reused meanwhile.
+        auto others = std::make_unique<ProcessGroup::Watch>(ProcessGroup::membersBesidesLeader(child->pid()));
         ::kill(-child->pid(), SIGTERM);
-        signalled.append(child);
+        signalled.push_back({child, std::move(others)});
     }
-    const auto anyAlive = [&signalled]() {
-        return std::any_of(signalled.cbegin(), signalled.cend(), [](const auto& child) { return serverAlive(child); });
-    };
     const auto deadline = std::chrono::steady_clock::now() + kStopCeiling;
-    while (anyAlive() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(kStopPoll);
-    for (const std::shared_ptr<ChildProcess>& child : signalled) {
-        if (serverAlive(child))
-            ::kill(-child->pid(), SIGKILL);
+    for (Signalled& server : signalled) {
+        server.child->waitForExit(deadline);
+        server.others->waitUntilGone(deadline);
     }
+    for (const Signalled& server : signalled) {
+        if (serverAlive(server.child))
+            ::kill(-server.child->pid(), SIGKILL);
+    }
+}
+
+// The file stems of the logs in a Logs folder.
+QSet<QString> logStems(const QString& folder)
+{
+    QSet<QString> stems;
+    for (const QString& name : QDir(folder).entryList({QStringLiteral("*.log")}, QDir::Files | QDir::Hidden))
+        stems.insert(name.chopped(4));
+    return stems;
 }
 
 // ---- Orphan clean-up helpers (background thread; no model access) ---------------------------
@@ -410,6 +422,8 @@ void AppModel::startInternal(const Project& project)
     // Its own process group: a runtime that runs PHP as its child is stopped with it.
     task.newProcessGroup = true;
     const int logFd = attachLog(task, logURL);
+    if (logFd >= 0)
+        emit projectChanged(project.id);
 
     // The launch serial is recorded here before the event loop can run the handler's main-queue
     // step, so the handler always knows which launch it belongs to.
@@ -466,6 +480,12 @@ int AppModel::attachLog(Process::Spec& task, const QString& logURL)
     const int fd = m_logsURL.isEmpty()
         ? -1
         : ::open(QFile::encodeName(logURL).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        // The logs that were there before it ran are listed first.
+        if (!m_logStems)
+            m_logStems = logStems(m_logsURL);
+        m_logStems->insert(QFileInfo(logURL).fileName().chopped(4));
+    }
     // Without a log the server's output goes nowhere; the start goes on.
     task.outputFd = fd;
     task.errorFd = fd;
@@ -669,8 +689,12 @@ void AppModel::showLog(const QString& id)
 
 bool AppModel::hasLog(const QString& id) const
 {
-    return !m_logsURL.isEmpty() && ProjectIds::isSafe(id)
-        && QFileInfo(m_logsURL + u'/' + ProjectIds::fileStem(id) + QStringLiteral(".log")).isFile();
+    if (m_logsURL.isEmpty() || !ProjectIds::isSafe(id))
+        return false;
+    // The application writes the logs itself: one listing tells which were there before it ran.
+    if (!m_logStems)
+        m_logStems = logStems(m_logsURL);
+    return m_logStems->contains(ProjectIds::fileStem(id));
 }
 
 bool AppModel::hasRunningWebsites() const

@@ -6,22 +6,17 @@
 #include "app/PageRegistry.h"
 #include "app/Spinner.h"
 #include "app/Theme.h"
+#include "services/ProjectCards.h"
 #include "services/ProjectRow.h"
 #include "platform/Text.h"
 
 #include <QFrame>
-#include <QHash>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 namespace {
-
-constexpr qsizetype kRowsPerGroup = 32;
-// Cards made by the first pass (more than a window shows) and by each later turn.
-constexpr qsizetype kFirstCards = 24;
-constexpr qsizetype kMoreCards = 48;
 
 const bool registered = PageRegistry::setProjectsPage(
     [](AppModel& model, std::function<void()> showCreateWebsite, std::function<void()> showAddProject,
@@ -39,10 +34,6 @@ ProjectsPage::ProjectsPage(AppModel& model, std::function<void()> showCreateWebs
     , m_showAddProject(std::move(showAddProject))
     , m_openCodeIDE(std::move(openCodeIDE))
 {
-    m_moreCards.setSingleShot(true);
-    m_moreCards.setInterval(0);
-    connect(&m_moreCards, &QTimer::timeout, this, &ProjectsPage::syncRows);
-
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(16);
@@ -78,10 +69,11 @@ ProjectsPage::ProjectsPage(AppModel& model, std::function<void()> showCreateWebs
     progressRow->addWidget(m_progressLabel, 1, Qt::AlignVCenter);
     layout->addWidget(m_progressBox);
 
-    m_rowsLayout = new QVBoxLayout;
-    m_rowsLayout->setContentsMargins(0, 0, 0, 0);
-    m_rowsLayout->setSpacing(16);
-    layout->addLayout(m_rowsLayout);
+    m_cards = new ProjectCards(m_model, [this](const Project& project) {
+        if (m_openCodeIDE)
+            m_openCodeIDE(project);
+    });
+    layout->addWidget(m_cards);
 
     m_logBox = new LogBox(QString());
     layout->addWidget(m_logBox);
@@ -97,11 +89,11 @@ ProjectsPage::ProjectsPage(AppModel& model, std::function<void()> showCreateWebs
             m_showAddProject();
     });
 
-    // The rows follow the settings and the running servers only.
-    for (auto signal : {&AppModel::configChanged, &AppModel::runningProjectsChanged}) {
-        connect(&m_model, signal, this, &ProjectsPage::refresh);
-        connect(&m_model, signal, this, &ProjectsPage::syncRows);
-    }
+    // The rows follow the settings; a start, a stop or a new log redraws only its website's card.
+    connect(&m_model, &AppModel::configChanged, this, &ProjectsPage::refresh);
+    connect(&m_model, &AppModel::configChanged, this, &ProjectsPage::syncRows);
+    connect(&m_model, &AppModel::runningProjectsChanged, this, &ProjectsPage::refresh);
+    connect(&m_model, &AppModel::projectChanged, m_cards, &ProjectCards::refreshProject);
     connect(&m_model, &AppModel::selectedLogChanged, this, &ProjectsPage::refreshLog);
     connect(&m_model, &AppModel::isCreatingWebsiteChanged, this, &ProjectsPage::refresh);
     connect(&m_model, &AppModel::websiteCreationProgressChanged, this, &ProjectsPage::refresh);
@@ -112,130 +104,24 @@ ProjectsPage::ProjectsPage(AppModel& model, std::function<void()> showCreateWebs
 
 QList<ProjectRow*> ProjectsPage::rows() const
 {
-    QList<ProjectRow*> result;
-    for (const auto& entry : m_rows) {
-        if (entry.second)
-            result.append(entry.second.data());
-    }
-    return result;
+    return m_cards->cards();
 }
 
 ProjectRow* ProjectsPage::row(const QString& id) const
 {
-    for (const auto& entry : m_rows) {
-        if (entry.first == id && entry.second)
-            return entry.second.data();
-    }
-    return nullptr;
+    return m_cards->card(id);
+}
+
+ProjectRow* ProjectsPage::revealRow(const QString& id)
+{
+    return m_cards->reveal(id);
 }
 
 void ProjectsPage::syncRows()
 {
-    // While the window shows another section the rows wait until the page is shown again.
-    if (isHidden()) {
-        m_rowsStale = true;
-        return;
-    }
-    m_rowsStale = false;
-
-    // Cards are matched to projects by id: a project keeps its card (and the card its open or
-    // closed configuration section); a card whose project is gone is dropped. Linear in the
-    // number of projects: one hash look-up per project, and the layout is reordered only when
-    // the order changed.
-    QHash<QString, QList<ProjectRow*>> previous;
-    previous.reserve(m_rows.size());
-    for (const auto& entry : std::as_const(m_rows)) {
-        if (entry.second)
-            previous[entry.first].append(entry.second.data());
-    }
-    // New cards are made a screenful at a time: the page shows at once, and the cards of a long
-    // list follow in the next turns of the event loop, in list order.
-    QList<QPair<QString, QPointer<ProjectRow>>> next;
-    const QList<Project>& projects = m_model.config().projects;
-    next.reserve(projects.size());
-    qsizetype budget = m_rows.isEmpty() ? kFirstCards : kMoreCards;
-    bool pending = false;
-    for (const Project& project : projects) {
-        ProjectRow* card = nullptr;
-        const auto same = previous.find(project.id);
-        if (same != previous.end() && !same->isEmpty()) {
-            card = same->takeFirst();
-            card->setProject(project);
-        } else if (budget == 0) {
-            pending = true;
-            continue;
-        } else {
-            --budget;
-            auto self = std::make_shared<QPointer<ProjectRow>>();
-            card = new ProjectRow(m_model, project, [this, self]() {
-                if (m_openCodeIDE && *self)
-                    m_openCodeIDE((*self)->project());
-            });
-            *self = card;
-        }
-        next.append({project.id, card});
-    }
-    for (const QList<ProjectRow*>& gone : std::as_const(previous)) {
-        for (ProjectRow* card : gone) {
-            card->hide();
-            // It may be the card whose button is being handled right now: out of its group,
-            // which may go, and deleted once that handler returns.
-            card->setParent(this);
-            card->deleteLater();
-        }
-    }
-    placeRows(next);
-    m_rows = next;
-    if (pending)
-        m_moreCards.start();
-}
-
-void ProjectsPage::placeRows(const QList<QPair<QString, QPointer<ProjectRow>>>& rows)
-{
-    // The cards sit in groups of a few dozen: Qt's repaint bookkeeping walks all siblings of a
-    // widget that moves, so thousands of sibling cards would make every layout pass quadratic.
-    const qsizetype groups = (rows.size() + kRowsPerGroup - 1) / kRowsPerGroup;
-    while (m_groups.size() < groups) {
-        auto* group = new QWidget;
-        // Exactly as high as its cards: a group never takes a share of spare height, so a change
-        // elsewhere on the page leaves its cards where they are.
-        group->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-        auto* column = new QVBoxLayout(group);
-        column->setContentsMargins(0, 0, 0, 0);
-        column->setSpacing(16);
-        m_rowsLayout->addWidget(group);
-        group->hide();
-        m_groups.append(group);
-    }
-    for (qsizetype g = 0; g < groups; ++g) {
-        QWidget* group = m_groups[g];
-        auto* column = static_cast<QVBoxLayout*>(group->layout());
-        const qsizetype first = g * kRowsPerGroup;
-        const qsizetype count = std::min<qsizetype>(kRowsPerGroup, rows.size() - first);
-        bool same = column->count() == count;
-        for (qsizetype i = 0; same && i < count; ++i)
-            same = column->itemAt(int(i))->widget() == rows[first + i].second.data();
-        if (same && !group->isHidden())
-            continue;
-        // Filled while hidden: showing a card in a shown group would lay out the whole page
-        // again, once per card.
-        group->hide();
-        if (!same) {
-            // Taken from the back, so each take is constant time.
-            while (column->count() > 0)
-                delete column->takeAt(column->count() - 1);
-            for (qsizetype i = 0; i < count; ++i)
-                column->addWidget(rows[first + i].second.data());
-        }
-        for (qsizetype i = 0; i < count; ++i) {
-            if (rows[first + i].second->isHidden())
-                rows[first + i].second->show();
-        }
-        group->show();
-    }
-    // Every card left has been moved into an earlier group by now.
-    while (m_groups.size() > groups)
-        delete m_groups.takeLast();
+    // Rows are matched to projects by id: a row in view keeps its card, and every row its open or
+    // closed configuration section.
+    m_cards->setProjects(m_model.config().projects);
 }
 
 void ProjectsPage::refresh()
@@ -246,13 +132,6 @@ void ProjectsPage::refresh()
     m_importWebsite->setEnabled(!creating);
     m_progressBox->setVisible(creating);
     m_progressLabel->setText(Text::displayable(m_model.websiteCreationProgress()));
-}
-
-void ProjectsPage::showEvent(QShowEvent* event)
-{
-    if (m_rowsStale)
-        syncRows();
-    QWidget::showEvent(event);
 }
 
 void ProjectsPage::refreshLog()

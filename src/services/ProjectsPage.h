@@ -1,8 +1,6 @@
 #pragma once
 
 #include <QList>
-#include <QPointer>
-#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -10,6 +8,7 @@
 class AppModel;
 class LogBox;
 class ElidedLabel;
+class ProjectCards;
 class ProjectRow;
 class Spinner;
 class QFrame;
@@ -18,8 +17,8 @@ class QPushButton;
 class QVBoxLayout;
 struct Project;
 
-// The websites page: header actions, the progress of a website creation, one card per project
-// of the settings (matched by id, so a card keeps its state across redraws) and the log box.
+// The websites page: header actions, the progress of a website creation, a row per project of
+// the settings (cards are made for the rows in view; a row keeps its state by id) and the log box.
 class ProjectsPage : public QWidget {
     Q_OBJECT
 
@@ -35,21 +34,18 @@ public:
     ElidedLabel* progressLabel() const { return m_progressLabel; }
     Spinner* progressSpinner() const { return m_progress; }
     LogBox* logBox() const { return m_logBox; }
-    // The cards in list order. A long list gets its cards over a few turns of the event loop;
-    // hasAllRows() tells when every project has its card.
+    ProjectCards* cardList() const { return m_cards; }
+    // The cards of the rows in view (and a few around them), in list order.
     QList<ProjectRow*> rows() const;
-    bool hasAllRows() const { return !m_rowsStale && !m_moreCards.isActive(); }
-    // The first card of the project with this id, or null.
+    // The card of the first project with this id while its row is in view, or null.
     ProjectRow* row(const QString& id) const;
-
-protected:
-    void showEvent(QShowEvent* event) override;
+    // Scrolls the first project with this id into view and returns its card; null without one.
+    ProjectRow* revealRow(const QString& id);
 
 private:
     void refresh();
     void refreshLog();
     void syncRows();
-    void placeRows(const QList<QPair<QString, QPointer<ProjectRow>>>& rows);
 
     AppModel& m_model;
     std::function<void()> m_showCreateWebsite;
@@ -63,13 +59,6 @@ private:
     QFrame* m_progressBox = nullptr;
     Spinner* m_progress = nullptr;
     ElidedLabel* m_progressLabel = nullptr;
-    QVBoxLayout* m_rowsLayout = nullptr;
+    ProjectCards* m_cards = nullptr;
     LogBox* m_logBox = nullptr;
-    // Cards in list order, each with the id it was made for.
-    QList<QPair<QString, QPointer<ProjectRow>>> m_rows;
-    bool m_rowsStale = false;
-    // Containers of consecutive cards, in order.
-    QList<QWidget*> m_groups;
-    // Makes the next cards of a long list.
-    QTimer m_moreCards;
 };

@@ -496,6 +496,8 @@ TEST_F(ProjectServers, RuntimeThatRunsPhpAsItsChildStartsServesAndStopsWhole)
         {"wrapper", "#!/bin/sh\n" + BundledPhp::shellCommand().toUtf8() + " \"$@\"\n", false},
         // An ignored signal stays ignored in the child: only SIGKILL to the group ends both.
         {"deaf wrapper", "#!/bin/sh\ntrap '' TERM\n" + BundledPhp::shellCommand().toUtf8() + " \"$@\"\n", true},
+        // The wrapper ends at once; its PHP alone outlives the signal, watched until the ceiling.
+        {"wrapper with a deaf PHP", "#!/bin/sh\n(trap '' TERM; exec " + BundledPhp::shellCommand().toUtf8() + " \"$@\") &\nwait\n", true},
     };
     int n = 0;
     for (const Case& c : cases) {

@@ -8,17 +8,21 @@
 #include "app/SelectableText.h"
 #include "app/Spinner.h"
 #include "app/Theme.h"
+#include "services/ProjectCards.h"
 #include "services/ProjectRow.h"
 #include "services/ProjectsPage.h"
 #include "services/ServerTestKit.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QFrame>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScopeGuard>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTcpServer>
 
@@ -262,6 +266,43 @@ TEST_F(ProjectsPageTest, LogsOfAWebsiteThatStoppedUnexpectedlyCanBeRead)
     EXPECT_TRUE(failing->logsButton()->isEnabled());
 }
 
+TEST_F(ProjectsPageTest, RunningChangesNameOnlyTheirWebsitesAndLogsOnDiskAtStartCount)
+{
+    // A log left by an earlier run enables Logs; the listing is taken once.
+    writeFile(model->logsURL() + "/earlier.log", "from before\n");
+    setProjects({makeProject("earlier", "Earlier", path("x"), 9001), makeProject("never", "Never", path("x"), 9002),
+                 makeProject("third", "Third", path("x"), 9003)});
+    makePage();
+    EXPECT_TRUE(page->row("earlier")->logsButton()->isEnabled());
+    EXPECT_FALSE(page->row("never")->logsButton()->isEnabled());
+
+    QSignalSpy changed(model.get(), &AppModel::projectChanged);
+    const auto changedIds = [&]() {
+        QStringList ids;
+        for (const QList<QVariant>& call : std::as_const(changed))
+            ids.append(call.value(0).toString());
+        changed.clear();
+        ids.sort();
+        return ids;
+    };
+    model->setRunningProjects({{"never", 41}});
+    EXPECT_EQ(changedIds(), QStringList({"never"}));
+    EXPECT_EQ(page->row("never")->portLabel()->text(), QStringLiteral("Port 9002 \u00B7 pid 41"));
+    model->setRunningProjects({{"never", 42}, {"third", 43}});
+    EXPECT_EQ(changedIds(), QStringList({"never", "third"}));
+    EXPECT_EQ(page->row("never")->portLabel()->text(), QStringLiteral("Port 9002 \u00B7 pid 42"));
+    EXPECT_EQ(page->row("third")->startStopButton()->text(), QStringLiteral("Stop"));
+    model->setRunningProjects({{"never", 42}, {"third", 43}});
+    EXPECT_TRUE(changedIds().isEmpty());
+    model->setRunningProjects({{"third", 43}});
+    EXPECT_EQ(changedIds(), QStringList({"never"}));
+    expectStoppedRow(page->row("never"));
+    EXPECT_FALSE(page->row("never")->logsButton()->isEnabled()) << "it never wrote a log";
+    model->setStatusMessage("Anything");
+    EXPECT_TRUE(changedIds().isEmpty());
+    model->setRunningProjects({});
+}
+
 TEST_F(ProjectsPageTest, StopAllButtonStopsRunningWebsitesOnly)
 {
     const quint16 port = freePort();
@@ -401,50 +442,156 @@ TEST_F(ProjectsPageTest, ScreenshotWithOneRunningAndOneStoppedSite)
     EXPECT_TRUE(image.save(folder + "/projects-page.png"));
 }
 
-TEST_F(ProjectsPageTest, ALongListGetsEveryCardInListOrderAndKeepsThemByIdWhenReordered)
+TEST_F(ProjectsPageTest, ALongListHasCardsForTheRowsInViewInListOrderAndKeepsRowStateByIdWhenReordered)
 {
     QList<Project> projects;
-    for (int i = 0; i < 150; ++i)
+    for (int i = 0; i < 300; ++i)
         projects.append(makeProject(QStringLiteral("site-%1").arg(i), QStringLiteral("Site %1").arg(i), path("x"), 9000 + i));
     setProjects(projects);
-    makePage();
-    EXPECT_FALSE(page->rows().isEmpty()) << "the first cards are there at once";
-    ASSERT_TRUE(waitUntil([&] { return page->hasAllRows(); }));
-    QStringList expected;
-    for (const Project& p : projects)
-        expected.append(p.id);
-    EXPECT_EQ(rowIds(), expected);
+    // In a scroll area of the window's size, as in the window.
+    QScrollArea area;
+    area.setWidgetResizable(true);
+    area.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    page = std::make_unique<ProjectsPage>(*model, [] {}, [] {}, [](const Project&) {});
+    area.setWidget(page.get());
+    area.resize(1120, 760);
+    area.show();
+    const auto cleanup = qScopeGuard([&] { area.takeWidget(); });
 
-    QPointer<ProjectRow> kept = page->row("site-75");
-    click(kept->configToggle());
-    QPointer<ProjectRow> dropped = page->row("site-3");
+    const auto idsOf = [](const QList<Project>& list) {
+        QStringList ids;
+        for (const Project& p : list)
+            ids.append(p.id);
+        return ids;
+    };
+    const auto inView = [&](QWidget* card) {
+        const QRect shown(card->mapTo(area.viewport(), QPoint(0, 0)), card->size());
+        return area.viewport()->rect().intersects(shown);
+    };
+    // The cards are a run of consecutive rows of the list, in order and one below the other,
+    // each showing its own project, and there are cards only for about a screenful.
+    const auto expectCardsFollowTheList = [&](const QStringList& expected, const char* when) {
+        const QList<ProjectRow*> cards = page->rows();
+        ASSERT_FALSE(cards.isEmpty()) << when;
+        EXPECT_LT(cards.size(), 30) << when;
+        EXPECT_LT(page->cardList()->findChildren<ProjectRow*>().size(), 40) << when << ": cards are reused";
+        const qsizetype first = expected.indexOf(cards.first()->project().id);
+        ASSERT_GE(first, 0) << when;
+        int previousY = -1;
+        for (qsizetype i = 0; i < cards.size(); ++i) {
+            ProjectRow* card = cards[i];
+            EXPECT_EQ(card->project().id, expected.value(first + i)) << when;
+            EXPECT_EQ(card->nameLabel()->text(), model->config().projects.value(first + i).name) << when;
+            EXPECT_TRUE(card->isVisible()) << when;
+            EXPECT_GT(card->y(), previousY) << when;
+            previousY = card->y() + card->height();
+        }
+    };
 
-    // Reversed, one removed, two new ones (one at the front, one in the middle).
+    QStringList expected = idsOf(projects);
+    ASSERT_FALSE(page->rows().isEmpty()) << "the first cards are there as soon as the page shows";
+    EXPECT_EQ(page->rows().first()->project().id, QStringLiteral("site-0"));
+    expectCardsFollowTheList(expected, "at the top");
+    // Scrolled to any row, that row has a card in view.
+    for (const int i : {1, 37, 140, 141, 298, 299, 0}) {
+        const QString id = QStringLiteral("site-%1").arg(i);
+        ProjectRow* card = page->revealRow(id);
+        ASSERT_NE(card, nullptr) << i;
+        EXPECT_EQ(card->project().id, id);
+        EXPECT_EQ(card->portLabel()->text(), QStringLiteral("Port %1").arg(9000 + i));
+        EXPECT_TRUE(inView(card)) << i;
+        expectCardsFollowTheList(expected, "after scrolling");
+    }
+    EXPECT_GT(page->cardList()->height(), 300 * page->rows().first()->height()) << "as high as every row";
+
+    // A row keeps its open configuration section when it scrolls away and back.
+    ProjectRow* open = page->revealRow("site-150");
+    ASSERT_NE(open, nullptr);
+    click(open->configToggle());
+    ASSERT_TRUE(open->isConfigExpanded());
+    ASSERT_NE(page->revealRow("site-299"), nullptr);
+    EXPECT_EQ(page->row("site-150"), nullptr) << "no card far from the view";
+    for (ProjectRow* card : page->rows())
+        EXPECT_FALSE(card->isConfigExpanded()) << card->project().id.toStdString() << " shows another row's state";
+    open = page->revealRow("site-150");
+    ASSERT_NE(open, nullptr);
+    EXPECT_TRUE(open->isConfigExpanded());
+    EXPECT_TRUE(open->configText()->isVisible());
+    EXPECT_FALSE(page->revealRow("site-151")->isConfigExpanded());
+    expectCardsFollowTheList(expected, "with an open section");
+
+    // Reversed, one removed, two new ones (one at the front, one in the middle). site-150 keeps its
+    // place in the list, so it stays in view and keeps its card.
+    QPointer<ProjectRow> kept = page->revealRow("site-150");
     QList<Project> reordered;
     for (qsizetype i = projects.size() - 1; i >= 0; --i) {
         if (projects[i].id != "site-3")
             reordered.append(projects[i]);
     }
     reordered.prepend(makeProject("new-front", "New front", path("x"), 9500));
-    reordered.insert(40, makeProject("new-middle", "New middle", path("x"), 9501));
+    reordered.insert(240, makeProject("new-middle", "New middle", path("x"), 9501));
     setProjects(reordered);
-    ASSERT_TRUE(waitUntil([&] { return page->hasAllRows(); }));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return dropped.isNull(); }, 2000)) << "the removed project's card is deleted";
-    expected.clear();
-    for (const Project& p : reordered)
-        expected.append(p.id);
-    EXPECT_EQ(rowIds(), expected);
-    EXPECT_EQ(page->row("site-75"), kept.data()) << "the card is kept by id";
+    expected = idsOf(reordered);
+    EXPECT_EQ(page->row("site-150"), kept.data()) << "the card is kept by id";
+    EXPECT_EQ(page->revealRow("site-150"), kept.data());
     EXPECT_TRUE(kept->isConfigExpanded());
-
-    // On screen in the same order, each card below the one before it.
-    QTest::qWait(20);
-    int previousY = -1;
-    for (ProjectRow* row : page->rows()) {
-        const int y = row->mapTo(page.get(), QPoint(0, 0)).y();
-        EXPECT_GT(y, previousY) << row->project().id.toStdString();
-        previousY = y;
+    expectCardsFollowTheList(expected, "after the reorder");
+    EXPECT_EQ(page->revealRow("site-3"), nullptr) << "the removed project has no row";
+    for (const QString id : {QStringLiteral("new-front"), QStringLiteral("new-middle"), QStringLiteral("site-4")}) {
+        ProjectRow* card = page->revealRow(id);
+        ASSERT_NE(card, nullptr) << id.toStdString();
+        EXPECT_EQ(card->project().id, id);
+        EXPECT_TRUE(inView(card));
+        EXPECT_FALSE(card->isConfigExpanded());
+        expectCardsFollowTheList(expected, "after the reorder, scrolled");
     }
+}
+
+TEST_F(ProjectsPageTest, TabWalksTheCardsInListOrderAndScrollsEachIntoView)
+{
+    QList<Project> projects;
+    for (int i = 0; i < 200; ++i)
+        projects.append(makeProject(QStringLiteral("site-%1").arg(i), QStringLiteral("Site %1").arg(i), path("x"), 9000 + i));
+    setProjects(projects);
+    QScrollArea area;
+    area.setWidgetResizable(true);
+    area.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    page = std::make_unique<ProjectsPage>(*model, [] {}, [] {}, [](const Project&) {});
+    area.setWidget(page.get());
+    area.resize(1120, 760);
+    area.show();
+    const auto cleanup = qScopeGuard([&] { area.takeWidget(); });
+    QApplication::setActiveWindow(&area);
+    ASSERT_TRUE(waitUntil([&] { return !page->rows().isEmpty(); }, 60000));
+
+    ProjectRow* start = page->revealRow("site-100");
+    ASSERT_NE(start, nullptr);
+    start->removeButton()->setFocus(Qt::TabFocusReason);
+    ASSERT_EQ(QApplication::focusWidget(), start->removeButton());
+    // Well past the cards made at first; each stopped card takes focus on its disclosure and its
+    // four enabled buttons.
+    for (int i = 101; i < 130; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        ProjectRow* card = page->row(QStringLiteral("site-%1").arg(i));
+        ASSERT_NE(card, nullptr) << i;
+        ASSERT_EQ(QApplication::focusWidget(), card->configToggle()) << i;
+        for (int k = 0; k < 4; ++k)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), card->removeButton()) << i;
+        const QRect shown(card->removeButton()->mapTo(area.viewport(), QPoint(0, 0)), card->removeButton()->size());
+        EXPECT_TRUE(area.viewport()->rect().contains(shown)) << i << ": the focused control is in view";
+    }
+    // And back.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::focusWidget(), page->row("site-129")->choosePathButton());
+
+    // Scrolled far away, the card with the focus keeps it, and its row.
+    QPointer<ProjectRow> focused = page->row("site-129");
+    ASSERT_NE(page->revealRow("site-10"), nullptr);
+    EXPECT_EQ(QApplication::focusWidget(), focused->choosePathButton());
+    EXPECT_EQ(page->row("site-129"), focused.data());
+    EXPECT_EQ(focused->project().id, QStringLiteral("site-129"));
+    EXPECT_EQ(page->revealRow("site-129"), focused.data());
 }
 
 TEST_F(ProjectsPageTest, AtTheMinimumWindowSizeLongTextsNeverPushAButtonOutOfReach)
