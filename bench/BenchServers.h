@@ -20,10 +20,14 @@
 
 namespace BenchServers {
 
+// The bundle's own runtime, or $KOVANI_BENCH_PHP; the machine's PHP where the build carries none.
 inline QString realPhp()
 {
     const QString fromEnv = qEnvironmentVariable("KOVANI_BENCH_PHP");
-    return fromEnv.isEmpty() ? QStringLiteral("/usr/bin/php") : fromEnv;
+    if (!fromEnv.isEmpty())
+        return fromEnv;
+    const QString bundled = QStringLiteral(KOVANI_BENCH_RESOURCES_DIR "/php85/bin/php");
+    return QFile::exists(bundled) ? bundled : QStringLiteral("/usr/bin/php");
 }
 
 // A free loopback port, never 8080 or 8081.

@@ -4,7 +4,7 @@
 //   2. requests per second for the same URLs through the router and from `php -S` without one:
 //      a front-controller route, the index, a 50 KB static file and a missing path;
 //   3. stopProcess of a healthy server, against SIGTERM and reap of a bare `php -S`.
-// Uses the machine's PHP (/usr/bin/php, or $KOVANI_BENCH_PHP) behind a wrapper that answers as a
+// Uses the bundle's PHP runtime (or $KOVANI_BENCH_PHP) behind a wrapper that answers as a
 // supported runtime.
 #include "BenchPlatform.h"
 #include "BenchServers.h"
