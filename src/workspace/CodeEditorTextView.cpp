@@ -260,7 +260,10 @@ bool CodeEditorTextView::updateTextCache(int position, int removed, int added)
     m_blockStarts.insert(m_blockStarts.begin() + qsizetype(first) + 1, newStarts.begin(), newStarts.end());
     m_blockPositions.insert(m_blockPositions.begin() + qsizetype(first) + 1, newPositions.begin(), newPositions.end());
     m_rawLength = newRawLength;
-    return m_blockStarts.size() == size_t(document()->blockCount());
+    if (m_blockStarts.size() != size_t(document()->blockCount()))
+        return false;
+    m_ruler->followEdit(oldStart, oldStop - oldStart, segment, m_revision);
+    return true;
 }
 
 const QString& CodeEditorTextView::text() const

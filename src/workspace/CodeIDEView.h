@@ -92,6 +92,7 @@ private:
     void updateEditor();
     void updateStatusBar();
     void pushContentToEditor();
+    void bindEditorContent();
 
     std::unique_ptr<CodeIDEModel> m_model;
     std::function<void()> m_onClose;

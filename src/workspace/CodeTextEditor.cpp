@@ -80,7 +80,7 @@ CodeTextEditor::CodeTextEditor(QWidget* parent)
 
 CodeLineNumberRulerView* CodeTextEditor::ruler() const { return m_textView->ruler(); }
 
-QString CodeTextEditor::text() const { return m_textView->text(); }
+const QString& CodeTextEditor::text() const { return m_textView->text(); }
 
 QList<CodeTextEditor::Range> CodeTextEditor::safeSelections(const QList<Range>& ranges, int textLength)
 {
@@ -179,7 +179,10 @@ bool CodeTextEditor::isHighlightPending() const { return m_highlightTimer.isActi
 void CodeTextEditor::startBackgroundHighlight()
 {
     const quint64 revision = m_textView->revision();
-    const QString text = m_textView->text();
+    // A copy of its own, taken now: sharing the editor's text would make the next keystroke copy
+    // the whole of it while the matching runs.
+    const QString& current = m_textView->text();
+    const QString text(current.constData(), current.size());
     const QString fileName = m_fileName;
     m_latestHighlight->store(revision);
     ++m_highlightsInFlight;

@@ -33,7 +33,7 @@ public:
     // text under a new file name is re-highlighted at once. Emits nothing.
     void setContent(const QString& text, const QString& fileName, const QString& documentID);
     // Exactly the file's text (raw, every byte kept).
-    QString text() const;
+    const QString& text() const;
 
     QString fileName() const { return m_fileName; }
     QString documentID() const { return m_documentID.value_or(QString()); }

@@ -122,6 +122,13 @@ protected:
         const QRect rect = tree->rowRect(at(relative));
         ASSERT_FALSE(rect.isEmpty());
         QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, rect.center());
+        waitForFile();
+    }
+
+    // Lets a file being read (off the main thread) arrive.
+    void waitForFile()
+    {
+        EXPECT_TRUE(QTest::qWaitFor([this]() { return !view->model().isLoadingFile(); }, 10000));
     }
 
     bool rowShown(const QString& relative) const { return view->fileTree()->rows().rowOf(at(relative)) >= 0; }
@@ -455,6 +462,7 @@ TEST_F(CodeIDEViewTest, LongNamesAndPathsDoNotWidenTheWindow)
     CodeIDEView& v = open();
     const int before = v.minimumSizeHint().width();
     v.model().selectFile(QUrl::fromLocalFile(at(relative)));
+    waitForFile();
     v.model().selectDirectory(QUrl::fromLocalFile(QFileInfo(at(relative)).absolutePath()));
     QApplication::processEvents();
     EXPECT_EQ(v.minimumSizeHint().width(), before);
@@ -640,6 +648,7 @@ protected:
         CodeFileTreeRows& rows = workspace->fileTree()->rows();
         rows.tap(rows.rowOf(at(QStringLiteral("routes"))));
         rows.tap(rows.rowOf(at(QStringLiteral("routes/web.php"))));
+        EXPECT_TRUE(QTest::qWaitFor([workspace]() { return !workspace->model().isLoadingFile(); }, 10000));
         CodeTextEditor* editor = workspace->editor();
         EXPECT_NE(editor, nullptr);
         if (!editor)
