@@ -422,6 +422,9 @@ void CodeIDEView::updateEditor()
     }
     auto* editor = new CodeTextEditor;
     editor->setObjectName(QStringLiteral("editor"));
+    // Shown and sized while still empty: a resize lays out the whole text again.
+    m_content->addWidget(editor);
+    m_content->setCurrentWidget(editor);
     editor->setContent(m_model->content(), QFileInfo(file->toLocalFile()).fileName(), documentID);
     connect(editor, &CodeTextEditor::textEdited, this, [this]() {
         m_applyingEdit = true;
@@ -432,8 +435,6 @@ void CodeIDEView::updateEditor()
     m_editor = editor;
     m_editorDocumentID = documentID;
     bindEditorContent();
-    m_content->addWidget(editor);
-    m_content->setCurrentWidget(editor);
 }
 
 void CodeIDEView::bindEditorContent()

@@ -85,6 +85,14 @@ void CodeLineNumberRulerView::ensureLineCache()
     rebuildLineStarts();
 }
 
+void CodeLineNumberRulerView::adoptLineStarts(std::vector<int> starts, qsizetype length, quint64 revision)
+{
+    m_lineStarts = std::move(starts);
+    m_cachedStringLength = length;
+    m_cachedNewlineCount = qsizetype(m_lineStarts.size()) - 1;
+    m_checkedRevision = revision;
+}
+
 void CodeLineNumberRulerView::followEdit(qsizetype start, qsizetype removed, QStringView inserted, quint64 revision)
 {
     if (!m_textView || m_checkedRevision + 1 != revision || start < 0 || removed < 0

@@ -32,6 +32,8 @@ public:
     // The text's range [start, start + removed) became `inserted`, making text revision
     // `revision`. Followed only when the table was current for the revision before.
     void followEdit(qsizetype start, qsizetype removed, QStringView inserted, quint64 revision);
+    // The table for a text of `length` found by the text view itself, current for `revision`.
+    void adoptLineStarts(std::vector<int> starts, qsizetype length, quint64 revision);
     std::vector<LineLabel> visibleLineLabels() const;
 
     // The thickness for a table of `lineStartCount` starts.
