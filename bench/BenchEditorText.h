@@ -1,11 +1,14 @@
 #pragma once
 
 // Text and input for the editor benchmarks: a generated PHP/HTML file of a given size, one typed
-// key, waiting with the event loop running, medians.
+// key, waiting with the event loop running, medians, and a bare QPlainTextEdit set up like the
+// code editor (font, wrapping, margins), the second floor.
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFontDatabase>
 #include <QKeyEvent>
+#include <QPlainTextEdit>
 #include <QString>
 #include <QThread>
 #include <QWidget>
@@ -130,5 +133,32 @@ inline bool waitFor(const std::function<bool()>& done, int ms)
     }
     return true;
 }
+
+// A bare QPlainTextEdit with the code editor's font, wrapping, tab stops and margins (the gutter's
+// width for `lines` lines and the side insets), so that its lines wrap where the editor's do. Qt's
+// own costs that depend on wrapping (its layout rescans every block when the widest wrapped line
+// gets narrower) show in this floor as in the editor.
+class ConfiguredPlainTextEdit : public QPlainTextEdit {
+public:
+    explicit ConfiguredPlainTextEdit(qsizetype lines)
+    {
+        QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        font.setStyleHint(QFont::Monospace);
+        font.setPixelSize(13);
+        setFont(font);
+        document()->setDefaultFont(font);
+        document()->setDocumentMargin(10);
+        setTabStopDistance(28);
+        setFrameShape(QFrame::NoFrame);
+        setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        int digits = 1;
+        for (qsizetype n = std::max<qsizetype>(lines, 1); n >= 10; n /= 10)
+            ++digits;
+        const int gutter = std::max(8 * digits + 20, 44);
+        setViewportMargins(gutter + 56, 0, 56, 0);
+    }
+};
 
 } // namespace BenchEditorText

@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 
 #include <cstdio>
+#include <memory>
 
 using namespace BenchEditorText;
 
@@ -66,11 +67,16 @@ Figures measureEditor(const QString& text, const QString& fileName, int rounds)
     return {median(opens), median(keys), worst(keys), matching + mainThread, matching};
 }
 
-Figures measureBare(const QString& text, int rounds)
+Figures measureBare(const QString& text, int rounds, bool configured)
 {
     std::vector<double> opens, keys;
     for (int round = 0; round < rounds; ++round) {
-        QPlainTextEdit edit;
+        std::unique_ptr<QPlainTextEdit> owned;
+        if (configured)
+            owned = std::make_unique<ConfiguredPlainTextEdit>(text.count(u'\n') + 1);
+        else
+            owned = std::make_unique<QPlainTextEdit>();
+        QPlainTextEdit& edit = *owned;
         edit.resize(1000, 800);
         edit.show();
         wait(50);
@@ -104,7 +110,8 @@ int main(int argc, char** argv)
                 "and worst of %d keys typed in %d bursts, %d ms apart, the debounced highlight landing between\n"
                 "bursts); highlight: the debounced highlight, whole: matching (off the main thread in the editor)\n"
                 "plus the main thread's share (applying the colours of the changed blocks, repaint). Floor: a bare\n"
-                "QPlainTextEdit in the same run (open = setPlainText and paint).\n",
+                "QPlainTextEdit in the same run (open = setPlainText and paint); \"set up alike\": one with the\n"
+                "editor's font, wrapping and margins, its ratios the editor's against it.\n",
                 kBursts * kKeysPerBurst, kBursts, kKeyGapMs);
     std::printf("%-8s %-16s %10s %7s %10s %7s %10s %7s %12s %12s %12s\n", "size", "widget", "open", "x", "keystroke",
                 "x", "worst key", "x", "highlight", "matching", "main thread");
@@ -155,13 +162,18 @@ int main(int argc, char** argv)
             continue;
         const QString text = generated(size.bytes);
         const Figures editor = measureEditor(text, fileName, size.rounds);
-        const Figures bare = measureBare(text, size.rounds);
+        const Figures bare = measureBare(text, size.rounds, false);
+        const Figures configured = measureBare(text, size.rounds, true);
         std::printf("%-8s %-16s %10.1f %6.2fx %10.2f %6.2fx %10.2f %6.2fx %12.1f %12.1f %12.1f\n", size.label,
                     "CodeTextEditor", editor.open, editor.open / bare.open, editor.keystroke,
                     editor.keystroke / bare.keystroke, editor.worstKeystroke, editor.worstKeystroke / bare.worstKeystroke,
                     editor.highlight, editor.matching, editor.highlight - editor.matching);
         std::printf("%-8s %-16s %10.1f %7s %10.2f %7s %10.2f %7s %12s %12s %12s\n", size.label, "QPlainTextEdit (floor)",
                     bare.open, "", bare.keystroke, "", bare.worstKeystroke, "", "-", "-", "-");
+        std::printf("%-8s %-16s %10.1f %6.2fx %10.2f %6.2fx %10.2f %6.2fx %12s %12s %12s\n", size.label,
+                    "  set up alike", configured.open, editor.open / configured.open, configured.keystroke,
+                    editor.keystroke / configured.keystroke, configured.worstKeystroke,
+                    editor.worstKeystroke / configured.worstKeystroke, "-", "-", "-");
         std::fflush(stdout);
     }
     return 0;
