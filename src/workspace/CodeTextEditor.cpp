@@ -158,10 +158,20 @@ void CodeTextEditor::refreshRuler(bool labels)
 {
     CodeLineNumberRulerView* gutter = ruler();
     gutter->ensureLineCache();
+    const int thickness = gutter->ruleThickness();
     m_textView->setRulerThickness(CodeLineNumberRulerView::thicknessFor(qsizetype(gutter->lineStarts().size())));
-    if (labels)
-        gutter->preparedLabels = gutter->visibleLineLabels();
-    gutter->update();
+    bool changed = gutter->ruleThickness() != thickness;
+    if (labels) {
+        std::vector<CodeLineNumberRulerView::LineLabel> fresh = gutter->visibleLineLabels();
+        if (fresh != gutter->preparedLabels) {
+            gutter->preparedLabels = std::move(fresh);
+            changed = true;
+        }
+    }
+    // The gutter shows nothing but its labels: a keystroke that leaves them as they were costs no
+    // repaint of it.
+    if (changed)
+        gutter->update();
 }
 
 void CodeTextEditor::textDidChange()
@@ -173,7 +183,8 @@ void CodeTextEditor::textDidChange()
     scheduleHighlighting();
 }
 
-void CodeTextEditor::textViewDidChangeSelection() { ruler()->update(); }
+// The gutter draws nothing that depends on the selection.
+void CodeTextEditor::textViewDidChangeSelection() {}
 
 void CodeTextEditor::scheduleHighlighting() { m_highlightTimer.start(); }
 
