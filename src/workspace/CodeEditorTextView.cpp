@@ -260,7 +260,10 @@ bool CodeEditorTextView::updateTextCache(int position, int removed, int added)
     m_blockStarts.insert(m_blockStarts.begin() + qsizetype(first) + 1, newStarts.begin(), newStarts.end());
     m_blockPositions.insert(m_blockPositions.begin() + qsizetype(first) + 1, newPositions.begin(), newPositions.end());
     m_rawLength = newRawLength;
-    return m_blockStarts.size() == size_t(document()->blockCount());
+    if (m_blockStarts.size() != size_t(document()->blockCount()))
+        return false;
+    m_ruler->followEdit(oldStart, oldStop - oldStart, segment, m_revision);
+    return true;
 }
 
 const QString& CodeEditorTextView::text() const
@@ -337,6 +340,12 @@ void CodeEditorTextView::replaceEditorText(const QString& text)
 
     m_completer->popup()->hide();
     ++m_programmatic;
+    // The gutter takes its width for the new line count before the text goes in: a change of
+    // width lays the whole text out again.
+    const qsizetype lineFeeds = std::count_if(ends.begin(), ends.end(), [](LineEnd end) {
+        return end == LineEnd::lf || end == LineEnd::crlf;
+    });
+    setRulerThickness(CodeLineNumberRulerView::thicknessFor(lineFeeds + 1));
     QTextDocument* doc = document();
     doc->setUndoRedoEnabled(false);
     QTextCursor cursor(doc);
@@ -362,9 +371,43 @@ void CodeEditorTextView::replaceEditorText(const QString& text)
     first.setUserData(nullptr);
     first.layout()->clearFormats();
     m_colors = QByteArray(doc->characterCount(), 0);
-    m_textValid = false;
+    adoptText(text, documentText, ends);
     --m_programmatic;
     viewport()->update();
+}
+
+// The text cache and the ruler's line table for a document just made from `text`, found from the
+// separators instead of read back from the whole document.
+void CodeEditorTextView::adoptText(const QString& text, const QString& documentText, const std::vector<LineEnd>& ends)
+{
+    m_textValid = false;
+    if (document()->characterCount() - 1 != documentText.size() || size_t(document()->blockCount()) != ends.size() + 1)
+        return;
+    std::vector<int> blockStarts {0};
+    std::vector<int> blockPositions {0};
+    std::vector<int> lineStarts {0};
+    blockStarts.reserve(ends.size() + 1);
+    blockPositions.reserve(ends.size() + 1);
+    qsizetype separator = -1;
+    int longer = 0; // the CR LF pairs so far: two characters in the text, one in the document
+    for (LineEnd end : ends) {
+        separator = documentText.indexOf(QChar(0x2029), separator + 1);
+        if (separator < 0)
+            return;
+        if (end == LineEnd::crlf)
+            ++longer;
+        const int position = int(separator + 1);
+        blockPositions.push_back(position);
+        blockStarts.push_back(position + longer);
+        if (end == LineEnd::lf || end == LineEnd::crlf)
+            lineStarts.push_back(position + longer);
+    }
+    m_text = text;
+    m_blockStarts = std::move(blockStarts);
+    m_blockPositions = std::move(blockPositions);
+    m_rawLength = int(documentText.size());
+    m_textValid = true;
+    m_ruler->adoptLineStarts(std::move(lineStarts), text.size(), m_revision);
 }
 
 void CodeEditorTextView::onContentsChange(int position, int removed, int added)

@@ -38,6 +38,7 @@ public:
 
     // Replaces the whole text with the base look: no undo step, not a user edit.
     void replaceEditorText(const QString& text);
+    bool isReplacingText() const { return m_programmatic > 0; }
     // Inserts `text` over the selection as a user edit, keeping its own line ends, then applies
     // the typed-character rules (a closing tag after ">", the completion list after "<" or "@").
     void insertText(const QString& text);
@@ -99,6 +100,7 @@ protected:
 private:
     void onContentsChange(int position, int removed, int added);
     void rebuildTextCache() const;
+    void adoptText(const QString& text, const QString& documentText, const std::vector<CodeEditorText::LineEnd>& ends);
     bool updateTextCache(int position, int removed, int added);
     CodeEditorText::LineEnd lineEndOfBlock(const QTextBlock& block) const;
     void insertWithLineEnds(QTextCursor& cursor, const QString& text);

@@ -1,6 +1,7 @@
 #include "workspace/CodeIDEModel.h"
 
 #include "platform/Collation.h"
+#include "platform/Dispatch.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 
@@ -98,14 +99,64 @@ void CodeIDEModel::setSelectedTreeItem(const std::optional<CodeFileItem>& item)
     emit selectedTreeItemChanged();
 }
 
+const QString& CodeIDEModel::content() const
+{
+    return isContentBound() ? m_contentSource() : m_content;
+}
+
 void CodeIDEModel::setContent(const QString& content)
 {
-    if (content == m_content)
-        return;
+    const bool changed = content != this->content();
+    unbindContent();
     m_content = content;
+    if (!changed)
+        return;
     // An edit after a stopped selection is new work: the next stop applies again.
-    if (!m_isLoadingContent)
+    if (!m_isLoadingContent) {
         m_selectionStoppedBySaveFailure = false;
+        m_editedWhileLoading = m_editedWhileLoading || m_loadingFile;
+    }
+    emit contentTextChanged();
+}
+
+bool CodeIDEModel::isContentBound() const
+{
+    return m_contentOwner && m_contentSource;
+}
+
+void CodeIDEModel::unbindContent()
+{
+    m_contentOwner = nullptr;
+    m_contentSource = nullptr;
+}
+
+void CodeIDEModel::bindContent(QObject* owner, std::function<const QString&()> source)
+{
+    if (isContentBound() && m_contentOwner == owner)
+        return;
+    m_contentOwner = owner;
+    m_contentSource = std::move(source);
+    // The owner holds the same text; a second copy would only take memory.
+    if (isContentBound())
+        m_content = QString();
+}
+
+void CodeIDEModel::releaseContent(const QObject* owner)
+{
+    if (!isContentBound() || m_contentOwner != owner)
+        return;
+    m_content = m_contentSource();
+    unbindContent();
+}
+
+void CodeIDEModel::contentEdited()
+{
+    if (!isContentBound())
+        return;
+    if (!m_isLoadingContent) {
+        m_selectionStoppedBySaveFailure = false;
+        m_editedWhileLoading = m_editedWhileLoading || m_loadingFile;
+    }
     emit contentTextChanged();
 }
 
@@ -211,7 +262,18 @@ void CodeIDEModel::selectDirectory(const QUrl& url)
     setStatusMessage(QStringLiteral("New items will be created in ") + displayPath(url) + u'.');
 }
 
+struct CodeIDEModel::LoadedFile {
+    bool tooLarge = false;
+    // None: unreadable, binary or not UTF-8.
+    std::optional<QString> text;
+};
+
 void CodeIDEModel::selectFile(const QUrl& url)
+{
+    selectFile(url, std::nullopt);
+}
+
+void CodeIDEModel::selectFile(const QUrl& url, const std::optional<QString>& known)
 {
     if (!saveNow()) {
         // The unsaved text stays open with its failure; choosing a file once more gives it up.
@@ -221,6 +283,10 @@ void CodeIDEModel::selectFile(const QUrl& url)
         }
     }
     m_selectionStoppedBySaveFailure = false;
+    // This selection wins over any file still being read.
+    const quint64 serial = ++m_selectionSerial;
+    m_loadingFile = false;
+    m_editedWhileLoading = false;
 
     if (!isInsideRoot(url)) {
         setStatusMessage(QStringLiteral("This file is outside the project folder."));
@@ -234,38 +300,73 @@ void CodeIDEModel::selectFile(const QUrl& url)
         setStatusMessage(QStringLiteral("Could not read file information."));
         return;
     }
-    auto refuse = [this, &url](const QString& message) {
-        setSelectedFile(url);
-        setIsEditable(false);
-        setContent(QString());
-        setStatusMessage(message);
-    };
-    const QString tooLarge = QStringLiteral("File is larger than 5 MB and was not opened.");
     if (*size > maximumFileSize) {
-        refuse(tooLarge);
-        return;
-    }
-    const FileSystem::ReadResult read = FileSystem::readRegularFile(path, maximumFileSize);
-    if (read.outcome == FileSystem::ReadOutcome::tooLarge) {
-        refuse(tooLarge);
-        return;
-    }
-    std::optional<QString> text;
-    if (read.outcome == FileSystem::ReadOutcome::ok && !read.bytes.contains('\0'))
-        text = Text::decodeUtf8(read.bytes);
-    if (!text) {
-        refuse(QStringLiteral("Binary or non-UTF-8 files cannot be edited."));
+        refuseFile(url, QStringLiteral("File is larger than 5 MB and was not opened."));
         return;
     }
 
-    m_isLoadingContent = true;
+    if (known) {
+        finishLoading(serial, url, LoadedFile{false, known});
+        return;
+    }
+    m_loadingFile = true;
+    m_loadingURL = url;
+    QPointer<CodeIDEModel> guard(this);
+    Dispatch::userInitiated([guard, serial, url, path]() {
+        LoadedFile loaded;
+        const FileSystem::ReadResult read = FileSystem::readRegularFile(path, maximumFileSize);
+        loaded.tooLarge = read.outcome == FileSystem::ReadOutcome::tooLarge;
+        if (read.outcome == FileSystem::ReadOutcome::ok && !read.bytes.contains('\0'))
+            loaded.text = Text::decodeUtf8(read.bytes);
+        Dispatch::main<CodeIDEModel>(guard, [serial, url, loaded](CodeIDEModel* model) {
+            model->finishLoading(serial, url, loaded);
+        });
+    });
+}
+
+void CodeIDEModel::refuseFile(const QUrl& url, const QString& message)
+{
     setSelectedFile(url);
-    setSelectedDirectory(QUrl::fromLocalFile(parentPath(path)));
+    setIsEditable(false);
+    setContent(QString());
+    setStatusMessage(message);
+}
+
+void CodeIDEModel::finishLoading(quint64 serial, const QUrl& url, const LoadedFile& loaded)
+{
+    if (serial != m_selectionSerial)
+        return;
+    m_loadingFile = false;
+    // Edits made to the open file while this one was read are written first; a failed write
+    // keeps that text open, as at the start of a selection.
+    if (m_editedWhileLoading && !saveNow()) {
+        m_selectionStoppedBySaveFailure = true;
+        return;
+    }
+    if (loaded.tooLarge) {
+        refuseFile(url, QStringLiteral("File is larger than 5 MB and was not opened."));
+        return;
+    }
+    if (!loaded.text) {
+        refuseFile(url, QStringLiteral("Binary or non-UTF-8 files cannot be edited."));
+        return;
+    }
+
+    const QString& text = *loaded.text;
+    m_isLoadingContent = true;
+    // The text is in place before the selection changes, so that a view building its editor for
+    // the new file takes it at once; observers of `content` hear of it in its turn below.
+    const bool changed = text != content();
+    unbindContent();
+    m_content = text;
+    setSelectedFile(url);
+    setSelectedDirectory(QUrl::fromLocalFile(parentPath(url.toLocalFile())));
     setSelectedTreeItem(CodeFileItem{url, false});
-    setContent(*text);
-    m_lastSavedContent = *text;
+    if (changed)
+        emit contentTextChanged();
+    m_lastSavedContent = text;
     setIsEditable(true);
-    setStatusMessage(displayPath(url) + QStringLiteral(" opened.") + leftSaveCopyNotice(path));
+    setStatusMessage(displayPath(url) + QStringLiteral(" opened.") + leftSaveCopyNotice(url.toLocalFile()));
     m_isLoadingContent = false;
 }
 
@@ -292,25 +393,27 @@ bool CodeIDEModel::saveNow()
     if (!m_isEditable || !m_selectedFile || !isInsideRoot(*m_selectedFile))
         return true;
     const QString path = m_selectedFile->toLocalFile();
+    const QString& current = content();
     // Text already on disk is not written again: a change made to the file meanwhile stays.
-    if (m_content == m_lastSavedContent) {
+    if (current == m_lastSavedContent) {
         if (wasPending)
             setStatusMessage(QStringLiteral("Saved ") + displayPath(*m_selectedFile) + u'.');
         return true;
     }
     QString error;
-    if (!FileSystem::saveFile(path, m_content.toUtf8(), &error)) {
+    if (!FileSystem::saveFile(path, current.toUtf8(), &error)) {
         setStatusMessage(QStringLiteral("Could not save file: ") + error);
         return false;
     }
-    m_lastSavedContent = m_content;
+    // A copy of its own: sharing the editor's text would make its next keystroke copy all of it.
+    m_lastSavedContent = isContentBound() ? QString(current.constData(), current.size()) : current;
     setStatusMessage(QStringLiteral("Saved ") + displayPath(*m_selectedFile) + u'.');
     return true;
 }
 
 void CodeIDEModel::contentChanged()
 {
-    if (m_isLoadingContent || !m_isEditable || !m_selectedFile || m_content == m_lastSavedContent)
+    if (m_isLoadingContent || !m_isEditable || !m_selectedFile || content() == m_lastSavedContent)
         return;
     cancelAutosave();
     m_saveWorkItem = new QTimer(this);
@@ -346,8 +449,9 @@ bool CodeIDEModel::createItem(const QString& name, bool isDirectory)
     refreshTree();
     setStatusMessage((isDirectory ? QStringLiteral("Folder ") : QStringLiteral("File ")) + trimmedName
                      + QStringLiteral(" created."));
+    // The new file is empty: nothing to read.
     if (!isDirectory)
-        selectFile(targetURL);
+        selectFile(targetURL, QString());
     return true;
 }
 
@@ -371,6 +475,14 @@ bool CodeIDEModel::deleteItem(const CodeFileItem& item)
     if (!FileSystem::removeTree(path, &error)) {
         setStatusMessage(QStringLiteral("Could not delete item: ") + error);
         return false;
+    }
+    if (m_loadingFile) {
+        // A file being read went with the item: its text is not opened.
+        const QString loading = m_loadingURL.toLocalFile();
+        if (loading == path || loading.startsWith(path + u'/')) {
+            ++m_selectionSerial;
+            m_loadingFile = false;
+        }
     }
     if (m_selectedFile) {
         const QString open = m_selectedFile->toLocalFile();

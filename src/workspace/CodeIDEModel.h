@@ -5,16 +5,19 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
+#include <functional>
 #include <optional>
 
 class QTimer;
 
 // The model of one project's code workspace: the root folder, the tree listing, the selection,
 // the text of the one open file and its autosave, and creating and deleting items. Every
-// outcome is reported in `statusMessage`; nothing is raised to the caller. Main thread only; all
-// file work is synchronous except the autosave, which runs 0.6 s after the last edit.
+// outcome is reported in `statusMessage`; nothing is raised to the caller. Main thread only; the
+// file work is synchronous except reading and decoding a selected file, which runs on a
+// background thread (the latest selection wins), and the autosave, 0.6 s after the last edit.
 class CodeIDEModel : public QObject {
     Q_OBJECT
 
@@ -33,9 +36,16 @@ public:
     const std::optional<QUrl>& selectedFile() const { return m_selectedFile; }
     const QUrl& selectedDirectory() const { return m_selectedDirectory; }
     const std::optional<CodeFileItem>& selectedTreeItem() const { return m_selectedTreeItem; }
-    const QString& content() const { return m_content; }
-    // The editor's text. Callers report an edit with contentChanged() afterwards.
+    const QString& content() const;
+    // The editor's text. Callers report an edit with contentChanged() afterwards. Ends a binding.
     void setContent(const QString& content);
+    // While bound, `content` is the editor's own text, read through `source` while `owner` lives,
+    // and an edit of it is reported with contentEdited(): typing never copies the whole text.
+    void bindContent(QObject* owner, std::function<const QString&()> source);
+    // Ends the binding to `owner`, if bound, keeping its text as `content`.
+    void releaseContent(const QObject* owner);
+    // The bound text changed (an edit in the editor).
+    void contentEdited();
     const QString& statusMessage() const { return m_statusMessage; }
     bool isEditable() const { return m_isEditable; }
     qint64 treeRevision() const { return m_treeRevision; }
@@ -47,7 +57,11 @@ public:
     // The path relative to the root; the root's own name for the root.
     QString displayPath(const QUrl& url) const;
     void selectDirectory(const QUrl& url);
+    // Checks the file on the main thread, then reads and decodes it on a background thread; the
+    // result is applied on the main thread unless another file was selected meanwhile.
     void selectFile(const QUrl& url);
+    // A file selected with selectFile() is still being read.
+    bool isLoadingFile() const { return m_loadingFile; }
     // Writes the open file when its text differs from what was last loaded or saved. False only
     // when a write was needed and failed.
     bool saveNow();
@@ -81,6 +95,13 @@ private:
     void setIsEditable(bool editable);
     void setTreeRevision(qint64 revision);
     void cancelAutosave();
+    bool isContentBound() const;
+    void unbindContent();
+    // `known`: the text of a file the model has just written itself, which is not read again.
+    void selectFile(const QUrl& url, const std::optional<QString>& known);
+    void refuseFile(const QUrl& url, const QString& message);
+    struct LoadedFile;
+    void finishLoading(quint64 serial, const QUrl& url, const LoadedFile& loaded);
 
     Project m_project;
     QUrl m_rootURL;
@@ -97,4 +118,13 @@ private:
     QString m_lastSavedContent;
     // A selection was stopped by a failed save of the text still open.
     bool m_selectionStoppedBySaveFailure = false;
+    // The editor's text standing for m_content while bound.
+    QPointer<QObject> m_contentOwner;
+    std::function<const QString&()> m_contentSource;
+    // Counts selections; a load result of an earlier one is dropped.
+    quint64 m_selectionSerial = 0;
+    bool m_loadingFile = false;
+    QUrl m_loadingURL;
+    // The open text was edited while another file was being read.
+    bool m_editedWhileLoading = false;
 };

@@ -390,6 +390,7 @@ void CodeIDEView::updateEditor()
     const int panelSide = Theme::points(44);
     if (!file || !m_model->isEditable()) {
         if (m_editor) {
+            m_model->releaseContent(m_editor);
             m_content->removeWidget(m_editor);
             m_editor->hide();
             m_editor->deleteLater();
@@ -414,26 +415,42 @@ void CodeIDEView::updateEditor()
     if (m_editor && documentID == m_editorDocumentID)
         return;
     if (m_editor) {
+        m_model->releaseContent(m_editor);
         m_content->removeWidget(m_editor);
         m_editor->hide();
         m_editor->deleteLater();
     }
     auto* editor = new CodeTextEditor;
     editor->setObjectName(QStringLiteral("editor"));
+    // Shown and sized while still empty: a resize lays out the whole text again.
+    m_content->addWidget(editor);
+    m_content->setCurrentWidget(editor);
     editor->setContent(m_model->content(), QFileInfo(file->toLocalFile()).fileName(), documentID);
-    connect(editor, &CodeTextEditor::textEdited, this, [this](const QString& text) {
+    connect(editor, &CodeTextEditor::textEdited, this, [this]() {
         m_applyingEdit = true;
-        m_model->setContent(text);
+        bindEditorContent();
+        m_model->contentEdited();
         m_applyingEdit = false;
     });
     m_editor = editor;
     m_editorDocumentID = documentID;
-    m_content->addWidget(editor);
-    m_content->setCurrentWidget(editor);
     // A file just created gets the keyboard once its editor is shown.
     if (m_focusEditorFor == documentID)
         editor->setFocus(Qt::OtherFocusReason);
     m_focusEditorFor.clear();
+    bindEditorContent();
+}
+
+void CodeIDEView::bindEditorContent()
+{
+    QPointer<CodeTextEditor> editor = m_editor;
+    if (!editor)
+        return;
+    // The model reads the editor's text where it is, so an edit costs no copy of the whole text.
+    m_model->bindContent(editor, [editor]() -> const QString& {
+        static const QString none;
+        return editor ? editor->text() : none;
+    });
 }
 
 void CodeIDEView::pushContentToEditor()
@@ -442,9 +459,11 @@ void CodeIDEView::pushContentToEditor()
     if (!editor)
         return;
     // An edit from the editor is its own text; anything else is pushed to it.
-    if (!m_applyingEdit && editor->text() != m_model->content())
+    if (!m_applyingEdit && editor->text() != m_model->content()) {
         editor->setContent(m_model->content(), QFileInfo(m_model->selectedFile()->toLocalFile()).fileName(),
                            m_editorDocumentID);
+        bindEditorContent();
+    }
     // Every change of the text while the editor is shown; the model tells edits from loads.
     m_model->contentChanged();
 }

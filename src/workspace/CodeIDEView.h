@@ -93,6 +93,7 @@ private:
     void updateStatusBar();
     void pushContentToEditor();
     void takeKeyboardAfterNewItem(bool fileCreated);
+    void bindEditorContent();
 
     std::unique_ptr<CodeIDEModel> m_model;
     std::function<void()> m_onClose;

@@ -78,15 +78,44 @@ void CodeLineNumberRulerView::ensureLineCache()
         resetWithoutText();
         return;
     }
-    // An unchanged text has the same pair.
     if (m_textView->revision() == m_checkedRevision)
         return;
-    m_checkedRevision = m_textView->revision();
-    const QString& text = m_textView->text();
-    const qsizetype newlines = text.count(u'\n');
-    if (text.size() == m_cachedStringLength && newlines == m_cachedNewlineCount)
-        return;
+    // A change the table did not follow: the length and the line-feed count alone cannot tell
+    // whether a line feed moved, so the table is built again.
     rebuildLineStarts();
+}
+
+void CodeLineNumberRulerView::adoptLineStarts(std::vector<int> starts, qsizetype length, quint64 revision)
+{
+    m_lineStarts = std::move(starts);
+    m_cachedStringLength = length;
+    m_cachedNewlineCount = qsizetype(m_lineStarts.size()) - 1;
+    m_checkedRevision = revision;
+}
+
+void CodeLineNumberRulerView::followEdit(qsizetype start, qsizetype removed, QStringView inserted, quint64 revision)
+{
+    if (!m_textView || m_checkedRevision + 1 != revision || start < 0 || removed < 0
+        || start + removed > m_cachedStringLength) {
+        return;
+    }
+    // Starts after a removed line feed go; later ones move by the change of length.
+    const qsizetype end = start + removed;
+    const auto first = std::upper_bound(m_lineStarts.begin(), m_lineStarts.end(), int(start));
+    const auto last = std::upper_bound(first, m_lineStarts.end(), int(end));
+    const int delta = int(inserted.size() - removed);
+    if (delta != 0) {
+        for (auto it = last; it != m_lineStarts.end(); ++it)
+            *it += delta;
+    }
+    std::vector<int> added;
+    for (qsizetype i = inserted.indexOf(u'\n'); i >= 0; i = inserted.indexOf(u'\n', i + 1))
+        added.push_back(int(start + i + 1));
+    const auto at = m_lineStarts.erase(first, last);
+    m_lineStarts.insert(at, added.begin(), added.end());
+    m_cachedStringLength += delta;
+    m_cachedNewlineCount = qsizetype(m_lineStarts.size()) - 1;
+    m_checkedRevision = revision;
 }
 
 int CodeLineNumberRulerView::lineNumberAt(int c) const

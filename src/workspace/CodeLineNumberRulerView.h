@@ -2,8 +2,9 @@
 
 // The gutter beside the code editor's text: one number per logical line (a line ends at a line
 // feed; a wrapped line is numbered once, on its first visual line), right-aligned, with a
-// separator on the right edge. Line numbers come from a table of line starts, rebuilt only when
-// the text's length or line-feed count changes, searched by bisection.
+// separator on the right edge. Line numbers come from a table of line starts searched by
+// bisection. The text view hands every edit to the table, which follows it in proportion to the
+// edit; the whole text is scanned only when the text is replaced or an edit could not be followed.
 
 #include <QPointer>
 #include <QWidget>
@@ -24,10 +25,15 @@ public:
 
     explicit CodeLineNumberRulerView(CodeEditorTextView* textView);
 
-    // Brings lineStarts up to date with the text.
+    // Brings lineStarts up to date with the text: rebuilds it unless it followed every edit.
     void ensureLineCache();
-    // Rebuilds the table from the text, whatever the cache pair says.
+    // Rebuilds the table from the text.
     void rebuildLineStarts();
+    // The text's range [start, start + removed) became `inserted`, making text revision
+    // `revision`. Followed only when the table was current for the revision before.
+    void followEdit(qsizetype start, qsizetype removed, QStringView inserted, quint64 revision);
+    // The table for a text of `length` found by the text view itself, current for `revision`.
+    void adoptLineStarts(std::vector<int> starts, qsizetype length, quint64 revision);
     std::vector<LineLabel> visibleLineLabels() const;
 
     // The thickness for a table of `lineStartCount` starts.
@@ -59,7 +65,7 @@ private:
     std::vector<int> m_lineStarts {0};
     qsizetype m_cachedStringLength = -1;
     qsizetype m_cachedNewlineCount = -1;
-    // The text revision the cache pair was last checked against.
+    // The text revision the table is current for.
     quint64 m_checkedRevision = ~quint64(0);
     int m_ruleThickness = initialThickness;
 };

@@ -66,7 +66,9 @@ CodeTextEditor::CodeTextEditor(QWidget* parent)
     connect(m_textView, &QPlainTextEdit::selectionChanged, this, &CodeTextEditor::textViewDidChangeSelection);
     connect(m_textView->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { refreshRuler(true); });
     connect(m_textView, &QPlainTextEdit::updateRequest, this, [this](const QRect& rect, int dy) {
-        refreshRuler(dy != 0 || rect.width() >= m_textView->viewport()->width());
+        // A text being replaced is not looked at half-way; the replacement refreshes the ruler.
+        if (!m_textView->isReplacingText())
+            refreshRuler(dy != 0 || rect.width() >= m_textView->viewport()->width());
     });
 
     auto* findShortcut = new QShortcut(QKeySequence::Find, this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
@@ -80,7 +82,7 @@ CodeTextEditor::CodeTextEditor(QWidget* parent)
 
 CodeLineNumberRulerView* CodeTextEditor::ruler() const { return m_textView->ruler(); }
 
-QString CodeTextEditor::text() const { return m_textView->text(); }
+const QString& CodeTextEditor::text() const { return m_textView->text(); }
 
 QList<CodeTextEditor::Range> CodeTextEditor::safeSelections(const QList<Range>& ranges, int textLength)
 {
@@ -111,19 +113,19 @@ void CodeTextEditor::setContent(const QString& text, const QString& fileName, co
         return;
     }
 
-    const Range selection = sameDocument ? safeSelections({m_textView->selectedRange()}, int(text.size())).first()
+    const QString content = text; // `text` may be this editor's own, which is replaced below
+    const Range selection = sameDocument ? safeSelections({m_textView->selectedRange()}, int(content.size())).first()
                                          : Range {0, 0};
     const int scroll = m_textView->verticalScrollBar()->value();
-    replaceEditorText(text);
+    // The first highlight: its matching runs off the main thread while the text goes in, and its
+    // colours land on a later turn.
+    startHighlight(content);
+    replaceEditorText(content);
+    m_highlightRevision = m_textView->revision();
     m_textView->setSelectedRange(selection);
     if (sameDocument)
         m_textView->verticalScrollBar()->setValue(scroll);
     finishDocumentUpdate(!sameDocument, true);
-    QPointer<CodeTextEditor> self(this);
-    QTimer::singleShot(0, this, [self] {
-        if (self)
-            self->applyHighlighting();
-    });
     ruler()->update();
 }
 
@@ -131,8 +133,9 @@ void CodeTextEditor::replaceEditorText(const QString& text) { m_textView->replac
 
 void CodeTextEditor::finishDocumentUpdate(bool scrollToTop, bool rebuildLineCache)
 {
+    // The table is current unless the text changed in a way it did not follow.
     if (rebuildLineCache)
-        ruler()->rebuildLineStarts();
+        ruler()->ensureLineCache();
     if (m_textView->horizontalScrollBar()->value() != 0)
         m_textView->horizontalScrollBar()->setValue(0);
     if (scrollToTop) {
@@ -155,10 +158,20 @@ void CodeTextEditor::refreshRuler(bool labels)
 {
     CodeLineNumberRulerView* gutter = ruler();
     gutter->ensureLineCache();
+    const int thickness = gutter->ruleThickness();
     m_textView->setRulerThickness(CodeLineNumberRulerView::thicknessFor(qsizetype(gutter->lineStarts().size())));
-    if (labels)
-        gutter->preparedLabels = gutter->visibleLineLabels();
-    gutter->update();
+    bool changed = gutter->ruleThickness() != thickness;
+    if (labels) {
+        std::vector<CodeLineNumberRulerView::LineLabel> fresh = gutter->visibleLineLabels();
+        if (fresh != gutter->preparedLabels) {
+            gutter->preparedLabels = std::move(fresh);
+            changed = true;
+        }
+    }
+    // The gutter shows nothing but its labels: a keystroke that leaves them as they were costs no
+    // repaint of it.
+    if (changed)
+        gutter->update();
 }
 
 void CodeTextEditor::textDidChange()
@@ -170,7 +183,8 @@ void CodeTextEditor::textDidChange()
     scheduleHighlighting();
 }
 
-void CodeTextEditor::textViewDidChangeSelection() { ruler()->update(); }
+// The gutter draws nothing that depends on the selection.
+void CodeTextEditor::textViewDidChangeSelection() {}
 
 void CodeTextEditor::scheduleHighlighting() { m_highlightTimer.start(); }
 
@@ -178,25 +192,35 @@ bool CodeTextEditor::isHighlightPending() const { return m_highlightTimer.isActi
 
 void CodeTextEditor::startBackgroundHighlight()
 {
-    const quint64 revision = m_textView->revision();
-    const QString text = m_textView->text();
+    // A copy of its own, taken now: sharing the editor's text would make the next keystroke copy
+    // the whole of it while the matching runs.
+    const QString& current = m_textView->text();
+    startHighlight(QString(current.constData(), current.size()));
+    m_highlightRevision = m_textView->revision();
+}
+
+void CodeTextEditor::startHighlight(const QString& text)
+{
+    const quint64 serial = ++m_highlightSerial;
     const QString fileName = m_fileName;
-    m_latestHighlight->store(revision);
+    m_latestHighlight->store(serial);
     ++m_highlightsInFlight;
     QPointer<CodeTextEditor> self(this);
     std::shared_ptr<std::atomic<quint64>> latest = m_latestHighlight;
-    highlightPool()->start([self, latest, revision, text, fileName] {
+    highlightPool()->start([self, latest, serial, text, fileName] {
         // A later request makes this one moot.
         std::optional<QByteArray> colors;
-        if (latest->load() == revision)
+        if (latest->load() == serial)
             colors = CodeSyntaxHighlighter::apply(text, fileName);
         QMetaObject::invokeMethod(
             highlightReceiver(),
-            [self, revision, fileName, colors] {
+            [self, serial, fileName, colors] {
                 if (!self)
                     return;
                 --self->m_highlightsInFlight;
-                if (colors && revision == self->m_textView->revision() && fileName == self->m_fileName)
+                // Only the latest request, for the text as it still is.
+                if (colors && serial == self->m_highlightSerial
+                    && self->m_highlightRevision == self->m_textView->revision() && fileName == self->m_fileName)
                     self->applyColors(*colors);
             },
             Qt::QueuedConnection);

@@ -2,8 +2,9 @@
 
 // The editor host: the text view with its line-number ruler and find bar. The caller pushes its
 // text, the open file's name and its document id (path) with setContent(); every user edit comes
-// back through textEdited() with the whole text. Colours are re-applied 0.08 s after the last
-// edit; the matching runs off the main thread, so a keystroke never waits for it.
+// back through textEdited() with the whole text. Colours are applied after a new text is set and
+// 0.08 s after the last edit; the matching runs off the main thread, so neither opening a file
+// nor a keystroke waits for it.
 
 #include "workspace/CodeEditorTextView.h"
 
@@ -33,7 +34,7 @@ public:
     // text under a new file name is re-highlighted at once. Emits nothing.
     void setContent(const QString& text, const QString& fileName, const QString& documentID);
     // Exactly the file's text (raw, every byte kept).
-    QString text() const;
+    const QString& text() const;
 
     QString fileName() const { return m_fileName; }
     QString documentID() const { return m_documentID.value_or(QString()); }
@@ -66,6 +67,9 @@ private:
     void textViewDidChangeSelection();
     void refreshRuler(bool labels);
     void startBackgroundHighlight();
+    // Matches `text` off the main thread; its colours are applied if no later request was made
+    // and the text is then still at m_highlightRevision, which the caller sets.
+    void startHighlight(const QString& text);
     void applyColors(const QByteArray& colors);
     void find(bool backward);
 
@@ -76,5 +80,8 @@ private:
     QTimer m_highlightTimer;
     bool m_isApplyingHighlight = false;
     int m_highlightsInFlight = 0;
+    quint64 m_highlightSerial = 0;
+    quint64 m_highlightRevision = 0;
+    // The latest request's serial, read by the matching thread.
     std::shared_ptr<std::atomic<quint64>> m_latestHighlight = std::make_shared<std::atomic<quint64>>(0);
 };

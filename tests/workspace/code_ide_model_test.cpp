@@ -42,6 +42,13 @@ QStringList names(const QList<CodeFileItem>& items)
     return result;
 }
 
+// Selects `file` and lets its text, read off the main thread, arrive.
+void select(CodeIDEModel& model, const QUrl& file)
+{
+    model.selectFile(file);
+    EXPECT_TRUE(QTest::qWaitFor([&model]() { return !model.isLoadingFile(); }, 10000));
+}
+
 struct stat statOf(const QString& path)
 {
     struct stat st {};
@@ -72,7 +79,7 @@ protected:
     {
         writeFile(at(relative), bytes);
         CodeIDEModel& m = model ? *model : open();
-        m.selectFile(url(relative));
+        select(m, url(relative));
         EXPECT_TRUE(m.isEditable()) << m.statusMessage().toStdString();
         return m;
     }
@@ -171,7 +178,7 @@ TEST_F(CodeIDEModelTest, ContainmentRefusesSiblingsWithTheSamePrefixAndOutwardLi
 
     for (const QUrl& outside : {QUrl::fromLocalFile(sibling + QStringLiteral("/x.php")), url("out/x.php"),
                                 url("../site2/x.php")}) {
-        m.selectFile(outside);
+        select(m, outside);
         EXPECT_EQ(m.statusMessage(), QStringLiteral("This file is outside the project folder.")) << outside.toString().toStdString();
         EXPECT_FALSE(m.selectedFile().has_value());
         EXPECT_FALSE(m.selectedTreeItem().has_value());
@@ -192,7 +199,7 @@ TEST_F(CodeIDEModelTest, DisplayPaths)
     QDir().mkpath(at("app/Models"));
     CodeIDEModel& m = open();
 
-    m.selectFile(url("app/Http/Kernel.php"));
+    select(m, url("app/Http/Kernel.php"));
     EXPECT_EQ(m.statusMessage(), QStringLiteral("app/Http/Kernel.php opened."));
     m.selectDirectory(url("app"));
     EXPECT_EQ(m.statusMessage(), QStringLiteral("New items will be created in app."));
@@ -204,7 +211,7 @@ TEST_F(CodeIDEModelTest, DisplayPaths)
     const QString nested = QStringLiteral("vendor") + root + QStringLiteral("/x.php");
     EXPECT_EQ(m.displayPath(url(nested)), nested);
     writeFile(at(nested), "x");
-    m.selectFile(url(nested));
+    select(m, url(nested));
     EXPECT_EQ(m.statusMessage(), nested + QStringLiteral(" opened."));
 }
 
@@ -233,9 +240,9 @@ TEST_F(CodeIDEModelTest, LoadingLimitsAndRefusals)
         const QString name = QString::fromUtf8(c.name);
         writeFile(at(name), c.bytes);
         // Start from an open file in a sub-folder each time.
-        m.selectFile(url(QStringLiteral("sub/start.php")));
+        select(m, url(QStringLiteral("sub/start.php")));
         ASSERT_TRUE(m.isEditable());
-        m.selectFile(url(name));
+        select(m, url(name));
         EXPECT_EQ(m.selectedFile(), url(name)) << c.name;
         EXPECT_EQ(m.selectedTreeItem(), (CodeFileItem{url(name), false})) << c.name;
         EXPECT_EQ(m.isEditable(), c.opens) << c.name;
@@ -251,8 +258,8 @@ TEST_F(CodeIDEModelTest, LoadingLimitsAndRefusals)
         }
     }
     // Unreadable information: nothing but the tree item changes.
-    m.selectFile(url(QStringLiteral("sub/start.php")));
-    m.selectFile(url(QStringLiteral("gone.php")));
+    select(m, url(QStringLiteral("sub/start.php")));
+    select(m, url(QStringLiteral("gone.php")));
     EXPECT_EQ(m.statusMessage(), QStringLiteral("Could not read file information."));
     EXPECT_EQ(m.selectedFile(), url(QStringLiteral("sub/start.php")));
     EXPECT_TRUE(m.isEditable());
@@ -268,7 +275,7 @@ TEST_F(CodeIDEModelTest, FifosSocketsAndFoldersAreRefusedWithoutWaiting)
     QElapsedTimer clock;
     clock.start();
     for (const char* name : {"pipe", "folder"}) {
-        m.selectFile(url(QString::fromUtf8(name)));
+        select(m, url(QString::fromUtf8(name)));
         EXPECT_EQ(m.selectedFile(), url(QString::fromUtf8(name)));
         EXPECT_FALSE(m.isEditable());
         EXPECT_EQ(m.statusMessage(), QStringLiteral("Binary or non-UTF-8 files cannot be edited.")) << name;
@@ -325,7 +332,7 @@ TEST_F(CodeIDEModelTest, UnchangedTextIsNotWrittenSoChangesOnDiskSurvive)
     CodeIDEModel& m = openFile(QStringLiteral("a.php"), "<?php // a\n");
     // A checkout or a formatter changes the file meanwhile.
     writeFile(at("a.php"), "<?php // changed on disk\n");
-    m.selectFile(url(QStringLiteral("b.php")));
+    select(m, url(QStringLiteral("b.php")));
     EXPECT_EQ(m.statusMessage(), QStringLiteral("b.php opened."));
     EXPECT_EQ(readBytes(at("a.php")), QByteArray("<?php // changed on disk\n"));
     writeFile(at("b.php"), "<?php // b changed\n");
@@ -373,7 +380,7 @@ TEST_F(CodeIDEModelTest, LoadsAndRefusedFilesScheduleNothing)
     m.contentChanged();
     EXPECT_FALSE(m.isSavePending());
     writeFile(at("bin.dat"), QByteArray("\0\1", 2));
-    m.selectFile(url(QStringLiteral("bin.dat")));
+    select(m, url(QStringLiteral("bin.dat")));
     m.setContent(QStringLiteral("typed into nothing"));
     m.contentChanged();
     EXPECT_FALSE(m.isSavePending());
@@ -402,21 +409,21 @@ TEST_F(CodeIDEModelTest, AFailedSaveStopsTheSelectionOnce)
     m.contentChanged();
     ASSERT_TRUE(QFile::remove(at("a.php")));
 
-    m.selectFile(url(QStringLiteral("b.php")));
+    select(m, url(QStringLiteral("b.php")));
     EXPECT_EQ(m.selectedFile(), url(QStringLiteral("a.php")));
     EXPECT_EQ(m.content(), QStringLiteral("<?php // unsaved work\n"));
     EXPECT_TRUE(m.isEditable());
     EXPECT_TRUE(m.statusMessage().startsWith(QStringLiteral("Could not save file: ")));
 
     // Choosing again gives the unsaved text up.
-    m.selectFile(url(QStringLiteral("b.php")));
+    select(m, url(QStringLiteral("b.php")));
     EXPECT_EQ(m.selectedFile(), url(QStringLiteral("b.php")));
     EXPECT_EQ(m.content(), QStringLiteral("<?php // b\n"));
 
     // A new edit after a stop makes the next failure stop the selection again.
     m.setContent(QStringLiteral("<?php // more\n"));
     ASSERT_TRUE(QFile::remove(at("b.php")));
-    m.selectFile(url(QStringLiteral("a.php")));
+    select(m, url(QStringLiteral("a.php")));
     EXPECT_EQ(m.selectedFile(), url(QStringLiteral("b.php")));
 }
 

@@ -22,6 +22,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -122,6 +123,13 @@ protected:
         const QRect rect = tree->rowRect(at(relative));
         ASSERT_FALSE(rect.isEmpty());
         QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, rect.center());
+        waitForFile();
+    }
+
+    // Lets a file being read (off the main thread) arrive.
+    void waitForFile()
+    {
+        EXPECT_TRUE(QTest::qWaitFor([this]() { return !view->model().isLoadingFile(); }, 10000));
     }
 
     bool rowShown(const QString& relative) const { return view->fileTree()->rows().rowOf(at(relative)) >= 0; }
@@ -442,6 +450,91 @@ TEST_F(CodeIDEViewTest, TypingChangesOnlyWhatWasTyped)
     EXPECT_EQ(readBytes(at(QStringLiteral("crlf.php"))), original + "x");
 }
 
+TEST_F(CodeIDEViewTest, TheLatestSelectionWinsOverAFileStillBeingRead)
+{
+    QByteArray big;
+    while (big.size() < 4900000)
+        big += "<?php echo 'one line of a large file';\n";
+    writeFile(at(QStringLiteral("big.php")), big);
+    writeFile(at(QStringLiteral("small.php")), "<?php echo 'small';\n");
+    CodeIDEView& v = open();
+    CodeIDEModel& m = v.model();
+
+    // Alone, the large file opens whole; the time it takes here bounds the wait below.
+    QElapsedTimer clock;
+    clock.start();
+    clickRow(QStringLiteral("big.php"));
+    const qint64 alone = clock.elapsed();
+    ASSERT_NE(v.editor(), nullptr);
+    EXPECT_EQ(v.editor()->text().size(), big.size());
+    EXPECT_EQ(m.statusMessage(), QStringLiteral("big.php opened."));
+    clickRow(QStringLiteral("small.php"));
+
+    // The large file, then at once the small one: the small one is shown, and the large one's
+    // text, arriving later, is dropped.
+    CodeFileTreeRows& rows = v.fileTree()->rows();
+    rows.tap(rows.rowOf(at(QStringLiteral("big.php"))));
+    EXPECT_TRUE(m.isLoadingFile());
+    EXPECT_EQ(m.selectedFile(), QUrl::fromLocalFile(at(QStringLiteral("small.php")))) << "nothing changes before the text arrives";
+    rows.tap(rows.rowOf(at(QStringLiteral("small.php"))));
+    waitForFile();
+    const QUrl small = QUrl::fromLocalFile(at(QStringLiteral("small.php")));
+    auto showsSmall = [&]() {
+        return m.selectedFile() == small && m.selectedTreeItem() == CodeFileItem{small, false}
+            && v.editor() && v.editor()->documentID() == at(QStringLiteral("small.php"))
+            && v.editor()->text() == QStringLiteral("<?php echo 'small';\n")
+            && m.statusMessage() == QStringLiteral("small.php opened.");
+    };
+    EXPECT_TRUE(showsSmall());
+    EXPECT_FALSE(waitUntil([&] { return !showsSmall(); }, int(std::min<qint64>(3 * alone + 1000, 20000))))
+        << "a late result replaced the latest selection";
+    EXPECT_TRUE(showsSmall());
+    EXPECT_EQ(v.editorHeaderPath()->text(), QStringLiteral("small.php"));
+}
+
+TEST_F(CodeIDEViewTest, EditsMadeWhileAFileIsReadAreWrittenFirst)
+{
+    writeFile(at(QStringLiteral("a.php")), "<?php\n");
+    writeFile(at(QStringLiteral("b.php")), "<?php // b\n");
+    CodeIDEView& v = open();
+    clickRow(QStringLiteral("a.php"));
+    ASSERT_NE(v.editor(), nullptr);
+    CodeFileTreeRows& rows = v.fileTree()->rows();
+    rows.tap(rows.rowOf(at(QStringLiteral("b.php"))));
+    // The text of b arrives through the event loop, so these keys reach a first.
+    QTest::keyClick(v.editor()->textView(), Qt::Key_End, Qt::ControlModifier);
+    QTest::keyClicks(v.editor()->textView(), QStringLiteral("echo 1;"));
+    waitForFile();
+    EXPECT_EQ(readBytes(at(QStringLiteral("a.php"))), QByteArray("<?php\necho 1;"));
+    ASSERT_NE(v.editor(), nullptr);
+    EXPECT_EQ(v.editor()->text(), QStringLiteral("<?php // b\n"));
+    EXPECT_EQ(v.model().statusMessage(), QStringLiteral("b.php opened."));
+}
+
+TEST_F(CodeIDEViewTest, TheEditorsTextIsNotSharedWhileTyping)
+{
+    // Anything holding on to the editor's text between keystrokes (the model, the last saved
+    // text) makes the next keystroke copy all of it.
+    QByteArray text;
+    while (text.size() < 200000)
+        text += "<div class=\"row\"><?php echo $value; ?></div>\n";
+    writeFile(at(QStringLiteral("page.php")), text);
+    CodeIDEView& v = open();
+    clickRow(QStringLiteral("page.php"));
+    ASSERT_NE(v.editor(), nullptr);
+    CodeEditorTextView* view = v.editor()->textView();
+    auto unshared = [&](const char* when) {
+        SCOPED_TRACE(when);
+        EXPECT_TRUE(view->text().isDetached());
+        EXPECT_EQ(v.model().content().constData(), view->text().constData()) << "the model reads the editor's text";
+    };
+    typeInEditor(QStringLiteral("a"));
+    unshared("after a keystroke");
+    EXPECT_TRUE(waitUntil([&] { return v.model().statusMessage() == QStringLiteral("Saved page.php."); }, 5000));
+    unshared("after the autosave");
+    EXPECT_EQ(readBytes(at(QStringLiteral("page.php"))), v.model().content().toUtf8());
+}
+
 TEST_F(CodeIDEViewTest, LongNamesAndPathsDoNotWidenTheWindow)
 {
     // A long root name, and a file deep in long folder names.
@@ -455,6 +548,7 @@ TEST_F(CodeIDEViewTest, LongNamesAndPathsDoNotWidenTheWindow)
     CodeIDEView& v = open();
     const int before = v.minimumSizeHint().width();
     v.model().selectFile(QUrl::fromLocalFile(at(relative)));
+    waitForFile();
     v.model().selectDirectory(QUrl::fromLocalFile(QFileInfo(at(relative)).absolutePath()));
     QApplication::processEvents();
     EXPECT_EQ(v.minimumSizeHint().width(), before);
@@ -640,6 +734,7 @@ protected:
         CodeFileTreeRows& rows = workspace->fileTree()->rows();
         rows.tap(rows.rowOf(at(QStringLiteral("routes"))));
         rows.tap(rows.rowOf(at(QStringLiteral("routes/web.php"))));
+        EXPECT_TRUE(QTest::qWaitFor([workspace]() { return !workspace->model().isLoadingFile(); }, 10000));
         CodeTextEditor* editor = workspace->editor();
         EXPECT_NE(editor, nullptr);
         if (!editor)

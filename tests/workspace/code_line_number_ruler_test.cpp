@@ -4,6 +4,8 @@
 #include "EditorTestKit.h"
 #include "workspace/CodeLineNumberRulerView.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QImage>
 #include <QScrollBar>
 
@@ -91,6 +93,15 @@ TEST(CodeLineNumberRuler, LineStartTable)
     EXPECT_EQ(ruler->lineStarts(), (std::vector<int> {0, 2}));
     QTest::keyClick(editor->textView(), Qt::Key_Backspace);
     EXPECT_EQ(ruler->lineStarts(), (std::vector<int> {0}));
+    // A paste of the same length and line-feed count that moves a line feed.
+    editor->setContent(QStringLiteral("a\nbc"), QStringLiteral("a.txt"), QStringLiteral("/moved"));
+    editor->textView()->setSelectedRange({1, 2});
+    QApplication::clipboard()->setText(QStringLiteral("b\n"));
+    QTest::keyClick(editor->textView(), Qt::Key_V, Qt::ControlModifier);
+    ASSERT_EQ(escaped(editor->text()), "ab\\nc");
+    EXPECT_EQ(ruler->lineStarts(), (std::vector<int> {0, 3}));
+    EXPECT_EQ(ruler->lineNumberAt(2), 1);
+    EXPECT_EQ(ruler->lineNumberAt(3), 2);
 }
 
 TEST(CodeLineNumberRuler, OneNumberPerLogicalLine)

@@ -502,6 +502,15 @@ TEST(CodeTextEditorRoundTrip, ManyMixedEditsKeepTextAndDocumentInStep)
         if (view->isCompletionListVisible())
             QTest::keyClick(view, Qt::Key_Escape);
         ASSERT_EQ(escaped(editor->text()), escaped(view->textFromDocument())) << "step " << step;
+        // The ruler's table, which follows each edit, is the one a rebuild from the text gives.
+        CodeLineNumberRulerView* ruler = editor->ruler();
+        ruler->ensureLineCache();
+        const std::vector<int> followed = ruler->lineStarts();
+        ASSERT_EQ(qsizetype(followed.size()), editor->text().count(u'\n') + 1) << "step " << step;
+        ruler->rebuildLineStarts();
+        ASSERT_EQ(followed, ruler->lineStarts()) << "step " << step;
+        ASSERT_EQ(ruler->ruleThickness(), CodeLineNumberRulerView::thicknessFor(qsizetype(followed.size())))
+            << "step " << step;
         if (step % 100 == 99) {
             settle(*editor);
             const QByteArray colors = CodeSyntaxHighlighter::apply(editor->text(), editor->fileName());
