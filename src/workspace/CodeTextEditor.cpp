@@ -14,13 +14,19 @@
 
 namespace {
 
-// Never destroyed: quitting must not wait for a highlight in progress.
+// Never destroyed. When the application ends, highlights not yet begun are dropped and the one in
+// progress gets a moment to finish: its matching must not outlive the static data it reads, and
+// quitting must not hang on it.
 QThreadPool* highlightPool()
 {
     static QThreadPool* pool = [] {
         auto* p = new QThreadPool;
         p->setMaxThreadCount(1);
         p->setExpiryTimeout(-1);
+        qAddPostRoutine([] {
+            highlightPool()->clear();
+            highlightPool()->waitForDone(2000);
+        });
         return p;
     }();
     return pool;
