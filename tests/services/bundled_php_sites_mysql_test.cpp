@@ -169,4 +169,16 @@ TEST_F(BundledPhpSites, DebianWordPressPackageInstallerCompletes)
         90000))
         << log(p.id).toStdString();
     EXPECT_TRUE(login.body.contains("user_login")) << login.body.toStdString();
+
+    // The dashboard is its folder's index.php, not the blog's front page: a visitor who is not
+    // signed in is sent to the login page. (WordPress's own requests to its cron may queue first.)
+    Reply admin;
+    TestEnvironment::waitUntil(
+        [&] {
+            admin = curl(p.port, "/wp-admin/");
+            return admin.status != 0;
+        },
+        90000);
+    EXPECT_EQ(admin.status, 302) << admin.body.left(400).toStdString();
+    EXPECT_TRUE(admin.location.contains(QStringLiteral("/wp-login.php"))) << admin.location.toStdString();
 }
