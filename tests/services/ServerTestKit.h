@@ -168,12 +168,12 @@ protected:
 
     QString path(const QString& relative) const { return dir.path() + u'/' + relative; }
 
-    bool waitRunning(const QString& id, int timeoutMs = 8000)
+    bool waitRunning(const QString& id, int timeoutMs = 30000)
     {
         return TestEnvironment::waitUntil([&] { return model->isRunning(id); }, timeoutMs);
     }
 
-    bool waitStopped(const QString& id, int timeoutMs = 8000)
+    bool waitStopped(const QString& id, int timeoutMs = 30000)
     {
         return TestEnvironment::waitUntil([&] { return !model->isRunning(id) && !model->isStarting(id); }, timeoutMs);
     }
