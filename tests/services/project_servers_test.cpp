@@ -473,7 +473,7 @@ TEST_F(ProjectServers, LongIdsStartStopAndStartAgain)
             const qint32 pid = model->runningProjects().value(p.id);
             model->stopProcess(p.id);
             EXPECT_FALSE(model->isRunning(p.id));
-            EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 5000)) << p.name.toStdString();
+            EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 20000)) << p.name.toStdString();
         }
     }
     // One router and one log per id, each named within the limit with room for a temporary name.
@@ -554,7 +554,7 @@ TEST_F(ProjectServers, TakenPortEndsStoppedWithTheLogExcerpt)
     ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, 0));
     const quint16 port = squatter.serverPort();
     model->startInternal(makeProject("taken", "Taken", makeSite(path("taken")), port));
-    ASSERT_TRUE(waitUntil([&] { return model->statusMessage().startsWith("Failed to start Taken: "); }, 8000))
+    ASSERT_TRUE(waitUntil([&] { return model->statusMessage().startsWith("Failed to start Taken: "); }, 30000))
         << model->statusMessage().toStdString();
     EXPECT_TRUE(model->statusMessage().contains("Address already in use")) << model->statusMessage().toStdString();
     EXPECT_FALSE(model->isRunning("taken"));
@@ -607,7 +607,7 @@ TEST_F(ProjectServers, PortOutsideTheTcpRangeFailsWithoutCrashing)
     for (qint64 port : {qint64(0), qint64(70000), qint64(-5)}) {
         const QString id = QStringLiteral("range%1").arg(port < 0 ? 0 : port);
         model->startInternal(makeProject(id, "Range", makeSite(path(id)), port));
-        ASSERT_TRUE(waitUntil([&] { return !model->isStarting(id); }, 8000)) << port;
+        ASSERT_TRUE(waitUntil([&] { return !model->isStarting(id); }, 30000)) << port;
         EXPECT_FALSE(model->isRunning(id)) << port;
         EXPECT_TRUE(model->statusMessage().startsWith("Failed to start Range: ")) << model->statusMessage().toStdString();
     }
@@ -938,7 +938,7 @@ TEST_F(ProjectServers, ModelDestroyedWhileProbingDropsTheResult)
     waitUntil([] { return false; }, 1500);
     for (qint32 pid : pids) {
         ::kill(pid, SIGKILL);
-        EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 3000));
+        EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 20000));
     }
 }
 
