@@ -230,7 +230,7 @@ TEST_F(ContentViewTest, TopBarLoginOpensTheLoginSheetAndKeepsTheSection)
     click(opened->findChild<QPushButton*>());
     EXPECT_FALSE(window->showLogin());
     EXPECT_EQ(window->presentedSheet(SheetKind::login), nullptr);
-    EXPECT_TRUE(QTest::qWaitFor([&opened]() { return opened.isNull(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&opened]() { return opened.isNull(); }, 15000));
 
     // Pressing Login again opens a fresh sheet.
     click(window->topBar()->loginButton());
@@ -238,7 +238,7 @@ TEST_F(ContentViewTest, TopBarLoginOpensTheLoginSheetAndKeepsTheSection)
     EXPECT_TRUE(opened->isVisible());
     // Clearing the flag closes it.
     window->setSheetShown(SheetKind::login, false);
-    EXPECT_TRUE(QTest::qWaitFor([&opened]() { return opened.isNull(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&opened]() { return opened.isNull(); }, 15000));
 }
 
 TEST_F(ContentViewTest, SignedInSummaryAndTopBar)
@@ -414,7 +414,7 @@ TEST_F(ContentViewTest, CodeWorkspaceFillsTheWindowAndReturnsToTheSameSection)
     EXPECT_EQ(window->section(), AppSection::projects);
     EXPECT_TRUE(window->sidebar()->isHighlighted(AppSection::projects));
     EXPECT_EQ(window->topBar()->title(), QStringLiteral("Projects"));
-    EXPECT_TRUE(QTest::qWaitFor([&first]() { return first.isNull(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&first]() { return first.isNull(); }, 15000));
 
     // Another project gets a fresh workspace.
     click(window->page()->findChild<QPushButton*>(QStringLiteral("code-blog")));
@@ -454,7 +454,7 @@ TEST_F(ContentViewTest, PagesArePluggedInWithTheirActions)
     QPointer<QWidget> first = window->page();
     click(window->sidebar()->sectionButton(AppSection::guide));
     EXPECT_NE(qobject_cast<GuidePage*>(window->page()), nullptr);
-    EXPECT_TRUE(QTest::qWaitFor([&first]() { return first.isNull(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&first]() { return first.isNull(); }, 15000));
     click(window->sidebar()->sectionButton(AppSection::dravix));
     EXPECT_NE(window->page(), nullptr);
     QTest::qWait(50);

@@ -305,7 +305,7 @@ TEST_F(PHPRuntimes, HangingRuntimeIsKilledAndSkipped)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const auto grandchild = Text::parseInt32(QString::fromLatin1(file.readAll()).trimmed());
     ASSERT_TRUE(grandchild.has_value());
-    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !Process::exists(*grandchild); }, 3000));
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !Process::exists(*grandchild); }, 20000));
     if (Process::exists(*grandchild))
         ::kill(*grandchild, SIGKILL);
 }

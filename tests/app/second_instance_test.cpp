@@ -160,7 +160,7 @@ protected:
         ASSERT_FALSE(configBefore.isEmpty());
 
         window->showMinimized();
-        ASSERT_TRUE(TestEnvironment::waitUntil([&]() { return window->isMinimized(); }, 2000));
+        ASSERT_TRUE(TestEnvironment::waitUntil([&]() { return window->isMinimized(); }, 15000));
     }
 
     // The launch ended at once, the window came to the front and the website is the same process.
@@ -169,7 +169,7 @@ protected:
         ASSERT_TRUE(launch.finished) << "the second instance kept running\n" << launch.output.toStdString();
         EXPECT_EQ(launch.exitStatus, QProcess::NormalExit);
         EXPECT_EQ(launch.exitCode, 0) << launch.output.toStdString();
-        EXPECT_TRUE(TestEnvironment::waitUntil([&]() { return !window->isMinimized() && window->isVisible(); }, 3000));
+        EXPECT_TRUE(TestEnvironment::waitUntil([&]() { return !window->isMinimized() && window->isVisible(); }, 15000));
         // Give a stray clean-up time to act, then the website must still be the same process.
         QTest::qWait(500);
         EXPECT_TRUE(Process::exists(pid));
@@ -246,7 +246,7 @@ TEST(SecondInstanceAfterAFlood, FindsTheRunningInstanceAfterAFloodUsedUpItsDescr
     ASSERT_EQ(channel.claim(), InstanceChannel::Claim::listening);
     SablewickhavenApp::connectInstanceChannel(channel, window);
     window.showMinimized();
-    ASSERT_TRUE(TestEnvironment::waitUntil([&]() { return window.isMinimized(); }, 2000));
+    ASSERT_TRUE(TestEnvironment::waitUntil([&]() { return window.isMinimized(); }, 15000));
     const QString socket = channel.socketPath();
     {
         // This process is the running instance: the flood takes its last descriptors, and its
@@ -260,13 +260,13 @@ TEST(SecondInstanceAfterAFlood, FindsTheRunningInstanceAfterAFloodUsedUpItsDescr
         const Launch launch = launchSecondInstance();
         ASSERT_TRUE(launch.finished) << "the second instance kept running\n" << launch.output.toStdString();
         EXPECT_EQ(launch.exitCode, 0) << launch.output.toStdString();
-        EXPECT_TRUE(TestEnvironment::waitUntil([&]() { return !window.isMinimized() && window.isVisible(); }, 3000));
+        EXPECT_TRUE(TestEnvironment::waitUntil([&]() { return !window.isMinimized() && window.isVisible(); }, 15000));
         QTest::qWait(500);
         EXPECT_EQ(website.state(), QProcess::Running);
         EXPECT_TRUE(Process::exists(qint32(pid)));
         // The listener is back for the launches after that one too.
         window.showMinimized();
-        ASSERT_TRUE(TestEnvironment::waitUntil([&]() { return window.isMinimized(); }, 2000));
+        ASSERT_TRUE(TestEnvironment::waitUntil([&]() { return window.isMinimized(); }, 15000));
     }
     website.kill();
     website.waitForFinished(5000);

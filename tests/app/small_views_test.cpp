@@ -368,7 +368,7 @@ TEST(Spinner, SmallAndTurningOnlyWhileShown)
     EXPECT_TRUE(spinner->isSpinning());
     const QImage first = render(*spinner);
     const int step = spinner->step();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return spinner->step() != step; }, 1000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return spinner->step() != step; }, 10000));
     EXPECT_NE(render(*spinner), first) << "each step is drawn differently";
     spinner->hide();
     EXPECT_FALSE(spinner->isSpinning());

@@ -147,6 +147,24 @@ inline QList<qint32> processesMentioning(const QString& text)
     return pids;
 }
 
+// The processes mentioning `text` whose parent does not: the ones launched, without the short-lived
+// copies a shell script forks of itself (for `sleep`, say) before they run another program.
+inline QList<qint32> launchedMentioning(const QString& text)
+{
+    const QList<qint32> all = processesMentioning(text);
+    QList<qint32> launched;
+    for (qint32 pid : all) {
+        // The parent is the field after the state, which follows the last ')'.
+        const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        bool ok = false;
+        const qint32 parent = fields.value(1).toInt(&ok);
+        if (!ok || !all.contains(parent))
+            launched.append(pid);
+    }
+    return launched;
+}
+
 // A model in its own temporary storage folder with the bundled runtime selected (`php`).
 class ServerTest : public ::testing::Test {
 protected:
@@ -168,12 +186,12 @@ protected:
 
     QString path(const QString& relative) const { return dir.path() + u'/' + relative; }
 
-    bool waitRunning(const QString& id, int timeoutMs = 8000)
+    bool waitRunning(const QString& id, int timeoutMs = 30000)
     {
         return TestEnvironment::waitUntil([&] { return model->isRunning(id); }, timeoutMs);
     }
 
-    bool waitStopped(const QString& id, int timeoutMs = 8000)
+    bool waitStopped(const QString& id, int timeoutMs = 30000)
     {
         return TestEnvironment::waitUntil([&] { return !model->isRunning(id) && !model->isStarting(id); }, timeoutMs);
     }

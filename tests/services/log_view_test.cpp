@@ -4,7 +4,6 @@
 #include "services/LogTail.h"
 #include "services/ServerTestKit.h"
 
-#include <QElapsedTimer>
 #include <QPlainTextEdit>
 
 using namespace ServerTestKit;
@@ -65,10 +64,9 @@ TEST_F(LogView, ALargeLogShowsItsLastMiBWithoutBlockingTheMainThread)
     writeFile(model->logsURL() + "/busy.log", bytes);
     const QByteArray lastLine = bytes.left(bytes.size() - 1).mid(bytes.left(bytes.size() - 1).lastIndexOf('\n') + 1);
 
-    QElapsedTimer timer;
-    timer.start();
     model->showLog("busy");
-    EXPECT_LT(timer.elapsed(), 50) << "showLog returned only after reading";
+    // The text arrives through the event loop: a read on the calling thread would have set it.
+    EXPECT_TRUE(model->selectedLog().isEmpty()) << "showLog returned only after reading";
     ASSERT_TRUE(waitUntil([&] { return !model->selectedLog().isEmpty(); }));
 
     const QString& shown = model->selectedLog();

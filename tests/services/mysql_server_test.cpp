@@ -168,8 +168,10 @@ TEST_F(MySQLServerTest, CheckOfAServerThatNeverAnswersEndsWithinFiveSeconds)
     QElapsedTimer timer;
     timer.start();
     model.checkMySQL();
+    // Left alone, mysqladmin waits far longer than 20 s for the greeting: the upper bound shows
+    // the five-second limit ended it, with a margin no busy machine uses up.
     EXPECT_GE(timer.elapsed(), 4500);
-    EXPECT_LT(timer.elapsed(), 7000);
+    EXPECT_LT(timer.elapsed(), 20000);
     EXPECT_FALSE(model.isDatabaseRunning());
     EXPECT_EQ(model.databaseStatus(), QStringLiteral("Not responding"));
     EXPECT_EQ(model.statusMessage(), QStringLiteral("before"));

@@ -67,7 +67,7 @@ bool listening(quint16 port)
 
 void waitListening(quint16 port)
 {
-    ASSERT_TRUE(waitUntil([&] { return listening(port); }, 5000)) << port;
+    ASSERT_TRUE(waitUntil([&] { return listening(port); }, 30000)) << port;
 }
 
 void killAll(const QList<qint64>& pids)

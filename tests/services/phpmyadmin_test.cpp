@@ -435,7 +435,8 @@ TEST_F(PhpMyAdminTest, DestroyingTheModelEndsAHungDownload)
     QElapsedTimer clock;
     clock.start();
     model.reset();
-    EXPECT_LT(clock.elapsed(), 5000);
+    // A hang guard far below the ten minutes the archive is held back.
+    EXPECT_LT(clock.elapsed(), 30000);
 
     // curl is killed, not left running, and the job cleans up after itself.
     EXPECT_TRUE(waitUntil([&] { return ServerTestKit::processesMentioning(url).isEmpty(); }, 10000));

@@ -1,8 +1,11 @@
 // Import of website folders, path edits and the environment text.
 #include "services/ServerTestKit.h"
 
-#include <QElapsedTimer>
 #include <QSignalSpy>
+
+#include <chrono>
+#include <future>
+#include <thread>
 
 using namespace ServerTestKit;
 using TestEnvironment::freePort;
@@ -206,21 +209,34 @@ TEST_F(ProjectImport, PathEditStopsARunningProjectAndSaves)
 
 TEST_F(ProjectImport, DatabaseJobNeedsNoModel)
 {
-    // A mysql client that takes its time and records what it was asked to do.
+    // A mysql client that waits for a gate the test holds, then records what it was asked to do.
     const QString record = path("client-arguments");
+    const QString gate = path("gate");
     const QString client = path("bin/slow-mysql");
-    writeScript(client, QStringLiteral("#!/bin/sh\nsleep 2\nprintf '%s\\n' \"$@\" > '%1.part'\nmv '%1.part' '%1'\n")
-                            .arg(record)
+    writeScript(client, QStringLiteral("#!/bin/sh\nwhile [ ! -e '%2' ]; do sleep 0.05; done\n"
+                                       "printf '%s\\n' \"$@\" > '%1.part'\nmv '%1.part' '%1'\n")
+                            .arg(record, gate)
                             .toUtf8());
     Platform slow = platform.platform;
     slow.tools.mysql = {client};
     auto importing = std::make_unique<AppModel>(slow);
 
     ASSERT_TRUE(importing->addProject("Quick Quit", makeSite(path("quick")), 9300, "", "nobody", "not-it"));
-    QElapsedTimer timer;
-    timer.start();
+    // The client is under way, held at the gate.
+    ASSERT_TRUE(waitUntil([&] { return !processesMentioning(client).isEmpty(); }, 30000));
+    // Should the model wait for the job, the gate opens by itself after a while so that the
+    // test fails instead of hanging.
+    std::promise<void> released;
+    std::thread guard([&gate, done = released.get_future()]() {
+        if (done.wait_for(std::chrono::seconds(60)) == std::future_status::timeout)
+            writeFile(gate, "guard");
+    });
     importing.reset();
-    EXPECT_LT(timer.elapsed(), 1500) << "the model waited for the database job";
+    const bool returnedAtTheGate = !QFileInfo::exists(gate) && !QFileInfo::exists(record);
+    released.set_value();
+    guard.join();
+    EXPECT_TRUE(returnedAtTheGate) << "the model waited for the database job";
+    writeFile(gate, "open");
 
     // The job goes on without the model, with the global credentials.
     ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(record); }, 15000));

@@ -7,7 +7,9 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <algorithm>
 #include <csignal>
+#include <limits>
 
 using namespace ServerTestKit;
 using TestEnvironment::freePort;
@@ -471,7 +473,7 @@ TEST_F(ProjectServers, LongIdsStartStopAndStartAgain)
             const qint32 pid = model->runningProjects().value(p.id);
             model->stopProcess(p.id);
             EXPECT_FALSE(model->isRunning(p.id));
-            EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 5000)) << p.name.toStdString();
+            EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 20000)) << p.name.toStdString();
         }
     }
     // One router and one log per id, each named within the limit with room for a temporary name.
@@ -507,25 +509,25 @@ TEST_F(ProjectServers, RuntimeThatRunsPhpAsItsChildStartsServesAndStopsWhole)
         selectRuntime(*model, runtime);
         const QString id = QStringLiteral("wrapped%1").arg(n);
         const Project p = makeProject(id, "Wrapped", makeSite(path(id)), freePort());
-        QElapsedTimer timer;
-        timer.start();
         model->startInternal(p);
+        // It used to be never: PHP as the runtime's child was not taken for the server.
         ASSERT_TRUE(waitRunning(id)) << model->statusMessage().toStdString();
-        // About as long as PHP itself takes to listen (it used to be never), with room for a busy machine.
-        EXPECT_LT(timer.elapsed(), 5000);
         EXPECT_EQ(curl(p.port, "/").body, QByteArray("front:/index.php:/"));
         const QList<qint32> pids = processesMentioning(model->routersURL() + u'/' + id + QStringLiteral("-router.php"));
         EXPECT_GE(pids.size(), 2) << "the wrapper and its PHP";
 
-        timer.restart();
+        QElapsedTimer timer;
+        timer.start();
         model->stopProcess(id);
+        // A lower bound for the deaf ones (the ceiling is kept before SIGKILL), and a hang guard.
         if (c.ignoresSigterm)
             EXPECT_GE(timer.elapsed(), 1450);
-        EXPECT_LT(timer.elapsed(), 3500);
-        EXPECT_TRUE(waitUntil([&] { return processesMentioning(model->routersURL() + u'/' + id).isEmpty(); }, 2000));
+        EXPECT_LT(timer.elapsed(), 15000);
+        // Whole: a process that ignores SIGTERM is gone too, so the group got SIGKILL.
+        EXPECT_TRUE(waitUntil([&] { return processesMentioning(model->routersURL() + u'/' + id).isEmpty(); }, 20000));
         // A killed process drops its command line before the kernel has finished ending it.
         for (qint32 pid : pids)
-            EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 2000)) << pid;
+            EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 20000)) << pid;
         QTcpSocket probe;
         probe.connectToHost(QHostAddress::LocalHost, p.port);
         EXPECT_FALSE(probe.waitForConnected(500)) << "nothing listens on the port any more";
@@ -552,7 +554,7 @@ TEST_F(ProjectServers, TakenPortEndsStoppedWithTheLogExcerpt)
     ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, 0));
     const quint16 port = squatter.serverPort();
     model->startInternal(makeProject("taken", "Taken", makeSite(path("taken")), port));
-    ASSERT_TRUE(waitUntil([&] { return model->statusMessage().startsWith("Failed to start Taken: "); }, 8000))
+    ASSERT_TRUE(waitUntil([&] { return model->statusMessage().startsWith("Failed to start Taken: "); }, 30000))
         << model->statusMessage().toStdString();
     EXPECT_TRUE(model->statusMessage().contains("Address already in use")) << model->statusMessage().toStdString();
     EXPECT_FALSE(model->isRunning("taken"));
@@ -605,7 +607,7 @@ TEST_F(ProjectServers, PortOutsideTheTcpRangeFailsWithoutCrashing)
     for (qint64 port : {qint64(0), qint64(70000), qint64(-5)}) {
         const QString id = QStringLiteral("range%1").arg(port < 0 ? 0 : port);
         model->startInternal(makeProject(id, "Range", makeSite(path(id)), port));
-        ASSERT_TRUE(waitUntil([&] { return !model->isStarting(id); }, 8000)) << port;
+        ASSERT_TRUE(waitUntil([&] { return !model->isStarting(id); }, 30000)) << port;
         EXPECT_FALSE(model->isRunning(id)) << port;
         EXPECT_TRUE(model->statusMessage().startsWith("Failed to start Range: ")) << model->statusMessage().toStdString();
     }
@@ -669,18 +671,25 @@ TEST_F(ProjectServers, ExitStatusDecidesTheExitMessage)
 
 TEST_F(ProjectServers, StoppingAHealthyServerIsQuietAndQuick)
 {
-    const quint16 port = freePort();
-    model->startInternal(makeProject("calm", "Calm", makeSite(path("calm")), port));
-    ASSERT_TRUE(waitRunning("calm"));
-    const qint32 pid = model->runningProjects().value("calm");
-    model->setStatusMessage("before stop");
-    QElapsedTimer timer;
-    timer.start();
-    model->stopProcess("calm");
-    EXPECT_LT(timer.elapsed(), 1400);
-    EXPECT_FALSE(model->isRunning("calm"));
-    EXPECT_FALSE(model->isStarting("calm"));
-    EXPECT_FALSE(Process::exists(pid));
+    // A server that ends on SIGTERM is not kept for the ceiling: the stop returns once it is gone.
+    // A stop that waited out the ceiling would take 1.5 s every time, however idle the machine; a
+    // busy machine can only slow some stops down, so the quickest of three is the one compared.
+    qint64 quickest = std::numeric_limits<qint64>::max();
+    for (const char* id : {"calm", "calm2", "calm3"}) {
+        SCOPED_TRACE(id);
+        model->startInternal(makeProject(id, "Calm", makeSite(path(id)), freePort()));
+        ASSERT_TRUE(waitRunning(id)) << model->statusMessage().toStdString();
+        const qint32 pid = model->runningProjects().value(id);
+        model->setStatusMessage("before stop");
+        QElapsedTimer timer;
+        timer.start();
+        model->stopProcess(id);
+        quickest = std::min(quickest, timer.elapsed());
+        EXPECT_FALSE(model->isRunning(id));
+        EXPECT_FALSE(model->isStarting(id));
+        EXPECT_FALSE(Process::exists(pid));
+    }
+    EXPECT_LT(quickest, 1400) << "every stop waited out the ceiling";
     waitUntil([] { return false; }, 300);
     EXPECT_EQ(model->statusMessage(), QStringLiteral("before stop"));
     // Stopping an id that is not registered does nothing.
@@ -692,10 +701,13 @@ TEST_F(ProjectServers, StoppingAHealthyServerIsQuietAndQuick)
 TEST_F(ProjectServers, ServerIgnoringSigtermIsKilledAfterTheCeiling)
 {
     const QString stubborn = path("bin/stubborn-php");
+    // It notes each SIGTERM and goes on: only SIGKILL ends it.
+    const QString record = path("sigterm-record");
     writeScript(stubborn,
               "#!/bin/sh\n"
-              "exec " + BundledPhp::shellCommand().toUtf8() + " -r 'pcntl_async_signals(true); pcntl_signal(SIGTERM, function () {});\n"
-              "$s = stream_socket_server(\"tcp://\" . $argv[1]); while (true) { $c = @stream_socket_accept($s, 1); if ($c) fclose($c); }' -- \"$2\"\n");
+              "exec " + BundledPhp::shellCommand().toUtf8() + " -r 'pcntl_async_signals(true);\n"
+              "pcntl_signal(SIGTERM, function () { file_put_contents(\"" + record.toUtf8() + "\", \"term\\n\", FILE_APPEND); });\n"
+              "$s = stream_socket_server(\"tcp://\" . $argv[1]); while (true) { $c = @stream_socket_accept($s, 0.1); if ($c) fclose($c); }' -- \"$2\"\n");
     if (QProcess::execute(BundledPhp::binary(), {"-r", "exit(function_exists('pcntl_signal') ? 0 : 1);"}) != 0)
         GTEST_SKIP() << "PHP has no pcntl";
     selectRuntime(*model, stubborn);
@@ -705,9 +717,14 @@ TEST_F(ProjectServers, ServerIgnoringSigtermIsKilledAfterTheCeiling)
     QElapsedTimer timer;
     timer.start();
     model->stopProcess("stubborn");
+    // The ceiling is kept (a busy machine only makes the wait longer), and the stop never waits
+    // without end: the upper bound is a hang guard.
     EXPECT_GE(timer.elapsed(), 1450);
-    EXPECT_LT(timer.elapsed(), 2500);
-    EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 2000));
+    EXPECT_LT(timer.elapsed(), 15000);
+    EXPECT_FALSE(model->isRunning("stubborn"));
+    EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 20000)) << "not killed after the ceiling";
+    // It was sent SIGTERM first, ignored it and was still alive: its end was the SIGKILL.
+    EXPECT_EQ(readFile(record), QByteArray("term\n"));
 }
 
 TEST_F(ProjectServers, StopAllAndShutdownStopServersTogetherUnderOneCeiling)
@@ -921,7 +938,7 @@ TEST_F(ProjectServers, ModelDestroyedWhileProbingDropsTheResult)
     waitUntil([] { return false; }, 1500);
     for (qint32 pid : pids) {
         ::kill(pid, SIGKILL);
-        EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 3000));
+        EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 20000));
     }
 }
 

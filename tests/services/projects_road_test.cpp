@@ -41,7 +41,7 @@ TEST(ProjectsRoad, ImportTheDefaultSiteStartOpenAndStop)
     QTest::mouseClick(page->importWebsiteButton(), Qt::LeftButton);
     auto* sheet = qobject_cast<AddProjectSheet*>(window->presentedSheet(SheetKind::addProject));
     ASSERT_NE(sheet, nullptr);
-    ASSERT_TRUE(waitUntil([&] { return sheet->isVisible(); }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return sheet->isVisible(); }, 15000));
 
     const quint16 port = freePort();
     const QString defaultSite = model.sitesURL() + "/default";
@@ -52,13 +52,13 @@ TEST(ProjectsRoad, ImportTheDefaultSiteStartOpenAndStop)
     QTest::keyClicks(sheet->portField(), QString::number(port));
     ASSERT_TRUE(sheet->importButton()->isEnabled());
     QTest::mouseClick(sheet->importButton(), Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return !window->showAddProject(); }, 2000)) << model.statusMessage().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return !window->showAddProject(); }, 15000)) << model.statusMessage().toStdString();
 
     ProjectRow* row = page->row("default-copy");
     ASSERT_NE(row, nullptr);
     EXPECT_EQ(row->project().root, defaultSite);
     QTest::mouseClick(row->startStopButton(), Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return model.isRunning("default-copy"); }, 8000)) << model.statusMessage().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return model.isRunning("default-copy"); }, 30000)) << model.statusMessage().toStdString();
     EXPECT_EQ(model.statusMessage(), QStringLiteral("Default Copy started on port %1.").arg(port));
     const qint32 pid = model.runningProjects().value("default-copy");
 
@@ -76,7 +76,7 @@ TEST(ProjectsRoad, ImportTheDefaultSiteStartOpenAndStop)
 
     // Start again and quit: the window's termination handler leaves no server behind.
     QTest::mouseClick(row->startStopButton(), Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return model.isRunning("default-copy"); }, 8000));
+    ASSERT_TRUE(waitUntil([&] { return model.isRunning("default-copy"); }, 30000));
     const qint32 second = model.runningProjects().value("default-copy");
     const QString routers = model.routersURL();
     // Closing the window quits the event loop, which runs the termination handler.

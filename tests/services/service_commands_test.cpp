@@ -63,7 +63,7 @@ TEST(CancellableCommands, CancelKillsTheRunningGroupAndRefusesTheRest)
     EXPECT_EQ(killed.status, -1);
     EXPECT_EQ(killed.output, CancellableCommands::cancelledMessage());
     for (const qint32 pid : pids)
-        EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !Process::exists(pid); }, 5000)) << pid;
+        EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !Process::exists(pid); }, 20000)) << pid;
     EXPECT_TRUE(commands->isCancelled());
 
     // Nothing starts after a cancel, and no command log is left.

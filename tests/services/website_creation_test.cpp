@@ -264,7 +264,7 @@ TEST_F(WebsiteCreationTest, DestroyingTheModelEndsAHungDownloadAtOnce)
     QElapsedTimer clock;
     clock.start();
     model.reset();
-    EXPECT_LT(clock.elapsed(), 5000); // no waiting for the download
+    EXPECT_LT(clock.elapsed(), 30000); // no waiting for the download, held back for ten minutes
 
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return call->calls > 0; }, 20000));
     EXPECT_EQ(call->calls, 1);
