@@ -98,40 +98,6 @@ QSet<QByteArray> listeningInodes(const QString& table, qint64 port, bool* readab
     return inodes;
 }
 
-// The process group and state letter of a process, from /proc/<pid>/stat.
-bool readStat(pid_t pid, pid_t* group, char* state)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray line = stat.readAll();
-    const qsizetype close = line.lastIndexOf(')');
-    if (close < 0)
-        return false;
-    // After the command: state, ppid, pgrp, ...
-    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-    if (fields.size() < 3 || fields[0].isEmpty())
-        return false;
-    *state = fields[0].at(0);
-    *group = static_cast<pid_t>(fields[2].toInt());
-    return true;
-}
-
-// The live (not zombie) processes of a process group.
-QList<pid_t> groupMembers(pid_t group)
-{
-    QList<pid_t> members;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool ok = false;
-        const pid_t pid = static_cast<pid_t>(entry.toInt(&ok));
-        pid_t pgrp = 0;
-        char state = 0;
-        if (ok && readStat(pid, &pgrp, &state) && pgrp == group && state != 'Z' && state != 'X')
-            members.append(pid);
-    }
-    return members;
-}
-
 // Whether a process of the server's process group holds `port`'s listening socket. The server
 // may be a wrapper that runs PHP as its child; another program that already holds the port would
 // otherwise answer the probe for a server that is about to fail. When /proc cannot tell, yes.
@@ -143,7 +109,7 @@ bool listenerInGroup(pid_t group, qint64 port)
     inodes.unite(listeningInodes(QStringLiteral("/proc/self/net/tcp6"), port, &readable6));
     if (!readable4 && !readable6)
         return true;
-    for (const pid_t pid : groupMembers(group)) {
+    for (const pid_t pid : ProcessGroup::liveMembers(group)) {
         QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
         const QStringList entries = fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
         for (const QString& entry : entries) {
