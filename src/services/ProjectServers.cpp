@@ -66,11 +66,16 @@ bool connectsToLoopback(qint64 port)
     return connected;
 }
 
-// Whether the server's log holds the built-in server's report that it could not listen.
+// The built-in server reports that it cannot listen before anything else it writes: only the
+// start of the log is looked at, however much the server has written since.
+constexpr qint64 kListenReportBytes = 64 * 1024;
+
+// Whether the start of the server's log holds the built-in server's report that it could not
+// listen.
 bool reportedListenFailure(const QString& logURL)
 {
     QFile log(logURL);
-    return log.open(QIODevice::ReadOnly) && log.readAll().contains("Failed to listen on ");
+    return log.open(QIODevice::ReadOnly) && log.read(kListenReportBytes).contains("Failed to listen on ");
 }
 
 // Inodes of the TCP sockets listening on `port`, from a /proc/<pid>/net/tcp table.
