@@ -55,12 +55,14 @@ bash scripts/php85/prepare-runtime.sh
 # the package (which would bring Apache and start its service).
 wordpress="${XDG_CACHE_HOME:-$HOME/.cache}/kovani/wordpress-package"
 wordpress_version="$(apt-cache policy wordpress 2>/dev/null | sed -n 's/^ *Candidate: //p')"
-if [ "$wordpress_version" = "(none)" ]; then
+# A package the lists do not know yet prints nothing; one known without a candidate, "(none)".
+if [ -z "$wordpress_version" ] || [ "$wordpress_version" = "(none)" ]; then
   "${sudo_cmd[@]}" apt-get update -qq
   wordpress_version="$(apt-cache policy wordpress 2>/dev/null | sed -n 's/^ *Candidate: //p')"
 fi
 if [ -n "$wordpress_version" ] && [ "$wordpress_version" != "(none)" ] && [ "$(cat "$wordpress/.version" 2>/dev/null)" != "$wordpress_version" ]; then
   download="$(mktemp -d)"
+  trap 'rm -rf "$download"' EXIT
   apt_options=()
   if [ "$(id -u)" -eq 0 ]; then
     apt_options=(-o APT::Sandbox::User=root)

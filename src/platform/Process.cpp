@@ -179,6 +179,8 @@ constexpr qint64 kDrainLimitMs = 2000;
 // Without a pidfd, how often the child is checked for exit while the pipe is quiet.
 constexpr int kExitPollMs = 20;
 
+} // namespace
+
 int openPidfd(pid_t pid)
 {
 #ifdef SYS_pidfd_open
@@ -190,8 +192,6 @@ int openPidfd(pid_t pid)
 #endif
     return -1;
 }
-
-} // namespace
 
 Capture capture(Spec spec, int timeoutMs)
 {

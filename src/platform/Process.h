@@ -60,6 +60,10 @@ Environment currentEnvironment();
 // Whether a process with this id exists and is not a zombie.
 bool exists(pid_t pid);
 
+// A close-on-exec pidfd for the process (readable once it has exited), or -1 where the kernel
+// offers none.
+int openPidfd(pid_t pid);
+
 // Blocks until the child exits; returns its termination status (see ChildProcess::status).
 int waitForExit(pid_t pid);
 

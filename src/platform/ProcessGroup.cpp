@@ -10,9 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
 
@@ -48,19 +46,6 @@ bool liveInGroup(pid_t pid, pid_t group)
     return readStat(pid, &pgrp, &state) && pgrp == group && state != 'Z' && state != 'X';
 }
 
-// Every live process of the group, from one walk of /proc.
-QList<pid_t> scanGroup(pid_t group)
-{
-    QList<pid_t> members;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool ok = false;
-        const pid_t pid = static_cast<pid_t>(entry.toInt(&ok));
-        if (ok && liveInGroup(pid, group))
-            members.append(pid);
-    }
-    return members;
-}
-
 // The children of every thread of a process; nothing when the kernel cannot tell.
 bool childrenOf(pid_t pid, QList<pid_t>* children)
 {
@@ -82,18 +67,6 @@ bool childrenOf(pid_t pid, QList<pid_t>* children)
     return known;
 }
 
-int openPidfd(pid_t pid)
-{
-#ifdef SYS_pidfd_open
-    const long fd = ::syscall(SYS_pidfd_open, pid, 0);
-    if (fd >= 0) {
-        ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
-        return static_cast<int>(fd);
-    }
-#endif
-    return -1;
-}
-
 int millisecondsLeft(Deadline deadline)
 {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -101,6 +74,18 @@ int millisecondsLeft(Deadline deadline)
 }
 
 } // namespace
+
+QList<pid_t> liveMembers(pid_t group)
+{
+    QList<pid_t> members;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool ok = false;
+        const pid_t pid = static_cast<pid_t>(entry.toInt(&ok));
+        if (ok && liveInGroup(pid, group))
+            members.append(pid);
+    }
+    return members;
+}
 
 QList<pid_t> membersBesidesLeader(pid_t leader)
 {
@@ -112,7 +97,7 @@ QList<pid_t> membersBesidesLeader(pid_t leader)
         QList<pid_t> children;
         if (!childrenOf(pid, &children) && pid == leader) {
             // No children files here: one walk of /proc.
-            QList<pid_t> all = scanGroup(leader);
+            QList<pid_t> all = liveMembers(leader);
             all.removeAll(leader);
             return all;
         }
@@ -133,7 +118,7 @@ Watch::Watch(const QList<pid_t>& pids)
     for (const pid_t pid : pids) {
         Member member;
         member.pid = pid;
-        member.pidfd = openPidfd(pid);
+        member.pidfd = Process::openPidfd(pid);
         m_members.append(member);
     }
 }
@@ -199,7 +184,7 @@ bool hasLiveMembers(pid_t group)
 {
     if (group <= 0 || (::kill(-group, 0) != 0 && errno == ESRCH))
         return false;
-    return !scanGroup(group).isEmpty();
+    return !liveMembers(group).isEmpty();
 }
 
 } // namespace ProcessGroup

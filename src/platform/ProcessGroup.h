@@ -10,6 +10,9 @@ namespace ProcessGroup {
 
 using Deadline = std::chrono::steady_clock::time_point;
 
+// Every live (not zombie) process of the group, from one walk of /proc.
+QList<pid_t> liveMembers(pid_t group);
+
 // The live (not zombie) processes of the group led by `leader`, the leader excepted: the leader's
 // descendants that are in its group, found through /proc/<pid>/task/<tid>/children. Where the
 // kernel does not offer those files, one walk of /proc.

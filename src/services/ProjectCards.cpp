@@ -46,12 +46,6 @@ void ProjectCards::refreshProject(const QString& id)
     }
 }
 
-void ProjectCards::refreshAll()
-{
-    for (ProjectRow* card : std::as_const(m_bound))
-        card->refresh();
-}
-
 QList<ProjectRow*> ProjectCards::cards() const
 {
     QList<qsizetype> indices = m_bound.keys();

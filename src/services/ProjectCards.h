@@ -28,8 +28,6 @@ public:
     void setProjects(const QList<Project>& projects);
     // Redraws the card of this project, when it has one.
     void refreshProject(const QString& id);
-    // Redraws every card (a setting that every card shows changed).
-    void refreshAll();
 
     // The cards made for rows, in list order.
     QList<ProjectRow*> cards() const;

@@ -66,11 +66,16 @@ bool connectsToLoopback(qint64 port)
     return connected;
 }
 
-// Whether the server's log holds the built-in server's report that it could not listen.
+// The built-in server reports that it cannot listen before anything else it writes: only the
+// start of the log is looked at, however much the server has written since.
+constexpr qint64 kListenReportBytes = 64 * 1024;
+
+// Whether the start of the server's log holds the built-in server's report that it could not
+// listen.
 bool reportedListenFailure(const QString& logURL)
 {
     QFile log(logURL);
-    return log.open(QIODevice::ReadOnly) && log.readAll().contains("Failed to listen on ");
+    return log.open(QIODevice::ReadOnly) && log.read(kListenReportBytes).contains("Failed to listen on ");
 }
 
 // Inodes of the TCP sockets listening on `port`, from a /proc/<pid>/net/tcp table.
@@ -98,40 +103,6 @@ QSet<QByteArray> listeningInodes(const QString& table, qint64 port, bool* readab
     return inodes;
 }
 
-// The process group and state letter of a process, from /proc/<pid>/stat.
-bool readStat(pid_t pid, pid_t* group, char* state)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray line = stat.readAll();
-    const qsizetype close = line.lastIndexOf(')');
-    if (close < 0)
-        return false;
-    // After the command: state, ppid, pgrp, ...
-    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-    if (fields.size() < 3 || fields[0].isEmpty())
-        return false;
-    *state = fields[0].at(0);
-    *group = static_cast<pid_t>(fields[2].toInt());
-    return true;
-}
-
-// The live (not zombie) processes of a process group.
-QList<pid_t> groupMembers(pid_t group)
-{
-    QList<pid_t> members;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool ok = false;
-        const pid_t pid = static_cast<pid_t>(entry.toInt(&ok));
-        pid_t pgrp = 0;
-        char state = 0;
-        if (ok && readStat(pid, &pgrp, &state) && pgrp == group && state != 'Z' && state != 'X')
-            members.append(pid);
-    }
-    return members;
-}
-
 // Whether a process of the server's process group holds `port`'s listening socket. The server
 // may be a wrapper that runs PHP as its child; another program that already holds the port would
 // otherwise answer the probe for a server that is about to fail. When /proc cannot tell, yes.
@@ -143,7 +114,7 @@ bool listenerInGroup(pid_t group, qint64 port)
     inodes.unite(listeningInodes(QStringLiteral("/proc/self/net/tcp6"), port, &readable6));
     if (!readable4 && !readable6)
         return true;
-    for (const pid_t pid : groupMembers(group)) {
+    for (const pid_t pid : ProcessGroup::liveMembers(group)) {
         QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
         const QStringList entries = fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
         for (const QString& entry : entries) {

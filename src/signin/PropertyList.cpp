@@ -9,6 +9,7 @@
 #include <QTimeZone>
 #include <QXmlStreamReader>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -143,8 +144,9 @@ private:
 
     std::optional<QVariant> object(quint64 ref, int depth)
     {
-        // Shared objects are read again each time: bound the total as well as the depth, and a
-        // container that holds itself is no property list.
+        // Shared objects are read again each time: bound the total (objects and the bytes of
+        // strings and data) as well as the depth, and a container that holds itself is no
+        // property list.
         if (depth > kMaxDepth || ++m_objectsRead > kMaxObjectsRead || m_open.contains(ref))
             return std::nullopt;
         const qint64 at = offsetOf(ref);
@@ -201,14 +203,14 @@ private:
         case 0x4: { // data
             qint64 start = 0;
             const std::optional<quint64> length = lengthOf(at, marker, start);
-            if (!length || !fits(start, *length))
+            if (!length || !fits(start, *length) || !produce(*length))
                 return std::nullopt;
             return QVariant(m_data.mid(start, qint64(*length)));
         }
         case 0x5: { // ASCII string
             qint64 start = 0;
             const std::optional<quint64> length = lengthOf(at, marker, start);
-            if (!length || !fits(start, *length))
+            if (!length || !fits(start, *length) || !produce(*length))
                 return std::nullopt;
             const QByteArray bytes = m_data.mid(start, qint64(*length));
             for (const char c : bytes)
@@ -219,7 +221,7 @@ private:
         case 0x6: { // UTF-16 big-endian string, the length in code units
             qint64 start = 0;
             const std::optional<quint64> length = lengthOf(at, marker, start);
-            if (!length || *length > quint64(m_table) || !fits(start, *length * 2))
+            if (!length || *length > quint64(m_table) || !fits(start, *length * 2) || !produce(*length * 2))
                 return std::nullopt;
             QString text(qsizetype(*length), Qt::Uninitialized);
             for (quint64 i = 0; i < *length; ++i)
@@ -274,7 +276,16 @@ private:
         }
     }
 
+    // Counts the bytes of a string or data object read; false once all of them pass the limit.
+    bool produce(quint64 bytes)
+    {
+        m_bytesRead += std::min<quint64>(bytes, kMaxBytesRead + 1);
+        return m_bytesRead <= kMaxBytesRead;
+    }
+
     static constexpr int kMaxObjectsRead = 1 << 20;
+    // A long string or data object that is shared would otherwise be copied at every reference.
+    static constexpr quint64 kMaxBytesRead = 64 * 1024 * 1024;
 
     const QByteArray& m_data;
     int m_offsetSize = 0;
@@ -282,6 +293,7 @@ private:
     quint64 m_count = 0;
     qint64 m_table = 0;
     int m_objectsRead = 0;
+    quint64 m_bytesRead = 0;
     QSet<quint64> m_open;
 };
 

@@ -434,6 +434,12 @@ double SessionFetcher::nextRetryInterval() const
     return interval;
 }
 
+double SessionFetcher::retryDelay() const
+{
+    const double interval = nextRetryInterval();
+    return m_maxRetryInterval > 0 && interval > m_maxRetryInterval ? m_maxRetryInterval : interval;
+}
+
 qint64 SessionFetcher::remainingMs() const
 {
     return m_fetchClock.isValid() ? m_deadlineMs - m_fetchClock.elapsed() : m_deadlineMs;
@@ -445,10 +451,7 @@ bool SessionFetcher::shouldRetryNow(int status, const std::optional<DomainError>
     if (!m_retryEnabled)
         return false;
     // A retry that would begin after the fetch's deadline is not made.
-    double delay = nextRetryInterval();
-    if (m_maxRetryInterval > 0 && delay > m_maxRetryInterval)
-        delay = m_maxRetryInterval;
-    if (double(remainingMs()) <= delay * 1000.0)
+    if (double(remainingMs()) <= retryDelay() * 1000.0)
         return false;
     const bool hasRetryAfter = !responseHeader("Retry-After").isEmpty();
     const double elapsed = double(m_initialRequestDate.msecsTo(now())) / 1000.0;
@@ -509,9 +512,7 @@ void SessionFetcher::invokeCompletion(const std::optional<QByteArray>& data, con
 void SessionFetcher::beginRetryTimer()
 {
     destroyRetryTimer();
-    double interval = nextRetryInterval();
-    if (m_maxRetryInterval > 0 && interval > m_maxRetryInterval)
-        interval = m_maxRetryInterval;
+    const double interval = retryDelay();
     m_lastRetryInterval = interval;
     m_retryTimer.start(int(std::llround(interval * 1000.0)));
     emit retryDelayStarted(interval);

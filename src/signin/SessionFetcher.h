@@ -136,6 +136,8 @@ private:
     void followRedirect(const QUrl& location);
     bool shouldRetryNow(int status, const std::optional<DomainError>& error);
     double nextRetryInterval() const;
+    // The wait before the next retry: nextRetryInterval(), at most the longest retry interval.
+    double retryDelay() const;
     DomainError statusError() const;
     void finish(const std::optional<DomainError>& error, bool shouldRetry);
     void failToBegin(const DomainError& error);

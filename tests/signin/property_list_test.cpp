@@ -325,6 +325,26 @@ TEST(PropertyList, BrokenBinaryFilesFailTheRead)
     EXPECT_TRUE(PropertyList::parse(valid));
 }
 
+TEST(PropertyList, ASharedLongObjectIsNotCopiedWithoutEnd)
+{
+    // One 1 MiB data object, referenced from an array `count` times.
+    auto sharedBlob = [](int count) {
+        BinaryPlist w(2, 4);
+        const quint64 blob = w.add(QByteArray(1 << 20, 'x'));
+        QList<quint64> refs;
+        for (int i = 0; i < count; ++i)
+            refs << blob;
+        return w.file(w.object(QByteArray("\xaf\x10", 2) + char(count) + w.references(refs)));
+    };
+    // A few copies are an ordinary file.
+    const auto few = PropertyList::parse(sharedBlob(8));
+    ASSERT_TRUE(few);
+    ASSERT_EQ(few->toList().size(), 8);
+    EXPECT_EQ(few->toList().last().toByteArray().size(), 1 << 20);
+    // A hundred would hold 100 MiB read out of a 1 MiB file.
+    EXPECT_FALSE(PropertyList::parse(sharedBlob(100)));
+}
+
 TEST(PropertyList, ReadsTheSupportedTypes)
 {
     const auto value = PropertyList::parse(plist(R"(<dict>
