@@ -10,6 +10,7 @@
 #include "platform/InstanceLock.h"
 #include "platform/PrivateFolder.h"
 #include "platform/Process.h"
+#include "services/ServerTestKit.h"
 #include "support/DescriptorFlood.h"
 #include "support/ForeignListener.h"
 #include "support/TestEnvironment.h"
@@ -135,11 +136,7 @@ protected:
         model.setPhpVersions({PHPVersion{php->binary(), QStringLiteral("8.5.1"), true}});
         const QString site = dir.path() + QStringLiteral("/site");
         TestFiles::writeFile(site + QStringLiteral("/index.php"), "<?php echo 'hello';\n");
-        Project project;
-        project.id = QStringLiteral("site");
-        project.name = QStringLiteral("Site");
-        project.root = site;
-        project.port = TestEnvironment::freePort();
+        Project project = ServerTestKit::makeProject(QStringLiteral("site"), QStringLiteral("Site"), site, TestEnvironment::freePort());
         project.databaseName = QStringLiteral("site");
         // Should a launch run a model after all, its start-up touches no real port.
         model.modifyConfig([&](AppConfig& c) {

@@ -5,6 +5,7 @@
 #include "app/SablewickhavenApp.h"
 #include "platform/Process.h"
 #include "app/PageRegistry.h"
+#include "services/ServerTestKit.h"
 #include "support/TestEnvironment.h"
 #include "support/TestFiles.h"
 
@@ -133,16 +134,8 @@ TEST_F(Termination, SigtermStopsRunningWebsitesBeforeTheProcessEnds)
     const QString php = BundledPhp::binary();
     model.setPhpVersions({PHPVersion{php, BundledPhp::version(), true}});
     const QString site = dir.path() + QStringLiteral("/site");
-    ASSERT_TRUE(QDir().mkpath(site));
-    QFile index(site + QStringLiteral("/index.php"));
-    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
-    index.write("<?php echo 'hello';\n");
-    index.close();
-    Project project;
-    project.id = QStringLiteral("site");
-    project.name = QStringLiteral("Site");
-    project.root = site;
-    project.port = TestEnvironment::freePort();
+    TestFiles::writeFile(site + QStringLiteral("/index.php"), "<?php echo 'hello';\n");
+    Project project = ServerTestKit::makeProject(QStringLiteral("site"), QStringLiteral("Site"), site, TestEnvironment::freePort());
     project.databaseName = QStringLiteral("site");
     model.modifyConfig([&](AppConfig& c) {
         c.selectedPhp = php;
