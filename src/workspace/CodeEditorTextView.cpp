@@ -19,6 +19,7 @@
 #include <QTextDocument>
 #include <QTextLayout>
 #include <QTimer>
+#include <QElapsedTimer>
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -27,6 +28,11 @@
 using CodeEditorText::LineEnd;
 
 namespace {
+
+// How long the colouring of blocks out of view waits after an edit typed by the user.
+constexpr int kRecolorPauseWhileTypingMs = 100;
+// The work one turn of the event loop gives that colouring.
+constexpr qint64 kRecolorSliceNs = 2'000'000;
 
 // The colour runs a block shows, kept with the block so that re-colouring can skip it.
 struct ColorRun {
@@ -103,6 +109,9 @@ CodeEditorTextView::CodeEditorTextView(QWidget* parent)
     setAutoFillBackground(true);
     // Qt's own insertion point takes the text colour; this one is drawn in paintEvent().
     setCursorWidth(0);
+    m_recolorTimer = new QTimer(this);
+    m_recolorTimer->setSingleShot(true);
+    connect(m_recolorTimer, &QTimer::timeout, this, [this] { recolorPendingSlice(); });
     m_caretBlink = new QTimer(this);
     const int flash = QGuiApplication::styleHints()->cursorFlashTime();
     m_caretBlink->setInterval(flash > 0 ? flash / 2 : 500);
@@ -371,6 +380,9 @@ void CodeEditorTextView::replaceEditorText(const QString& text)
     first.setUserData(nullptr);
     first.layout()->clearFormats();
     m_colors = QByteArray(doc->characterCount(), 0);
+    // A pass over the text that was replaced has nothing left to do.
+    m_pendingRecolor = -1;
+    m_recolorTimer->stop();
     adoptText(text, documentText, ends);
     --m_programmatic;
     viewport()->update();
@@ -428,6 +440,13 @@ void CodeEditorTextView::onContentsChange(int position, int removed, int added)
     m_colors.replace(position, removed, QByteArray(std::max(added, 0), fill));
     if (m_colors.size() != count)
         m_colors = QByteArray(count, 0);
+    // Lines removed before the block the idle-time colouring goes on from move it up.
+    if (m_pendingRecolor >= 0) {
+        m_pendingRecolor = std::min(m_pendingRecolor, document()->findBlock(position).blockNumber());
+        // While the user types, the blocks out of view wait: keys come first.
+        if (m_programmatic == 0)
+            m_recolorTimer->start(kRecolorPauseWhileTypingMs);
+    }
     if (m_programmatic == 0)
         recolorBlocks(document()->findBlock(position), document()->findBlock(position + std::max(added, 0)));
 }
@@ -651,12 +670,25 @@ void CodeEditorTextView::recolorBlocks(const QTextBlock& first, const QTextBlock
         document()->markContentsDirty(from, to - from);
 }
 
+void CodeEditorTextView::adoptOwnText(QString own, quint64 revision)
+{
+    if (!m_textValid || revision != m_revision || own.size() != m_text.size()
+        || (m_text.isDetached() && m_text.capacity() > m_text.size()))
+        return;
+    m_text = std::move(own);
+}
+
 void CodeEditorTextView::applyColors(const QByteArray& textColors)
 {
     const QString& current = text();
     if (textColors.size() != current.size())
         return;
-    QByteArray colors(document()->characterCount(), 0);
+    // Room to grow: a keystroke inserts into these colours without moving them to a new buffer.
+    const qsizetype count = document()->characterCount();
+    QByteArray colors;
+    colors.reserve(count + count / 32 + 16);
+    colors.resize(count);
+    colors.fill(0);
     char* out = colors.data();
     const char* in = textColors.constData();
     const QChar* chars = current.constData();
@@ -673,6 +705,10 @@ void CodeEditorTextView::applyColors(const QByteArray& textColors)
     m_colors = colors;
     const bool comparable = previous.size() == colors.size();
 
+    // Many blocks changing colour at once (a new text's first colours) are coloured in view at
+    // once and the rest in slices at idle time, so that the main thread is not held for all of
+    // them in one turn.
+    constexpr int kSyncBlocks = 400;
     int recolored = 0;
     std::vector<std::pair<int, int>> dirty;
     auto recolor = [&](const QTextBlock& block) {
@@ -686,6 +722,7 @@ void CodeEditorTextView::applyColors(const QByteArray& textColors)
         else
             dirty.emplace_back(from, to);
     };
+    int deferFrom = -1;
     if (comparable) {
         const char* before = previous.constData();
         const char* after = colors.constData();
@@ -704,18 +741,74 @@ void CodeEditorTextView::applyColors(const QByteArray& textColors)
             const QTextBlock block = document()->findBlock(int(i));
             if (!block.isValid())
                 break;
+            if (recolored >= kSyncBlocks) {
+                deferFrom = block.blockNumber();
+                break;
+            }
             recolor(block);
             i = std::max<qsizetype>(i + 1, block.position() + block.length());
         }
     } else {
-        for (QTextBlock block = document()->begin(); block.isValid(); block = block.next())
-            recolor(block);
+        deferFrom = 0;
     }
     for (const auto& [from, to] : dirty)
         document()->markContentsDirty(from, to - from);
+    // Blocks an earlier pass has not reached yet still need their look, changed or not.
+    if (m_pendingRecolor >= 0)
+        deferFrom = deferFrom < 0 ? m_pendingRecolor : std::min(deferFrom, m_pendingRecolor);
+    m_pendingRecolor = deferFrom;
+    if (deferFrom >= 0) {
+        recolorVisibleBlocks();
+        m_recolorTimer->start(0);
+    } else {
+        m_recolorTimer->stop();
+    }
     m_lastRecolored = recolored;
-    if (recolored > 0)
-        viewport()->update();
+    viewport()->update();
+}
+
+void CodeEditorTextView::recolorVisibleBlocks()
+{
+    QTextBlock block = firstVisibleBlock();
+    // A screen above and below as well.
+    const int lines = std::max(1, viewport()->height() / std::max(1, fontMetrics().lineSpacing()));
+    for (int i = 0; i < lines && block.previous().isValid(); ++i)
+        block = block.previous();
+    QTextBlock last = block;
+    for (int i = 0; i < 3 * lines && last.next().isValid(); ++i)
+        last = last.next();
+    recolorBlocks(block, last);
+}
+
+void CodeEditorTextView::recolorPendingSlice()
+{
+    if (m_pendingRecolor < 0) {
+        m_recolorTimer->stop();
+        return;
+    }
+    QElapsedTimer slice;
+    slice.start();
+    int from = -1;
+    int to = -1;
+    QTextBlock block = document()->findBlockByNumber(m_pendingRecolor);
+    for (int n = 0; block.isValid(); block = block.next(), ++n) {
+        if (n % 32 == 0 && slice.nsecsElapsed() >= kRecolorSliceNs)
+            break;
+        if (!recolorBlock(block))
+            continue;
+        ++m_lastRecolored;
+        if (from < 0)
+            from = block.position();
+        to = block.position() + block.length();
+    }
+    if (from >= 0)
+        document()->markContentsDirty(from, to - from);
+    if (block.isValid()) {
+        m_pendingRecolor = block.blockNumber();
+        m_recolorTimer->start(0);
+    } else {
+        m_pendingRecolor = -1;
+    }
 }
 
 QColor CodeEditorTextView::foregroundAt(int offset) const
@@ -878,6 +971,9 @@ void CodeEditorTextView::focusOutEvent(QFocusEvent* event)
 
 void CodeEditorTextView::paintEvent(QPaintEvent* event)
 {
+    // Blocks coming into view before the idle-time colouring reached them.
+    if (m_pendingRecolor >= 0)
+        recolorVisibleBlocks();
     QPlainTextEdit::paintEvent(event);
     if (!hasFocus() || !m_caretOn || isReadOnly())
         return;

@@ -59,10 +59,16 @@ public:
     // Colours: one CodeEditorTheme::Role per UTF-16 unit of text(), as the highlighter gives them.
     // Only blocks whose colours differ from what they show are touched.
     void applyColors(const QByteArray& textColors);
+    // `own` holds the text exactly as the view's text at `revision`, in a buffer of its own with
+    // room to grow, made off the main thread: the view takes it when its text still shares its
+    // buffer with another holder, so that the first edit copies nothing.
+    void adoptOwnText(QString own, quint64 revision);
     // The colour shown at a text offset.
     QColor foregroundAt(int offset) const;
-    // How many blocks the last applyColors() re-coloured.
+    // How many blocks the last applyColors() re-coloured, counting those it left to idle time.
     int lastRecoloredBlockCount() const { return m_lastRecolored; }
+    // Colours of the last applyColors() still being given to blocks out of view, at idle time.
+    bool isRecolorPending() const { return m_pendingRecolor >= 0; }
 
     // Completion list.
     void complete();
@@ -107,6 +113,10 @@ private:
     void afterTypedText(const QString& typed);
     void recolorBlocks(const QTextBlock& first, const QTextBlock& last);
     bool recolorBlock(const QTextBlock& block);
+    // Blocks in view (and a screen around), coloured at once when many blocks change colour.
+    void recolorVisibleBlocks();
+    // One slice of the colouring left to idle time, from block m_pendingRecolor on.
+    void recolorPendingSlice();
     void updateMargins();
     void refreshCompletion();
     void acceptCompletion(const QString& word);
@@ -128,6 +138,9 @@ private:
     // Colour per document position (a separator counts once).
     QByteArray m_colors;
     int m_lastRecolored = 0;
+    // The block number the idle-time colouring goes on from; -1 when none is left.
+    int m_pendingRecolor = -1;
+    QTimer* m_recolorTimer = nullptr;
     // The insertion point, drawn here in the accent colour.
     QColor m_caretColor;
     QTimer* m_caretBlink = nullptr;

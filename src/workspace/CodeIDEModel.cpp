@@ -266,6 +266,9 @@ struct CodeIDEModel::LoadedFile {
     bool tooLarge = false;
     // None: unreadable, binary or not UTF-8.
     std::optional<QString> text;
+    // The same text in a buffer of its own, for the last saved text: sharing the editor's text
+    // would make the first keystroke copy all of it on the main thread.
+    QString saved;
 };
 
 void CodeIDEModel::selectFile(const QUrl& url)
@@ -306,7 +309,7 @@ void CodeIDEModel::selectFile(const QUrl& url, const std::optional<QString>& kno
     }
 
     if (known) {
-        finishLoading(serial, url, LoadedFile{false, known});
+        finishLoading(serial, url, LoadedFile{false, known, {}});
         return;
     }
     m_loadingFile = true;
@@ -318,6 +321,17 @@ void CodeIDEModel::selectFile(const QUrl& url, const std::optional<QString>& kno
         loaded.tooLarge = read.outcome == FileSystem::ReadOutcome::tooLarge;
         if (read.outcome == FileSystem::ReadOutcome::ok && !read.bytes.contains('\0'))
             loaded.text = Text::decodeUtf8(read.bytes);
+        if (loaded.text) {
+            // Both made here, off the main thread: the editor's text with room to grow, so that
+            // a keystroke inserts in place, and the last saved text in a buffer of its own, so
+            // that the first keystroke does not copy the whole text away from it.
+            const QString& decoded = *loaded.text;
+            QString editable;
+            editable.reserve(decoded.size() + decoded.size() / 32 + 16);
+            editable.append(QStringView(decoded));
+            loaded.saved = decoded;
+            loaded.text = std::move(editable);
+        }
         Dispatch::main<CodeIDEModel>(guard, [serial, url, loaded](CodeIDEModel* model) {
             model->finishLoading(serial, url, loaded);
         });
@@ -364,7 +378,7 @@ void CodeIDEModel::finishLoading(quint64 serial, const QUrl& url, const LoadedFi
     setSelectedTreeItem(CodeFileItem{url, false});
     if (changed)
         emit contentTextChanged();
-    m_lastSavedContent = text;
+    m_lastSavedContent = loaded.saved.size() == text.size() ? loaded.saved : text;
     setIsEditable(true);
     setStatusMessage(displayPath(url) + QStringLiteral(" opened.") + leftSaveCopyNotice(url.toLocalFile()));
     m_isLoadingContent = false;

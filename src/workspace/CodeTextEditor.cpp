@@ -125,7 +125,7 @@ void CodeTextEditor::setContent(const QString& text, const QString& fileName, co
     const int scroll = m_textView->verticalScrollBar()->value();
     // The first highlight: its matching runs off the main thread while the text goes in, and its
     // colours land on a later turn.
-    startHighlight(content);
+    startHighlight(content, true);
     replaceEditorText(content);
     m_highlightRevision = m_textView->revision();
     m_textView->setSelectedRange(selection);
@@ -194,7 +194,10 @@ void CodeTextEditor::textViewDidChangeSelection() {}
 
 void CodeTextEditor::scheduleHighlighting() { m_highlightTimer.start(); }
 
-bool CodeTextEditor::isHighlightPending() const { return m_highlightTimer.isActive() || m_highlightsInFlight > 0; }
+bool CodeTextEditor::isHighlightPending() const
+{
+    return m_highlightTimer.isActive() || m_highlightsInFlight > 0 || m_textView->isRecolorPending();
+}
 
 void CodeTextEditor::startBackgroundHighlight()
 {
@@ -205,7 +208,7 @@ void CodeTextEditor::startBackgroundHighlight()
     m_highlightRevision = m_textView->revision();
 }
 
-void CodeTextEditor::startHighlight(const QString& text)
+void CodeTextEditor::startHighlight(const QString& text, bool opening)
 {
     const quint64 serial = ++m_highlightSerial;
     const QString fileName = m_fileName;
@@ -213,7 +216,7 @@ void CodeTextEditor::startHighlight(const QString& text)
     ++m_highlightsInFlight;
     QPointer<CodeTextEditor> self(this);
     std::shared_ptr<std::atomic<quint64>> latest = m_latestHighlight;
-    highlightPool()->start([self, latest, serial, text, fileName] {
+    highlightPool()->start([self, latest, serial, text, fileName, opening] {
         // A later request makes this one moot.
         std::optional<QByteArray> colors;
         if (latest->load() == serial)
@@ -228,6 +231,21 @@ void CodeTextEditor::startHighlight(const QString& text)
                 if (colors && serial == self->m_highlightSerial
                     && self->m_highlightRevision == self->m_textView->revision() && fileName == self->m_fileName)
                     self->applyColors(*colors);
+            },
+            Qt::QueuedConnection);
+        // A new text still held by the caller, or without room to grow, would be copied whole by
+        // the first keystroke, on the main thread: a copy of the editor's own, with room, is made
+        // here once the colours are on their way, and taken if the text is then still the same.
+        if (!opening || !colors || latest->load() != serial)
+            return;
+        QString own;
+        own.reserve(text.size() + text.size() / 32 + 16);
+        own.append(QStringView(text));
+        QMetaObject::invokeMethod(
+            highlightReceiver(),
+            [self, serial, own = std::move(own)]() mutable {
+                if (self && serial == self->m_highlightSerial)
+                    self->m_textView->adoptOwnText(std::move(own), self->m_highlightRevision);
             },
             Qt::QueuedConnection);
     });

@@ -50,7 +50,8 @@ public:
     void applyHighlighting();
     // Highlights 0.08 s from now, replacing any pending request.
     void scheduleHighlighting();
-    // A debounced highlight is waiting or running.
+    // A debounced highlight is waiting or running, or its colours are still being given to blocks
+    // out of view.
     bool isHighlightPending() const;
 
     void showFindBar();
@@ -69,7 +70,7 @@ private:
     void startBackgroundHighlight();
     // Matches `text` off the main thread; its colours are applied if no later request was made
     // and the text is then still at m_highlightRevision, which the caller sets.
-    void startHighlight(const QString& text);
+    void startHighlight(const QString& text, bool opening = false);
     void applyColors(const QByteArray& colors);
     void find(bool backward);
 

@@ -302,6 +302,38 @@ TEST(CodeSyntaxHighlighterColors, ScreenFollowsEditsAndOnlyChangedBlocksAreRecol
     expectScreenMatchesPass(*editor);
 }
 
+TEST(CodeSyntaxHighlighterColors, ManyChangedBlocksAreColouredInViewAtOnceAndTheRestAtIdleTime)
+{
+    auto editor = shownEditor(900, 600);
+    CodeEditorTextView* view = editor->textView();
+    QString text;
+    for (int i = 0; i < 3000; ++i)
+        text += QStringLiteral("<p class=\"row\">Row %1</p>\n").arg(i);
+    editor->setContent(text, QStringLiteral("rows.html"), QStringLiteral("/rows"));
+    settle(*editor);
+    const int lastTag = int(text.lastIndexOf(QStringLiteral("<p")));
+    ASSERT_STREQ(roleOf(view->foregroundAt(lastTag)), "tag");
+
+    // Every block changes colour: the blocks in view at once, within this call, the rest later.
+    view->applyColors(QByteArray(view->text().size(), char(Role::base)));
+    EXPECT_TRUE(view->isRecolorPending());
+    EXPECT_TRUE(editor->isHighlightPending());
+    EXPECT_STREQ(roleOf(view->foregroundAt(0)), "base");
+    EXPECT_STREQ(roleOf(view->foregroundAt(lastTag)), "tag") << "not reached yet";
+
+    // A block scrolled into view is painted with its new colours, however far the pass has got.
+    view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
+    view->viewport()->repaint();
+    EXPECT_STREQ(roleOf(view->foregroundAt(lastTag)), "base");
+
+    // Typing meanwhile keeps every colour right, and the pass finishes.
+    setCaret(*editor, 0);
+    QTest::keyClicks(view, QStringLiteral("x"));
+    settle(*editor);
+    EXPECT_FALSE(view->isRecolorPending());
+    expectScreenMatchesPass(*editor);
+}
+
 TEST(CodeSyntaxHighlighterColors, RenameRecoloursAtOnce)
 {
     auto editor = shownEditor();
