@@ -44,6 +44,10 @@ protected:
 
     void TearDown() override
     {
+        // The page is the test's to destroy, not the scroll area's.
+        if (area)
+            area->takeWidget();
+        area.reset();
         page.reset();
         ServerTest::TearDown();
     }
@@ -56,6 +60,19 @@ protected:
         page->resize(1100, 900);
         page->show();
         return *page;
+    }
+
+    // A new page in a scroll area of the window's size, as in the window.
+    QScrollArea& makePageInScrollArea()
+    {
+        area = std::make_unique<QScrollArea>();
+        area->setWidgetResizable(true);
+        area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        page = std::make_unique<ProjectsPage>(*model, [] {}, [] {}, [](const Project&) {});
+        area->setWidget(page.get());
+        area->resize(1120, 760);
+        area->show();
+        return *area;
     }
 
     void setProjects(const QList<Project>& projects)
@@ -110,6 +127,7 @@ protected:
         EXPECT_FALSE(row->removeButton()->isEnabled());
     }
 
+    std::unique_ptr<QScrollArea> area;
     std::unique_ptr<ProjectsPage> page;
     int createCalls = 0;
     int importCalls = 0;
@@ -455,15 +473,7 @@ TEST_F(ProjectsPageTest, ALongListHasCardsForTheRowsInViewInListOrderAndKeepsRow
     for (int i = 0; i < 300; ++i)
         projects.append(makeProject(QStringLiteral("site-%1").arg(i), QStringLiteral("Site %1").arg(i), path("x"), 9000 + i));
     setProjects(projects);
-    // In a scroll area of the window's size, as in the window.
-    QScrollArea area;
-    area.setWidgetResizable(true);
-    area.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    page = std::make_unique<ProjectsPage>(*model, [] {}, [] {}, [](const Project&) {});
-    area.setWidget(page.get());
-    area.resize(1120, 760);
-    area.show();
-    const auto cleanup = qScopeGuard([&] { area.takeWidget(); });
+    QScrollArea& area = makePageInScrollArea();
 
     const auto idsOf = [](const QList<Project>& list) {
         QStringList ids;
@@ -560,14 +570,7 @@ TEST_F(ProjectsPageTest, TabWalksTheCardsInListOrderAndScrollsEachIntoView)
     for (int i = 0; i < 200; ++i)
         projects.append(makeProject(QStringLiteral("site-%1").arg(i), QStringLiteral("Site %1").arg(i), path("x"), 9000 + i));
     setProjects(projects);
-    QScrollArea area;
-    area.setWidgetResizable(true);
-    area.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    page = std::make_unique<ProjectsPage>(*model, [] {}, [] {}, [](const Project&) {});
-    area.setWidget(page.get());
-    area.resize(1120, 760);
-    area.show();
-    const auto cleanup = qScopeGuard([&] { area.takeWidget(); });
+    QScrollArea& area = makePageInScrollArea();
     QApplication::setActiveWindow(&area);
     ASSERT_TRUE(waitUntil([&] { return !page->rows().isEmpty(); }, 60000));
 
