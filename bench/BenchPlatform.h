@@ -16,6 +16,6 @@ inline Platform benchPlatform(const QString& root)
     p.runDeferredStartup = false;
     p.runOrphanCleanup = false;
     p.phpSearchWhich = false;
-    p.openURL = [](const QUrl&) {};
+    p.openURL = [](const QUrl&, const std::function<void(const QString&)>&) {};
     return p;
 }

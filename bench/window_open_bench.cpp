@@ -1,8 +1,10 @@
 // Opening the window: from process start to the window's first finished paint (a fresh child
 // process per iteration, offscreen), against the same for a standalone Qt hello-world executable
 // of the same window size (the floor, bench/floor/hello_window.cpp, linked with Qt Widgets only),
-// started alternately with the application in the same run; and, in process, from building
-// ContentView to its first paint.
+// started alternately with the application in the same run (the application starts as it does
+// for its users, the orphan clean-up included, with 200 websites in its settings); the clean-up
+// alone for 2, 200 and 2,000 websites; and, in process, from building ContentView to its first
+// paint.
 #include "BenchPlatform.h"
 #include "app/AppModel.h"
 #include "app/ContentView.h"
@@ -16,6 +18,9 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
+#include <sys/resource.h>
 #include <cstdio>
 #include <vector>
 #include <cstring>
@@ -69,12 +74,76 @@ private:
     QWidget* m_widget;
 };
 
+// The start-up as the application runs it: the orphan clean-up included.
+Platform startupPlatform(const QString& root)
+{
+    Platform p = benchPlatform(root);
+    p.runOrphanCleanup = true;
+    return p;
+}
+
+// A settings file with `count` websites in the storage folder under `root`.
+void writeProjects(const QString& root, int count)
+{
+    AppModel model(benchPlatform(root));
+    model.modifyConfig([count, &root](AppConfig& c) {
+        for (int i = 0; i < count; ++i) {
+            Project p;
+            p.id = QStringLiteral("site-%1").arg(i);
+            p.name = QStringLiteral("Site %1").arg(i);
+            p.root = root + QStringLiteral("/sites/") + p.id;
+            p.port = 10000 + i;
+            c.projects.append(p);
+        }
+    });
+    model.saveConfig();
+}
+
+double cpuMilliseconds(int who)
+{
+    rusage usage{};
+    getrusage(who, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
+// The clean-up alone, for 2, 200 and 2,000 websites: from the model's start to the end of the
+// clean-up, its processor time, and the processor time of the programs it ran.
+void reportCleanup()
+{
+    std::printf("Orphan clean-up at start (median of 5)    wall       processor  its programs\n");
+    for (int count : {2, 200, 2000}) {
+        QTemporaryDir root;
+        writeProjects(root.path(), count);
+        std::vector<double> wall, cpu, children;
+        for (int round = 0; round < 5; ++round) {
+            auto done = std::make_shared<std::atomic<bool>>(false);
+            Platform p = startupPlatform(root.path());
+            p.orphanCleanupFinished = [done] { done->store(true); };
+            const double cpuBefore = cpuMilliseconds(RUSAGE_SELF);
+            const double childrenBefore = cpuMilliseconds(RUSAGE_CHILDREN);
+            const qint64 start = monotonicNanoseconds();
+            {
+                AppModel model(p);
+                while (!done->load())
+                    QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+                wall.push_back(double(monotonicNanoseconds() - start) / 1e6);
+            }
+            cpu.push_back(cpuMilliseconds(RUSAGE_SELF) - cpuBefore);
+            children.push_back(cpuMilliseconds(RUSAGE_CHILDREN) - childrenBefore);
+        }
+        for (std::vector<double>* v : {&wall, &cpu, &children})
+            std::sort(v->begin(), v->end());
+        std::printf("   %5d websites (model start included): %7.1f ms %7.1f ms %7.1f ms\n", count, wall[2], cpu[2], children[2]);
+    }
+    std::printf("   (the clean-up runs no program: one walk of /proc)\n\n");
+}
+
 // The child: a whole application start, printing the monotonic time of the first paint.
 int runChild(int argc, char** argv, const char* root)
 {
     QApplication app(argc, argv);
     SablewickhavenApp::prepare(app);
-    ContentView window(benchPlatform(QString::fromLocal8Bit(root)));
+    ContentView window(startupPlatform(QString::fromLocal8Bit(root)));
     FirstPaint watcher(&window);
     window.show();
     app.exec();
@@ -157,11 +226,17 @@ int main(int argc, char** argv)
         selfPath = QByteArray(resolved, int(length));
         g_self = selfPath.constData();
     }
-    // Whole starts, the application and the floor alternately.
+    // Whole starts, the application (with 200 websites to clean up after) and the floor
+    // alternately.
     constexpr int kStarts = 15;
     std::vector<double> kovani, hello;
     for (int i = 0; i < kStarts; ++i) {
         QTemporaryDir root;
+        {
+            int fakeArgc = 1;
+            QCoreApplication setup(fakeArgc, argv);
+            writeProjects(root.path(), 200);
+        }
         const qint64 elapsed = timeChild(g_self, root.path());
         const qint64 floor = timeChild(KOVANI_HELLO_WINDOW, root.path(), "--hello");
         if (elapsed < 0 || floor < 0) {
@@ -178,9 +253,10 @@ int main(int argc, char** argv)
     std::printf("   Kovani:                                     %8.1f ms\n", kovani[kovani.size() / 2]);
     std::printf("   floor: standalone Qt hello-world, 1120x760: %8.1f ms  (ratio %.2f)\n\n", hello[hello.size() / 2],
                 kovani[kovani.size() / 2] / std::max(0.001, hello[hello.size() / 2]));
-#ifdef KOVANI_HAVE_BENCHMARK
     QApplication app(argc, argv);
     SablewickhavenApp::prepare(app);
+    reportCleanup();
+#ifdef KOVANI_HAVE_BENCHMARK
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -45,9 +45,11 @@ elseif(NOT KOVANI_NO_BUNDLED_PHP)
   set(_php85_ini ${CMAKE_BINARY_DIR}/php85/php.ini)
   configure_file(${CMAKE_SOURCE_DIR}/cmake/php85/php.ini.in ${_php85_ini} @ONLY)
 
-  # Copied again only when the cache's runtime or the ini changes.
+  # Copied again only when the cache's runtime or the ini changes, and only once every file of
+  # the cache matches the checksums recorded when it was prepared.
   add_custom_command(
     OUTPUT ${_php85_bundle}/bin/php ${_php85_bundle}/etc/php.ini
+    COMMAND bash ${_php85_prepare} --verify ${_php85_cache}
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${_php85_bundle}
     COMMAND ${CMAKE_COMMAND} -E copy_directory ${_php85_cache}/bin ${_php85_bundle}/bin
     COMMAND ${CMAKE_COMMAND} -E copy_directory ${_php85_cache}/modules ${_php85_bundle}/modules

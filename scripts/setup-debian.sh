@@ -51,29 +51,71 @@ fi
 # The runtime the build puts into Kovani.app/Contents/Resources/php85, fetched as this user.
 bash scripts/php85/prepare-runtime.sh
 
-# Tests: the installer of Debian's WordPress package, unpacked into the cache without installing
-# the package (which would bring Apache and start its service).
-wordpress="${XDG_CACHE_HOME:-$HOME/.cache}/kovani/wordpress-package"
-wordpress_version="$(apt-cache policy wordpress 2>/dev/null | sed -n 's/^ *Candidate: //p')"
-# A package the lists do not know yet prints nothing; one known without a candidate, "(none)".
-if [ -z "$wordpress_version" ] || [ "$wordpress_version" = "(none)" ]; then
-  "${sudo_cmd[@]}" apt-get update -qq
-  wordpress_version="$(apt-cache policy wordpress 2>/dev/null | sed -n 's/^ *Candidate: //p')"
+# Tests: real PHP software of Debian's packages, unpacked into the cache without installing them
+# (which would bring Apache and start its service), each folder again only for a new version.
+cache="${XDG_CACHE_HOME:-$HOME/.cache}/kovani"
+apt_options=()
+if [ "$(id -u)" -eq 0 ]; then
+  apt_options=(-o APT::Sandbox::User=root)
 fi
-if [ -n "$wordpress_version" ] && [ "$wordpress_version" != "(none)" ] && [ "$(cat "$wordpress/.version" 2>/dev/null)" != "$wordpress_version" ]; then
-  download="$(mktemp -d)"
-  trap 'rm -rf "$download"' EXIT
-  apt_options=()
-  if [ "$(id -u)" -eq 0 ]; then
-    apt_options=(-o APT::Sandbox::User=root)
-  fi
-  if ! (cd "$download" && apt-get download -qq "${apt_options[@]}" "wordpress=$wordpress_version"); then
+download="$(mktemp -d)"
+trap 'rm -rf "$download"' EXIT
+
+candidate() {
+  apt-cache policy "$1" 2>/dev/null | sed -n 's/^ *Candidate: //p'
+}
+
+# unpack FOLDER PACKAGE...: the packages, unpacked together into FOLDER.
+unpack() {
+  local folder=$1
+  shift
+  local version
+  version="$(candidate "$1")"
+  # A package the lists do not know yet prints nothing; one known without a candidate, "(none)".
+  if [ -z "$version" ] || [ "$version" = "(none)" ]; then
     "${sudo_cmd[@]}" apt-get update -qq
-    (cd "$download" && apt-get download -qq "${apt_options[@]}" "wordpress=$wordpress_version")
+    version="$(candidate "$1")"
   fi
-  rm -rf "$wordpress"
-  mkdir -p "$wordpress"
-  dpkg-deb -x "$download"/wordpress_*.deb "$wordpress"
-  printf '%s\n' "$wordpress_version" >"$wordpress/.version"
-  rm -rf "$download"
+  if [ -z "$version" ] || [ "$version" = "(none)" ] || [ "$(cat "$folder/.version" 2>/dev/null)" = "$version" ]; then
+    return 0
+  fi
+  rm -rf "$download"/*
+  if ! (cd "$download" && apt-get download -qq "${apt_options[@]}" "$@"); then
+    "${sudo_cmd[@]}" apt-get update -qq
+    (cd "$download" && apt-get download -qq "${apt_options[@]}" "$@")
+  fi
+  rm -rf "$folder"
+  mkdir -p "$folder"
+  for deb in "$download"/*.deb; do
+    dpkg-deb -x "$deb" "$folder"
+  done
+  printf '%s\n' "$version" >"$folder/.version"
+}
+
+# PACKAGE and the PHP libraries and JavaScript packages it depends on, however deep.
+with_libraries() {
+  local -a queue=("$1") found=()
+  local -A seen=()
+  local package dependency
+  while [ ${#queue[@]} -gt 0 ]; do
+    package=${queue[0]}
+    queue=("${queue[@]:1}")
+    [ -n "${seen[$package]:-}" ] && continue
+    seen[$package]=1
+    found+=("$package")
+    for dependency in $(apt-cache depends --no-recommends --no-suggests --no-conflicts --no-breaks --no-replaces \
+        --no-enhances "$package" 2>/dev/null | sed -n 's/^ *|\?\(Pre\)\?Depends: //p' | grep -E '^(php-|libjs-)' |
+        grep -Ev '^php-(cli|common|json|mysql|xml|mbstring|curl|zip|gd|intl|bz2)$'); do
+      [ -z "${seen[$dependency]:-}" ] && queue+=("$dependency")
+    done
+  done
+  printf '%s\n' "${found[@]}"
+}
+
+unpack "$cache/wordpress-package" wordpress
+# Debian's phpMyAdmin layout: its JavaScript linked in from /usr/share/javascript, its libraries
+# in /usr/share/php (7 MB).
+if [ "$(cat "$cache/phpmyadmin-package/.version" 2>/dev/null)" != "$(candidate phpmyadmin)" ]; then
+  mapfile -t phpmyadmin_packages < <(with_libraries phpmyadmin)
+  unpack "$cache/phpmyadmin-package" "${phpmyadmin_packages[@]}"
 fi

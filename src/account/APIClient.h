@@ -15,10 +15,12 @@
 
 // The one client of the account service: JSON over HTTPS under a base URL ending in "/api".
 // Each call is one exchange: no retry, no queue, no cancellation, no cookies, no state kept
-// between requests; the token travels with each call. Calls are made on the main thread; the
-// completion runs exactly once, on the main thread, either at once (a body that cannot be
-// encoded, an unusable base URL: nothing is sent) or when the exchange ends. Callers that touch
-// model state hop with a queued call first.
+// between requests; the token travels with each call, and a request with a body is never sent
+// again by the network layer. A status outside 2xx fails with the reply's own message (its JSON
+// "message" or "error"), else with "HTTP", the status and a short reason. Calls are made on the
+// main thread; the completion runs exactly once, on the main thread, either at once (a body that
+// cannot be encoded, an unusable base URL: nothing is sent) or when the exchange ends. Callers
+// that touch model state hop with a queued call first.
 class APIClient {
 public:
     using QueryItems = QList<QPair<QString, QString>>;
@@ -34,6 +36,8 @@ public:
     static QString appVersion();       // "X-App-Version"
     // The idle limit; Network::limits() bounds the body and the whole exchange as well.
     static constexpr int kTimeoutMs = 60000;
+    // Same-origin redirects followed before the request fails as an endless redirect.
+    static constexpr int kMaxRedirects = 10;
 
     // The URL of an endpoint (the path appended as a path component); empty when the base URL
     // is unusable.

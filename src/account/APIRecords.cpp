@@ -234,15 +234,31 @@ private:
     std::map<QString, const json*> m_members;
 };
 
-std::variant<json, APIError> parseObject(const QByteArray& bytes)
+struct TooDeep {};
+
+// The JSON value of the bytes, stopped at the first object or array nested past kMaxJSONDepth.
+std::variant<json, APIError> parseValue(const QByteArray& bytes)
 {
-    json parsed;
+    const json::parser_callback_t depthLimit = [](int depth, json::parse_event_t event, json&) {
+        if (depth >= kMaxJSONDepth && (event == json::parse_event_t::object_start || event == json::parse_event_t::array_start))
+            throw TooDeep();
+        return true;
+    };
     try {
-        parsed = json::parse(bytes.constBegin(), bytes.constEnd());
+        return json::parse(bytes.constBegin(), bytes.constEnd(), depthLimit);
+    } catch (const TooDeep&) {
+        return corrupted(QStringLiteral("The given data was nested more than %1 levels deep.").arg(kMaxJSONDepth));
     } catch (const json::exception&) {
         return corrupted(QStringLiteral("The given data was not valid JSON."));
     }
-    if (!parsed.is_object())
+}
+
+std::variant<json, APIError> parseObject(const QByteArray& bytes)
+{
+    auto parsed = parseValue(bytes);
+    if (std::holds_alternative<APIError>(parsed))
+        return parsed;
+    if (!std::get<json>(parsed).is_object())
         return typeMismatch(QStringLiteral("(top level)"), QStringLiteral("Dictionary"));
     return parsed;
 }
@@ -275,6 +291,20 @@ std::optional<APIError> readUser(const Reader& r, APIUser& out)
 }
 
 } // namespace
+
+std::optional<QString> WireCoding::errorMessage(const QByteArray& body)
+{
+    const auto parsed = parseObject(body);
+    if (std::holds_alternative<APIError>(parsed))
+        return std::nullopt;
+    const json& object = std::get<json>(parsed);
+    for (const char* key : {"message", "error"}) {
+        const auto it = object.find(key);
+        if (it != object.end() && it->is_string() && !it->get_ref<const std::string&>().empty())
+            return QString::fromStdString(it->get<std::string>());
+    }
+    return std::nullopt;
+}
 
 EncodedBody AuthRequest::encode() const
 {

@@ -101,6 +101,14 @@ QString fromSnakeCase(const QString& key);
 // else without them; anything else fails with "Invalid ISO8601 date: " and the text.
 std::variant<QDateTime, APIError> decodeDate(const nlohmann::json& value);
 
+// Objects and arrays nested deeper than this fail a reply at once, unread: a small answer can
+// nest millions of levels, which would take the main thread seconds to build and tear down.
+constexpr int kMaxJSONDepth = 64;
+
+// The text an error reply gives for people: the JSON object's "message", else its "error" (a
+// non-empty text either way). None for any other body.
+std::optional<QString> errorMessage(const QByteArray& body);
+
 // The decoder's error texts.
 APIError missingKey(const QString& key);       // a required key absent
 APIError missingValue(const QString& key);     // a required key null

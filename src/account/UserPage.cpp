@@ -62,7 +62,7 @@ UserPage::UserPage(AppModel& model, std::function<void()> showLogin, QWidget* pa
     m_top->setContentsMargins(0, 0, 0, 0);
     m_top->setSpacing(18);
     m_layout->addLayout(m_top);
-    m_layout->addWidget(new DravixInfoCard(m_model.platform().openURL));
+    m_layout->addWidget(new DravixInfoCard([this](const QUrl& url) { m_model.openURL(url); }));
     m_layout->addStretch(1);
 
     connect(&m_model, &AppModel::configChanged, this, &UserPage::sync);

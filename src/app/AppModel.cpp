@@ -125,6 +125,18 @@ void AppModel::setStatusMessage(const QString& message)
     emit statusMessageChanged();
 }
 
+void AppModel::openURL(const QUrl& url)
+{
+    if (!m_platform.openURL)
+        return;
+    QPointer<AppModel> model(this);
+    const QString address = url.toDisplayString();
+    m_platform.openURL(url, [model, address](const QString& reason) {
+        if (model)
+            model->setStatusMessage(QStringLiteral("Could not open %1: %2.").arg(address, reason));
+    });
+}
+
 void AppModel::setRunningProjects(const RunningMap& running)
 {
     if (m_runningProjects == running)

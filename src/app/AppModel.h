@@ -6,6 +6,7 @@
 #include "platform/Keychain.h"
 #include "platform/Platform.h"
 #include "platform/Process.h"
+#include "services/MySQLClient.h"
 #include "services/RunningProcess.h"
 #include "services/ServiceCommands.h"
 #include "signin/DomainError.h"
@@ -77,6 +78,9 @@ public:
     const QString& routersURL() const { return m_routersURL; }
     const Platform& platform() const { return m_platform; }
     UserDefaults& userDefaults() const { return *m_userDefaults; }
+    // Opens an address (a website, phpMyAdmin, a link) with the desktop's default handler; when
+    // nothing opens, the status line says what and why.
+    void openURL(const QUrl& url);
 
     // ---- Settings file ---------------------------------------------------------------------
     void bootstrapStorage();
@@ -104,6 +108,11 @@ public:
     static int compareVersion(const QString& a, const QString& b);
     QStringList phpRuntimeArguments(const QStringList& arguments, const QString& binary) const;
     Process::Environment phpEnvironment(const QString& binary) const;
+    // phpEnvironment() with the workers of a website server.
+    Process::Environment serverEnvironment(const QString& binary) const;
+    // The folder of the user's own ini files for the bundle's runtime ("PHP" in the storage
+    // folder); empty without a storage folder.
+    QString phpUserIniFolder() const;
 
     // ---- Website servers -------------------------------------------------------------------
     void startInternal(const Project& project);
@@ -112,7 +121,7 @@ public:
     void stopProcess(const QString& id);
     void stopAllProjects();
     void shutdown();
-    // Snapshots the ports on the calling thread; the lsof/ps work runs on the utility queue.
+    // Snapshots what it needs on the calling thread; one walk of /proc runs on the utility queue.
     void cleanupOrphanedPHPServers();
     qint64 suggestedWebsitePort() const;
     // Reads the end of the log off the main thread; selectedLog follows once it is read.
@@ -251,6 +260,10 @@ private:
     static QString databasePingMessage(const MySQLJob& job);
     QString databasePingMessage(const AppConfig& config) const;
     void applyDatabaseStatus(const QString& text);
+    // Every MySQL client call of this model; quitting kills those still running.
+    MySQLClientsOnExit m_mysqlClients;
+    // Serial of the latest Check Database ping; an older answer that arrives later is dropped.
+    quint64 m_databaseCheck = 0;
 
     void ensurePhpMyAdminInstalledAndStart(bool openAfterStart);
     void installPhpMyAdmin(bool openAfterInstall);

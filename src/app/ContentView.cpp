@@ -7,6 +7,7 @@
 #include "app/TopBar.h"
 #include "app/UserSummary.h"
 
+#include <QAbstractButton>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDialog>
@@ -121,6 +122,8 @@ void ContentView::build()
     m_pageArea->setWidgetResizable(true);
     m_pageArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_pageArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // It takes the keyboard focus (arrows and Page Down scroll a page with no controls), and shows it.
+    Theme::showFocusRing(m_pageArea);
     auto* pageHolder = new QWidget;
     m_pageLayout = new QVBoxLayout(pageHolder);
     m_pageLayout->setContentsMargins(24, 24, 24, 24);
@@ -214,6 +217,18 @@ void ContentView::rebuildPage()
     }
     m_pageLayout->insertWidget(0, m_page);
     m_page->show();
+    // Tab reaches the page's controls right after its scrolling area, before the footer (a page
+    // is built after the footer, so its controls would come last).
+    QList<QWidget*> controls;
+    for (QWidget* w = nextInFocusChain(); w && w != this; w = w->nextInFocusChain()) {
+        if (m_page->isAncestorOf(w) && w->focusPolicy() != Qt::NoFocus)
+            controls.append(w);
+    }
+    QWidget* previous = m_pageArea;
+    for (QWidget* w : std::as_const(controls)) {
+        QWidget::setTabOrder(previous, w);
+        previous = w;
+    }
     m_pageArea->verticalScrollBar()->setValue(0);
     // The scrolling area takes focus for the keyboard: it reads as the page it holds.
     m_pageArea->setAccessibleName(AppSections::rawValue(m_section));
@@ -293,6 +308,23 @@ void ContentView::applicationWillTerminate()
     m_terminated = true;
     if (m_terminationHandler)
         m_terminationHandler();
+}
+
+void ContentView::keyPressEvent(QKeyEvent* event)
+{
+    // Return or Enter that no control took presses the focused button, as Space does (and as they
+    // do in the sheets).
+    const bool returnKey = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (returnKey && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        auto* button = qobject_cast<QAbstractButton*>(focusWidget());
+        if (button && button->isEnabled() && button->isVisible()) {
+            if (!event->isAutoRepeat())
+                button->click();
+            event->accept();
+            return;
+        }
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void ContentView::closeEvent(QCloseEvent* event)

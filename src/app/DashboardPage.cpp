@@ -61,7 +61,7 @@ DashboardPage::DashboardPage(AppModel& model, std::function<void()> openProjects
             openSettings();
     });
 
-    layout->addWidget(new DravixInfoCard(model.platform().openURL));
+    layout->addWidget(new DravixInfoCard([&model](const QUrl& url) { model.openURL(url); }));
 
     auto* howTo = new QGroupBox(QStringLiteral("How to use"));
     auto* howToRows = new QVBoxLayout(howTo);

@@ -1,18 +1,71 @@
 #include "app/DisclosureButton.h"
 
+#include "app/AccessibleButton.h"
 #include "app/Theme.h"
 
 #include <QPainter>
 #include <QPainterPath>
 
+namespace {
+
+// A button that is expanded or collapsed (never a check box that is checked).
+class DisclosureAccessible : public AccessibleButton {
+public:
+    explicit DisclosureAccessible(DisclosureButton* button)
+        : AccessibleButton(button, QAccessible::Button)
+    {
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = AccessibleButton::state();
+        state.checkable = false;
+        state.checked = false;
+        state.expandable = true;
+        state.expanded = button()->isChecked();
+        state.collapsed = !button()->isChecked();
+        return state;
+    }
+
+    QStringList actionNames() const override
+    {
+        QStringList names = AccessibleButton::actionNames();
+        names.replaceInStrings(toggleAction(), pressAction());
+        return names;
+    }
+};
+
+QAccessibleInterface* accessibleFactory(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("DisclosureButton") && object && object->isWidgetType())
+        return new DisclosureAccessible(static_cast<DisclosureButton*>(object));
+    return nullptr;
+}
+
+} // namespace
+
 DisclosureButton::DisclosureButton(const QString& title, QWidget* parent)
     : QAbstractButton(parent)
 {
+    static const bool accessible = [] {
+        QAccessible::installFactory(accessibleFactory);
+        return true;
+    }();
+    (void)accessible;
     setText(title);
     setCheckable(true);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    connect(this, &QAbstractButton::toggled, this, [this]() {
+        if (!QAccessible::isActive())
+            return;
+        QAccessible::State changed;
+        changed.expanded = true;
+        changed.collapsed = true;
+        QAccessibleStateChangeEvent event(this, changed);
+        QAccessible::updateAccessibility(&event);
+    });
 }
 
 int DisclosureButton::chevronSide() const

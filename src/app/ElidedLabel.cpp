@@ -76,6 +76,8 @@ public:
     {
     }
 
+    QAccessible::Role role() const override { return static_cast<const ElidedLabel*>(widget())->accessibleRole(); }
+
     QString text(QAccessible::Text t) const override
     {
         const auto* label = static_cast<const ElidedLabel*>(widget());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAccessible>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -19,6 +20,9 @@ public:
     QString text() const { return m_text; }
     void setText(const QString& text);
     int maxLines() const { return m_maxLines; }
+    // What assistive technology takes it for: static text unless told otherwise (a status bar).
+    QAccessible::Role accessibleRole() const { return m_accessibleRole; }
+    void setAccessibleRole(QAccessible::Role role) { m_accessibleRole = role; }
 
     // The lines shown at the given width (the current width when none is given).
     QStringList displayedLines(int width = -1) const;
@@ -46,5 +50,6 @@ private:
 
     QString m_text;
     int m_maxLines;
+    QAccessible::Role m_accessibleRole = QAccessible::StaticText;
     mutable std::array<std::optional<Layout>, 2> m_cache;
 };

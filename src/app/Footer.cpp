@@ -8,22 +8,36 @@
 #include "platform/Text.h"
 
 #include <QHBoxLayout>
+#include <QVBoxLayout>
 
 Footer::Footer(AppModel& model, QWidget* parent)
     : QWidget(parent)
     , m_model(model)
     , m_status(new ElidedLabel(Text::displayable(model.statusMessage()), 2))
-    , m_link(new LinkButton(Maker::webAddress(), QUrl(Maker::webAddress(), QUrl::StrictMode), model.platform().openURL))
+    , m_link(new LinkButton(Maker::webAddress(), QUrl(Maker::webAddress(), QUrl::StrictMode),
+                            [&model](const QUrl& url) { model.openURL(url); }))
 {
     Theme::setBackground(this, Theme::windowBackground());
     Theme::setForeground(m_status, Theme::secondary());
+    // Each new message reaches assistive technology as the status bar's new name, the focus staying.
+    m_status->setAccessibleRole(QAccessible::StatusBar);
     QSizePolicy policy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     m_status->setSizePolicy(policy);
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(14, 14, 14, 14);
-    layout->addWidget(m_status, 1, Qt::AlignVCenter);
+    if (const QString& notice = model.platform().launchNotice; !notice.isEmpty()) {
+        m_notice = new ElidedLabel(Text::displayable(notice), 2);
+        m_notice->setSizePolicy(policy);
+        auto* texts = new QVBoxLayout;
+        texts->setSpacing(4);
+        texts->addWidget(m_notice);
+        texts->addWidget(m_status);
+        layout->addLayout(texts, 1);
+    } else {
+        layout->addWidget(m_status, 1, Qt::AlignVCenter);
+    }
     layout->addSpacing(12);
     layout->addWidget(m_link, 0, Qt::AlignVCenter);
 

@@ -6,7 +6,8 @@ class AppModel;
 class ElidedLabel;
 class LinkButton;
 
-// The strip under the page: the model's status message (two lines at most) and the maker's link.
+// The strip under the page: the model's status message (two lines at most) and the maker's link;
+// above the status, the launch's notice when there is one (Platform::launchNotice).
 class Footer : public QWidget {
     Q_OBJECT
 
@@ -14,10 +15,13 @@ public:
     explicit Footer(AppModel& model, QWidget* parent = nullptr);
 
     ElidedLabel* status() const { return m_status; }
+    // Null when the launch had nothing to say.
+    ElidedLabel* notice() const { return m_notice; }
     LinkButton* makerLink() const { return m_link; }
 
 private:
     AppModel& m_model;
     ElidedLabel* m_status;
+    ElidedLabel* m_notice = nullptr;
     LinkButton* m_link;
 };

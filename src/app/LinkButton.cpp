@@ -1,15 +1,33 @@
 #include "app/LinkButton.h"
 
+#include "app/AccessibleButton.h"
 #include "app/Theme.h"
 
 #include <QDesktopServices>
 #include <QPainter>
+
+namespace {
+
+// Reads as the link it is, not as a push button.
+QAccessibleInterface* accessibleFactory(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("LinkButton") && object && object->isWidgetType())
+        return new AccessibleButton(static_cast<LinkButton*>(object), QAccessible::Link);
+    return nullptr;
+}
+
+} // namespace
 
 LinkButton::LinkButton(const QString& label, const QUrl& url, std::function<void(const QUrl&)> openURL,
                        QWidget* parent)
     : QAbstractButton(parent)
     , m_url(url)
 {
+    static const bool accessible = [] {
+        QAccessible::installFactory(accessibleFactory);
+        return true;
+    }();
+    (void)accessible;
     setText(label);
     setCursor(Qt::PointingHandCursor);
     setToolTip(url.toString());

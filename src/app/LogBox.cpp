@@ -18,6 +18,7 @@ LogBox::LogBox(const QString& text, QWidget* parent)
     m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_view->setFrameShape(QFrame::NoFrame);
     m_view->setMinimumHeight(150);
+    Theme::showFocusRing(m_view);
     m_view->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::MinimumExpanding);
     // Unlimited: the box shows the whole text it is given.
     m_view->setMaximumBlockCount(0);

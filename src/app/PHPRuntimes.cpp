@@ -5,12 +5,15 @@
 #include "platform/Text.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPointer>
 #include <QRegularExpression>
 
 #include <algorithm>
 #include <array>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -30,26 +33,59 @@ QStringList listing(const QString& folder)
                                   QDir::Name);
 }
 
+// The user's own ini files: each at most this long (a command-line argument holds 128 KiB at
+// most), and all of them together at most this long.
+constexpr qint64 kMaxUserIniBytes = 64 * 1024;
+constexpr qint64 kMaxUserIniTotalBytes = 256 * 1024;
+
 // What the scan needs, copied on the main thread so the background work never touches the model.
 struct ScanSetup {
     QString resourcesDir;
+    QString mysqlSocket;
     QString searchPrefix;
     bool searchWhich = true;
     QString which;
 };
 
-ScanSetup scanSetup(const Platform& platform)
+bool isSocket(const QString& path)
 {
-    return {platform.resourcesDir, platform.phpSearchPrefix, platform.phpSearchWhich, platform.tools.which};
+    struct stat info {};
+    return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISSOCK(info.st_mode);
 }
 
-Process::Environment environmentFor(const QString& binary, const QString& resourcesDir)
+// The socket of the MySQL server Kovani uses: its private server's in the storage folder, else
+// the system server's where one answers there, else the private one's, which a later start of
+// the private server creates.
+QString mysqlSocketFor(const QString& storageRoot, const QString& systemSocket)
+{
+    // PrivateMySQLServer starts its server with this socket.
+    const QString own = storageRoot.isEmpty() ? QString() : QDir::cleanPath(storageRoot) + QStringLiteral("/mysql.sock");
+    if (isSocket(own) || !isSocket(systemSocket))
+        return own.isEmpty() ? systemSocket : own;
+    return systemSocket;
+}
+
+ScanSetup scanSetup(const Platform& platform)
+{
+    return {platform.resourcesDir, mysqlSocketFor(platform.storageRoot, platform.systemMySQLSocket),
+            platform.phpSearchPrefix, platform.phpSearchWhich, platform.tools.which};
+}
+
+// The bundle's runtime gets its own php.ini and nothing else (PHPRC, an empty PHP_INI_SCAN_DIR),
+// its bin folder first on the PATH (so that `php` in a page, or a script that asks for
+// `/usr/bin/env php`, is the same runtime), and the MySQL socket its php.ini reads as the default
+// of mysqli and PDO.
+Process::Environment environmentFor(const QString& binary, const QString& resourcesDir, const QString& mysqlSocket)
 {
     Process::Environment environment = Process::currentEnvironment();
     const QString ini = resourcesDir + kBundleIni;
     if (binary.contains(QStringLiteral("/Contents/Resources/php85/bin/php")) && QFileInfo(ini).isFile()) {
         environment.insert(QStringLiteral("PHPRC"), ini);
         environment.insert(QStringLiteral("PHP_INI_SCAN_DIR"), QString());
+        const QString path = environment.value(QStringLiteral("PATH"));
+        environment.insert(QStringLiteral("PATH"), QFileInfo(binary).absolutePath() + u':'
+                               + (path.isEmpty() ? QStringLiteral("/usr/local/bin:/usr/bin:/bin") : path));
+        environment.insert(QStringLiteral("KOVANI_MYSQL_SOCKET"), mysqlSocket);
     }
     return environment;
 }
@@ -117,7 +153,7 @@ QList<PHPVersion> scan(const ScanSetup& setup)
         Process::Spec spec;
         spec.program = path;
         spec.arguments = {QStringLiteral("-r"), QStringLiteral("echo PHP_VERSION;")};
-        spec.environment = environmentFor(path, setup.resourcesDir);
+        spec.environment = environmentFor(path, setup.resourcesDir, setup.mysqlSocket);
         bool timedOut = false;
         const QString version = Text::trimmed(runToText(spec, kProbeLimitMs, &timedOut));
         if (timedOut || version.isEmpty())
@@ -252,10 +288,46 @@ QStringList AppModel::phpRuntimeArguments(const QStringList& arguments, const QS
 {
     if (!binary.contains(QStringLiteral("/Resources/php85/bin/php")))
         return arguments;
-    return QStringList{QStringLiteral("-d"), QStringLiteral("pcre.jit=0")} + arguments;
+    QStringList result{QStringLiteral("-d"), QStringLiteral("pcre.jit=0")};
+    // The user's ini files, read after the bundle's own, in name order, as one text (a [PATH=] or
+    // [HOST=] section runs to its end, as in one php.ini). PHP's "-d" appends its text to the ini
+    // entries as it is when the value starts with a letter or digit, so a whole file goes in one
+    // option.
+    const QDir folder(phpUserIniFolder());
+    const QStringList names = phpUserIniFolder().isEmpty()
+        ? QStringList()
+        : folder.entryList({QStringLiteral("*.ini")}, QDir::Files | QDir::Readable, QDir::Name);
+    qint64 total = 0;
+    for (const QString& name : names) {
+        QFile file(folder.filePath(name));
+        if (file.size() > kMaxUserIniBytes || !file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray bytes = file.read(kMaxUserIniBytes + 1);
+        const std::optional<QString> text = Text::decodeUtf8(bytes);
+        if (bytes.size() > kMaxUserIniBytes || bytes.contains('\0') || !text)
+            continue;
+        total += bytes.size();
+        if (total > kMaxUserIniTotalBytes)
+            break;
+        result << QStringLiteral("-d") << QStringLiteral("kovani.user_ini=1\n") + *text;
+    }
+    return result + arguments;
 }
 
 Process::Environment AppModel::phpEnvironment(const QString& binary) const
 {
-    return environmentFor(binary, m_platform.resourcesDir);
+    return environmentFor(binary, m_platform.resourcesDir, mysqlSocketFor(m_appSupport, m_platform.systemMySQLSocket));
+}
+
+Process::Environment AppModel::serverEnvironment(const QString& binary) const
+{
+    Process::Environment environment = phpEnvironment(binary);
+    // Workers, so that a page can request its own website while it is being answered.
+    environment.insert(QStringLiteral("PHP_CLI_SERVER_WORKERS"), QString::number(kServerWorkers));
+    return environment;
+}
+
+QString AppModel::phpUserIniFolder() const
+{
+    return m_appSupport.isEmpty() ? QString() : m_appSupport + QStringLiteral("/PHP");
 }

@@ -121,6 +121,9 @@ int SablewickhavenApp::main(int argc, char** argv)
     if (decision.exitCode)
         return *decision.exitCode;
     platform.runOrphanCleanup = decision.runOrphanCleanup;
+    // Not knowing whether another instance runs holds for the whole run: the footer keeps saying so.
+    if (!decision.runOrphanCleanup)
+        platform.launchNotice = decision.message;
 
     prepare(app);
     ContentView window(platform);

@@ -49,7 +49,7 @@ void AppModel::bootstrapStorage()
 {
     if (m_appSupport.isEmpty())
         return;
-    for (const QString& folder : {m_appSupport, m_sitesURL, m_logsURL, m_toolsURL, m_routersURL})
+    for (const QString& folder : {m_appSupport, m_sitesURL, m_logsURL, m_toolsURL, m_routersURL, phpUserIniFolder()})
         Files::makePath(folder);
     // The storage folder holds passwords (config.json): keep it private.
     QFile::setPermissions(m_appSupport, kPrivateFolder);

@@ -1,5 +1,6 @@
 #include "app/Sidebar.h"
 
+#include "app/AccessibleButton.h"
 #include "app/AppLogo.h"
 #include "app/AppModel.h"
 #include "app/Theme.h"
@@ -51,8 +52,16 @@ public:
 
     void setHighlighted(bool highlighted)
     {
+        if (property("highlighted").toBool() == highlighted)
+            return;
         setProperty("highlighted", highlighted);
         update();
+        if (QAccessible::isActive()) {
+            QAccessible::State changed;
+            changed.selected = true;
+            QAccessibleStateChangeEvent event(this, changed);
+            QAccessible::updateAccessibility(&event);
+        }
     }
 
     QSize sizeHint() const override { return layout()->sizeHint(); }
@@ -85,6 +94,39 @@ private:
     AppSection m_section;
 };
 
+// The rows read as the tabs of the window's pages: the one whose page is shown is selected.
+class SectionAccessible : public AccessibleButton {
+public:
+    explicit SectionAccessible(SectionButton* button)
+        : AccessibleButton(button, QAccessible::PageTab)
+    {
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = AccessibleButton::state();
+        state.selectable = true;
+        state.selected = button()->property("highlighted").toBool();
+        return state;
+    }
+};
+
+// The column of section rows.
+class SectionList : public QWidget {
+};
+
+QAccessibleInterface* accessibleFactory(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("QAbstractButton")) {
+        if (auto* button = dynamic_cast<SectionButton*>(object))
+            return new SectionAccessible(button);
+    } else if (className == QLatin1String("QWidget")) {
+        if (auto* list = dynamic_cast<SectionList*>(object))
+            return new QAccessibleWidget(list, QAccessible::PageTabList);
+    }
+    return nullptr;
+}
+
 } // namespace
 
 Sidebar::Sidebar(AppModel& model, QWidget* parent)
@@ -92,6 +134,11 @@ Sidebar::Sidebar(AppModel& model, QWidget* parent)
     , m_model(model)
     , m_userSummary(new UserSummary)
 {
+    static const bool accessible = [] {
+        QAccessible::installFactory(accessibleFactory);
+        return true;
+    }();
+    (void)accessible;
     setFixedWidth(220);
     Theme::setBackground(this, Theme::controlBackground());
 
@@ -117,7 +164,9 @@ Sidebar::Sidebar(AppModel& model, QWidget* parent)
     layout->addLayout(header);
 
     // Sections.
-    auto* sections = new QVBoxLayout;
+    auto* sectionList = new SectionList;
+    sectionList->setAccessibleName(QStringLiteral("Sections"));
+    auto* sections = new QVBoxLayout(sectionList);
     sections->setContentsMargins(10, 0, 10, 0);
     sections->setSpacing(6);
     for (const AppSection section : AppSections::allCases()) {
@@ -126,7 +175,7 @@ Sidebar::Sidebar(AppModel& model, QWidget* parent)
         m_buttons.insert(section, button);
         sections->addWidget(button);
     }
-    layout->addLayout(sections);
+    layout->addWidget(sectionList);
     layout->addStretch(1);
 
     auto* summary = new QVBoxLayout;

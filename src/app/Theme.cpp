@@ -2,6 +2,7 @@
 
 #include "app/DrawnIconEngine.h"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFrame>
@@ -174,7 +175,9 @@ void install()
         "QPushButton[prominent=\"true\"] { background: %3; color: %4; border: 1px solid %3; }"
         "QPushButton[prominent=\"true\"]:pressed { background: %6; }"
         "QPushButton[prominent=\"true\"]:disabled { background: %7; border-color: %7; }"
-        "QPushButton[prominent=\"true\"]:focus { border: 2px solid %14; padding: 3px 11px; }")
+        "QPushButton[prominent=\"true\"]:focus { border: 2px solid %14; padding: 3px 11px; }"
+        "QAbstractScrollArea[focusRing=\"true\"] { border: 2px solid transparent; border-radius: 6px; }"
+        "QAbstractScrollArea[focusRing=\"true\"]:focus { border-color: %13; }")
         .arg(box.name(QColor::HexArgb), border.name(QColor::HexArgb), accentColor.name(), accentText.name())
         .arg(QFontMetrics(app->font()).height() + 6)
         .arg(accentColor.darker(115).name(), withOpacity(accentColor, 0.45).name(QColor::HexArgb))
@@ -265,6 +268,11 @@ void setBackground(QWidget* widget, const QColor& color)
 void makeCard(QFrame* frame)
 {
     frame->setProperty("card", true);
+}
+
+void showFocusRing(QAbstractScrollArea* area)
+{
+    area->setProperty("focusRing", true);
 }
 
 void makeProminent(QPushButton* button)

@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <QString>
 
+class QAbstractScrollArea;
 class QApplication;
 class QFrame;
 class QPushButton;
@@ -54,6 +55,9 @@ void setForeground(QWidget* widget, const QColor& color);
 void setBackground(QWidget* widget, const QColor& color);
 // The rounded, lightly filled box of a group box without a title.
 void makeCard(QFrame* frame);
+// A ring around a scrolling area while it has the keyboard focus (it has no caret or row of its
+// own to show it).
+void showFocusRing(QAbstractScrollArea* area);
 // The accent-filled push button ("bordered prominent").
 void makeProminent(QPushButton* button);
 

@@ -28,23 +28,35 @@ void OAuthExternalUserAgentMac::dropWebAuthenticationSession()
 bool OAuthExternalUserAgentMac::presentExternalUserAgentRequest(const OAuthAuthorizationRequestPtr& request,
                                                                 const std::shared_ptr<OAuthAuthorizationSession>& session)
 {
-    if (m_externalUserAgentFlowInProgress)
+    if (m_externalUserAgentFlowInProgress) {
+        session->failExternalUserAgentFlowWithError(OAuthErrorUtilities::errorWithCode(
+            OAuthErrorCodeSafariOpenError, std::nullopt,
+            QStringLiteral("Another sign-in is still waiting for the browser; finish or cancel it first.")));
         return false;
+    }
     m_externalUserAgentFlowInProgress = true;
     m_session = session;
     const QUrl url = request->externalUserAgentRequestURL();
 
+    std::weak_ptr<OAuthExternalUserAgentMac> weakSelf = weak_from_this();
     if (!m_presentingWindow) {
-        if (!WebAuthenticationSession::openInBrowser(url)) {
-            cleanUp();
+        // The browser may also fail once it runs (nothing set up to open web pages).
+        const auto failed = [weakSelf, url](const QString& reason) {
+            auto self = weakSelf.lock();
+            auto session = self ? self->m_session.lock() : nullptr;
+            if (!session || !self->m_externalUserAgentFlowInProgress)
+                return;
+            self->cleanUp();
             session->failExternalUserAgentFlowWithError(OAuthErrorUtilities::errorWithCode(
-                OAuthErrorCodeBrowserOpenError, std::nullopt, QStringLiteral("Unable to open the browser.")));
+                OAuthErrorCodeBrowserOpenError, std::nullopt, WebAuthenticationSession::browserFailureText(url, reason)));
+        };
+        if (const std::optional<QString> reason = WebAuthenticationSession::openInBrowser(url, failed)) {
+            failed(*reason);
             return false;
         }
         return true;
     }
 
-    std::weak_ptr<OAuthExternalUserAgentMac> weakSelf = weak_from_this();
     auto* web = new WebAuthenticationSession(
         url, request->redirectScheme(), [weakSelf](const std::optional<QUrl>& callbackURL, const std::optional<DomainError>& error) {
             auto self = weakSelf.lock();
@@ -63,6 +75,11 @@ bool OAuthExternalUserAgentMac::presentExternalUserAgentRequest(const OAuthAutho
                         session->failExternalUserAgentFlowWithError(mismatch);
                     });
                 }
+            } else if (error && error->domain == WebAuthenticationSession::ErrorDomain
+                       && error->code == WebAuthenticationSession::BrowserNotOpened) {
+                // Not a cancel: the page never showed, and the text says why.
+                session->failExternalUserAgentFlowWithError(
+                    OAuthErrorUtilities::errorWithCode(OAuthErrorCodeBrowserOpenError, error, error->localizedDescription));
             } else {
                 session->failExternalUserAgentFlowWithError(
                     OAuthErrorUtilities::errorWithCode(OAuthErrorCodeUserAgentEnded, error, std::nullopt));
@@ -72,7 +89,12 @@ bool OAuthExternalUserAgentMac::presentExternalUserAgentRequest(const OAuthAutho
     web->setPrefersEphemeralWebBrowserSession(m_prefersEphemeralSession);
     m_webAuthenticationSession = web;
     if (!web->start()) {
+        // The session's own "could not start" would name no reason: the flow ends here with it.
+        const QString reason = web->startFailure();
         dropWebAuthenticationSession();
+        cleanUp();
+        session->failExternalUserAgentFlowWithError(
+            OAuthErrorUtilities::errorWithCode(OAuthErrorCodeSafariOpenError, std::nullopt, reason));
         return false;
     }
     return true;

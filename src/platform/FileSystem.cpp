@@ -3,7 +3,10 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QMutex>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -16,6 +19,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <ctime>
 #include <unistd.h>
 #include <utility>
 
@@ -28,6 +32,16 @@ bool fail(QString* error, int code)
     if (error)
         *error = errorDescription(code);
     return false;
+}
+
+FileStamp stampFrom(const struct stat& st)
+{
+    FileStamp stamp;
+    stamp.device = static_cast<quint64>(st.st_dev);
+    stamp.inode = static_cast<quint64>(st.st_ino);
+    stamp.size = static_cast<qint64>(st.st_size);
+    stamp.modified = static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return stamp;
 }
 
 // Writes all of `size` bytes at `offset`; sets errno and returns false on failure.
@@ -176,6 +190,14 @@ std::optional<qint64> fileSize(const QString& path)
     return static_cast<qint64>(st.st_size);
 }
 
+std::optional<FileStamp> stampOf(const QString& path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return stampFrom(st);
+}
+
 ReadResult readRegularFile(const QString& path, qint64 maxBytes)
 {
     ReadResult result;
@@ -193,6 +215,7 @@ ReadResult readRegularFile(const QString& path, qint64 maxBytes)
         ::close(fd);
         return result;
     }
+    result.stamp = stampFrom(st);
     QByteArray bytes;
     bytes.reserve(static_cast<qsizetype>(std::min<qint64>(st.st_size, maxBytes) + 1));
     char buffer[65536];
@@ -308,11 +331,63 @@ bool copyExtendedAttributes(int from, int to)
     return true;
 }
 
+// The temporary files of saves running in this process, by folder (device and inode) and name:
+// a clean-up of stale temporary files leaves them alone.
+QMutex& claimsMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+QSet<QByteArray>& claims()
+{
+    static QSet<QByteArray> names;
+    return names;
+}
+
+QByteArray claimKey(const struct stat& folder, const QByteArray& name)
+{
+    return QByteArray::number(quint64(folder.st_dev)) + ':' + QByteArray::number(quint64(folder.st_ino)) + '/' + name;
+}
+
+// Holds one temporary name as a running save's own until it goes out of scope.
+class TemporaryClaim {
+public:
+    TemporaryClaim() = default;
+    TemporaryClaim(const TemporaryClaim&) = delete;
+    TemporaryClaim& operator=(const TemporaryClaim&) = delete;
+    ~TemporaryClaim() { release(); }
+
+    bool take(int folderFd, const QByteArray& name)
+    {
+        release();
+        struct stat folder {};
+        if (::fstat(folderFd, &folder) != 0)
+            return false;
+        m_key = claimKey(folder, name);
+        const QMutexLocker lock(&claimsMutex());
+        claims().insert(m_key);
+        return true;
+    }
+
+    void release()
+    {
+        if (m_key.isEmpty())
+            return;
+        const QMutexLocker lock(&claimsMutex());
+        claims().remove(m_key);
+        m_key.clear();
+    }
+
+private:
+    QByteArray m_key;
+};
+
 // Writes `bytes` whole into the new file `name` in `folderFd`, synced; the entry is removed again
 // when anything fails. Returns 0 or the errno value of the failure.
-int writeNewFile(int folderFd, const QByteArray& name, const QByteArray& bytes, int* fdOut = nullptr)
+int createWhole(int folderFd, const QByteArray& name, const QByteArray& bytes, mode_t mode, int* fdOut = nullptr)
 {
-    const int fd = ::openat(folderFd, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+    const int fd = ::openat(folderFd, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, mode);
     if (fd < 0)
         return errno;
     int code = 0;
@@ -334,15 +409,24 @@ int writeNewFile(int folderFd, const QByteArray& name, const QByteArray& bytes, 
     return 0;
 }
 
-// Writes `bytes` whole and synced into a new temporary file in `folderFd` named after `name`.
-// Returns 0 or the errno value of the failure; nothing is left behind on failure.
-int writeTemporary(int folderFd, const QByteArray& name, const QByteArray& bytes, QByteArray* temporary, int* fdOut = nullptr)
+QByteArray temporarySuffix(const QByteArray& random)
+{
+    return QByteArray(kTemporarySuffix) + random;
+}
+
+// Writes `bytes` whole and synced into a new temporary file in `folderFd` named after `name`,
+// claimed by `claim` from before it exists. Returns 0 or the errno value of the failure; nothing
+// is left behind on failure.
+int writeTemporary(int folderFd, const QByteArray& name, const QByteArray& bytes, QByteArray* temporary,
+                   TemporaryClaim& claim, int* fdOut = nullptr)
 {
     int code = EEXIST;
     for (int attempt = 0; attempt < 100 && code == EEXIST; ++attempt) {
         const quint64 random = QRandomGenerator::system()->generate64();
-        *temporary = sideName(name, QByteArray(kTemporarySuffix) + QByteArray::number(random, 36));
-        code = writeNewFile(folderFd, *temporary, bytes, fdOut);
+        *temporary = sideName(name, temporarySuffix(QByteArray::number(random, 36)));
+        if (!claim.take(folderFd, *temporary))
+            return errno;
+        code = createWhole(folderFd, *temporary, bytes, 0600, fdOut);
     }
     return code;
 }
@@ -359,6 +443,33 @@ int renameWithoutReplacing(int folderFd, const QByteArray& from, const QByteArra
         return errno;
     ::unlinkat(folderFd, from.constData(), 0);
     return 0;
+}
+
+// Whether the open file still has the size and modification time it had when the save began:
+// another program may have written to it meanwhile. ESTALE when not, else 0 or an errno value.
+int unchangedSince(int fd, const struct stat& st)
+{
+    struct stat now {};
+    if (::fstat(fd, &now) != 0)
+        return errno;
+    return stampFrom(now) == stampFrom(st) ? 0 : ESTALE;
+}
+
+// How far ahead of now a copy's modification time is set before the file is overwritten in
+// place: every write of the overwrite starts well within it, so a torn file is never newer than
+// its copy, while a change another program makes later is.
+constexpr qint64 kCopyLeadNs = 3000000000;
+
+void setModifiedAhead(int folderFd, const QByteArray& name)
+{
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const qint64 ahead = qint64(now.tv_sec) * 1000000000 + now.tv_nsec + kCopyLeadNs;
+    struct timespec times[2] {};
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = time_t(ahead / 1000000000);
+    times[1].tv_nsec = long(ahead % 1000000000);
+    ::utimensat(folderFd, name.constData(), times, AT_SYMLINK_NOFOLLOW);
 }
 
 // Overwrites the open regular file in place: the space is taken first, so a full disk or a size
@@ -404,13 +515,14 @@ enum class Replaced { yes, notHere, failed };
 // Writes the new text to a temporary file in the file's folder and renames it over the file.
 // `notHere` when the result would not be the same file to its user (owner, group or attributes
 // that cannot be given, a folder that takes no new entries, no room for a second copy); nothing
-// is left behind then.
+// is left behind then. ESTALE: the file was changed or replaced meanwhile.
 Replaced replaceByRename(int fd, const struct stat& st, int folderFd, const QByteArray& name, const QByteArray& bytes,
-                         int* code)
+                         int* code, FileStamp* written)
 {
     QByteArray temporary;
+    TemporaryClaim claim;
     int tempFd = -1;
-    *code = writeTemporary(folderFd, name, bytes, &temporary, &tempFd);
+    *code = writeTemporary(folderFd, name, bytes, &temporary, claim, &tempFd);
     if (*code != 0)
         return isPermissionOrSpace(*code) ? Replaced::notHere : Replaced::failed;
     Descriptor temp(tempFd);
@@ -431,21 +543,26 @@ Replaced replaceByRename(int fd, const struct stat& st, int folderFd, const QByt
         return giveUp(Replaced::notHere, errno);
     if (::fsync(temp.fd) != 0)
         return giveUp(Replaced::failed, errno);
+    if (::fstat(temp.fd, &made) != 0)
+        return giveUp(Replaced::failed, errno);
     if (::close(temp.release()) != 0)
         return giveUp(Replaced::failed, errno);
 
-    // The name must still be the file that was opened: a file deleted or replaced meanwhile is
-    // not created again.
+    // The name must still be the file that was opened, as it was: a file deleted or replaced
+    // meanwhile is not created again, and a change written to it meanwhile is not written over.
     struct stat current {};
     if (::fstatat(folderFd, name.constData(), &current, AT_SYMLINK_NOFOLLOW) != 0)
         return giveUp(Replaced::failed, errno);
     if (current.st_ino != st.st_ino || current.st_dev != st.st_dev)
         return giveUp(Replaced::failed, ESTALE);
+    if (const int changed = unchangedSince(fd, st))
+        return giveUp(Replaced::failed, changed);
     if (::renameat(folderFd, temporary.constData(), folderFd, name.constData()) != 0) {
         const int failure = errno;
         // A sticky folder lets only the owner replace the file.
         return giveUp(failure == EPERM || failure == EACCES ? Replaced::notHere : Replaced::failed, failure);
     }
+    *written = stampFrom(made);
     if (!syncFolder(folderFd)) {
         *code = errno;
         return Replaced::failed;
@@ -458,7 +575,7 @@ Replaced replaceByRename(int fd, const struct stat& st, int folderFd, const QByt
 // folder or else in `saveCopyFolder()`; the copy goes once the file is synced. Where no copy can
 // be made for want of room or permission, the file is overwritten as it is.
 int replaceInPlace(int fd, const struct stat& st, int folderFd, const QByteArray& name, const QByteArray& resolved,
-                   const QByteArray& bytes)
+                   const QByteArray& bytes, FileStamp* written)
 {
     int copyFolderFd = -1;
     Descriptor fallback;
@@ -478,7 +595,8 @@ int replaceInPlace(int fd, const struct stat& st, int folderFd, const QByteArray
         }
         // Written under a temporary name and renamed once whole: a copy is never torn.
         QByteArray temporary;
-        code = writeTemporary(into, copyName(name, resolved, inOwnFolder, 1), bytes, &temporary);
+        TemporaryClaim claim;
+        code = writeTemporary(into, copyName(name, resolved, inOwnFolder, 1), bytes, &temporary, claim);
         if (code == 0) {
             for (int n = 1; n <= kMaxCopies; ++n) {
                 copy = copyName(name, resolved, inOwnFolder, n);
@@ -502,17 +620,55 @@ int replaceInPlace(int fd, const struct stat& st, int folderFd, const QByteArray
             return code;
     }
 
+    // A change written to the file while the copy was made is not written over.
+    if (const int changed = unchangedSince(fd, st)) {
+        if (copyFolderFd >= 0)
+            ::unlinkat(copyFolderFd, copy.constData(), 0);
+        return changed;
+    }
+    if (copyFolderFd >= 0)
+        setModifiedAhead(copyFolderFd, copy);
     bool touched = false;
     code = overwrite(fd, st.st_size, bytes, &touched);
     // A failed write that touched the file keeps the copy: it is the only whole new text on disk.
     if (copyFolderFd >= 0 && (code == 0 || !touched))
         ::unlinkat(copyFolderFd, copy.constData(), 0);
+    if (code == 0) {
+        struct stat now {};
+        if (::fstat(fd, &now) != 0)
+            return errno;
+        *written = stampFrom(now);
+    }
     return code;
+}
+
+bool isLowerBase36(QByteArrayView text)
+{
+    if (text.isEmpty())
+        return false;
+    for (char c : text) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z')))
+            return false;
+    }
+    return true;
+}
+
+// The resolved path of `path` split into its folder and its name; false when it cannot be resolved.
+bool resolvedParts(const QString& path, QByteArray* resolvedPath, QByteArray* folder, QByteArray* name)
+{
+    char resolved[PATH_MAX];
+    if (!::realpath(QFile::encodeName(path).constData(), resolved))
+        return false;
+    *resolvedPath = QByteArray(resolved);
+    const qsizetype slash = resolvedPath->lastIndexOf('/');
+    *folder = slash <= 0 ? QByteArray("/") : resolvedPath->left(slash);
+    *name = resolvedPath->mid(slash + 1);
+    return true;
 }
 
 } // namespace
 
-bool saveFile(const QString& path, const QByteArray& bytes, QString* error)
+bool saveFile(const QString& path, const QByteArray& bytes, QString* error, SaveCheck* check)
 {
     // Non-blocking, so that a FIFO put in the file's place cannot hold the caller; opening for
     // writing also checks that the file exists and may be written.
@@ -528,6 +684,14 @@ bool saveFile(const QString& path, const QByteArray& bytes, QString* error)
             *error = QStringLiteral("Not a regular file");
         return false;
     }
+    // Changed by another program since it was last read or written: not written over.
+    auto changedOnDisk = [&]() {
+        if (check)
+            check->changedOnDisk = true;
+        return fail(error, ESTALE);
+    };
+    if (check && check->expected && stampFrom(st) != *check->expected)
+        return changedOnDisk();
     const int flags = ::fcntl(file.fd, F_GETFL);
     if (flags >= 0)
         ::fcntl(file.fd, F_SETFL, flags & ~O_NONBLOCK);
@@ -539,32 +703,37 @@ bool saveFile(const QString& path, const QByteArray& bytes, QString* error)
         return fail(error, EFBIG);
 
     // Links are followed: the file they lead to is replaced in its own folder.
-    char resolved[PATH_MAX];
-    if (!::realpath(encoded.constData(), resolved))
+    QByteArray resolvedPath;
+    QByteArray folder;
+    QByteArray name;
+    if (!resolvedParts(path, &resolvedPath, &folder, &name))
         return fail(error, errno);
-    const QByteArray resolvedPath(resolved);
-    const qsizetype slash = resolvedPath.lastIndexOf('/');
-    const QByteArray folder = slash <= 0 ? QByteArray("/") : resolvedPath.left(slash);
-    const QByteArray name = resolvedPath.mid(slash + 1);
     Descriptor folderFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folderFd.fd < 0)
         return fail(error, errno);
 
+    FileStamp written;
     if (st.st_nlink == 1) {
         int code = 0;
-        switch (replaceByRename(file.fd, st, folderFd.fd, name, bytes, &code)) {
+        switch (replaceByRename(file.fd, st, folderFd.fd, name, bytes, &code, &written)) {
         case Replaced::yes:
-            return ::close(file.release()) == 0 || fail(error, errno);
+            if (::close(file.release()) != 0)
+                return fail(error, errno);
+            if (check)
+                check->written = written;
+            return true;
         case Replaced::failed:
-            return fail(error, code);
+            return code == ESTALE ? changedOnDisk() : fail(error, code);
         case Replaced::notHere:
             break;
         }
     }
-    if (const int code = replaceInPlace(file.fd, st, folderFd.fd, name, resolvedPath, bytes))
-        return fail(error, code);
+    if (const int code = replaceInPlace(file.fd, st, folderFd.fd, name, resolvedPath, bytes, &written))
+        return code == ESTALE ? changedOnDisk() : fail(error, code);
     if (::close(file.release()) != 0)
         return fail(error, errno);
+    if (check)
+        check->written = written;
     return true;
 }
 
@@ -576,15 +745,14 @@ QString saveCopyFolder()
     return QDir::cleanPath(data) + QStringLiteral("/Kovani/Save copies");
 }
 
-std::optional<QString> leftSaveCopy(const QString& path)
+QList<LeftCopy> leftSaveCopies(const QString& path)
 {
-    char resolved[PATH_MAX];
-    if (!::realpath(QFile::encodeName(path).constData(), resolved))
-        return std::nullopt;
-    const QByteArray resolvedPath(resolved);
-    const qsizetype slash = resolvedPath.lastIndexOf('/');
-    const QByteArray folder = slash <= 0 ? QByteArray() : resolvedPath.left(slash);
-    const QByteArray name = resolvedPath.mid(slash + 1);
+    QList<LeftCopy> copies;
+    QByteArray resolvedPath;
+    QByteArray folder;
+    QByteArray name;
+    if (!resolvedParts(path, &resolvedPath, &folder, &name))
+        return copies;
     const QByteArray fallback = QFile::encodeName(saveCopyFolder());
     for (bool inOwnFolder : {true, false}) {
         if (!inOwnFolder && fallback.isEmpty())
@@ -597,10 +765,124 @@ std::optional<QString> leftSaveCopy(const QString& path)
             if (::lstat(candidate.constData(), &st) != 0)
                 break;
             if (S_ISREG(st.st_mode))
-                return QFile::decodeName(candidate);
+                copies.append({QFile::decodeName(candidate), stampFrom(st).modified});
         }
     }
-    return std::nullopt;
+    return copies;
+}
+
+void removeStaleTemporaries(const QString& path)
+{
+    QByteArray resolvedPath;
+    QByteArray folder;
+    QByteArray name;
+    if (!resolvedParts(path, &resolvedPath, &folder, &name))
+        return;
+    const QByteArray fallback = QFile::encodeName(saveCopyFolder());
+    for (bool inOwnFolder : {true, false}) {
+        if (!inOwnFolder && fallback.isEmpty())
+            break;
+        const QByteArray where = inOwnFolder ? folder : fallback;
+        Descriptor folderFd(::open(where.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (folderFd.fd < 0)
+            continue;
+        struct stat folderStat {};
+        if (::fstat(folderFd.fd, &folderStat) != 0)
+            continue;
+        DIR* dir = ::fdopendir(::dup(folderFd.fd));
+        if (!dir)
+            continue;
+        // The temporary files of a save of this file: beside it, its own, and, beside it or in
+        // the folder of copies, those of its copy.
+        const QByteArray firstCopy = copyName(name, resolvedPath, inOwnFolder, 1);
+        QList<QByteArray> stale;
+        while (const dirent* entry = ::readdir(dir)) {
+            const QByteArray entryName(entry->d_name);
+            const qsizetype mark = entryName.lastIndexOf(kTemporarySuffix);
+            if (mark <= 0 || !isLowerBase36(QByteArrayView(entryName).sliced(mark + qsizetype(sizeof kTemporarySuffix) - 1)))
+                continue;
+            const QByteArray suffix = entryName.mid(mark);
+            if ((inOwnFolder && entryName == sideName(name, suffix)) || entryName == sideName(firstCopy, suffix))
+                stale.append(entryName);
+        }
+        ::closedir(dir);
+        const QMutexLocker lock(&claimsMutex());
+        for (const QByteArray& entryName : stale) {
+            struct stat st {};
+            if (claims().contains(claimKey(folderStat, entryName))
+                || ::fstatat(folderFd.fd, entryName.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+                continue;
+            ::unlinkat(folderFd.fd, entryName.constData(), 0);
+        }
+    }
+}
+
+bool isSideFileName(const QString& name)
+{
+    if (!name.startsWith(u'.'))
+        return false;
+    const QByteArray bytes = QFile::encodeName(name);
+    const qsizetype temporary = bytes.lastIndexOf(kTemporarySuffix);
+    if (temporary > 0 && isLowerBase36(QByteArrayView(bytes).sliced(temporary + qsizetype(sizeof kTemporarySuffix) - 1)))
+        return true;
+    const qsizetype copy = bytes.lastIndexOf(kCopySuffix);
+    if (copy <= 0)
+        return false;
+    const QByteArrayView rest = QByteArrayView(bytes).sliced(copy + qsizetype(sizeof kCopySuffix) - 1);
+    if (rest.isEmpty())
+        return true;
+    if (!rest.startsWith('-') || rest.size() < 2)
+        return false;
+    for (char c : rest.sliced(1)) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    return true;
+}
+
+std::optional<QString> writeNewFile(const QString& folder, const QString& name, const QByteArray& bytes, QString* error)
+{
+    if (folder.isEmpty()) {
+        fail(error, ENOENT);
+        return std::nullopt;
+    }
+    QDir().mkpath(folder);
+    Descriptor folderFd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folderFd.fd < 0) {
+        fail(error, errno);
+        return std::nullopt;
+    }
+    ::fchmod(folderFd.fd, 0700);
+    QByteArray temporary;
+    TemporaryClaim claim;
+    const QByteArray encoded = QFile::encodeName(name);
+    int code = writeTemporary(folderFd.fd, encoded, bytes, &temporary, claim);
+    if (code != 0) {
+        fail(error, code);
+        return std::nullopt;
+    }
+    const QFileInfo info(name);
+    const QString base = info.completeBaseName().isEmpty() ? name : info.completeBaseName();
+    const QString extension = info.completeBaseName().isEmpty() || info.suffix().isEmpty() ? QString() : u'.' + info.suffix();
+    QByteArray chosen = encoded;
+    for (int n = 1; n <= kMaxCopies; ++n) {
+        if (n > 1)
+            chosen = QFile::encodeName(base + u' ' + QString::number(n) + extension);
+        code = chosen.size() > NAME_MAX ? ENAMETOOLONG : renameWithoutReplacing(folderFd.fd, temporary, chosen);
+        if (code != EEXIST)
+            break;
+    }
+    if (code == 0 && !syncFolder(folderFd.fd)) {
+        code = errno;
+        ::unlinkat(folderFd.fd, chosen.constData(), 0);
+    } else if (code != 0) {
+        ::unlinkat(folderFd.fd, temporary.constData(), 0);
+    }
+    if (code != 0) {
+        fail(error, code);
+        return std::nullopt;
+    }
+    return QDir::cleanPath(folder) + u'/' + QFile::decodeName(chosen);
 }
 
 bool createDirectory(const QString& path, QString* error)

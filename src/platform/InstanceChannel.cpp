@@ -2,10 +2,12 @@
 
 #include "platform/Platform.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QLocalSocket>
 #include <QSocketNotifier>
 #include <QStringDecoder>
@@ -28,6 +30,8 @@ const char* const kReceivedBytes = "kovaniReceived";
 const char* const kFinished = "kovaniFinished";
 // Connections the kernel queues while the listener is busy or out of descriptors.
 constexpr int kBacklog = 16;
+// The record of the socket's path is one path and a line break.
+constexpr qint64 kMaxRecordBytes = 4096;
 
 // Commands and arguments are single lines of printable text.
 bool isSingleLine(const QString& text)
@@ -62,6 +66,35 @@ QString systemError()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
+// A non-blocking stream socket connected to the socket at `socketPath` (through its folder,
+// which must be private), or -1. EAGAIN, a listener whose queue is full, is tried again until
+// `deadline`; `busy` says when that was the last answer.
+int connectTo(const QString& socketPath, const QDeadlineTimer& deadline, bool* busy = nullptr)
+{
+    if (busy)
+        *busy = false;
+    // The folder stays open while connecting, for an address through its descriptor.
+    const QFileInfo info(socketPath);
+    const PrivateFolder folder = PrivateFolder::openExisting(info.absolutePath());
+    sockaddr_un address {};
+    if (!toSocketAddress(folder.socketAddress(info.fileName()), &address))
+        return -1;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    while (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+        const int error = errno;
+        if ((error != EAGAIN && error != EINTR) || deadline.hasExpired()) {
+            if (busy)
+                *busy = error == EAGAIN;
+            ::close(fd);
+            return -1;
+        }
+        QThread::msleep(20);
+    }
+    return fd;
+}
+
 } // namespace
 
 const QStringList& InstanceChannel::commands()
@@ -81,12 +114,21 @@ InstanceChannel::InstanceChannel(QObject* parent)
 {
 }
 
+QString InstanceChannel::socketName(const QString& storageRoot)
+{
+    const QByteArray digest
+        = QCryptographicHash::hash(QFile::encodeName(QDir::cleanPath(storageRoot)), QCryptographicHash::Sha256).toHex();
+    return QStringLiteral("Kovani-") + QString::fromLatin1(digest.left(16)) + QStringLiteral(".instance");
+}
+
 InstanceChannel::InstanceChannel(QString storageRoot, QString runtimeDir, QObject* parent)
     : QObject(parent)
     , m_storageRoot(std::move(storageRoot))
     , m_runtimeDir(std::move(runtimeDir))
     , m_acceptRetry(new QTimer(this))
     , m_watch(new QTimer(this))
+    , m_checkSoon(new QTimer(this))
+    , m_folderWatcher(new QFileSystemWatcher(this))
 {
     m_acceptRetry->setSingleShot(true);
     m_acceptRetry->setInterval(kAcceptRetryMs);
@@ -97,17 +139,31 @@ InstanceChannel::InstanceChannel(QString storageRoot, QString runtimeDir, QObjec
         acceptConnections();
     });
     m_watch->setInterval(kWatchIntervalMs);
-    connect(m_watch, &QTimer::timeout, this, [this]() {
-        if (!socketStillInPlace())
-            listenNow();
-    });
+    connect(m_watch, &QTimer::timeout, this, &InstanceChannel::keepInPlace);
+    // A burst of changes in the watched folders is one check.
+    m_checkSoon->setSingleShot(true);
+    m_checkSoon->setInterval(0);
+    connect(m_checkSoon, &QTimer::timeout, this, &InstanceChannel::keepInPlace);
+    connect(m_folderWatcher, &QFileSystemWatcher::directoryChanged, m_checkSoon, qOverload<>(&QTimer::start));
 }
 
 InstanceChannel::~InstanceChannel()
 {
-    // The socket goes before the lock, so it never removes a later instance's socket.
+    // The socket and its record go before the lock, so they never remove a later instance's.
+    if (m_lock.isHeld())
+        removeRecord();
     stopListening();
     m_lock.release();
+}
+
+QString InstanceChannel::instanceFolderPath() const
+{
+    return m_storageRoot + u'/' + kInstanceFolder;
+}
+
+QString InstanceChannel::listeningPath() const
+{
+    return m_listenFd >= 0 ? m_socketFolder.path() + u'/' + socketName(m_storageRoot) : QString();
 }
 
 PrivateFolder InstanceChannel::socketFolder(QString* problem) const
@@ -122,13 +178,68 @@ PrivateFolder InstanceChannel::socketFolder(QString* problem) const
             *problem = QStringLiteral("there is no storage folder");
         return {};
     }
-    return PrivateFolder::make(m_storageRoot + u'/' + kInstanceFolder, problem);
+    return PrivateFolder::make(instanceFolderPath(), problem);
 }
 
 QString InstanceChannel::socketPath() const
 {
     const PrivateFolder folder = socketFolder(nullptr);
-    return folder.isValid() ? folder.path() + u'/' + kSocketName : QString();
+    return folder.isValid() ? folder.path() + u'/' + socketName(m_storageRoot) : QString();
+}
+
+QString InstanceChannel::recordedSocketPath() const
+{
+    if (m_storageRoot.isEmpty())
+        return QString();
+    // Only a private folder's record is taken: whatever it names was written by this user.
+    const PrivateFolder folder = PrivateFolder::openExisting(instanceFolderPath());
+    if (!folder.isValid())
+        return QString();
+    const int fd = ::openat(folder.descriptor(), QFile::encodeName(kAddressFileName).constData(),
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return QString();
+    QFile file;
+    struct stat info {};
+    QByteArray bytes;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxRecordBytes
+        && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        bytes = file.read(kMaxRecordBytes + 1);
+    else
+        ::close(fd);
+    if (bytes.size() > kMaxRecordBytes || !bytes.endsWith('\n'))
+        return QString();
+    bytes.chop(1);
+    if (bytes.contains('\n') || bytes.contains('\0'))
+        return QString();
+    const QString path = QFile::decodeName(bytes);
+    return QDir::isAbsolutePath(path) ? QDir::cleanPath(path) : QString();
+}
+
+QStringList InstanceChannel::socketCandidates() const
+{
+    QStringList candidates;
+    const QString recorded = recordedSocketPath();
+    if (!recorded.isEmpty())
+        candidates << recorded;
+    const QString own = socketPath();
+    if (!own.isEmpty() && own != recorded)
+        candidates << own;
+    return candidates;
+}
+
+bool InstanceChannel::anInstanceAnswers() const
+{
+    for (const QString& path : socketCandidates()) {
+        bool busy = false;
+        const int fd = connectTo(path, QDeadlineTimer(0), &busy);
+        // The listener drops the empty connection unread.
+        if (fd >= 0)
+            ::close(fd);
+        if (fd >= 0 || busy)
+            return true;
+    }
+    return false;
 }
 
 InstanceChannel::Claim InstanceChannel::claim()
@@ -151,9 +262,72 @@ InstanceChannel::Claim InstanceChannel::claim()
     case InstanceLock::State::held:
         break;
     }
+    // A free lock is not enough: the running instance's lock file may have been deleted or
+    // replaced under it. Whoever answers at the socket is that instance; it locks again soon.
+    if (anInstanceAnswers()) {
+        m_lock.release();
+        return Claim::anotherInstance;
+    }
     listenNow();
     m_watch->start();
+    watchFolders();
     return Claim::listening;
+}
+
+void InstanceChannel::keepInPlace()
+{
+    if (!m_lock.isHeld())
+        return;
+    QString problem;
+    const PrivateFolder lockFolder = PrivateFolder::make(instanceFolderPath(), &problem);
+    // Held elsewhere (a launch that found the path free): tried again at the next check.
+    if (lockFolder.isValid() && !m_lock.guards(lockFolder))
+        m_lock.acquire(lockFolder, &problem);
+    if (!socketStillInPlace())
+        listenNow();
+    else if (recordedSocketPath() != listeningPath())
+        writeRecord();
+    watchFolders();
+}
+
+void InstanceChannel::watchFolders()
+{
+    // A folder that was deleted has left the watcher; watched again once it is back.
+    const QStringList watched = m_folderWatcher->directories();
+    for (const QString& folder : {m_storageRoot, instanceFolderPath()}) {
+        if (!watched.contains(folder) && QFileInfo(folder).isDir())
+            m_folderWatcher->addPath(folder);
+    }
+}
+
+void InstanceChannel::writeRecord()
+{
+    if (m_listenFd < 0)
+        return;
+    const PrivateFolder folder = PrivateFolder::make(instanceFolderPath());
+    if (!folder.isValid())
+        return;
+    // Written aside and renamed into place, so a launch never reads half a path.
+    const QByteArray record = QFile::encodeName(listeningPath()) + '\n';
+    const QByteArray aside = QFile::encodeName(kAddressFileName) + ".new";
+    ::unlinkat(folder.descriptor(), aside.constData(), 0);
+    const int fd = ::openat(folder.descriptor(), aside.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    const bool written = ::write(fd, record.constData(), size_t(record.size())) == ssize_t(record.size());
+    if (::close(fd) != 0 || !written
+        || ::renameat(folder.descriptor(), aside.constData(), folder.descriptor(),
+                      QFile::encodeName(kAddressFileName).constData()) != 0)
+        ::unlinkat(folder.descriptor(), aside.constData(), 0);
+}
+
+void InstanceChannel::removeRecord()
+{
+    if (m_listenFd < 0 || recordedSocketPath() != listeningPath())
+        return;
+    const PrivateFolder folder = PrivateFolder::openExisting(instanceFolderPath());
+    if (folder.isValid())
+        ::unlinkat(folder.descriptor(), QFile::encodeName(kAddressFileName).constData(), 0);
 }
 
 bool InstanceChannel::listenNow()
@@ -161,7 +335,8 @@ bool InstanceChannel::listenNow()
     stopListening();
     QString problem;
     PrivateFolder folder = socketFolder(&problem);
-    const QByteArray address = folder.socketAddress(kSocketName);
+    const QString name = socketName(m_storageRoot);
+    const QByteArray address = folder.socketAddress(name);
     const auto fail = [&](const QString& reason) {
         m_problem = reason;
         return false;
@@ -172,7 +347,7 @@ bool InstanceChannel::listenNow()
     if (!toSocketAddress(address, &socketAddress))
         return fail(folder.path() + QStringLiteral(": the socket's path is too long"));
 
-    const QByteArray leaf = QFile::encodeName(kSocketName);
+    const QByteArray leaf = QFile::encodeName(name);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return fail(QStringLiteral("socket: ") + systemError());
@@ -183,7 +358,7 @@ bool InstanceChannel::listenNow()
         || ::fchmodat(folder.descriptor(), leaf.constData(), 0600, 0) != 0
         || ::listen(fd, kBacklog) != 0
         || ::fstatat(folder.descriptor(), leaf.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        const QString reason = folder.path() + u'/' + kSocketName + QStringLiteral(": ") + systemError();
+        const QString reason = folder.path() + u'/' + name + QStringLiteral(": ") + systemError();
         ::close(fd);
         return fail(reason);
     }
@@ -193,6 +368,7 @@ bool InstanceChannel::listenNow()
     m_socketFolder = std::move(folder);
     m_notifier = new QSocketNotifier(qintptr(fd), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &InstanceChannel::acceptConnections);
+    writeRecord();
     return true;
 }
 
@@ -204,7 +380,7 @@ void InstanceChannel::stopListening()
     if (m_listenFd < 0)
         return;
     if (socketStillInPlace())
-        ::unlinkat(m_socketFolder.descriptor(), QFile::encodeName(kSocketName).constData(), 0);
+        ::unlinkat(m_socketFolder.descriptor(), QFile::encodeName(socketName(m_storageRoot)).constData(), 0);
     ::close(m_listenFd);
     m_listenFd = -1;
     m_socketFolder = PrivateFolder();
@@ -215,7 +391,7 @@ bool InstanceChannel::socketStillInPlace() const
     if (m_listenFd < 0)
         return false;
     struct stat info {};
-    return ::fstatat(m_socketFolder.descriptor(), QFile::encodeName(kSocketName).constData(), &info,
+    return ::fstatat(m_socketFolder.descriptor(), QFile::encodeName(socketName(m_storageRoot)).constData(), &info,
                      AT_SYMLINK_NOFOLLOW) == 0
         && S_ISSOCK(info.st_mode) && info.st_dev == m_socketDevice && info.st_ino == m_socketInode;
 }
@@ -348,8 +524,12 @@ bool InstanceChannel::decode(const QByteArray& message, QString* command, QStrin
 
 bool InstanceChannel::send(const QString& command, const QString& argument, int timeoutMs) const
 {
-    const QString path = socketPath();
-    return !path.isEmpty() && send(command, argument, timeoutMs, path);
+    const QDeadlineTimer deadline(timeoutMs);
+    for (const QString& path : socketCandidates()) {
+        if (send(command, argument, int(qMax<qint64>(deadline.remainingTime(), 0)), path))
+            return true;
+    }
+    return false;
 }
 
 bool InstanceChannel::send(const QString& command, const QString& argument, int timeoutMs, const QString& socketPath)
@@ -358,24 +538,9 @@ bool InstanceChannel::send(const QString& command, const QString& argument, int 
     if (message.isEmpty())
         return false;
     QDeadlineTimer deadline(timeoutMs);
-
-    // The folder stays open while connecting, for an address through its descriptor.
-    const QFileInfo info(socketPath);
-    const PrivateFolder folder = PrivateFolder::openExisting(info.absolutePath());
-    sockaddr_un address {};
-    if (!toSocketAddress(folder.socketAddress(info.fileName()), &address))
-        return false;
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int fd = connectTo(socketPath, deadline);
     if (fd < 0)
         return false;
-    // EAGAIN: the listener's queue is full for now.
-    while (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
-        if ((errno != EAGAIN && errno != EINTR) || deadline.hasExpired()) {
-            ::close(fd);
-            return false;
-        }
-        QThread::msleep(20);
-    }
     QLocalSocket socket;
     if (!socket.setSocketDescriptor(fd, QLocalSocket::ConnectedState, QIODevice::WriteOnly)) {
         ::close(fd);

@@ -9,6 +9,7 @@
 
 #include <sys/types.h>
 
+class QFileSystemWatcher;
 class QLocalSocket;
 class QSocketNotifier;
 class QTimer;
@@ -17,11 +18,17 @@ class QTimer;
 // it one small typed command.
 //
 // The running instance is the process that holds the instance lock (InstanceLock) in the private
-// folder "Instance" inside the storage folder; whether a socket answers decides nothing. The
-// socket only carries messages. It is "Kovani.instance" in the runtime folder ($XDG_RUNTIME_DIR)
+// folder "Instance" inside the storage folder. It keeps that lock on the file at the lock's path:
+// when the file (or its folder) is deleted or replaced, it locks the new one. A launch that finds
+// the lock free while an instance answers at the socket hands its command over all the same.
+//
+// The socket only carries messages. Its name, "Kovani-<16 hex digits>.instance", is specific to
+// the storage folder (a digest of its path). It lives in the runtime folder ($XDG_RUNTIME_DIR)
 // when that is a private folder of this user, else in the same private "Instance" folder; never
-// in a folder others may write. A path too long for a socket address is reached through this
-// process's open descriptor of the folder (PrivateFolder::socketAddress).
+// in a folder others may write. Its path is recorded in "Kovani.address" in the "Instance"
+// folder, so a launch finds it whatever runtime folder the launch itself has. A path too long for
+// a socket address is reached through this process's open descriptor of the folder
+// (PrivateFolder::socketAddress).
 //
 // Wire format, one message per connection, at most kMaxMessageBytes:
 //   "kovani-instance/1\n" <command> "\n" <argument> "\n"
@@ -49,12 +56,15 @@ public:
     // After accepting failed for want of descriptors or memory, the next try is this much later;
     // the socket stays bound and listening meanwhile.
     static constexpr int kAcceptRetryMs = 250;
-    // How often the listener checks that its socket is still in place, and sets it up again
-    // when it is not (or when setting it up failed).
+    // How often the running instance checks that its lock, its socket and the record of the
+    // socket's path are still in place, and puts back what is not (changes in the storage and
+    // "Instance" folders are also watched, so this is the fallback).
     static constexpr int kWatchIntervalMs = 2000;
 
-    static inline const QString kSocketName = QStringLiteral("Kovani.instance");
     static inline const QString kInstanceFolder = QStringLiteral("Instance");
+    static inline const QString kAddressFileName = QStringLiteral("Kovani.address");
+    // The socket's name for a storage folder.
+    static QString socketName(const QString& storageRoot);
 
     // $XDG_RUNTIME_DIR when it is an absolute path, else empty.
     static QString defaultRuntimeDir();
@@ -71,20 +81,24 @@ public:
         undetermined,    // the lock could not be taken or tested: whether another instance runs
                          // is unknown (the reason is problem())
     };
-    // Takes the instance lock unless another process holds it, and then listens. A socket file
-    // left at the name (by a crash) is replaced.
+    // Takes the instance lock unless another process holds it, and then listens, unless an
+    // instance answers at the socket after all (its lock file was deleted or replaced): then the
+    // lock is let go and the claim is anotherInstance. A socket file left at the name (by a
+    // crash) is replaced.
     Claim claim();
     bool isListening() const { return m_listenFd >= 0; }
     // Why the last claim() was undetermined, or why the socket could not be set up.
     QString problem() const { return m_problem; }
 
-    // The path of the socket, chosen as above (the "Instance" folder is made when needed);
-    // empty when no private folder is at hand.
+    // The path of this process's socket, chosen as above (the "Instance" folder is made when
+    // needed); empty when no private folder is at hand.
     QString socketPath() const;
+    // The socket path recorded in the "Instance" folder by the running instance, or empty.
+    QString recordedSocketPath() const;
 
-    // Delivers one command to the listening instance at socketPath() and waits until it is
-    // written; false when nobody listens, the command is unknown or the message would be
-    // malformed or too long.
+    // Delivers one command to the listening instance, at the recorded path or else at
+    // socketPath(), and waits until it is written; false when nobody listens, the command is
+    // unknown or the message would be malformed or too long.
     bool send(const QString& command, const QString& argument, int timeoutMs) const;
     static bool send(const QString& command, const QString& argument, int timeoutMs, const QString& socketPath);
 
@@ -97,10 +111,21 @@ signals:
     void commandReceived(const QString& command, const QString& argument);
 
 private:
+    QString instanceFolderPath() const;
+    // The path of the socket this process listens on; empty when it does not listen.
+    QString listeningPath() const;
     PrivateFolder socketFolder(QString* problem) const;
+    // The recorded path first, then this process's own, each once.
+    QStringList socketCandidates() const;
+    bool anInstanceAnswers() const;
     bool listenNow();
     void stopListening();
     bool socketStillInPlace() const;
+    // Puts back the lock, the socket and the record where they are missing or replaced.
+    void keepInPlace();
+    void writeRecord();
+    void removeRecord();
+    void watchFolders();
     void acceptConnections();
     void adopt(int descriptor);
     void connectionEnded();
@@ -120,4 +145,6 @@ private:
     int m_connections = 0;
     QTimer* m_acceptRetry = nullptr;
     QTimer* m_watch = nullptr;
+    QTimer* m_checkSoon = nullptr;
+    QFileSystemWatcher* m_folderWatcher = nullptr;
 };

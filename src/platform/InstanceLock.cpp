@@ -12,6 +12,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+
+// What stands at the lock's path when it is not a plain file, in words; empty for a plain file.
+QString notAFile(mode_t mode)
+{
+    if (S_ISREG(mode))
+        return QString();
+    if (S_ISLNK(mode))
+        return QStringLiteral("is a link, not a lock file");
+    if (S_ISDIR(mode))
+        return QStringLiteral("is a folder, not a lock file");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("is a FIFO, not a lock file");
+    return QStringLiteral("is not a regular file");
+}
+
+} // namespace
+
 InstanceLock::~InstanceLock()
 {
     release();
@@ -24,25 +42,48 @@ void InstanceLock::release()
     m_fd = -1;
 }
 
+bool InstanceLock::guards(const PrivateFolder& folder) const
+{
+    if (m_fd < 0 || !folder.isValid())
+        return false;
+    struct stat locked {};
+    struct stat atPath {};
+    return ::fstat(m_fd, &locked) == 0
+        && ::fstatat(folder.descriptor(), QFile::encodeName(kFileName).constData(), &atPath, AT_SYMLINK_NOFOLLOW) == 0
+        && S_ISREG(atPath.st_mode) && locked.st_dev == atPath.st_dev && locked.st_ino == atPath.st_ino;
+}
+
 InstanceLock::State InstanceLock::acquire(const PrivateFolder& folder, QString* problem)
 {
-    if (m_fd >= 0)
+    if (guards(folder))
         return State::held;
+    const QString path = folder.path() + u'/' + kFileName;
     const auto fail = [&](const QString& reason) {
         if (problem)
-            *problem = folder.path() + u'/' + kFileName + QStringLiteral(": ") + reason;
+            *problem = path + QStringLiteral(": ") + reason;
         return State::unknown;
     };
     if (!folder.isValid())
         return fail(QStringLiteral("no private folder"));
-    const int fd = ::openat(folder.descriptor(), QFile::encodeName(kFileName).constData(),
-                            O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const QByteArray leaf = QFile::encodeName(kFileName);
+    struct stat before {};
+    if (::fstatat(folder.descriptor(), leaf.constData(), &before, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (const QString what = notAFile(before.st_mode); !what.isEmpty()) {
+            if (problem)
+                *problem = path + u' ' + what;
+            return State::unknown;
+        }
+    }
+    // O_NONBLOCK: a FIFO put in place after the look above never holds the launch.
+    const int fd = ::openat(folder.descriptor(), leaf.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0)
         return fail(QString::fromLocal8Bit(std::strerror(errno)));
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        return fail(QStringLiteral("not a regular file"));
+        if (problem)
+            *problem = path + u' ' + notAFile(info.st_mode);
+        return State::unknown;
     }
     int result;
     do {
@@ -55,6 +96,7 @@ InstanceLock::State InstanceLock::acquire(const PrivateFolder& folder, QString* 
             return State::heldElsewhere;
         return fail(QString::fromLocal8Bit(std::strerror(error)));
     }
+    release();
     m_fd = fd;
     return State::held;
 }

@@ -11,6 +11,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace Network {
@@ -74,6 +75,45 @@ Limits& currentLimits()
 // arrives, so a fast server never fills memory faster than the checks run.
 constexpr qint64 kReadBufferBytes = 256 * 1024;
 
+// Qt reads the body of a 401 or 407 whole before it tells anything of the answer, then hands over
+// at most a read buffer of it at once and finishes: a bounded buffer would cut such a body
+// without a word. So the buffer is bounded only once the status is known to be another one.
+bool isAuthenticationStatus(const QNetworkReply* reply)
+{
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return status == 401 || status == 407;
+}
+
+// A body that reads once and cannot be rewound.
+class OneShotBody : public QIODevice {
+public:
+    OneShotBody(QByteArray data, QObject* parent)
+        : QIODevice(parent), m_data(std::move(data))
+    {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    bool isSequential() const override { return true; }
+    bool reset() override { return false; }
+    qint64 bytesAvailable() const override { return m_data.size() - m_position + QIODevice::bytesAvailable(); }
+    bool atEnd() const override { return m_position >= m_data.size() && QIODevice::bytesAvailable() == 0; }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        const qint64 count = std::min<qint64>(maxSize, m_data.size() - m_position);
+        if (count > 0) {
+            std::memcpy(data, m_data.constData() + m_position, size_t(count));
+            m_position += count;
+        }
+        return count;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QByteArray m_data;
+    qint64 m_position = 0;
+};
+
 QString sizeText(qint64 bytes)
 {
     constexpr qint64 mebibyte = 1024 * 1024;
@@ -95,19 +135,34 @@ Limits limits() { return currentLimits(); }
 
 void setLimits(const Limits& limits) { currentLimits() = limits; }
 
-BodyReader* BodyReader::attach(QNetworkReply* reply, const Limits& limits)
+QNetworkReply* sendOnce(QNetworkAccessManager& manager, QNetworkRequest request, const QByteArray& method,
+                        const QByteArray& body)
 {
-    return new BodyReader(reply, limits);
+    // Streamed, not buffered by Qt (a buffered copy could be rewound); that needs the length.
+    request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
+    request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
+    auto* device = new OneShotBody(body, nullptr);
+    QNetworkReply* reply = manager.sendCustomRequest(request, method, device);
+    device->setParent(reply); // read until the reply finishes, and goes with it
+    return reply;
 }
 
-BodyReader::BodyReader(QNetworkReply* reply, const Limits& limits)
+BodyReader* BodyReader::attach(QNetworkReply* reply, const Limits& limits, qint64 startedMsAgo)
+{
+    return new BodyReader(reply, limits, startedMsAgo);
+}
+
+BodyReader::BodyReader(QNetworkReply* reply, const Limits& limits, qint64 startedMsAgo)
     : QObject(reply), m_reply(reply), m_limits(limits)
 {
-    reply->setReadBufferSize(kReadBufferBytes);
+    reply->setReadBufferSize(0); // unbounded until the status is known; see isAuthenticationStatus
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this]() { fail(Failure::deadline); });
-    m_deadline.start(std::max(0, m_limits.deadlineMs));
+    const qint64 left = qint64(m_limits.deadlineMs) - std::max<qint64>(startedMsAgo, 0);
+    m_deadline.start(int(std::max<qint64>(0, left)));
     connect(reply, &QNetworkReply::metaDataChanged, this, [this]() {
+        if (m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid() && !isAuthenticationStatus(m_reply))
+            m_reply->setReadBufferSize(kReadBufferBytes);
         const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
         if (length.isValid() && length.toLongLong() > m_limits.maxBodyBytes)
             fail(Failure::tooLarge);
@@ -142,7 +197,9 @@ void BodyReader::fail(Failure failure)
     m_failure = failure;
     m_deadline.stop();
     m_body.clear();
-    if (!m_reply->isFinished())
+    // A 401 or 407 body arrives when its answer is done, and the reply finishes right after;
+    // aborting it then would make Qt report a second error.
+    if (!m_reply->isFinished() && !(failure == Failure::tooLarge && isAuthenticationStatus(m_reply)))
         m_reply->abort(); // finishes the reply at once
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QNetworkRequest>
 #include <QObject>
 #include <QSslConfiguration>
 #include <QTimer>
@@ -31,6 +32,13 @@ struct Limits {
 Limits limits();
 void setLimits(const Limits& limits);
 
+// Sends a request with a body exactly once: the network layer never sends it again (Qt resends
+// a request whose connection closed before any answer, four times in all, when it can rewind the
+// body; this body cannot be rewound, so such a reply fails instead). For requests that must not
+// be repeated behind the user's back, such as a sign-in.
+QNetworkReply* sendOnce(QNetworkAccessManager& manager, QNetworkRequest request, const QByteArray& method,
+                        const QByteArray& body);
+
 // Reads one reply's body as it arrives, within the bounds: a body that grows past the largest
 // size (or announces such a length) and an exchange that outlives its deadline are aborted at
 // once, so the reply finishes with OperationCanceledError and failure() says why. The reader is
@@ -42,8 +50,9 @@ class BodyReader : public QObject {
 public:
     enum class Failure { none, tooLarge, deadline };
 
-    // The deadline counts from now.
-    static BodyReader* attach(QNetworkReply* reply, const Limits& limits = Network::limits());
+    // The deadline counts from `started`, this many milliseconds ago (0: now): an exchange that
+    // began earlier, for instance with attempts before this reply, has only the rest of it.
+    static BodyReader* attach(QNetworkReply* reply, const Limits& limits = Network::limits(), qint64 startedMsAgo = 0);
 
     // Everything received, the rest still buffered in the reply included (also checked).
     QByteArray takeBody();
@@ -53,7 +62,7 @@ public:
     QString failureText() const;
 
 private:
-    BodyReader(QNetworkReply* reply, const Limits& limits);
+    BodyReader(QNetworkReply* reply, const Limits& limits, qint64 startedMsAgo);
     void read();
     void fail(Failure failure);
 

@@ -1,7 +1,8 @@
 #include "platform/Platform.h"
 
+#include "platform/UrlOpener.h"
+
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QStandardPaths>
@@ -35,7 +36,10 @@ Platform::Platform()
     userDefaultsFile = QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
         + QStringLiteral("/Kovani/defaults.ini");
 
-    openURL = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    openURL = [](const QUrl& url, std::function<void(const QString&)> failed) {
+        if (const std::optional<QString> reason = UrlOpener::open(url, failed); reason && failed)
+            failed(*reason);
+    };
     chooseFolder = []() {
         return QFileDialog::getExistingDirectory(nullptr, QString(), QString(),
                                                  QFileDialog::ShowDirsOnly);

@@ -22,6 +22,9 @@ struct Platform {
     QString userDefaultsFile;
 
     ToolPaths tools;
+    // The socket of the system's MySQL server, the default of the bundled runtime's mysqli and
+    // PDO where the private server has none.
+    QString systemMySQLSocket = QStringLiteral("/run/mysqld/mysqld.sock");
 
     // Prepended to every fixed place where PHP is looked for ("/opt/homebrew/bin/php", ...);
     // empty in the application. Tests point it at a fixture tree.
@@ -32,6 +35,9 @@ struct Platform {
     // Start-up work that tests switch off.
     bool runDeferredStartup = true;
     bool runOrphanCleanup = true;
+    // What the launch found that holds for the whole run (whether another instance runs could
+    // not be told), shown in the window's footer; empty when there is nothing.
+    QString launchNotice;
     // Test hooks of the start-up sequence, unset in the application. `startupTrace` is called
     // with the name of each start-up operation just before it runs ("cleanupOrphanedPHPServers",
     // "readSecureToken", "restoreSessionFromSecureToken", "autoStartDatabase",
@@ -39,9 +45,12 @@ struct Platform {
     // of the keychain token by the deferred start-up.
     std::function<void(const QString& step)> startupTrace;
     std::function<std::optional<QString>()> sessionToken;
+    // Called on the clean-up's own thread once the orphan clean-up has signalled what it found.
+    std::function<void()> orphanCleanupFinished;
 
-    // Opens a URL with the default handler; the result is ignored.
-    std::function<void(const QUrl&)> openURL;
+    // Opens a URL with the desktop's default handler; `failed` gets the reason when nothing
+    // opened (on the main thread, at once or later). See UrlOpener.
+    std::function<void(const QUrl&, std::function<void(const QString& reason)> failed)> openURL;
     // A modal one-folder chooser; returns the chosen folder's path, or empty when cancelled.
     std::function<QString()> chooseFolder;
 
@@ -55,6 +64,17 @@ struct Platform {
 
     // A download that moves no byte for this many seconds fails; tests shorten it.
     int downloadStallSeconds = 60;
+
+    // Time limits of the MySQL client calls, in milliseconds: a client still running then is
+    // killed and the call counts as unanswered. Tests shorten them.
+    struct MySQLTimeLimits {
+        int probeMs = 10000;               // the default login's "SELECT 1;"
+        int passwordPreparationMs = 20000; // giving a fresh root the default password
+        int pingMs = 5000;
+        int passwordChangeMs = 20000;
+        int databaseCreationMs = 30000;
+    };
+    MySQLTimeLimits mysqlTimeLimits;
 
     // The bundle resources folder next to the executable (Contents/MacOS/../Resources), or the
     // KOVANI_RESOURCES_DIR environment variable when set.

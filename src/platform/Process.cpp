@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -93,7 +94,10 @@ Launch spawn(const Spec& spec)
         posix_spawn_file_actions_adddup2(&actions, spec.errorFd, 2);
     else
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (spec.inputFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, spec.inputFd, 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     // Nothing beyond the three standard descriptors, even one that a library thread opened
     // without close-on-exec at this very moment.
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
@@ -193,9 +197,40 @@ int openPidfd(pid_t pid)
     return -1;
 }
 
-Capture capture(Spec spec, int timeoutMs)
+StopSignal::StopSignal()
+    : m_fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{
+}
+
+StopSignal::~StopSignal()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void StopSignal::raise()
+{
+    m_raised.store(true);
+    // Never read, so it stays readable for every capture that polls it.
+    if (m_fd >= 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(m_fd, &one, sizeof one);
+    }
+}
+
+bool StopSignal::isRaised() const
+{
+    return m_raised.load();
+}
+
+Capture capture(Spec spec, int timeoutMs, const StopSignal* stop)
 {
     Capture result;
+    if (stop && stop->isRaised()) {
+        result.stopped = true;
+        result.error = QStringLiteral("Stopped before it started.");
+        return result;
+    }
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         result.error = QStringLiteral("Could not create a pipe: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
@@ -204,7 +239,7 @@ Capture capture(Spec spec, int timeoutMs)
     const bool limited = timeoutMs >= 0;
     spec.outputFd = fds[1];
     spec.errorFd = fds[1];
-    if (limited)
+    if (limited || stop)
         spec.newProcessGroup = true;
     const Launch launched = spawn(spec);
     ::close(fds[1]);
@@ -224,6 +259,10 @@ Capture capture(Spec spec, int timeoutMs)
     qint64 exitedAt = 0;
     char buffer[65536];
 
+    auto killGroup = [&]() {
+        ::kill(-pid, SIGKILL);
+        ::kill(pid, SIGKILL);
+    };
     auto reap = [&](int flags) {
         int st = 0;
         const pid_t r = ::waitpid(pid, &st, flags);
@@ -244,21 +283,29 @@ Capture capture(Spec spec, int timeoutMs)
             if (readFd < 0 || clock.elapsed() - exitedAt > kDrainLimitMs)
                 break;
         } else if (limited && clock.elapsed() >= timeoutMs) {
-            ::kill(-pid, SIGKILL);
-            ::kill(pid, SIGKILL);
+            killGroup();
             reap(0);
             result.timedOut = true;
             break;
+        } else if (stop && stop->isRaised()) {
+            killGroup();
+            reap(0);
+            result.stopped = true;
+            break;
         }
 
-        pollfd p[2];
+        pollfd p[3];
         nfds_t count = 0;
         if (readFd >= 0)
             p[count++] = pollfd{readFd, POLLIN, 0};
         const bool watchExit = !exited && pidfd >= 0;
         if (watchExit)
             p[count++] = pollfd{pidfd, POLLIN, 0};
+        if (!exited && stop && stop->descriptor() >= 0)
+            p[count++] = pollfd{stop->descriptor(), POLLIN, 0};
         int wait = exited ? kDrainQuietMs : (pidfd >= 0 ? -1 : kExitPollMs);
+        if (!exited && stop && stop->descriptor() < 0)
+            wait = wait < 0 ? kExitPollMs : std::min(wait, kExitPollMs);
         if (!exited && limited) {
             const int left = static_cast<int>(std::max<qint64>(0, timeoutMs - clock.elapsed()));
             wait = wait < 0 ? left : std::min(wait, left);
@@ -287,7 +334,7 @@ Capture capture(Spec spec, int timeoutMs)
     }
     if (readFd >= 0)
         ::close(readFd);
-    if (!exited && !result.timedOut)
+    if (!exited && !result.timedOut && !result.stopped)
         result.status = waitForExit(pid);
     if (pidfd >= 0)
         ::close(pidfd);

@@ -13,9 +13,10 @@
 #include <optional>
 #include <sys/types.h>
 
-// Launching child processes. Every child gets /dev/null as standard input; the caller's
-// descriptors become its standard output and error; nothing else is inherited (every descriptor
-// this program opens is close-on-exec, and the child closes all beyond the standard three).
+// Launching child processes. Every child gets /dev/null as standard input unless the caller
+// gives one; the caller's descriptors become its standard output and error; nothing else is
+// inherited (every descriptor this program opens is close-on-exec, and the child closes all
+// beyond the standard three).
 namespace Process {
 
 using Environment = QMap<QString, QString>;
@@ -27,6 +28,7 @@ struct Spec {
     QString workingDirectory;          // empty: ours
     int outputFd = -1;                 // -1: /dev/null
     int errorFd = -1;                  // -1: /dev/null
+    int inputFd = -1;                  // -1: /dev/null
     bool newProcessGroup = false;      // the child leads a process group of its own
 };
 
@@ -44,6 +46,26 @@ struct Capture {
     QByteArray output;     // both streams, in the order written
     int status = -1;       // termination status; -1 when unknown
     bool timedOut = false; // killed because the time limit passed
+    bool stopped = false;  // killed, or never started, because the stop signal was raised
+};
+
+// Raised once, from any thread, to end every capture() that watches it: a child still running is
+// killed with its process group, and no further one is started. It stays raised.
+class StopSignal {
+public:
+    StopSignal();
+    ~StopSignal();
+    StopSignal(const StopSignal&) = delete;
+    StopSignal& operator=(const StopSignal&) = delete;
+
+    void raise();
+    bool isRaised() const;
+    // Readable once raised (an eventfd); -1 when none could be made.
+    int descriptor() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+    std::atomic<bool> m_raised{false};
 };
 
 // Runs the child to completion with its standard output and error on one pipe
@@ -51,8 +73,9 @@ struct Capture {
 // a full pipe. Once the child has exited, a grandchild still holding the pipe is read from only
 // while it keeps writing, and for at most a short while. With a time limit (milliseconds, >= 0)
 // the child gets a process group of its own, and the whole group is killed with SIGKILL when the
-// limit passes before the child exits.
-Capture capture(Spec spec, int timeoutMs = -1);
+// limit passes before the child exits. With a stop signal the child gets a process group of its
+// own too, and the group is killed once the signal is raised.
+Capture capture(Spec spec, int timeoutMs = -1, const StopSignal* stop = nullptr);
 
 // The current process environment as a map.
 Environment currentEnvironment();

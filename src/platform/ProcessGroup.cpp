@@ -1,6 +1,7 @@
 #include "platform/ProcessGroup.h"
 
 #include "platform/Process.h"
+#include "platform/ProcessTable.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -20,30 +21,10 @@ namespace {
 // Without pidfds the looks start quick and slow down to this.
 constexpr auto kLongestLook = std::chrono::milliseconds(50);
 
-// The group and state letter of a process, from /proc/<pid>/stat.
-bool readStat(pid_t pid, pid_t* group, char* state)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray line = stat.readAll();
-    const qsizetype close = line.lastIndexOf(')');
-    if (close < 0)
-        return false;
-    // After the command: state, ppid, pgrp, ...
-    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-    if (fields.size() < 3 || fields[0].isEmpty())
-        return false;
-    *state = fields[0].at(0);
-    *group = static_cast<pid_t>(fields[2].toInt());
-    return true;
-}
-
 bool liveInGroup(pid_t pid, pid_t group)
 {
-    pid_t pgrp = 0;
-    char state = 0;
-    return readStat(pid, &pgrp, &state) && pgrp == group && state != 'Z' && state != 'X';
+    const std::optional<ProcessTable::Status> stat = ProcessTable::status(pid);
+    return stat && stat->group == group && stat->state != 'Z' && stat->state != 'X';
 }
 
 // The children of every thread of a process; nothing when the kernel cannot tell.

@@ -7,14 +7,13 @@
 // recording scripts.
 struct ToolPaths {
     QString which = QStringLiteral("/usr/bin/which");
-    QString lsof = QStringLiteral("/usr/bin/lsof");
-    QString ps = QStringLiteral("/bin/ps");
     QString curl = QStringLiteral("/usr/bin/curl");
     QString unzip = QStringLiteral("/usr/bin/unzip");
     QString cp = QStringLiteral("/bin/cp");      // stands in for ditto when copying trees
     QString zsh = QStringLiteral("/bin/zsh");
     QString sh = QStringLiteral("/bin/sh");
     QString dbusSend = QStringLiteral("/usr/bin/dbus-send"); // reveals files in the file manager
+    QString xdgOpen = QStringLiteral("/usr/bin/xdg-open");   // opens addresses with the desktop's default handler
     // Homebrew and the MySQL clients: the first executable candidate wins, then `which <name>`.
     // The Linux Homebrew prefix comes after the macOS places.
     QStringList brew = {QStringLiteral("/opt/homebrew/bin/brew"), QStringLiteral("/usr/local/bin/brew"),

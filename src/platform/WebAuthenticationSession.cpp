@@ -4,11 +4,9 @@
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QDesktopServices>
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QProcess>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -50,35 +48,58 @@ QString WebAuthenticationSession::handlerExecutable()
     return handlerExecutablePath().isEmpty() ? QCoreApplication::applicationFilePath() : handlerExecutablePath();
 }
 
-bool WebAuthenticationSession::openInBrowser(const QUrl& url)
+std::optional<QString> WebAuthenticationSession::openInBrowser(const QUrl& url, UrlOpener::Failed failed)
 {
     const QString browser = qEnvironmentVariable("KOVANI_BROWSER");
     if (browser.isEmpty())
-        return QDesktopServices::openUrl(url);
-    QProcess process;
-    process.setProgram(browser);
-    process.setArguments({url.toString(QUrl::FullyEncoded)});
-    process.setStandardInputFile(QProcess::nullDevice());
-    return process.startDetached();
+        return UrlOpener::open(url, std::move(failed));
+    return UrlOpener::openWith(browser, url, std::move(failed));
+}
+
+QString WebAuthenticationSession::browserFailureText(const QUrl& url, const QString& reason)
+{
+    const QString host = url.host();
+    return QStringLiteral("Could not open the sign-in page of %1 in the browser: %2.")
+        .arg(host.isEmpty() ? url.toDisplayString(QUrl::RemoveQuery | QUrl::RemoveFragment) : host, reason);
 }
 
 bool WebAuthenticationSession::start()
 {
-    if (m_state != State::Idle || !m_anchor || !UrlSchemeHandler::isValidScheme(m_scheme))
+    if (m_state != State::Idle) {
+        m_startFailure = QStringLiteral("The sign-in in the browser has already been started.");
         return false;
+    }
+    if (!m_anchor) {
+        m_startFailure = QStringLiteral("There is no Kovani window to show the sign-in over.");
+        return false;
+    }
+    if (!UrlSchemeHandler::isValidScheme(m_scheme)) {
+        m_startFailure = QStringLiteral("The sign-in's return address has no valid scheme (\"%1\").").arg(m_scheme);
+        return false;
+    }
     QString error;
     if (!UrlSchemeHandler::registerScheme(m_scheme, handlerExecutable(), &error)) {
-        qWarning().noquote() << QStringLiteral("Could not register the %1 URL handler: %2").arg(m_scheme, error);
+        m_startFailure = QStringLiteral("Kovani could not be set up to receive the sign-in's return address (%1:): %2")
+                             .arg(m_scheme, error);
+        qWarning().noquote() << m_startFailure;
         return false;
     }
     // Pending before the browser opens: a fast browser may hand the redirect back at once.
     m_state = State::Pending;
     pendingSessions().append(this);
-    if (!openInBrowser(m_url)) {
+    QPointer<WebAuthenticationSession> self(this);
+    const QUrl url = m_url;
+    const std::optional<QString> notStarted = openInBrowser(m_url, [self, url](const QString& reason) {
+        if (self && self->isPending())
+            self->complete(std::nullopt, DomainError(ErrorDomain, BrowserNotOpened, browserFailureText(url, reason)));
+    });
+    if (notStarted) {
         pendingSessions().removeAll(this);
         m_state = State::Idle;
+        m_startFailure = browserFailureText(m_url, *notStarted);
         return false;
     }
+    m_startFailure.clear();
     showPanel();
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/UrlOpener.h"
 #include "signin/DomainError.h"
 
 #include <QObject>
@@ -19,7 +20,7 @@ class QWidget;
 // scheme, and a second launch forwards the URL to this instance, which hands it here
 // (deliverRedirect). The completion runs once, on the main thread, with the redirect URL or an
 // error (ErrorDomain, CanceledLogin when the user cancels or closes the panel, or cancel() is
-// called).
+// called; BrowserNotOpened, with the reason, when the browser fails to open the page).
 class WebAuthenticationSession : public QObject {
     Q_OBJECT
 
@@ -27,7 +28,7 @@ public:
     using Completion = std::function<void(const std::optional<QUrl>& callbackURL, const std::optional<DomainError>& error)>;
 
     static inline const QString ErrorDomain = QStringLiteral("Kovani.WebAuthenticationSession");
-    enum ErrorCode { CanceledLogin = 1 };
+    enum ErrorCode { CanceledLogin = 1, BrowserNotOpened = 2 };
 
     WebAuthenticationSession(QUrl url, QString callbackURLScheme, Completion completion, QObject* parent = nullptr);
     ~WebAuthenticationSession() override;
@@ -40,9 +41,10 @@ public:
     bool prefersEphemeralWebBrowserSession() const { return m_prefersEphemeral; }
 
     // Registers the scheme handler, opens the browser and shows the panel. False, with nothing
-    // shown, when already started, without an anchor or a valid scheme, or when the handler
-    // cannot be registered or the browser not opened.
+    // shown and startFailure() telling why, when already started, without an anchor or a valid
+    // scheme, or when the handler cannot be registered or the browser not started.
     bool start();
+    QString startFailure() const { return m_startFailure; }
     // Completes with CanceledLogin while pending; nothing otherwise.
     void cancel();
 
@@ -58,7 +60,10 @@ public:
     static QString handlerExecutable();
 
     // Opens a URL in the user's browser: KOVANI_BROWSER when set, else the desktop's default.
-    static bool openInBrowser(const QUrl& url);
+    // Returns why the browser could not be started; `failed` gets why it failed later.
+    static std::optional<QString> openInBrowser(const QUrl& url, UrlOpener::Failed failed);
+    // "Could not open the sign-in page of <host> in the browser: <reason>"
+    static QString browserFailureText(const QUrl& url, const QString& reason);
 
 private:
     enum class State { Idle, Pending, Done };
@@ -72,4 +77,5 @@ private:
     bool m_prefersEphemeral = false;
     State m_state = State::Idle;
     QPointer<QDialog> m_panel;
+    QString m_startFailure;
 };

@@ -1,5 +1,6 @@
 #include "services/CreateWebsiteSheet.h"
 
+#include "app/AccessibleButton.h"
 #include "app/AppModel.h"
 #include "app/ElidedLabel.h"
 #include "app/PageRegistry.h"
@@ -43,6 +44,21 @@ QVBoxLayout* column(int spacing)
     layout->setSpacing(spacing);
     layout->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return layout;
+}
+
+// The segments of the template picker, one group of radio buttons for assistive technology.
+class SegmentGroup : public QWidget {
+};
+
+QAccessibleInterface* segmentsAccessibleFactory(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("QPushButton") && object && object->property("segment").toBool())
+        return new AccessibleButton(static_cast<QPushButton*>(object), QAccessible::RadioButton);
+    if (className == QLatin1String("QWidget")) {
+        if (auto* group = dynamic_cast<SegmentGroup*>(object))
+            return new QAccessibleWidget(group, QAccessible::Grouping);
+    }
+    return nullptr;
 }
 
 QLabel* headline(const QString& text)
@@ -150,6 +166,16 @@ CreateWebsiteSheet::CreateWebsiteSheet(AppModel& model, QWidget* parent)
                                                 "QPushButton:focus { border: 2px solid %3; padding: 3px 11px; }")
                                      .arg(accent.name(), accent.lightness() > 160 ? QStringLiteral("black") : QStringLiteral("white"),
                                           Theme::focusRing(true).name());
+    static const bool accessible = [] {
+        QAccessible::installFactory(segmentsAccessibleFactory);
+        return true;
+    }();
+    (void)accessible;
+    auto* segmentGroup = new SegmentGroup;
+    segmentGroup->setAccessibleName(QStringLiteral("Website type"));
+    auto* segmentRow = new QHBoxLayout(segmentGroup);
+    segmentRow->setContentsMargins(0, 0, 0, 0);
+    segmentRow->setSpacing(0);
     auto* segments = new QButtonGroup(this);
     segments->setExclusive(true);
     // The segment's state is the choice: a click, a key or an accessibility action that checks a
@@ -159,16 +185,20 @@ CreateWebsiteSheet::CreateWebsiteSheet(AppModel& model, QWidget* parent)
             setTemplate(static_cast<WebsiteTemplate>(id));
     });
     for (WebsiteTemplate t : WebsiteTemplates::allCases()) {
-        auto* segment = new QPushButton(WebsiteTemplates::rawValue(t));
+        // Marked before anything makes its accessible side.
+        auto* segment = new QPushButton;
+        segment->setProperty("segment", true);
+        segment->setText(WebsiteTemplates::rawValue(t));
         segment->setCheckable(true);
         segment->setStyleSheet(segmentStyle);
         segment->setAutoDefault(false);
         segment->setObjectName(t == WebsiteTemplate::laravel ? QStringLiteral("laravelSegment")
                                                              : QStringLiteral("wordpressSegment"));
         segments->addButton(segment, static_cast<int>(t));
-        picker->addWidget(segment);
+        segmentRow->addWidget(segment);
         (t == WebsiteTemplate::laravel ? m_laravelSegment : m_wordpressSegment) = segment;
     }
+    picker->addWidget(segmentGroup);
     picker->addStretch(1);
     rows->addLayout(picker);
 

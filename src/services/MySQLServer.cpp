@@ -3,6 +3,7 @@
 #include "platform/Dispatch.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
+#include "services/MySQLClient.h"
 #include "services/MySQLText.h"
 #include "services/PrivateMySQLServer.h"
 #include "services/ServiceCommands.h"
@@ -15,28 +16,6 @@
 namespace {
 
 const QString kDefaultPassword = QStringLiteral("kelp");
-// The longest a ping may take before the server counts as not responding.
-constexpr int kPingLimitMs = 5000;
-
-// The client arguments shared by every mysql call: host, TCP, port, user, password, then the SQL.
-QStringList clientArguments(const QString& host, qint64 port, const QString& user, const QString& password,
-                            const QString& sql)
-{
-    return {QStringLiteral("--host=") + host,
-            QStringLiteral("--protocol=tcp"),
-            QStringLiteral("--port=") + QString::number(port),
-            QStringLiteral("--user=") + user,
-            QStringLiteral("--password=") + password,
-            QStringLiteral("-e"),
-            sql};
-}
-
-// Client outcomes are judged from their output: any "error" or "access denied" is a failure.
-bool clientSucceeded(const QString& output)
-{
-    const QString lower = output.toLower();
-    return !lower.contains(QStringLiteral("error")) && !lower.contains(QStringLiteral("access denied"));
-}
 
 } // namespace
 
@@ -47,6 +26,8 @@ struct AppModel::MySQLJob {
     AppConfig config;
     QPointer<AppModel> model;
     QString storageRoot;
+    std::shared_ptr<MySQLClient> client;
+    Platform::MySQLTimeLimits limits;
 };
 
 namespace {
@@ -91,7 +72,8 @@ std::optional<QString> AppModel::brewBinary() const
 
 AppModel::MySQLJob AppModel::mySQLJob() const
 {
-    return {m_platform.tools, m_config, QPointer<AppModel>(const_cast<AppModel*>(this)), m_appSupport};
+    return {m_platform.tools, m_config, QPointer<AppModel>(const_cast<AppModel*>(this)), m_appSupport,
+            m_mysqlClients.client(), m_platform.mysqlTimeLimits};
 }
 
 // ---- Install, start, default password ---------------------------------------------------------
@@ -161,14 +143,17 @@ void AppModel::ensureDefaultMySQLPassword(const MySQLJob& job)
     if (!client)
         return;
 
-    const QString probe = runFor(*client, clientArguments(config.mysqlHost, config.mysqlPort, QStringLiteral("root"),
-                                                          kDefaultPassword, QStringLiteral("SELECT 1;")));
-    if (clientSucceeded(probe))
+    MySQLSettings login{config.mysqlHost, config.mysqlPort, QStringLiteral("root"), kDefaultPassword};
+    const MySQLClient::Outcome probe = job.client->query(*client, login, QStringLiteral("SELECT 1;"), job.limits.probeMs);
+    // A server that does not answer is not prepared: the ping that follows says it does not answer.
+    if (probe.succeeded() || probe.timedOut || probe.stopped)
         return;
 
-    const QString set = runFor(*client, clientArguments(config.mysqlHost, config.mysqlPort, QStringLiteral("root"), QString(),
-        QStringLiteral("ALTER USER 'root'@'localhost' IDENTIFIED BY 'kelp'; FLUSH PRIVILEGES;")));
-    if (clientSucceeded(set))
+    login.password = QString();
+    const MySQLClient::Outcome set = job.client->query(
+        *client, login, QStringLiteral("ALTER USER 'root'@'localhost' IDENTIFIED BY 'kelp'; FLUSH PRIVILEGES;"),
+        job.limits.passwordPreparationMs);
+    if (set.succeeded() || set.timedOut || set.stopped)
         return;
     Dispatch::main<AppModel>(job.model, [](AppModel* model) {
         model->setDatabaseStatus(QStringLiteral(
@@ -183,18 +168,10 @@ QString AppModel::databasePingMessage(const MySQLJob& job)
     const std::optional<QString> admin = mysqlAdminIn(job.tools);
     if (!admin)
         return QStringLiteral("mysqladmin not found. Kovani will install MySQL automatically if Homebrew is available.");
-    const AppConfig& config = job.config;
-    // A server that accepts and never answers must not hold the caller (the main thread, for
-    // Check Database): after the limit the ping is killed and counts as no answer.
-    bool timedOut = false;
-    const CommandResult ping = ServiceCommands::capture(*admin,
-                                                        {QStringLiteral("--host=") + config.mysqlHost,
-                                                         QStringLiteral("--port=") + QString::number(config.mysqlPort),
-                                                         QStringLiteral("--user=") + config.mysqlUser,
-                                                         QStringLiteral("--password=") + config.mysqlPassword,
-                                                         QStringLiteral("ping")},
-                                                        kPingLimitMs, &timedOut);
-    return timedOut ? QString() : ping.output;
+    // A server that accepts and never answers is given up on after the limit: no answer.
+    const MySQLClient::Outcome ping
+        = job.client->admin(*admin, MySQLSettings::from(job.config), {QStringLiteral("ping")}, job.limits.pingMs);
+    return ping.timedOut || ping.stopped ? QString() : ping.result.output;
 }
 
 QString AppModel::databasePingMessage(const AppConfig& config) const
@@ -237,7 +214,15 @@ void AppModel::autoStartDatabase()
 void AppModel::checkMySQL()
 {
     if (mysqlAdminBinary()) {
-        applyDatabaseStatus(databasePingMessage(mySQLJob()));
+        // The ping waits off the main thread; only the latest check's answer is shown.
+        const quint64 check = ++m_databaseCheck;
+        Dispatch::userInitiated([job = mySQLJob(), check]() {
+            const QString text = databasePingMessage(job);
+            Dispatch::main<AppModel>(job.model, [text, check](AppModel* model) {
+                if (model->m_databaseCheck == check)
+                    model->applyDatabaseStatus(text);
+            });
+        });
         return;
     }
     setStatusMessage(QStringLiteral("Installing MySQL..."));
@@ -267,17 +252,20 @@ void AppModel::changeMySQLPassword(const QString& currentPassword, const QString
     setStatusMessage(QStringLiteral("Changing mySQL root password..."));
 
     const AppConfig snapshot = m_config;
-    const QString login = currentPassword.isEmpty() ? snapshot.mysqlPassword : currentPassword;
+    const MySQLSettings login{snapshot.mysqlHost, snapshot.mysqlPort, snapshot.mysqlUser,
+                              currentPassword.isEmpty() ? snapshot.mysqlPassword : currentPassword};
     const QString clientPath = *client;
+    const std::shared_ptr<MySQLClient> mysql = m_mysqlClients.client();
+    const int limit = m_platform.mysqlTimeLimits.passwordChangeMs;
     QPointer<AppModel> weak(this);
-    Dispatch::userInitiated([weak, snapshot, login, clientPath, password]() {
+    Dispatch::userInitiated([weak, login, clientPath, password, mysql, limit]() {
         // Both the user name and the password are escaped, so any text round-trips.
-        const QString sql = QStringLiteral("ALTER USER '") + MySQLText::escapeString(snapshot.mysqlUser)
+        const QString sql = QStringLiteral("ALTER USER '") + MySQLText::escapeString(login.user)
             + QStringLiteral("'@'localhost' IDENTIFIED BY '") + MySQLText::escapeString(password)
             + QStringLiteral("'; FLUSH PRIVILEGES;");
-        const QString output = runFor(clientPath, clientArguments(snapshot.mysqlHost, snapshot.mysqlPort,
-                                                               snapshot.mysqlUser, login, sql));
-        const bool succeeded = clientSucceeded(output);
+        const MySQLClient::Outcome change = mysql->query(clientPath, login, sql, limit);
+        const bool succeeded = change.succeeded();
+        const QString output = change.timedOut ? MySQLClient::noAnswerText(limit) : change.result.output;
         Dispatch::main<AppModel>(weak, [succeeded, password, output](AppModel* model) {
             if (!succeeded) {
                 model->setStatusMessage(QStringLiteral("Could not change mySQL password: ") + output);
@@ -294,25 +282,23 @@ void AppModel::changeMySQLPassword(const QString& currentPassword, const QString
 }
 
 std::optional<QString> ServiceCommands::createDatabase(const ToolPaths& tools, const QString& name,
-                                                      const MySQLSettings& settings, const Runner& run)
+                                                      const MySQLSettings& settings, const MySQLClient& mysql,
+                                                      int timeoutMs)
 {
     const std::optional<QString> client = mysqlIn(tools);
     if (!client)
         return QStringLiteral("mysql client was not found, so database ") + name + QStringLiteral(" could not be created.");
     const QString statement = QStringLiteral("CREATE DATABASE IF NOT EXISTS `") + MySQLText::escapeIdentifier(name)
         + QStringLiteral("` CHARACTER SET utf8mb4 COLLATE utf8mb4_unicode_ci;");
-    const CommandResult result = run(*client, clientArguments(settings.host, settings.port, settings.user,
-                                                              settings.password, statement));
-    if (result.status == 0)
+    const MySQLClient::Outcome created = mysql.query(*client, settings, statement, timeoutMs);
+    if (created.succeeded())
         return std::nullopt;
     return QStringLiteral("database ") + name + QStringLiteral(" could not be created: ")
-        + AppModel::shortOutput(result.output);
+        + (created.timedOut ? MySQLClient::noAnswerText(timeoutMs) : AppModel::shortOutput(created.result.output));
 }
 
 std::optional<QString> AppModel::createDatabase(const QString& name, const MySQLSettings& settings) const
 {
-    return ServiceCommands::createDatabase(m_platform.tools, name, settings,
-                                           [this](const QString& executable, const QStringList& arguments) {
-                                               return runCommand(executable, arguments);
-                                           });
+    return ServiceCommands::createDatabase(m_platform.tools, name, settings, *m_mysqlClients.client(),
+                                           m_platform.mysqlTimeLimits.databaseCreationMs);
 }

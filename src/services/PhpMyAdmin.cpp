@@ -205,8 +205,7 @@ void AppModel::ensurePhpMyAdminInstalledAndStart(bool openAfterStart)
 void AppModel::openPhpMyAdmin()
 {
     if (m_runningProjects.contains(kPhpMyAdminId)) {
-        if (m_platform.openURL)
-            m_platform.openURL(QUrl(QStringLiteral("http://127.0.0.1:") + QString::number(m_config.phpMyAdminPort)));
+        openURL(QUrl(QStringLiteral("http://127.0.0.1:") + QString::number(m_config.phpMyAdminPort)));
         return;
     }
     m_phpMyAdminOpenRounds = 0;

@@ -27,6 +27,18 @@ ProjectCards::ProjectCards(AppModel& model, std::function<void(const Project&)> 
 {
     // Exactly as high as its rows: it never takes a share of spare height.
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    // The rows beside the focused one get their cards before Tab leaves it.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (now && isAncestorOf(now))
+            layoutCards();
+    });
+}
+
+void ProjectCards::setTabNeighbours(QWidget* before, QWidget* after)
+{
+    m_tabBefore = before;
+    m_tabAfter = after;
+    chainFocus();
 }
 
 void ProjectCards::setProjects(const QList<Project>& projects)
@@ -238,6 +250,21 @@ void ProjectCards::bind(ProjectRow* card, qsizetype index)
         card->configToggle()->setChecked(open);
 }
 
+void ProjectCards::chainFocus()
+{
+    // Keyboard focus walks the cards in list order, between the neighbours.
+    QWidget* previous = m_tabBefore;
+    for (ProjectRow* card : cards()) {
+        for (QWidget* w : card->focusOrder()) {
+            if (previous)
+                QWidget::setTabOrder(previous, w);
+            previous = w;
+        }
+    }
+    if (previous && m_tabAfter && previous != m_tabBefore)
+        QWidget::setTabOrder(previous, m_tabAfter);
+}
+
 void ProjectCards::layoutCards()
 {
     if (m_laying)
@@ -262,7 +289,10 @@ void ProjectCards::layoutCards()
                 m_free.append(card);
             }
         }
+        const bool rebound = bound != m_bound;
         m_bound = bound;
+        if (rebound)
+            chainFocus();
         m_laying = false;
         return;
     }
@@ -286,20 +316,35 @@ void ProjectCards::layoutCards()
             last = std::upper_bound(begin, end, bottom) - begin - 1;
         }
 
-        // A row in the range keeps its card; a card out of it is freed, unless it holds the focus.
+        // The rows in the range, the first and last rows and those beside the focused one.
+        QWidget* focus = QApplication::focusWidget();
+        QList<qsizetype> rows;
+        for (qsizetype i = first; i <= last; ++i)
+            rows.append(i);
+        if (!m_projects.isEmpty())
+            rows << 0 << m_projects.size() - 1;
+        for (auto it = m_bound.cbegin(); it != m_bound.cend(); ++it) {
+            if (focus && it.value()->isAncestorOf(focus) && it.key() < m_projects.size()
+                && it.value()->project().id == m_projects[it.key()].id)
+                rows << it.key() - 1 << it.key() + 1;
+        }
+        std::sort(rows.begin(), rows.end());
+        rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+        rows.removeIf([this](qsizetype i) { return i < 0 || i >= m_projects.size(); });
+
+        // A wanted row keeps its card; a card of no wanted row is freed, unless it holds the focus.
         QHash<QString, QList<ProjectRow*>> byId;
         for (auto it = m_bound.cbegin(); it != m_bound.cend(); ++it)
             byId[it.value()->project().id].append(it.value());
         QHash<qsizetype, ProjectRow*> bound;
         QList<qsizetype> wanting;
-        for (qsizetype i = first; i <= last; ++i) {
+        for (const qsizetype i : std::as_const(rows)) {
             QList<ProjectRow*>& same = byId[m_projects[i].id];
             if (!same.isEmpty())
                 bound.insert(i, same.takeFirst());
             else
                 wanting.append(i);
         }
-        QWidget* focus = QApplication::focusWidget();
         for (auto it = byId.begin(); it != byId.end(); ++it) {
             for (ProjectRow* card : std::as_const(it.value())) {
                 qsizetype index = -1;
@@ -326,7 +371,7 @@ void ProjectCards::layoutCards()
             }
             bound.insert(i, reuse < 0 ? makeCard() : m_free.takeAt(reuse));
         }
-        const bool newBinding = !wanting.isEmpty() || bound.size() != m_bound.size();
+        const bool newBinding = !wanting.isEmpty() || bound != m_bound;
         m_bound = bound;
 
         bool moved = false;
@@ -347,20 +392,8 @@ void ProjectCards::layoutCards()
             if (card->isHidden())
                 card->show();
         }
-        if (newBinding) {
-            // Keyboard focus walks the cards in list order.
-            QWidget* previous = nullptr;
-            for (ProjectRow* card : cards()) {
-                for (QWidget* w : {static_cast<QWidget*>(card->configToggle()), static_cast<QWidget*>(card->startStopButton()),
-                                   static_cast<QWidget*>(card->openButton()), static_cast<QWidget*>(card->codeIDEButton()),
-                                   static_cast<QWidget*>(card->choosePathButton()), static_cast<QWidget*>(card->logsButton()),
-                                   static_cast<QWidget*>(card->removeButton())}) {
-                    if (previous)
-                        QWidget::setTabOrder(previous, w);
-                    previous = w;
-                }
-            }
-        }
+        if (newBinding)
+            chainFocus();
         if (!moved)
             break;
     }

@@ -18,6 +18,9 @@ class ProjectRow;
 // cards exist only for the rows in view and a few around them: as the page scrolls, a card whose
 // row has left the view is handed the next row that comes into it. A row keeps its card while it
 // stays in view, and its configuration section's open or closed state whatever card shows it.
+// The first and the last row, and the rows beside the one holding the keyboard focus, always have
+// a card, so that Tab walks every row in list order, entering from the control before the list
+// and leaving to the one after it.
 class ProjectCards : public QWidget {
     Q_OBJECT
 
@@ -26,6 +29,8 @@ public:
 
     // Takes the list (settings order); cards in view follow it at once.
     void setProjects(const QList<Project>& projects);
+    // The controls that Tab reaches just before the first card and just after the last one.
+    void setTabNeighbours(QWidget* before, QWidget* after);
     // Redraws the card of this project, when it has one.
     void refreshProject(const QString& id);
 
@@ -59,6 +64,7 @@ private:
     int measure(ProjectRow* card) const;
     ProjectRow* makeCard();
     void bind(ProjectRow* card, qsizetype index);
+    void chainFocus();
 
     AppModel& m_model;
     std::function<void(const Project&)> m_openCodeIDE;
@@ -76,5 +82,7 @@ private:
     QHash<qsizetype, ProjectRow*> m_bound;
     QList<ProjectRow*> m_free;
     QList<QPointer<QWidget>> m_watched;
+    QPointer<QWidget> m_tabBefore;
+    QPointer<QWidget> m_tabAfter;
     bool m_laying = false;
 };

@@ -2,6 +2,7 @@
 
 #include "platform/Dispatch.h"
 #include "platform/Text.h"
+#include "services/MySQLClient.h"
 #include "services/ProjectIds.h"
 #include "services/ServiceCommands.h"
 
@@ -92,17 +93,16 @@ bool AppModel::addProject(const QString& name, const QString& root, qint64 port,
 
 void AppModel::createDatabaseIfNeeded(const QString& name)
 {
-    // The job works on copies (the tools, the Logs folder and the global credentials, never the
-    // project's own user and password) and never touches the model, which may go before it ends.
+    // The job works on copies (the tools and the global credentials, never the project's own user
+    // and password) and never touches the model, which may go before it ends (quitting stops its
+    // client).
     const MySQLSettings settings = MySQLSettings::from(m_config);
     const ToolPaths tools = m_platform.tools;
-    const QString logs = m_logsURL;
+    const std::shared_ptr<MySQLClient> mysql = m_mysqlClients.client();
+    const int limit = m_platform.mysqlTimeLimits.databaseCreationMs;
     QPointer<AppModel> weak(this);
-    Dispatch::userInitiated([weak, tools, logs, name, settings]() {
-        ServiceCommands::CancellableCommands commands(logs);
-        const std::optional<QString> error = ServiceCommands::createDatabase(
-            tools, name, settings,
-            [&](const QString& executable, const QStringList& arguments) { return commands.run(executable, arguments); });
+    Dispatch::userInitiated([weak, tools, mysql, limit, name, settings]() {
+        const std::optional<QString> error = ServiceCommands::createDatabase(tools, name, settings, *mysql, limit);
         Dispatch::main([weak, name, error]() {
             AppModel* model = weak.data();
             if (!model)

@@ -6,6 +6,7 @@
 #include "app/SelectableText.h"
 #include "app/Theme.h"
 
+#include <QAccessibleWidget>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -40,6 +41,34 @@ void setProminent(QPushButton* button, bool prominent)
     button->update();
 }
 
+// A card reads as a group named after its website, its state as its description; the dot reads as
+// that state.
+QAccessibleInterface* accessibleFactory(const QString& className, QObject* object)
+{
+    if (!object || !object->isWidgetType())
+        return nullptr;
+    if (className == QLatin1String("ProjectRow"))
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Grouping);
+    if (className == QLatin1String("StatusDot"))
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::StaticText);
+    return nullptr;
+}
+
+void installAccessibleFactory()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(accessibleFactory);
+        return true;
+    }();
+    (void)installed;
+}
+
+// What a control of the card acts on: its label and the website's name ("Start Corner Shop").
+QString naming(const QString& label, const QString& website)
+{
+    return website.isEmpty() ? label : label + u' ' + website;
+}
+
 } // namespace
 
 // ---- StatusDot ------------------------------------------------------------------------------
@@ -47,6 +76,7 @@ void setProminent(QPushButton* button, bool prominent)
 StatusDot::StatusDot(QWidget* parent)
     : QWidget(parent)
 {
+    installAccessibleFactory();
     setFixedSize(sizeHint());
 }
 
@@ -86,6 +116,7 @@ ProjectRow::ProjectRow(AppModel& model, const Project& project, std::function<vo
     , m_project(project)
     , m_openCodeIDE(std::move(openCodeIDE))
 {
+    installAccessibleFactory();
     Theme::makeCard(this);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(8, 8, 8, 8);
@@ -150,8 +181,7 @@ ProjectRow::ProjectRow(AppModel& model, const Project& project, std::function<vo
     connect(m_configToggle, &QAbstractButton::toggled, this, &ProjectRow::setConfigExpanded);
     connect(m_startStop, &QPushButton::clicked, this, &ProjectRow::startOrStop);
     connect(m_open, &QPushButton::clicked, this, [this]() {
-        if (m_model.platform().openURL)
-            m_model.platform().openURL(QUrl(QStringLiteral("http://127.0.0.1:") + QString::number(m_project.port)));
+        m_model.openURL(QUrl(QStringLiteral("http://127.0.0.1:") + QString::number(m_project.port)));
     });
     connect(m_codeIDE, &QPushButton::clicked, this, [this]() {
         if (m_openCodeIDE)
@@ -174,14 +204,27 @@ SelectableText* ProjectRow::configText()
     if (!m_configText) {
         m_configText = new SelectableText;
         // The text reads as the disclosure that shows it.
-        m_configText->setAccessibleName(QStringLiteral("Website config"));
+        m_configText->setAccessibleName(naming(QStringLiteral("Website config"), m_project.name));
         m_configText->setFont(Theme::monospacedFont(Theme::TextStyle::caption));
-        m_configText->setContentsMargins(0, 6, 0, 0);
+        // A ring while it has the keyboard focus; with the ring's room, 6 points above the text.
+        Theme::showFocusRing(m_configText);
+        m_configText->setStyleSheet(QStringLiteral("margin-top: 4px"));
         m_configText->setVisible(false);
         m_configText->setText(m_model.projectEnv(m_project));
         m_info->addWidget(m_configText);
+        QWidget::setTabOrder(m_configToggle, m_configText);
     }
     return m_configText;
+}
+
+QList<QWidget*> ProjectRow::focusOrder() const
+{
+    QList<QWidget*> order{m_configToggle};
+    if (m_configText)
+        order << m_configText;
+    for (QPushButton* b : {m_startStop, m_open, m_codeIDE, m_choosePath, m_logs, m_remove})
+        order << b;
+    return order;
 }
 
 bool ProjectRow::isConfigExpanded() const
@@ -221,10 +264,22 @@ void ProjectRow::refresh()
     const QString databaseUser = m_project.databaseUser.isEmpty() ? config.mysqlUser : m_project.databaseUser;
     m_database->setText(QStringLiteral("DB: ") + databaseName + QStringLiteral(" \u00B7 ") + databaseUser + u'@'
                         + config.mysqlHost + u':' + QString::number(config.mysqlPort));
-    if (m_configText)
+    if (m_configText) {
         m_configText->setText(m_model.projectEnv(m_project));
+        m_configText->setAccessibleName(naming(QStringLiteral("Website config"), m_project.name));
+    }
+
+    // What assistive technology reads: the card by its website and state, each control with the
+    // website it acts on.
+    const QString state = isRunning ? QStringLiteral("Running on port ") + port : QStringLiteral("Stopped");
+    setAccessibleName(m_project.name);
+    setAccessibleDescription(state);
+    m_dot->setAccessibleName(state);
+    m_configToggle->setAccessibleName(naming(m_configToggle->text(), m_project.name));
 
     m_startStop->setText(isRunning ? QStringLiteral("Stop") : QStringLiteral("Start"));
+    for (QPushButton* b : {m_startStop, m_open, m_codeIDE, m_choosePath, m_logs, m_remove})
+        b->setAccessibleName(naming(b->text(), m_project.name));
     setProminent(m_startStop, !isRunning);
     m_open->setEnabled(isRunning);
     m_choosePath->setEnabled(!isRunning);

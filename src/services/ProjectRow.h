@@ -65,6 +65,8 @@ public:
     QPushButton* choosePathButton() const { return m_choosePath; }
     QPushButton* logsButton() const { return m_logs; }
     QPushButton* removeButton() const { return m_remove; }
+    // The card's controls in keyboard order: the disclosure, its text once made, the buttons.
+    QList<QWidget*> focusOrder() const;
 
 private:
     void startOrStop();

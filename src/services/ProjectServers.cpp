@@ -3,6 +3,7 @@
 #include "platform/Dispatch.h"
 #include "platform/Files.h"
 #include "platform/ProcessGroup.h"
+#include "platform/ProcessTable.h"
 #include "platform/Text.h"
 #include "services/LogTail.h"
 #include "services/PHPDevelopmentRouter.h"
@@ -12,7 +13,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
-#include <QRegularExpression>
 #include <QSet>
 
 #include <algorithm>
@@ -78,57 +78,16 @@ bool reportedListenFailure(const QString& logURL)
     return log.open(QIODevice::ReadOnly) && log.read(kListenReportBytes).contains("Failed to listen on ");
 }
 
-// Inodes of the TCP sockets listening on `port`, from a /proc/<pid>/net/tcp table.
-QSet<QByteArray> listeningInodes(const QString& table, qint64 port, bool* readable)
-{
-    QSet<QByteArray> inodes;
-    QFile file(table);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *readable = false;
-        return inodes;
-    }
-    *readable = true;
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QList<QByteArray> fields = lines[i].simplified().split(' ');
-        // sl local_address rem_address st tx:rx tr:when retrnsmt uid timeout inode ...
-        if (fields.size() < 10 || fields[3] != "0A")
-            continue;
-        const qsizetype colon = fields[1].lastIndexOf(':');
-        bool ok = false;
-        const int localPort = fields[1].mid(colon + 1).toInt(&ok, 16);
-        if (ok && localPort == port)
-            inodes.insert(fields[9]);
-    }
-    return inodes;
-}
-
 // Whether a process of the server's process group holds `port`'s listening socket. The server
 // may be a wrapper that runs PHP as its child; another program that already holds the port would
 // otherwise answer the probe for a server that is about to fail. When /proc cannot tell, yes.
 bool listenerInGroup(pid_t group, qint64 port)
 {
-    bool readable4 = false;
-    bool readable6 = false;
-    QSet<QByteArray> inodes = listeningInodes(QStringLiteral("/proc/self/net/tcp"), port, &readable4);
-    inodes.unite(listeningInodes(QStringLiteral("/proc/self/net/tcp6"), port, &readable6));
-    if (!readable4 && !readable6)
+    const std::optional<QSet<QByteArray>> inodes = ProcessTable::listeningSockets(port);
+    if (!inodes)
         return true;
-    for (const pid_t pid : ProcessGroup::liveMembers(group)) {
-        QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
-        const QStringList entries = fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-        for (const QString& entry : entries) {
-            // A socket descriptor links to "socket:[inode]".
-            char link[128];
-            const ssize_t n = ::readlink(QFile::encodeName(fds.filePath(entry)).constData(), link, sizeof link - 1);
-            if (n <= 9)
-                continue;
-            const QByteArray target(link, n);
-            if (target.startsWith("socket:[") && target.endsWith(']') && inodes.contains(target.mid(8, target.size() - 9)))
-                return true;
-        }
-    }
-    return false;
+    const QList<pid_t> members = ProcessGroup::liveMembers(group);
+    return std::any_of(members.cbegin(), members.cend(), [&](pid_t pid) { return ProcessTable::holdsSocket(pid, *inodes); });
 }
 
 // Whether anything of a server is left: its first process (until reaped) or another process of
@@ -179,71 +138,6 @@ QSet<QString> logStems(const QString& folder)
 
 // ---- Orphan clean-up helpers (background thread; no model access) ---------------------------
 
-// Standard output of a tool, or nothing when it could not be launched. Standard error is not
-// read, so neither a launch error nor a warning is ever parsed for process ids.
-std::optional<QByteArray> toolOutput(const QString& program, const QStringList& arguments)
-{
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return std::nullopt;
-    Process::Spec spec;
-    spec.program = program;
-    spec.arguments = arguments;
-    spec.outputFd = fds[1];
-    const Process::Launch launched = Process::spawn(spec);
-    ::close(fds[1]);
-    if (launched.pid < 0) {
-        ::close(fds[0]);
-        return std::nullopt;
-    }
-    QByteArray output;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
-        if (n > 0) {
-            output.append(buffer, n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        break;
-    }
-    ::close(fds[0]);
-    Process::waitForExit(launched.pid);
-    return output;
-}
-
-QList<pid_t> listenerPids(const QString& lsof, qint64 port)
-{
-    QList<pid_t> pids;
-    const std::optional<QByteArray> output = toolOutput(
-        lsof, {QStringLiteral("-nP"), QStringLiteral("-tiTCP:") + QString::number(port), QStringLiteral("-sTCP:LISTEN")});
-    if (!output)
-        return pids;
-    const QString text = Text::decodeUtf8(*output).value_or(QString());
-    for (const QString& piece : text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
-        if (const std::optional<qint32> pid = Text::parseInt32(piece))
-            pids.append(*pid);
-    }
-    return pids;
-}
-
-// The parent of a process, from /proc/<pid>/stat; 0 when unknown.
-pid_t parentOf(pid_t pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray line = stat.readAll();
-    const qsizetype close = line.lastIndexOf(')');
-    if (close < 0)
-        return 0;
-    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-    if (fields.size() < 2)
-        return 0;
-    return static_cast<pid_t>(fields[1].toInt());
-}
-
 // Whether `pid` is this process or one it started (directly or further down).
 bool isOwnProcess(pid_t pid, pid_t self)
 {
@@ -251,23 +145,17 @@ bool isOwnProcess(pid_t pid, pid_t self)
     for (int depth = 0; depth < 128 && current > 1; ++depth) {
         if (current == self)
             return true;
-        current = parentOf(current);
+        current = ProcessTable::parentOf(current);
     }
     return false;
 }
 
-// Whether `pid` is a server an earlier run of this application started: its own arguments
-// (read from /proc, not from a tool's output) hold "-S" with a loopback address and the path of a
-// router script directly in this storage folder's Routers folder. A server the user started, or
-// one of another storage folder, is not ours, whatever port it listens on.
-bool servesWithOurRouter(pid_t pid, const QString& routersMarker)
+// Whether the arguments are those of a server an earlier run of this application started: "-S"
+// with a loopback address and the path of a router script directly in this storage folder's
+// Routers folder. Its workers have the same arguments. A server the user started, or one of
+// another storage folder, is not ours, whatever port it listens on.
+bool servesWithOurRouter(const QList<QByteArray>& argv, const QString& routersMarker)
 {
-    if (routersMarker.isEmpty())
-        return false;
-    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QList<QByteArray> argv = file.readAll().split('\0');
     bool serves = false;
     bool routed = false;
     for (qsizetype i = 1; i < argv.size(); ++i) {
@@ -282,59 +170,46 @@ bool servesWithOurRouter(pid_t pid, const QString& routersMarker)
 }
 
 struct OrphanScan {
-    QList<qint64> ports;
-    QString lsof;
-    QString ps;
     QString routersMarker;
     qint64 mysqlPort = 0;
     pid_t self = 0;
 };
 
-void killOrphan(pid_t pid, const OrphanScan& scan, const QSet<pid_t>& protectedPids)
-{
-    if (pid <= 0 || pid == scan.self || protectedPids.contains(pid) || isOwnProcess(pid, scan.self)
-        || !servesWithOurRouter(pid, scan.routersMarker))
-        return;
-    if (::kill(pid, SIGTERM) != 0)
-        return;
-    std::this_thread::sleep_for(kOrphanGrace);
-    if (Process::exists(pid))
-        ::kill(pid, SIGKILL);
-}
-
+// One walk of /proc finds every process of the servers left behind (a server and its workers);
+// they get SIGTERM together (a server that leads its own process group, with the group), and
+// what is left after the grace gets SIGKILL. No program is run, whatever the number of websites.
 void runOrphanScan(const OrphanScan& scan)
 {
     // Without a storage folder no server can be told to be ours: a bare "/Routers/" would match
     // other programs' paths.
     if (scan.routersMarker.isEmpty())
         return;
+    const QList<ProcessTable::Entry> found = ProcessTable::find(
+        [&](const QList<QByteArray>& argv) { return servesWithOurRouter(argv, scan.routersMarker); });
+    if (found.isEmpty())
+        return;
 
     // Whatever listens on the MySQL port is the database server: never touched.
-    QSet<pid_t> protectedPids;
-    if (isTcpPort(scan.mysqlPort)) {
-        for (pid_t pid : listenerPids(scan.lsof, scan.mysqlPort))
-            protectedPids.insert(pid);
-    }
-
-    for (qint64 port : scan.ports) {
-        if (!isTcpPort(port) || port == scan.mysqlPort)
+    const std::optional<QSet<QByteArray>> database =
+        isTcpPort(scan.mysqlPort) ? ProcessTable::listeningSockets(scan.mysqlPort) : std::nullopt;
+    QList<pid_t> targets;
+    QList<pid_t> pids;
+    for (const ProcessTable::Entry& entry : found) {
+        if (entry.pid == scan.self || isOwnProcess(entry.pid, scan.self)
+            || (database && ProcessTable::holdsSocket(entry.pid, *database)))
             continue;
-        // Only a server with one of our router scripts; any other program there is left running
-        // (a start on that port then reports it in use).
-        for (pid_t pid : listenerPids(scan.lsof, port))
-            killOrphan(pid, scan, protectedPids);
+        targets.append(entry.group == entry.pid ? -entry.pid : entry.pid);
+        pids.append(entry.pid);
     }
-
-    const std::optional<QByteArray> output = toolOutput(scan.ps, {QStringLiteral("-axo"), QStringLiteral("pid=,command=")});
-    if (!output)
+    // Watched from before the signal, so that no id is reused meanwhile.
+    ProcessGroup::Watch watch(pids);
+    for (const pid_t target : std::as_const(targets))
+        ::kill(target, SIGTERM);
+    if (watch.waitUntilGone(std::chrono::steady_clock::now() + kOrphanGrace))
         return;
-    const QString text = Text::decodeUtf8(*output).value_or(QString::fromLocal8Bit(*output));
-    for (const QString& line : text.split(u'\n', Qt::SkipEmptyParts)) {
-        if (!line.contains(QStringLiteral(" -S 127.0.0.1:")) || !line.contains(scan.routersMarker))
-            continue;
-        const QString first = line.trimmed().section(u' ', 0, 0, QString::SectionSkipEmpty);
-        if (const std::optional<qint32> pid = Text::parseInt32(first))
-            killOrphan(*pid, scan, protectedPids);
+    for (qsizetype i = 0; i < targets.size(); ++i) {
+        if (Process::exists(pids[i]))
+            ::kill(targets[i], SIGKILL);
     }
 }
 
@@ -374,6 +249,12 @@ void AppModel::startInternal(const Project& project)
         return;
     }
 
+    // PHP's server would take port 0 for any free port, and the probe could never find it.
+    if (!isTcpPort(project.port)) {
+        setStatusMessage(project.name + QStringLiteral(" cannot be started: the website port must be between 1 and 65535."));
+        return;
+    }
+
     const QString logURL = m_logsURL + u'/' + ProjectIds::fileStem(project.id) + QStringLiteral(".log");
     // A server without its router would answer every request with an error: nothing starts.
     QString routerFailure;
@@ -389,8 +270,9 @@ void AppModel::startInternal(const Project& project)
                                           QStringLiteral("-t"), documentRoot, router},
                                          php->binary);
     task.workingDirectory = documentRoot;
-    task.environment = phpEnvironment(php->binary);
-    // Its own process group: a runtime that runs PHP as its child is stopped with it.
+    task.environment = serverEnvironment(php->binary);
+    // Its own process group: its workers, and a runtime that runs PHP as its child, are stopped
+    // with it.
     task.newProcessGroup = true;
     const int logFd = attachLog(task, logURL);
     if (logFd >= 0)
@@ -594,8 +476,9 @@ void AppModel::stopAllProjects()
 
 void AppModel::shutdown()
 {
-    // A creation under way would otherwise hold its command (and leave its destination) past
-    // the end of the process.
+    // MySQL clients and a creation under way would otherwise outlive the process (and the
+    // creation leave its destination behind).
+    m_mysqlClients.stop();
     cancelWebsiteCreation();
     stopServers(m_processes.keys());
 }
@@ -605,22 +488,15 @@ void AppModel::shutdown()
 void AppModel::cleanupOrphanedPHPServers()
 {
     OrphanScan scan;
-    QSet<qint64> seen;
-    for (const Project& project : m_config.projects) {
-        if (!seen.contains(project.port)) {
-            seen.insert(project.port);
-            scan.ports.append(project.port);
-        }
-    }
-    if (!seen.contains(m_config.phpMyAdminPort))
-        scan.ports.append(m_config.phpMyAdminPort);
-    scan.lsof = m_platform.tools.lsof;
-    scan.ps = m_platform.tools.ps;
     if (!m_appSupport.isEmpty())
         scan.routersMarker = m_appSupport + QStringLiteral("/Routers/");
     scan.mysqlPort = m_config.mysqlPort;
     scan.self = ::getpid();
-    Dispatch::utility([scan]() { runOrphanScan(scan); });
+    Dispatch::utility([scan, finished = m_platform.orphanCleanupFinished]() {
+        runOrphanScan(scan);
+        if (finished)
+            finished();
+    });
 }
 
 // ---- Queries --------------------------------------------------------------------------------

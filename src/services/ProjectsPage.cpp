@@ -13,6 +13,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -78,6 +79,8 @@ ProjectsPage::ProjectsPage(AppModel& model, std::function<void()> showCreateWebs
     m_logBox = new LogBox(QString());
     layout->addWidget(m_logBox);
     layout->addStretch(1);
+    // Tab goes from the header through the cards, in list order, to the log.
+    m_cards->setTabNeighbours(m_importWebsite, m_logBox->textView());
 
     connect(m_stopAll, &QPushButton::clicked, this, [this]() { m_model.stopAllProjects(); });
     connect(m_createWebsite, &QPushButton::clicked, this, [this]() {
@@ -128,10 +131,47 @@ void ProjectsPage::refresh()
 {
     m_stopAll->setEnabled(m_model.hasRunningWebsites());
     const bool creating = m_model.isCreatingWebsite();
+    if (creating)
+        parkFocus();
     m_createWebsite->setEnabled(!creating);
     m_importWebsite->setEnabled(!creating);
+    if (!creating)
+        unparkFocus();
     m_progressBox->setVisible(creating);
     m_progressLabel->setText(Text::displayable(m_model.websiteCreationProgress()));
+}
+
+void ProjectsPage::parkFocus()
+{
+    QWidget* focus = window()->focusWidget();
+    if (focus != m_createWebsite && focus != m_importWebsite)
+        return;
+    // Qt would hand it to the next control in the chain and scroll there.
+    QWidget* park = nullptr;
+    if (m_stopAll->isEnabled() && m_stopAll->isVisible()) {
+        park = m_stopAll;
+    } else {
+        for (QWidget* w = m_importWebsite->nextInFocusChain(); w && w != m_importWebsite; w = w->nextInFocusChain()) {
+            if (w->window() == window() && w->isEnabled() && w->isVisible() && (w->focusPolicy() & Qt::TabFocus)
+                && w != m_createWebsite) {
+                park = w;
+                break;
+            }
+        }
+    }
+    if (!park)
+        return;
+    m_parkedFrom = focus;
+    m_parkedAt = park;
+    park->setFocus(Qt::OtherFocusReason);
+}
+
+void ProjectsPage::unparkFocus()
+{
+    if (m_parkedFrom && m_parkedAt && window()->focusWidget() == m_parkedAt && m_parkedFrom->isEnabled())
+        m_parkedFrom->setFocus(Qt::OtherFocusReason);
+    m_parkedFrom = nullptr;
+    m_parkedAt = nullptr;
 }
 
 void ProjectsPage::refreshLog()

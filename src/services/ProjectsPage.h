@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -46,6 +47,10 @@ private:
     void refresh();
     void refreshLog();
     void syncRows();
+    // A header button that is about to be disabled hands its focus to the nearest control that
+    // stays enabled, without scrolling; it takes it back once enabled, if the focus has not moved.
+    void parkFocus();
+    void unparkFocus();
 
     AppModel& m_model;
     std::function<void()> m_showCreateWebsite;
@@ -61,4 +66,6 @@ private:
     ElidedLabel* m_progressLabel = nullptr;
     ProjectCards* m_cards = nullptr;
     LogBox* m_logBox = nullptr;
+    QPointer<QWidget> m_parkedFrom;
+    QPointer<QWidget> m_parkedAt;
 };

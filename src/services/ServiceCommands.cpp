@@ -24,17 +24,10 @@ QStringList downloadOptions(int stallSeconds)
 
 CommandResult capture(const QString& executable, const QStringList& arguments)
 {
-    bool timedOut = false;
-    return capture(executable, arguments, -1, &timedOut);
-}
-
-CommandResult capture(const QString& executable, const QStringList& arguments, int timeoutMs, bool* timedOut)
-{
     Process::Spec spec;
     spec.program = executable;
     spec.arguments = arguments;
-    const Process::Capture captured = Process::capture(spec, timeoutMs);
-    *timedOut = captured.timedOut;
+    const Process::Capture captured = Process::capture(spec);
     if (!captured.launched)
         return {-1, captured.error};
     return {captured.status, Text::decodeUtf8(captured.output).value_or(QString())};

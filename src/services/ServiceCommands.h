@@ -15,6 +15,8 @@
 
 #include <sys/types.h>
 
+class MySQLClient;
+
 // Commands of the shared services that run on background queues. They use nothing of the model,
 // so a job that outlives it touches no freed state.
 namespace ServiceCommands {
@@ -22,9 +24,6 @@ namespace ServiceCommands {
 // Runs `executable` to completion with the inherited environment: its exit status (-1 when it
 // did not launch) and its combined output (the launch error's description when it did not).
 CommandResult capture(const QString& executable, const QStringList& arguments);
-// The same within a time limit: a command still running after `timeoutMs` is killed with all it
-// started, and `timedOut` says so.
-CommandResult capture(const QString& executable, const QStringList& arguments, int timeoutMs, bool* timedOut);
 
 // The first executable of `candidates`; else what `which name` prints, trimmed, when it
 // succeeds with a non-empty answer.
@@ -94,12 +93,9 @@ private:
 // and failing once no byte has moved for `stallSeconds`.
 QStringList downloadOptions(int stallSeconds);
 
-// Runs one command to completion: its exit status and combined output.
-using Runner = std::function<CommandResult(const QString& executable, const QStringList& arguments)>;
-
 // Creates database `name` (utf8mb4) on the server of `settings` with the mysql client found in
-// `tools`, the client run by `run`: nothing on success, else the error text.
+// `tools`, called through `mysql` within `timeoutMs`: nothing on success, else the error text.
 std::optional<QString> createDatabase(const ToolPaths& tools, const QString& name, const MySQLSettings& settings,
-                                      const Runner& run);
+                                      const MySQLClient& mysql, int timeoutMs);
 
 } // namespace ServiceCommands

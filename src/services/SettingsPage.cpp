@@ -1,5 +1,6 @@
 #include "services/SettingsPage.h"
 
+#include "app/AccessiblePicker.h"
 #include "app/AppModel.h"
 #include "app/ElidedLabel.h"
 #include "app/PageRegistry.h"
@@ -79,6 +80,9 @@ SettingsPage::SettingsPage(AppModel& model, QWidget* parent)
     pickerRow->addWidget(pickerLabel, 0, Qt::AlignVCenter);
     m_picker = new QComboBox;
     pickerLabel->setBuddy(m_picker);
+    // It reads as what it chooses; its value is the runtime shown.
+    m_picker->setAccessibleName(pickerLabel->text());
+    AccessiblePicker::install(m_picker);
     m_picker->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     pickerRow->addWidget(m_picker, 0, Qt::AlignVCenter);
     m_refreshPHP = new QPushButton(QStringLiteral("Refresh PHP"));

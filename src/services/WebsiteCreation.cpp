@@ -131,8 +131,11 @@ void AppModel::createWebsite(WebsiteTemplate websiteTemplate, const QString& nam
 
     const QString phpBinary = php->binary;
     const qint64 websitePort = port;
+    const std::shared_ptr<MySQLClient> mysqlClient = m_mysqlClients.client();
+    const int databaseLimit = m_platform.mysqlTimeLimits.databaseCreationMs;
     Dispatch::userInitiated([context, websiteTemplate, trimmedName, websiteSlug, database, destination, kind,
-                             phpBinary, websitePort, mysql, completion = std::move(completion)]() mutable {
+                             phpBinary, websitePort, mysql, mysqlClient, databaseLimit,
+                             completion = std::move(completion)]() mutable {
         ServiceCommands::CancellableCommands& commands = *context.commands;
         // After a cancel every step fails; one that finished anyway is not carried on from.
         auto stopped = [&](std::optional<QString> failure) {
@@ -149,10 +152,8 @@ void AppModel::createWebsite(WebsiteTemplate websiteTemplate, const QString& nam
         failure = stopped(failure);
         if (!failure) {
             context.progress(QStringLiteral("Creating database %1...").arg(database));
-            failure = stopped(ServiceCommands::createDatabase(
-                context.tools, database, mysql, [&](const QString& executable, const QStringList& arguments) {
-                    return commands.run(executable, arguments);
-                }));
+            failure = stopped(
+                ServiceCommands::createDatabase(context.tools, database, mysql, *mysqlClient, databaseLimit));
         }
         if (!failure && websiteTemplate == WebsiteTemplate::laravel)
             failure = stopped(WebsiteScaffolding::migrateLaravelDatabase(context, destination, phpBinary));

@@ -271,7 +271,7 @@ void SessionFetcher::startTask(const QNetworkRequest& request)
     if (!reply)
         return;
     // The body is read as it arrives, within the size limit and the fetch's remaining time.
-    m_reader = Network::BodyReader::attach(reply, {m_maxBodyBytes, int(std::max<qint64>(0, remainingMs()))});
+    m_reader = Network::BodyReader::attach(reply, {m_maxBodyBytes, m_deadlineMs}, m_fetchClock.isValid() ? m_fetchClock.elapsed() : 0);
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply]() {
         if (reply != m_reply)
             return;
@@ -421,16 +421,16 @@ DomainError SessionFetcher::statusError() const
 
 double SessionFetcher::nextRetryInterval() const
 {
+    // A 503 waits the server's time, never less than the minimum interval: "Retry-After: 0" or a
+    // date gone by must not turn the retries into a spin.
+    const QByteArray retryAfter = responseHeader("Retry-After");
+    if (m_statusCode == 503 && !retryAfter.isEmpty())
+        return std::max(retryAfterSeconds(retryAfter, now()), m_minRetryInterval);
     double interval = m_lastRetryInterval * m_retryFactor;
     if (m_maxRetryInterval > 0 && interval > m_maxRetryInterval)
         interval = m_maxRetryInterval;
     if (interval < m_minRetryInterval)
         interval = m_minRetryInterval;
-    // A 503 waits the server's time, but never less than the growing delay: "Retry-After: 0"
-    // must not turn the retries into a spin.
-    const QByteArray retryAfter = responseHeader("Retry-After");
-    if (m_statusCode == 503 && !retryAfter.isEmpty())
-        interval = std::max(interval, retryAfterSeconds(retryAfter, now()));
     return interval;
 }
 

@@ -2,12 +2,15 @@
 
 #include "app/SymbolIcons.h"
 #include "app/Theme.h"
+#include "workspace/CodeFileTreeAccessible.h"
 #include "workspace/CodeIDEModel.h"
 
 #include <QHash>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
+
+#include <algorithm>
 
 namespace {
 
@@ -46,6 +49,13 @@ public:
         painter->setPen(option.palette.color(QPalette::Text));
         const QString name = QFontMetrics(m_font).elidedText(node->item().name(), Qt::ElideRight, layout.name.width());
         painter->drawText(layout.name, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, name);
+        // The keyboard's row, while the tree has the focus.
+        if (option.state & QStyle::State_HasFocus) {
+            painter->setRenderHint(QPainter::Antialiasing);
+            painter->setPen(QPen(Theme::focusRing(), 2));
+            painter->setBrush(Qt::NoBrush);
+            painter->drawRoundedRect(QRectF(row).adjusted(1, 1, -1, -1), 4, 4);
+        }
         painter->restore();
     }
 
@@ -85,6 +95,7 @@ CodeFileTreeRows::CodeFileTreeRows(CodeIDEModel& model, QObject* parent)
     };
     connect(&m_model, &CodeIDEModel::selectedFileChanged, this, repaintAll);
     connect(&m_model, &CodeIDEModel::selectedDirectoryChanged, this, repaintAll);
+    connect(&m_model, &CodeIDEModel::itemCreated, this, &CodeFileTreeRows::showCreated);
 }
 
 void CodeFileTreeRows::rebuild()
@@ -145,6 +156,35 @@ int CodeFileTreeRows::rowOf(const QString& path) const
     return -1;
 }
 
+int CodeFileTreeRows::rowOfNode(const CodeTreeNodeView* node) const
+{
+    const auto it = std::find(m_rows.begin(), m_rows.end(), node);
+    return it == m_rows.end() ? -1 : static_cast<int>(it - m_rows.begin());
+}
+
+void CodeFileTreeRows::insertVisibleRows(int row, CodeTreeNodeView* node)
+{
+    std::vector<CodeTreeNodeView*> shown;
+    appendVisible(node, shown);
+    if (shown.empty())
+        return;
+    beginInsertRows(QModelIndex(), row + 1, row + static_cast<int>(shown.size()));
+    m_rows.insert(m_rows.begin() + row + 1, shown.begin(), shown.end());
+    endInsertRows();
+}
+
+void CodeFileTreeRows::removeVisibleRows(int row, CodeTreeNodeView* node)
+{
+    std::vector<CodeTreeNodeView*> shown;
+    appendVisible(node, shown);
+    if (shown.empty())
+        return;
+    beginRemoveRows(QModelIndex(), row + 1, row + static_cast<int>(shown.size()));
+    const auto first = m_rows.begin() + row + 1;
+    m_rows.erase(first, first + static_cast<std::ptrdiff_t>(shown.size()));
+    endRemoveRows();
+}
+
 void CodeFileTreeRows::tap(int row)
 {
     CodeTreeNodeView* n = node(row);
@@ -156,27 +196,85 @@ void CodeFileTreeRows::tap(int row)
     }
     // The tap reaches the model (which repaints the rows) before the rows change.
     if (n->isExpanded()) {
-        std::vector<CodeTreeNodeView*> shown;
-        appendVisible(n, shown);
+        removeVisibleRows(row, n);
         n->tap();
-        if (!shown.empty()) {
-            beginRemoveRows(QModelIndex(), row + 1, row + static_cast<int>(shown.size()));
-            const auto first = m_rows.begin() + row + 1;
-            m_rows.erase(first, first + static_cast<std::ptrdiff_t>(shown.size()));
-            endRemoveRows();
-        }
     } else {
         n->tap();
-        std::vector<CodeTreeNodeView*> shown;
-        appendVisible(n, shown);
-        if (!shown.empty()) {
-            beginInsertRows(QModelIndex(), row + 1, row + static_cast<int>(shown.size()));
-            m_rows.insert(m_rows.begin() + row + 1, shown.begin(), shown.end());
-            endInsertRows();
-        }
+        insertVisibleRows(row, n);
     }
     const QModelIndex changed = index(row);
     emit dataChanged(changed, changed);
+}
+
+void CodeFileTreeRows::showCreated(const CodeFileItem& item)
+{
+    const QString root = m_model.rootURL().toLocalFile();
+    const QString prefix = root.endsWith(u'/') ? root : root + u'/';
+    const QString path = item.path();
+    if (!path.startsWith(prefix))
+        return;
+    const QStringList folders = path.mid(prefix.size()).split(u'/');
+
+    // The model has put a new entry of the root in its place among `rootItems`.
+    if (folders.size() == 1) {
+        const qsizetype at = m_model.rootItems().indexOf(item);
+        if (at < 0 || at > static_cast<qsizetype>(m_roots.size()))
+            return;
+        const int row = at < static_cast<qsizetype>(m_roots.size()) ? rowOfNode(m_roots[size_t(at)].get())
+                                                                     : static_cast<int>(m_rows.size());
+        if (row < 0)
+            return;
+        m_roots.insert(m_roots.begin() + at, std::make_unique<CodeTreeNodeView>(m_model, item, 0));
+        beginInsertRows(QModelIndex(), row, row);
+        m_rows.insert(m_rows.begin() + row, m_roots[size_t(at)].get());
+        endInsertRows();
+        emit rowRevealed(row);
+        return;
+    }
+
+    // Down the folders to the item's own, expanding those still collapsed.
+    CodeTreeNodeView* folder = nullptr;
+    QString folderPath = root;
+    for (qsizetype i = 0; i + 1 < folders.size(); ++i) {
+        folderPath = (i == 0 ? prefix : folderPath + u'/') + folders[i];
+        CodeTreeNodeView* next = nullptr;
+        if (!folder) {
+            for (const auto& r : m_roots) {
+                if (r->item().path() == folderPath)
+                    next = r.get();
+            }
+        } else {
+            next = folder->child(folderPath);
+        }
+        if (!next || !next->item().isDirectory)
+            return;
+        const int row = rowOfNode(next);
+        if (row < 0)
+            return;
+        if (!next->isExpanded()) {
+            // Listed now, with the new item in it.
+            next->setExpanded(true);
+            insertVisibleRows(row, next);
+            emit dataChanged(index(row), index(row));
+        }
+        folder = next;
+    }
+    if (!folder->child(path)) {
+        // The folder was listed before the item was made.
+        const size_t at = folder->insertChild(item);
+        int row = rowOfNode(folder) + 1;
+        for (size_t i = 0; i < at; ++i) {
+            std::vector<CodeTreeNodeView*> below;
+            appendVisible(folder->children()[i].get(), below);
+            row += 1 + static_cast<int>(below.size());
+        }
+        beginInsertRows(QModelIndex(), row, row);
+        m_rows.insert(m_rows.begin() + row, folder->children()[at].get());
+        endInsertRows();
+    }
+    const int row = rowOf(path);
+    if (row >= 0)
+        emit rowRevealed(row);
 }
 
 // ---- View -------------------------------------------------------------------------------------
@@ -185,6 +283,7 @@ CodeFileTree::CodeFileTree(CodeIDEModel& model, QWidget* parent)
     : QListView(parent)
     , m_rows(new CodeFileTreeRows(model, this))
 {
+    CodeFileTreeAccessible::install();
     setAccessibleName(QStringLiteral("Project files"));
     setModel(m_rows);
     setItemDelegate(new RowDelegate(*m_rows, this));
@@ -199,6 +298,11 @@ CodeFileTree::CodeFileTree(CodeIDEModel& model, QWidget* parent)
     setMouseTracking(false);
     viewport()->setAutoFillBackground(false);
     connect(this, &QListView::clicked, this, [this](const QModelIndex& index) { m_rows->tap(index.row()); });
+    connect(m_rows, &CodeFileTreeRows::rowRevealed, this, [this](int row) {
+        const QModelIndex index = m_rows->index(row);
+        setCurrentIndex(index);
+        scrollTo(index);
+    });
 }
 
 QRect CodeFileTree::rowRect(const QString& path) const

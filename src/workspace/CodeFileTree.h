@@ -26,9 +26,21 @@ public:
     // The row's tap: see CodeTreeNodeView::tap.
     void tap(int row);
 
+signals:
+    // A row the user is to see now (an item just created).
+    void rowRevealed(int row);
+
 private:
     void rebuild();
     void appendVisible(CodeTreeNodeView* node, std::vector<CodeTreeNodeView*>& out) const;
+    int rowOfNode(const CodeTreeNodeView* node) const;
+    // Shows the visible rows below the folder at `row` after it was expanded, or hides them before
+    // it is collapsed.
+    void insertVisibleRows(int row, CodeTreeNodeView* node);
+    void removeVisibleRows(int row, CodeTreeNodeView* node);
+    // An item created by the model, put in place: the folders on its way are expanded (those
+    // open stay open) and its row is revealed.
+    void showCreated(const CodeFileItem& item);
 
     CodeIDEModel& m_model;
     std::vector<std::unique_ptr<CodeTreeNodeView>> m_roots;

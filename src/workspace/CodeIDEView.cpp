@@ -5,7 +5,6 @@
 #include "app/PageRegistry.h"
 #include "app/SymbolIcons.h"
 #include "app/Theme.h"
-#include "platform/FileManagerReveal.h"
 #include "workspace/CodeFileTree.h"
 #include "workspace/CodeIDEModel.h"
 #include "workspace/CodeTextEditor.h"
@@ -169,8 +168,12 @@ CodeIDEView::CodeIDEView(const Project& project, std::function<void()> onClose, 
     });
     connect(&model, &CodeIDEModel::selectedFileChanged, this, &CodeIDEView::updateStatusBar);
     connect(&model, &CodeIDEModel::contentTextChanged, this, &CodeIDEView::pushContentToEditor);
+    connect(&model, &CodeIDEModel::diskConflictChanged, this, &CodeIDEView::updateDiskChangeBar);
     // Quitting with unsaved text writes it.
-    connect(qApp, &QCoreApplication::aboutToQuit, this, [this]() { m_model->saveNow(); });
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this]() { m_model->saveBeforeClosing(); });
+    // From the tree, Tab reaches the prompt before the editor.
+    setTabOrder(m_tree, m_keepText);
+    setTabOrder(m_keepText, m_takeFile);
 
     updateToolbar();
     updateSidebarHeader();
@@ -180,7 +183,7 @@ CodeIDEView::CodeIDEView(const Project& project, std::function<void()> onClose, 
 
 CodeIDEView::~CodeIDEView()
 {
-    m_model->saveNow();
+    m_model->saveBeforeClosing();
     // The sheets and the editor observe the model: they go first.
     delete m_sheet.data();
     delete m_confirmation.data();
@@ -229,7 +232,7 @@ QWidget* CodeIDEView::buildToolbar()
     connect(m_newFolder, &QPushButton::clicked, this, [this]() { setNewItemType(CodeItemType::folder); });
     connect(m_refresh, &QPushButton::clicked, this, [this]() { m_model->refreshTree(); });
     connect(m_delete, &QPushButton::clicked, this, [this]() { setDeleteCandidate(m_model->selectedTreeItem()); });
-    connect(m_finder, &QPushButton::clicked, this, [this]() { FileManagerReveal::reveal(m_model->rootURL().toLocalFile()); });
+    connect(m_finder, &QPushButton::clicked, this, [this]() { m_model->revealInFileManager(); });
     connect(m_done, &QPushButton::clicked, this, &CodeIDEView::done);
     return bar;
 }
@@ -291,6 +294,33 @@ QWidget* CodeIDEView::buildEditorPane()
     row->addWidget(m_autoSave);
     column->addWidget(header);
     column->addWidget(divider(Qt::Horizontal));
+
+    m_diskBar = new QWidget;
+    m_diskBar->setObjectName(QStringLiteral("diskChangeBar"));
+    m_diskBar->setAccessibleName(QStringLiteral("File changed on disk"));
+    Theme::setBackground(m_diskBar, Theme::withOpacity(QColor(255, 149, 0), 0.16));
+    auto* bar = new QHBoxLayout(m_diskBar);
+    bar->setContentsMargins(Theme::points(14), Theme::points(6), Theme::points(14), Theme::points(6));
+    bar->setSpacing(Theme::points(8));
+    auto* warning = new QLabel;
+    setSymbol(warning, QStringLiteral("exclamationmark.triangle"), QColor(255, 149, 0), Theme::points(14));
+    bar->addWidget(warning);
+    m_diskLabel = new ElidedLabel;
+    m_diskLabel->setObjectName(QStringLiteral("diskChangeMessage"));
+    bar->addWidget(m_diskLabel, 1);
+    // Alt+K and Alt+T reach them from the editor too, where Tab is typed as text.
+    m_keepText = new QPushButton(QStringLiteral("&Keep My Text"));
+    m_keepText->setAccessibleName(QStringLiteral("Keep My Text"));
+    m_takeFile = new QPushButton(QStringLiteral("&Take File's Text"));
+    m_takeFile->setAccessibleName(QStringLiteral("Take File's Text"));
+    for (QPushButton* button : {m_keepText, m_takeFile}) {
+        button->setAutoDefault(false);
+        bar->addWidget(button);
+    }
+    m_diskBar->hide();
+    column->addWidget(m_diskBar);
+    connect(m_keepText, &QPushButton::clicked, this, [this]() { m_model->keepEditorText(); });
+    connect(m_takeFile, &QPushButton::clicked, this, [this]() { m_model->takeDiskText(); });
 
     m_content = new QStackedWidget;
     m_panel = new QWidget;
@@ -434,6 +464,7 @@ void CodeIDEView::updateEditor()
     });
     m_editor = editor;
     m_editorDocumentID = documentID;
+    setTabOrder(m_takeFile, editor);
     // A file just created gets the keyboard once its editor is shown.
     if (m_focusEditorFor == documentID)
         editor->setFocus(Qt::OtherFocusReason);
@@ -478,6 +509,25 @@ void CodeIDEView::updateStatusBar()
         setSymbol(m_statusIcon, QStringLiteral("checkmark.circle"), Theme::secondary(), side);
     m_status->setText(message);
     m_extension->setText(extensionOf(m_model->selectedFile()).toUpper());
+}
+
+void CodeIDEView::updateDiskChangeBar()
+{
+    const bool conflict = m_model->hasDiskConflict() && m_model->selectedFile();
+    if (conflict) {
+        const QString path = m_model->displayPath(*m_model->selectedFile());
+        m_diskLabel->setText(path + QStringLiteral(" changed on disk. Your text here is not saved."));
+        m_keepText->setToolTip(QStringLiteral("Write your text over ") + path + QStringLiteral(" (Alt+K)"));
+        m_keepText->setAccessibleDescription(QStringLiteral("Writes your text over ") + path + QStringLiteral(" on disk"));
+        m_takeFile->setToolTip(QStringLiteral("Show the text of ") + path + QStringLiteral(" on disk; yours is kept in Save copies (Alt+T)"));
+        m_takeFile->setAccessibleDescription(QStringLiteral("Shows the text of ") + path
+                                             + QStringLiteral(" on disk and keeps yours in the Save copies folder"));
+    }
+    // The keyboard goes back to the text once the choice is made.
+    const bool hadFocus = m_diskBar->isAncestorOf(QApplication::focusWidget());
+    m_diskBar->setVisible(conflict);
+    if (!conflict && hadFocus && m_editor)
+        m_editor->setFocus(Qt::OtherFocusReason);
 }
 
 CodeTextEditor* CodeIDEView::editor() const

@@ -65,6 +65,12 @@ public:
     QLabel* panelIcon() const { return m_panelIcon; }
     // The text editor while an editable file is open, else null.
     CodeTextEditor* editor() const;
+    // The prompt shown while the open file changed on disk under unsaved edits: the choice of
+    // keeping the text here (written over the file) or taking the file's text.
+    QWidget* diskChangeBar() const { return m_diskBar; }
+    ElidedLabel* diskChangeLabel() const { return m_diskLabel; }
+    QPushButton* keepTextButton() const { return m_keepText; }
+    QPushButton* takeFileButton() const { return m_takeFile; }
     QLabel* statusIcon() const { return m_statusIcon; }
     ElidedLabel* statusLabel() const { return m_status; }
     QLabel* extensionLabel() const { return m_extension; }
@@ -91,6 +97,7 @@ private:
     void updateSidebarHeader();
     void updateEditor();
     void updateStatusBar();
+    void updateDiskChangeBar();
     void pushContentToEditor();
     void takeKeyboardAfterNewItem(bool fileCreated);
     void bindEditorContent();
@@ -124,6 +131,10 @@ private:
     QLabel* m_panelIcon = nullptr;
     QLabel* m_panelTitle = nullptr;
     QLabel* m_panelDescription = nullptr;
+    QWidget* m_diskBar = nullptr;
+    ElidedLabel* m_diskLabel = nullptr;
+    QPushButton* m_keepText = nullptr;
+    QPushButton* m_takeFile = nullptr;
     QPointer<CodeTextEditor> m_editor;
     bool m_applyingEdit = false;
     QString m_editorDocumentID;

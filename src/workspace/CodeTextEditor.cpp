@@ -124,8 +124,10 @@ void CodeTextEditor::setContent(const QString& text, const QString& fileName, co
                                          : Range {0, 0};
     const int scroll = m_textView->verticalScrollBar()->value();
     // The first highlight: its matching runs off the main thread while the text goes in, and its
-    // colours land on a later turn.
-    startHighlight(content, true);
+    // colours land on a later turn. A text with room to grow is handed over for editing as it is;
+    // any other would be copied whole by the first keystroke, so a copy with room is made off the
+    // main thread as well.
+    startHighlight(content, content.capacity() <= content.size());
     replaceEditorText(content);
     m_highlightRevision = m_textView->revision();
     m_textView->setSelectedRange(selection);
@@ -208,7 +210,7 @@ void CodeTextEditor::startBackgroundHighlight()
     m_highlightRevision = m_textView->revision();
 }
 
-void CodeTextEditor::startHighlight(const QString& text, bool opening)
+void CodeTextEditor::startHighlight(const QString& text, bool copyForEditing)
 {
     const quint64 serial = ++m_highlightSerial;
     const QString fileName = m_fileName;
@@ -216,7 +218,7 @@ void CodeTextEditor::startHighlight(const QString& text, bool opening)
     ++m_highlightsInFlight;
     QPointer<CodeTextEditor> self(this);
     std::shared_ptr<std::atomic<quint64>> latest = m_latestHighlight;
-    highlightPool()->start([self, latest, serial, text, fileName, opening] {
+    highlightPool()->start([self, latest, serial, text, fileName, copyForEditing] {
         // A later request makes this one moot.
         std::optional<QByteArray> colors;
         if (latest->load() == serial)
@@ -233,10 +235,9 @@ void CodeTextEditor::startHighlight(const QString& text, bool opening)
                     self->applyColors(*colors);
             },
             Qt::QueuedConnection);
-        // A new text still held by the caller, or without room to grow, would be copied whole by
-        // the first keystroke, on the main thread: a copy of the editor's own, with room, is made
-        // here once the colours are on their way, and taken if the text is then still the same.
-        if (!opening || !colors || latest->load() != serial)
+        // The copy with room to grow, made once the colours are on their way and taken if the text
+        // is then still the same.
+        if (!copyForEditing || !colors || latest->load() != serial)
             return;
         QString own;
         own.reserve(text.size() + text.size() / 32 + 16);

@@ -31,7 +31,9 @@ public:
 
     // The binding's update: a new document id shows the text from its top with the caret at 0; the
     // same document with a new text keeps the (clamped) selection and the scroll position; the same
-    // text under a new file name is re-highlighted at once. Emits nothing.
+    // text under a new file name is re-highlighted at once. Emits nothing. A text with room to grow
+    // (reserved capacity) becomes the editor's own without a copy: handed over with no other holder
+    // left, the first keystroke copies nothing either.
     void setContent(const QString& text, const QString& fileName, const QString& documentID);
     // Exactly the file's text (raw, every byte kept).
     const QString& text() const;
@@ -69,8 +71,9 @@ private:
     void refreshRuler(bool labels);
     void startBackgroundHighlight();
     // Matches `text` off the main thread; its colours are applied if no later request was made
-    // and the text is then still at m_highlightRevision, which the caller sets.
-    void startHighlight(const QString& text, bool opening = false);
+    // and the text is then still at m_highlightRevision, which the caller sets. `copyForEditing`:
+    // then also gives the view a copy of `text` with room to grow, made on that thread.
+    void startHighlight(const QString& text, bool copyForEditing = false);
     void applyColors(const QByteArray& colors);
     void find(bool backward);
 

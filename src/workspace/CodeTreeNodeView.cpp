@@ -5,6 +5,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace {
 
 QString extension(const CodeFileItem& item)
@@ -28,12 +30,39 @@ void CodeTreeNodeView::tap()
         return;
     }
     m_model.selectDirectory(m_item.url);
-    m_isExpanded = !m_isExpanded;
+    setExpanded(!m_isExpanded);
+}
+
+void CodeTreeNodeView::setExpanded(bool expanded)
+{
+    if (!m_item.isDirectory)
+        return;
+    m_isExpanded = expanded;
     if (!m_isExpanded)
         return;
     m_children.clear();
     for (const CodeFileItem& child : m_model.items(m_item.url))
         m_children.push_back(std::make_unique<CodeTreeNodeView>(m_model, child, m_depth + 1));
+}
+
+CodeTreeNodeView* CodeTreeNodeView::child(const QString& path) const
+{
+    for (const auto& c : m_children) {
+        if (c->item().path() == path)
+            return c.get();
+    }
+    return nullptr;
+}
+
+size_t CodeTreeNodeView::insertChild(const CodeFileItem& item)
+{
+    const auto at = std::upper_bound(m_children.begin(), m_children.end(), item,
+                                     [this](const CodeFileItem& a, const std::unique_ptr<CodeTreeNodeView>& b) {
+                                         return m_model.listsBefore(a, b->item());
+                                     });
+    const size_t index = size_t(at - m_children.begin());
+    m_children.insert(at, std::make_unique<CodeTreeNodeView>(m_model, item, m_depth + 1));
+    return index;
 }
 
 bool CodeTreeNodeView::isSelected() const

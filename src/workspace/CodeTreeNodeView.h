@@ -26,6 +26,12 @@ public:
     // A file opens; a folder becomes the target for new items and is expanded or collapsed, its
     // entries listed afresh at every expansion.
     void tap();
+    // Expands the folder, listing it afresh, or collapses it, without making it the target.
+    void setExpanded(bool expanded);
+    // The child showing `path`, or null.
+    CodeTreeNodeView* child(const QString& path) const;
+    // Puts an entry new in the folder into its listing, in the listing's order; its index there.
+    size_t insertChild(const CodeFileItem& item);
 
     // The open file, or the folder where new items go.
     bool isSelected() const;

@@ -31,9 +31,12 @@ TEST(AccountStatusLine, ServerTextsReachTheFooterCutAndTrimmed)
     const QList<Case> cases{
         {"100 MB error body", NetworkBounds::hugeBody(500),
          footerText + QStringLiteral("The server's answer is larger than 4 MiB; it was not read."), false},
-        {"3 MB error body", Reply::text("Too many requests. " + QByteArray(3 * 1024 * 1024, 'z'), 429),
+        {"3 MB error message", Reply::json("{\"message\":\"Too many requests. " + QByteArray(3 * 1024 * 1024, 'z') + "\"}", 429),
          footerText + QStringLiteral("Too many requests. zzz"), true},
-        {"line break at the end", Reply::text("Try again later.\n\n", 503), footerText + QStringLiteral("Try again later."), false},
+        {"line break at the end", Reply::json("{\"message\":\"Try again later.\\n\\n\"}", 503), footerText + QStringLiteral("Try again later."),
+         false},
+        {"an HTML page", {500, {{"Content-Type", "text/html"}}, "<!DOCTYPE html>\n<html><body><h1>Server Error</h1></body></html>"},
+         footerText + QStringLiteral("HTTP 500 Internal Server Error"), false},
     };
     for (const Case& c : cases) {
         w.service.script("/api/password/email", c.reply);

@@ -30,7 +30,7 @@ struct Completion {
             thread = QThread::currentThread();
         };
     }
-    bool wait() { return TestEnvironment::waitUntil([this] { return calls > 0; }, 20000); }
+    bool wait(int ms = 20000) { return TestEnvironment::waitUntil([this] { return calls > 0; }, ms); }
 };
 
 // The headers this client sets, in the order they were sent (the HTTP stack adds its own).
@@ -70,11 +70,11 @@ TEST_F(APIClientWire, PostSendsTheHeadersInOrderAndTheBodyWithoutAbsentKeys)
                                             {"X-Bundle-ID", APIClient::bundleIdentifier().toUtf8()}}));
     EXPECT_EQ(r.body, QString("{\"email\":\"ada@example.test\",\"password\":\"p/ss\\\"w\u00f6rd\",\"device_id\":\"DEV-1\","
                               "\"platform\":\"macos\",\"app_id\":\"%1\"}").arg(APIClient::bundleIdentifier()).toUtf8());
-    // The stand-in does not know her: its 401 body comes back verbatim.
+    // The stand-in does not know her: its 401 comes back with the message it gives.
     ASSERT_FALSE(done.result->succeeded());
     EXPECT_EQ(done.result->error().domain, "Kovani.API");
     EXPECT_EQ(done.result->error().code, 401);
-    EXPECT_EQ(done.result->error().localizedDescription, "{\"message\":\"These credentials do not match our records.\"}");
+    EXPECT_EQ(done.result->error().localizedDescription, "These credentials do not match our records.");
     EXPECT_EQ(done.thread, QThread::currentThread());
     EXPECT_EQ(done.calls, 1);
 }
@@ -173,13 +173,35 @@ TEST_F(APIClientWire, OutcomeRules)
     const QString wrongFormat = QString::fromUtf8("The data couldn\u2019t be read because it isn\u2019t in the correct format.");
     Reply challenge = Reply::json("{\"message\":\"Unauthenticated.\"}", 401);
     challenge.headers << QPair<QByteArray, QByteArray>{"WWW-Authenticate", "Bearer realm=\"api\""};
+    Reply html{500, {{"Content-Type", "text/html; charset=UTF-8"}},
+               "<!DOCTYPE html>\n<html><head><title>Server Error</title></head><body><h1>500 | Server Error</h1></body></html>"};
+    Reply untypedHtml = Reply::withStatus(502);
+    untypedHtml.body = "<html><body>Bad gateway</body></html>";
+    Reply markupText = Reply::text("<b>Down</b> for maintenance", 503);
+    const QString deep = "{\"message\":" + QString(100000, u'[') + QString(100000, u']') + "}";
     const QList<Case> cases{
-        {"401 with a challenge", challenge, 401, "{\"message\":\"Unauthenticated.\"}", "Kovani.API"},
-        {"401 json verbatim", Reply::json("{\"message\": \"Bad token\" }", 401), 401, "{\"message\": \"Bad token\" }", "Kovani.API"},
-        {"500 invalid utf-8", badUtf8, 500, "HTTP 500", "Kovani.API"},
-        {"500 empty", Reply::withStatus(500), 500, "", "Kovani.API"},
-        {"503 text", teapotText, 503, QString::fromUtf8("Service down \u2014 retry"), "Kovani.API"},
-        {"304 outside 2xx", Reply::withStatus(304), 304, "", "Kovani.API"},
+        // A JSON body gives its message, else its error, whatever its status.
+        {"401 with a challenge", challenge, 401, "Unauthenticated.", "Kovani.API"},
+        {"401 json message", Reply::json("{\"message\": \"Bad token\" }", 401), 401, "Bad token", "Kovani.API"},
+        {"422 json message with errors",
+         Reply::json("{\"message\":\"The email field must be a valid email address.\",\"errors\":{\"email\":[\"The email field must be a "
+                     "valid email address.\"]}}",
+                     422),
+         422, "The email field must be a valid email address.", "Kovani.API"},
+        {"400 json error", Reply::json("{\"error\":\"invalid_client\",\"error_description\":\"x\"}", 400), 400, "invalid_client", "Kovani.API"},
+        {"empty message, then error", Reply::json("{\"message\":\"\",\"error\":\"Locked\"}", 423), 423, "Locked", "Kovani.API"},
+        // Otherwise the status and its reason, and a short plain text when the body is one.
+        {"422 json without a message", Reply::json("{\"errors\":{\"name\":[\"x\"]}}", 422), 422, "HTTP 422 Unprocessable Content", "Kovani.API"},
+        {"500 html page", html, 500, "HTTP 500 Internal Server Error", "Kovani.API"},
+        {"502 html without a type", untypedHtml, 502, "HTTP 502 Bad Gateway", "Kovani.API"},
+        {"503 text with markup", markupText, 503, "HTTP 503 Service Unavailable", "Kovani.API"},
+        {"500 deeply nested json", Reply::json(deep.toUtf8(), 500), 500, "HTTP 500 Internal Server Error", "Kovani.API"},
+        {"500 invalid utf-8", badUtf8, 500, "HTTP 500 Internal Server Error", "Kovani.API"},
+        {"500 empty", Reply::withStatus(500), 500, "HTTP 500 Internal Server Error", "Kovani.API"},
+        {"503 text", teapotText, 503, QString::fromUtf8("HTTP 503 Service Unavailable: Service down \u2014 retry"), "Kovani.API"},
+        {"503 long text, first line", Reply::text("Down for maintenance.\nBack at 10:00.\n" + QByteArray(5000, 'x'), 503), 503,
+         "HTTP 503 Service Unavailable: Down for maintenance.", "Kovani.API"},
+        {"304 outside 2xx", Reply::withStatus(304), 304, "HTTP 304 Not Modified", "Kovani.API"},
         {"204 empty is a decoding failure", Reply::withStatus(204), 4864, wrongFormat, "Kovani.JSONDecoding"},
         {"200 without user", Reply::json("{\"token\":\"t\"}"), 4865, missing, "Kovani.JSONDecoding"},
         {"200 token only", Reply::json("{\"token\":\"t\",\"user\":{\"name\":\"A\",\"email\":\"a@b.co\"}}"), 0, "", ""},
@@ -329,5 +351,135 @@ TEST_F(APIClientWire, HugeAndEndlessAnswersFailWithAClearText)
     client().get<MeResponse>("me", QStringLiteral("tok"), {}, done.handler());
     ASSERT_TRUE(done.wait());
     EXPECT_EQ(done.result->error().code, 422);
-    EXPECT_EQ(done.result->error().localizedDescription.size(), big.body.size());
+    EXPECT_EQ(done.result->error().localizedDescription.size(), 3 * 1024 * 1024);
+}
+
+TEST_F(APIClientWire, ARequestWithABodyIsSentOnceWhenTheConnectionClosesWithoutAnAnswer)
+{
+    const struct {
+        const char* path;
+        std::function<void(Completion<AuthResponse>&)> send;
+    } cases[] = {
+        {"/api/auth/login",
+         [](auto& d) {
+             client().post<AuthResponse>("auth/login", std::nullopt, AuthRequest{std::nullopt, "a@b.co", "pw", "D", "macos", "app"},
+                                         d.handler());
+         }},
+        {"/api/auth/register",
+         [](auto& d) {
+             client().post<AuthResponse>("auth/register", std::nullopt, AuthRequest{QString("Ada"), "a@b.co", "pw", "D", "macos", "app"},
+                                         d.handler());
+         }},
+        {"/api/me", [](auto& d) { client().put<AuthResponse>("me", QString("t"), UpdateProfileRequest{"Ada"}, d.handler()); }},
+    };
+    for (const auto& c : cases) {
+        service.script(c.path, Reply::hungUp());
+        Completion<AuthResponse> done;
+        c.send(done);
+        ASSERT_TRUE(done.wait()) << c.path;
+        ASSERT_FALSE(done.result->succeeded()) << c.path;
+        EXPECT_EQ(done.result->error().domain, APIErrors::kNetworkDomain) << c.path;
+        EXPECT_EQ(done.result->error().localizedDescription, "The account service closed the connection without answering.")
+            << c.path;
+        // Qt would have sent it again before failing the reply: one request is all there ever was.
+        EXPECT_EQ(service.requestsTo(c.path).size(), 1) << c.path;
+        EXPECT_EQ(done.calls, 1) << c.path;
+    }
+
+    // The body still arrives whole, and a later request on the same client works.
+    service.unscript("/api/auth/register");
+    service.server().clearRequests();
+    Completion<AuthResponse> registered;
+    client().post<AuthResponse>("auth/register", std::nullopt,
+                                AuthRequest{QString("Ada"), "ada@example.test", "pw", "D", "macos", "app"}, registered.handler());
+    ASSERT_TRUE(registered.wait());
+    ASSERT_TRUE(registered.result->succeeded()) << registered.result->error().localizedDescription.toStdString();
+    ASSERT_EQ(service.requestsTo("/api/auth/register").size(), 1);
+    EXPECT_EQ(service.requestsTo("/api/auth/register")[0].body,
+              "{\"name\":\"Ada\",\"email\":\"ada@example.test\",\"password\":\"pw\",\"device_id\":\"D\",\"platform\":\"macos\",\"app_id\":\"app\"}");
+}
+
+TEST_F(APIClientWire, AnEndlessRedirectSaysSo)
+{
+    const QString text = QStringLiteral("The account service redirected the request more than 10 times, without end; it was not "
+                                        "followed further.");
+    // To itself, and through 31 addresses that lead on.
+    service.script("/api/me", Reply::redirect("/api/me", 302));
+    for (int i = 0; i < 31; ++i)
+        service.script("/api/r" + QByteArray::number(i), Reply::redirect("/api/r" + QByteArray::number(i + 1), 307));
+    for (const char* path : {"me", "r0"}) {
+        service.server().clearRequests();
+        Completion<MeResponse> done;
+        client().get<MeResponse>(path, QString("t"), {}, done.handler());
+        ASSERT_TRUE(done.wait()) << path;
+        ASSERT_FALSE(done.result->succeeded()) << path;
+        EXPECT_EQ(done.result->error().domain, APIErrors::kNetworkDomain) << path;
+        EXPECT_EQ(done.result->error().localizedDescription, text) << path;
+        EXPECT_EQ(service.server().requests().size(), APIClient::kMaxRedirects + 1) << path;
+    }
+}
+
+namespace {
+
+QStringList g_warnings;
+void recordWarning(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type != QtDebugMsg && type != QtInfoMsg)
+        g_warnings << message;
+}
+
+} // namespace
+
+TEST_F(APIClientWire, AChunked401IsReadWholeOrFailsWithTheSizeLimit)
+{
+    // Qt hands a 401's body over only when the answer is done; past its read buffer it used to
+    // be cut without a word.
+    Reply large = Reply::json("{\"message\":\"" + QByteArray(1024 * 1024, 'a') + "\"}", 401);
+    large.chunked = true;
+    Reply huge = NetworkBounds::hugeBody(401, false);
+    huge.chunked = true;
+    g_warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(recordWarning);
+    service.script("/api/me", large);
+    Completion<MeResponse> whole;
+    client().get<MeResponse>("me", QStringLiteral("tok"), {}, whole.handler());
+    ASSERT_TRUE(whole.wait());
+    // The same after a redirect within the origin.
+    service.script("/api/moved", Reply::redirect("/api/me", 307));
+    Completion<MeResponse> redirected;
+    client().get<MeResponse>("moved", QStringLiteral("tok"), {}, redirected.handler());
+    ASSERT_TRUE(redirected.wait());
+    service.script("/api/me", huge);
+    Completion<MeResponse> tooLarge;
+    client().get<MeResponse>("me", QStringLiteral("tok"), {}, tooLarge.handler());
+    ASSERT_TRUE(tooLarge.wait(60000));
+    qInstallMessageHandler(previous);
+
+    EXPECT_EQ(whole.result->error().code, 401);
+    EXPECT_EQ(whole.result->error().localizedDescription, QString(1024 * 1024, u'a'));
+    EXPECT_EQ(redirected.result->error().code, 401);
+    EXPECT_EQ(redirected.result->error().localizedDescription, QString(1024 * 1024, u'a'));
+    EXPECT_EQ(tooLarge.result->error().domain, APIErrors::kNetworkDomain);
+    EXPECT_EQ(tooLarge.result->error().localizedDescription, "The server's answer is larger than 4 MiB; it was not read.");
+    EXPECT_TRUE(g_warnings.isEmpty()) << g_warnings.join('\n').toStdString();
+}
+
+TEST_F(APIClientWire, ADeeplyNestedAnswerIsRejectedUnread)
+{
+    // Two million brackets: read as JSON they would hold the main thread for half a second.
+    const QByteArray deep = "{\"user\":" + QByteArray(1024 * 1024, '[') + QByteArray(1024 * 1024, ']') + "}";
+    service.script("/api/me", Reply::json(deep));
+    Completion<MeResponse> done;
+    client().get<MeResponse>("me", QStringLiteral("tok"), {}, done.handler());
+    ASSERT_TRUE(done.wait());
+    ASSERT_FALSE(done.result->succeeded());
+    EXPECT_EQ(done.result->error().domain, APIErrors::kDecodingDomain);
+    EXPECT_EQ(done.result->error().debugDescription, "The given data was nested more than 64 levels deep.");
+    // Nesting up to the limit is read as before.
+    const QByteArray nested = "{\"user\":{\"name\":\"A\",\"email\":\"a@b.co\"},\"x\":" + QByteArray(62, '[') + QByteArray(62, ']') + "}";
+    service.script("/api/me", Reply::json(nested));
+    Completion<MeResponse> fine;
+    client().get<MeResponse>("me", QStringLiteral("tok"), {}, fine.handler());
+    ASSERT_TRUE(fine.wait());
+    EXPECT_TRUE(fine.result->succeeded()) << fine.result->error().debugDescription.toStdString();
 }

@@ -6,10 +6,14 @@
 #include "account/LoginSheet.h"
 #include "app/AppModel.h"
 #include "app/ContentView.h"
+#include "app/DisclosureButton.h"
 #include "app/ElidedLabel.h"
+#include "app/Maker.h"
 #include "app/PasswordField.h"
+#include "app/Sidebar.h"
 #include "services/CreateWebsiteSheet.h"
 #include "services/ProjectRow.h"
+#include "services/ProjectsPage.h"
 #include "support/AtSpiWalk.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/TestEnvironment.h"
@@ -28,6 +32,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -225,11 +230,13 @@ TEST_F(AccessibilityTest, EveryShowingFocusableControlHasAName)
                 EXPECT_TRUE(page.named.contains(summary)) << list(page.named);
             }
             if (section == AppSection::projects) {
-                // The header and the default website's row.
+                // The header and the default website's row, whose controls name the website.
+                const QString website = window->model().config().projects.value(0).name;
+                EXPECT_FALSE(website.isEmpty());
                 for (const QString name : {QStringLiteral("Stop All"), QStringLiteral("Create Website"),
-                                           QStringLiteral("Import Website"), QStringLiteral("Start"),
-                                           QStringLiteral("Code IDE"), QStringLiteral("Choose Path"),
-                                           QStringLiteral("Remove"), QStringLiteral("Website config")})
+                                           QStringLiteral("Import Website"), QStringLiteral("Start ") + website,
+                                           QStringLiteral("Code IDE ") + website, QStringLiteral("Choose Path ") + website,
+                                           QStringLiteral("Remove ") + website, QStringLiteral("Website config ") + website})
                     EXPECT_TRUE(page.named.contains(name)) << name.toStdString() << "\n" << list(page.named);
             }
             if (section == AppSection::settings) {
@@ -242,12 +249,13 @@ TEST_F(AccessibilityTest, EveryShowingFocusableControlHasAName)
     }
     window->model().modifyConfig([&](AppConfig& c) { c.user.reset(); });
 
-    // A row's "Website config" opened by its Toggle action on the bus, as a screen reader does:
+    // A row's "Website config" opened by its Press action on the bus, as a screen reader does:
     // the website's settings show, and they too have a name.
     window->setSection(AppSection::projects);
     ProjectRow* row = window->page()->findChild<ProjectRow*>();
     ASSERT_NE(row, nullptr);
-    const QString toggled = AtSpiWalk::doAction(QStringLiteral("Website config"), QStringLiteral("Toggle"));
+    const QString toggled
+        = AtSpiWalk::doAction(QStringLiteral("Website config ") + row->project().name, QStringLiteral("Press"));
     EXPECT_TRUE(toggled.isEmpty()) << toggled.toStdString();
     EXPECT_TRUE(TestEnvironment::waitUntil([&] { return row->isConfigExpanded(); }));
     walkHere(window.get(), QStringLiteral("Projects page, website config open"));
@@ -320,6 +328,346 @@ TEST_F(AccessibilityTest, EveryShowingFocusableControlHasAName)
     view->setDeleteCandidate(std::nullopt);
 
     EXPECT_TRUE(faults.isEmpty()) << faults.size() << " showing, focusable controls without a name:\n" << list(faults);
+}
+
+// ---- What a control acts on and what state things are in, read from the bus ------------------------
+
+namespace {
+
+AtSpiWalk::Dump busDump()
+{
+    AtSpiWalk::Dump dump = AtSpiWalk::dumpThisProcess();
+    EXPECT_TRUE(dump.ok) << dump.error.toStdString();
+    return dump;
+}
+
+// The one showing object of this role and name, or an empty node (with a failure) when there is
+// not exactly one.
+AtSpiWalk::Node busNode(const AtSpiWalk::Dump& dump, const QString& role, const QString& name)
+{
+    QList<AtSpiWalk::Node> found;
+    for (const AtSpiWalk::Node& node : dump.named(name)) {
+        if (node.role == role)
+            found << node;
+    }
+    EXPECT_EQ(found.size(), 1) << role.toStdString() << "[" << name.toStdString() << "]";
+    return found.size() == 1 ? found.first() : AtSpiWalk::Node{};
+}
+
+QString roleName(const AtSpiWalk::Node& node)
+{
+    return node.role + u'[' + node.name + u']';
+}
+
+// The names of the objects of `role` inside the one group of `groupRole` named `group`, and of
+// those of them in `state`.
+struct Members {
+    QStringList names;
+    QStringList inState;
+};
+
+Members members(const AtSpiWalk::Dump& dump, const QString& groupRole, const QString& group, const QString& role,
+                const QString& state)
+{
+    const QString inside = roleName(busNode(dump, groupRole, group));
+    Members result;
+    for (const AtSpiWalk::Node& node : dump.nodes) {
+        if (node.role == role && node.within(inside)) {
+            result.names << node.name;
+            if (node.has(state))
+                result.inState << node.name;
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+class BusReadingTest : public AccessibilityTest {
+protected:
+    void openOnTheBus()
+    {
+        openWindow();
+        ASSERT_TRUE(TestEnvironment::waitUntil([] { return QAccessible::isActive(); }, 30000));
+    }
+
+    // Two websites served by the bundled runtime.
+    void twoWebsites()
+    {
+        for (const QString& folder : {QStringLiteral("/corner-shop"), QStringLiteral("/blog")})
+            TestFiles::writeFile(dir.path() + folder + QStringLiteral("/index.php"), "<?php echo 'hi';\n");
+        corner = Project{};
+        corner.id = QStringLiteral("corner-shop");
+        corner.name = QStringLiteral("Corner Shop");
+        corner.root = dir.path() + QStringLiteral("/corner-shop");
+        corner.port = TestEnvironment::freePort();
+        blog = Project{};
+        blog.id = QStringLiteral("blog");
+        blog.name = QStringLiteral("Blog");
+        blog.root = dir.path() + QStringLiteral("/blog");
+        blog.port = TestEnvironment::freePort();
+        window->model().setPhpVersions({PHPVersion{BundledPhp::binary(), QStringLiteral("8.5.2"), true}});
+        window->model().modifyConfig([&](AppConfig& c) {
+            c.selectedPhp = BundledPhp::binary();
+            c.projects = {corner, blog};
+        });
+        window->setSection(AppSection::projects);
+    }
+
+    // The card of `own` reads as a group named after it with its state, and each of its controls
+    // names it and not `other`.
+    static void expectCard(const AtSpiWalk::Dump& dump, const Project& own, const Project& other, const QString& state)
+    {
+        const AtSpiWalk::Node card = busNode(dump, QStringLiteral("panel"), own.name);
+        EXPECT_EQ(card.description, state) << own.name.toStdString();
+        const QString inside = roleName(card);
+        // The dot reads as the same state.
+        bool dot = false;
+        int controls = 0;
+        for (const AtSpiWalk::Node& node : dump.nodes) {
+            if (!node.within(inside))
+                continue;
+            if (node.role == QLatin1String("label") && node.name == state)
+                dot = true;
+            if (!node.has(QStringLiteral("focusable")))
+                continue;
+            ++controls;
+            const QString reads = node.name + u' ' + node.description;
+            EXPECT_TRUE(reads.contains(own.name)) << roleName(node).toStdString() << " in " << inside.toStdString();
+            EXPECT_FALSE(reads.contains(other.name)) << roleName(node).toStdString() << " in " << inside.toStdString();
+        }
+        EXPECT_TRUE(dot) << own.name.toStdString() << ": no \"" << state.toStdString() << "\"";
+        EXPECT_GE(controls, 7) << own.name.toStdString() << ": the disclosure and the six buttons";
+    }
+
+    Project corner;
+    Project blog;
+};
+
+TEST_F(BusReadingTest, EachCardNamesItsWebsiteAndReadsItsStateAsStartAndStopChangeIt)
+{
+    openOnTheBus();
+    twoWebsites();
+    const QString running = QStringLiteral("Running on port ") + QString::number(corner.port);
+
+    AtSpiWalk::Dump dump = busDump();
+    expectCard(dump, corner, blog, QStringLiteral("Stopped"));
+    expectCard(dump, blog, corner, QStringLiteral("Stopped"));
+    for (const QString label : {QStringLiteral("Start"), QStringLiteral("Open"), QStringLiteral("Code IDE"),
+                                QStringLiteral("Choose Path"), QStringLiteral("Logs"), QStringLiteral("Remove")}) {
+        busNode(dump, QStringLiteral("push button"), label + QStringLiteral(" Corner Shop"));
+        busNode(dump, QStringLiteral("push button"), label + QStringLiteral(" Blog"));
+    }
+    // The visible texts stay.
+    ProjectsPage* page = qobject_cast<ProjectsPage*>(window->page());
+    ASSERT_NE(page, nullptr);
+    ASSERT_NE(page->row(corner.id), nullptr);
+    EXPECT_EQ(page->row(corner.id)->startStopButton()->text(), QStringLiteral("Start"));
+
+    // Started from the bus, as a screen reader's command does.
+    QString error = AtSpiWalk::doAction(QStringLiteral("Start Corner Shop"), QStringLiteral("Press"));
+    ASSERT_TRUE(error.isEmpty()) << error.toStdString();
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return window->model().isRunning(corner.id); }, 30000))
+        << window->model().statusMessage().toStdString();
+    dump = busDump();
+    expectCard(dump, corner, blog, running);
+    expectCard(dump, blog, corner, QStringLiteral("Stopped"));
+    busNode(dump, QStringLiteral("push button"), QStringLiteral("Stop Corner Shop"));
+    EXPECT_TRUE(dump.named(QStringLiteral("Start Corner Shop")).isEmpty());
+
+    error = AtSpiWalk::doAction(QStringLiteral("Stop Corner Shop"), QStringLiteral("Press"));
+    ASSERT_TRUE(error.isEmpty()) << error.toStdString();
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !window->model().isRunning(corner.id); }, 30000));
+    dump = busDump();
+    expectCard(dump, corner, blog, QStringLiteral("Stopped"));
+    expectCard(dump, blog, corner, QStringLiteral("Stopped"));
+}
+
+TEST_F(BusReadingTest, DisclosuresSegmentsLinksAndTheSidebarReadAsWhatTheyAre)
+{
+    openOnTheBus();
+    twoWebsites();
+
+    // The sidebar: one tab per page, the shown page's tab selected.
+    const auto expectSelected = [&](const QString& current) {
+        const Members tabs = members(busDump(), QStringLiteral("page tab list"), QStringLiteral("Sections"),
+                                     QStringLiteral("page tab"), QStringLiteral("selected"));
+        EXPECT_EQ(tabs.names, (QStringList{QStringLiteral("Dashboard"), QStringLiteral("Projects"), QStringLiteral("Settings"),
+                                           QStringLiteral("Guide"), QStringLiteral("Dravix")}));
+        EXPECT_EQ(tabs.inState, QStringList{current});
+    };
+    expectSelected(QStringLiteral("Projects"));
+    const QString pressed = AtSpiWalk::doAction(QStringLiteral("Settings"), QStringLiteral("Press"), QStringLiteral("page tab"));
+    ASSERT_TRUE(pressed.isEmpty()) << pressed.toStdString();
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return window->section() == AppSection::settings; }));
+    expectSelected(QStringLiteral("Settings"));
+    window->setSection(AppSection::projects);
+    expectSelected(QStringLiteral("Projects"));
+
+    // A disclosure is a button, collapsed or expanded; never a check box.
+    const QString disclosure = QStringLiteral("Website config Blog");
+    AtSpiWalk::Node node = busNode(busDump(), QStringLiteral("push button"), disclosure);
+    EXPECT_TRUE(node.has(QStringLiteral("expandable")) && node.has(QStringLiteral("collapsed"))) << node.states.join(u',').toStdString();
+    EXPECT_FALSE(node.has(QStringLiteral("expanded")) || node.has(QStringLiteral("checked")));
+    EXPECT_TRUE(node.actions.contains(QStringLiteral("Press"))) << node.actions.join(u',').toStdString();
+    const QString opened = AtSpiWalk::doAction(disclosure, QStringLiteral("Press"));
+    ASSERT_TRUE(opened.isEmpty()) << opened.toStdString();
+    auto* page = qobject_cast<ProjectsPage*>(window->page());
+    ASSERT_NE(page, nullptr);
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return page->row(blog.id) && page->row(blog.id)->isConfigExpanded(); }));
+    node = busNode(busDump(), QStringLiteral("push button"), disclosure);
+    EXPECT_TRUE(node.has(QStringLiteral("expandable")) && node.has(QStringLiteral("expanded"))) << node.states.join(u',').toStdString();
+    EXPECT_FALSE(node.has(QStringLiteral("collapsed")) || node.has(QStringLiteral("checked")));
+
+    // Links drawn as buttons read as links.
+    window->setSection(AppSection::dravix);
+    AtSpiWalk::Dump dump = busDump();
+    for (const QString name : {Maker::phone(), Maker::email()})
+        busNode(dump, QStringLiteral("link"), name);
+    for (const AtSpiWalk::Node& link : dump.named(Maker::webAddress()))
+        EXPECT_EQ(link.role, QStringLiteral("link"));
+    EXPECT_EQ(dump.named(Maker::webAddress()).size(), 2) << "the page's and the footer's";
+
+    // The template segments: a group of radio buttons, one checked.
+    window->setSheetShown(SheetKind::createWebsite, true);
+    auto* sheet = qobject_cast<CreateWebsiteSheet*>(window->presentedSheet(SheetKind::createWebsite));
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet, kWindowWait));
+    const auto expectChecked = [&](const QString& checked) {
+        const Members segments = members(busDump(), QStringLiteral("panel"), QStringLiteral("Website type"),
+                                         QStringLiteral("radio button"), QStringLiteral("checked"));
+        EXPECT_EQ(segments.names, (QStringList{QStringLiteral("Laravel"), QStringLiteral("WordPress")}));
+        EXPECT_EQ(segments.inState, QStringList{checked});
+    };
+    expectChecked(QStringLiteral("Laravel"));
+    QTest::mouseClick(sheet->findChild<QPushButton*>(QStringLiteral("wordpressSegment")), Qt::LeftButton);
+    ASSERT_EQ(sheet->websiteTemplate(), WebsiteTemplate::wordpress);
+    expectChecked(QStringLiteral("WordPress"));
+    window->setSheetShown(SheetKind::createWebsite, false);
+}
+
+TEST_F(BusReadingTest, TreeRowsTellFoldersFromFilesAndOpenFromClosed)
+{
+    openOnTheBus();
+    const QString root = dir.path() + QStringLiteral("/site");
+    TestFiles::writeFile(root + QStringLiteral("/public/index.php"), "<?php\n");
+    QDir().mkpath(root + QStringLiteral("/public/css"));
+    TestFiles::writeFile(root + QStringLiteral("/README.md"), "# Site\n");
+    Project p;
+    p.id = QStringLiteral("site");
+    p.name = QStringLiteral("Site");
+    p.root = root;
+    p.port = 8090;
+    window->setCodeIDEProject(p);
+    auto* view = qobject_cast<CodeIDEView*>(window->codeWorkspace());
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get(), kWindowWait));
+
+    const auto row = [](const AtSpiWalk::Dump& dump, const QString& name) {
+        AtSpiWalk::Node found;
+        int count = 0;
+        for (const AtSpiWalk::Node& node : dump.named(name)) {
+            if (node.within(QStringLiteral("tree[Project files]"))) {
+                found = node;
+                ++count;
+            }
+        }
+        EXPECT_EQ(count, 1) << name.toStdString();
+        return found;
+    };
+    AtSpiWalk::Dump dump = busDump();
+    AtSpiWalk::Node folder = row(dump, QStringLiteral("public"));
+    EXPECT_EQ(folder.description, QStringLiteral("folder, collapsed, level 1"));
+    EXPECT_TRUE(folder.has(QStringLiteral("expandable")) && folder.has(QStringLiteral("collapsed"))) << folder.states.join(u',').toStdString();
+    EXPECT_FALSE(folder.has(QStringLiteral("expanded")));
+    AtSpiWalk::Node file = row(dump, QStringLiteral("README.md"));
+    EXPECT_EQ(file.description, QStringLiteral("file, level 1"));
+    EXPECT_FALSE(file.has(QStringLiteral("expandable")) || file.has(QStringLiteral("expanded")) || file.has(QStringLiteral("collapsed")));
+    EXPECT_TRUE(dump.named(QStringLiteral("index.php")).isEmpty()) << "inside a closed folder";
+
+    // Opened from the bus: its entries show one level down, in it.
+    const QString error = AtSpiWalk::doAction(QStringLiteral("public"), QStringLiteral("Press"), folder.role);
+    ASSERT_TRUE(error.isEmpty()) << error.toStdString();
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return view->fileTree()->rows().rowOf(root + QStringLiteral("/public/index.php")) >= 0; }));
+    dump = busDump();
+    folder = row(dump, QStringLiteral("public"));
+    EXPECT_EQ(folder.description, QStringLiteral("folder, expanded, level 1"));
+    EXPECT_TRUE(folder.has(QStringLiteral("expandable")) && folder.has(QStringLiteral("expanded"))) << folder.states.join(u',').toStdString();
+    EXPECT_FALSE(folder.has(QStringLiteral("collapsed")));
+    EXPECT_EQ(row(dump, QStringLiteral("index.php")).description, QStringLiteral("file, level 2, in public"));
+    const AtSpiWalk::Node inner = row(dump, QStringLiteral("css"));
+    EXPECT_EQ(inner.description, QStringLiteral("folder, collapsed, level 2, in public"));
+    EXPECT_TRUE(inner.has(QStringLiteral("collapsed")));
+    EXPECT_EQ(row(dump, QStringLiteral("README.md")).description, QStringLiteral("file, level 1"));
+}
+
+TEST_F(BusReadingTest, ReturnPressesTheFocusedButtonOfTheWindow)
+{
+    openWindow();
+    const auto press = [&](QWidget* target, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        target->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(TestEnvironment::waitUntil([&] { return QApplication::focusWidget() == target; }))
+            << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "none") << " "
+            << (QApplication::activeWindow() ? QApplication::activeWindow()->metaObject()->className() : "none");
+        // Through the X display's window, as the keyboard does.
+        QTest::keyClick(window->windowHandle(), key, modifiers);
+    };
+    // A sidebar row.
+    press(window->sidebar()->sectionButton(AppSection::projects), Qt::Key_Return);
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return window->section() == AppSection::projects; }));
+    press(window->sidebar()->sectionButton(AppSection::guide), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return window->section() == AppSection::guide; }));
+    window->setSection(AppSection::projects);
+
+    // A disclosure, both ways.
+    auto* page = qobject_cast<ProjectsPage*>(window->page());
+    ASSERT_NE(page, nullptr);
+    ASSERT_FALSE(page->rows().isEmpty());
+    ProjectRow* row = page->rows().first();
+    press(row->configToggle(), Qt::Key_Return);
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return row->isConfigExpanded(); }));
+    press(row->configToggle(), Qt::Key_Return);
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !row->isConfigExpanded(); }));
+
+    // A push button.
+    press(page->createWebsiteButton(), Qt::Key_Return);
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return window->showCreateWebsite(); }));
+    window->setSheetShown(SheetKind::createWebsite, false);
+
+    // A modified Return is not a press (what the next press opens comes after it).
+    window->activateWindow(); // an X server without a window manager activates nothing by itself
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return QApplication::activeWindow() == window.get(); }, kWindowWait));
+    press(window->sidebar()->sectionButton(AppSection::settings), Qt::Key_Return, Qt::ControlModifier);
+    press(page->importWebsiteButton(), Qt::Key_Return);
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return window->showAddProject(); }));
+    EXPECT_EQ(window->section(), AppSection::projects) << "Control+Return pressed the Settings row";
+}
+
+TEST_F(BusReadingTest, TheFooterAnnouncesANewMessageWithoutTakingTheFocus)
+{
+    openOnTheBus();
+    QWidget* focused = window->sidebar()->sectionButton(AppSection::projects);
+    focused->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return QApplication::focusWidget() == focused; }));
+
+    AtSpiWalk::Listener listener(QStringLiteral("Corner Shop started"),
+                                 {QStringLiteral("object:property-change:accessible-name")});
+    ASSERT_TRUE(listener.ready()) << listener.error().toStdString();
+    // Until the bridge has heard of the listener, an event may not be sent: each try is a new message.
+    bool heard = false;
+    for (int attempt = 1; attempt <= 5 && !heard; ++attempt) {
+        window->model().setStatusMessage(QStringLiteral("Corner Shop started on port 8090 (%1).").arg(attempt));
+        heard = listener.wait(attempt == 5 ? 120000 : 10000);
+    }
+    ASSERT_TRUE(heard) << listener.error().toStdString();
+    const QJsonObject event = listener.events().last();
+    EXPECT_EQ(event.value(QLatin1String("role")).toString(), QStringLiteral("status bar"));
+    EXPECT_TRUE(event.value(QLatin1String("name")).toString().startsWith(QStringLiteral("Corner Shop started on port 8090")))
+        << event.value(QLatin1String("name")).toString().toStdString();
+    EXPECT_FALSE(event.value(QLatin1String("states")).toVariant().toStringList().contains(QStringLiteral("focused")));
+    // The focus stayed where the user is.
+    EXPECT_EQ(QApplication::focusWidget(), focused);
+    EXPECT_TRUE(busNode(busDump(), QStringLiteral("page tab"), QStringLiteral("Projects")).has(QStringLiteral("focused")));
 }
 
 // ---- Choosing by state ---------------------------------------------------------------------------
@@ -487,18 +835,38 @@ TEST_F(AccessibilityTest, ThePHPPickerChoosesWhatItShows)
     ASSERT_NE(picker, nullptr);
     QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(picker);
     ASSERT_NE(iface, nullptr);
-    // On Linux a picker reads as the entry it shows, labelled by the text beside it.
-    EXPECT_EQ(iface->text(QAccessible::Name), picker->currentText());
+    // The picker reads as what it chooses, its value the entry it shows, labelled by the text beside it.
+    EXPECT_EQ(iface->text(QAccessible::Name), QStringLiteral("PHP version"));
+    EXPECT_EQ(iface->text(QAccessible::Value), picker->currentText());
+    EXPECT_EQ(picker->currentText(), QStringLiteral("8.5.1 - ") + a);
     QStringList labels;
     for (const auto& [other, relation] : iface->relations(QAccessible::Label))
         labels << other->text(QAccessible::Name);
     EXPECT_TRUE(labels.contains(QStringLiteral("PHP version"))) << labels.join(u',').toStdString();
     EXPECT_EQ(picker->currentData().toString(), a);
+    // So it reads on the bus: a combo box named "PHP version" whose text is the runtime shown.
+    const auto busPicker = [] {
+        const QList<AtSpiWalk::Node> nodes = AtSpiWalk::dumpThisProcess().named(QStringLiteral("PHP version"));
+        for (const AtSpiWalk::Node& node : nodes) {
+            if (node.role == QLatin1String("combo box"))
+                return node;
+        }
+        return AtSpiWalk::Node{};
+    };
+    AtSpiWalk::Node onBus = busPicker();
+    EXPECT_EQ(onBus.role, QStringLiteral("combo box"));
+    EXPECT_EQ(onBus.text, std::optional<QString>(QStringLiteral("8.5.1 - ") + a));
+    EXPECT_TRUE(onBus.has(QStringLiteral("collapsed")) && onBus.has(QStringLiteral("expandable")));
 
-    // By keyboard.
+    // By keyboard; the name stays, the value follows.
     picker->setFocus(Qt::TabFocusReason);
     QTest::keyClick(picker, Qt::Key_Down);
     EXPECT_EQ(window->model().config().selectedPhp, b);
+    EXPECT_EQ(iface->text(QAccessible::Name), QStringLiteral("PHP version"));
+    EXPECT_EQ(iface->text(QAccessible::Value), QStringLiteral("8.5.2 - ") + b);
+    onBus = busPicker();
+    EXPECT_EQ(onBus.text, std::optional<QString>(QStringLiteral("8.5.2 - ") + b));
+    EXPECT_TRUE(onBus.has(QStringLiteral("focused")));
     // By a selection that is no click (what a tool or assistive technology sets).
     picker->setCurrentIndex(0);
     EXPECT_EQ(window->model().config().selectedPhp, a);

@@ -541,7 +541,8 @@ TEST_F(ContentViewTest, CutTextsOfTheWindowShowTheirWholeTextAsTooltipAndToScree
     EXPECT_EQ(tip.toPlainText(), Text::statusLine(longMessage));
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(status);
     ASSERT_NE(accessible, nullptr);
-    EXPECT_EQ(accessible->role(), QAccessible::StaticText);
+    // The status line reads as the window's status bar, named by its message.
+    EXPECT_EQ(accessible->role(), QAccessible::StatusBar);
     EXPECT_EQ(accessible->text(QAccessible::Name), Text::statusLine(longMessage));
     window->model().setStatusMessage(QStringLiteral("Ready"));
     QTest::qWait(20);

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalServer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -427,6 +428,10 @@ TEST_F(PHPRuntimes, BundleArgumentsAndEnvironment)
     Process::Environment withIni = ours;
     withIni.insert(QStringLiteral("PHPRC"), resources + QStringLiteral("/php85/etc/php.ini"));
     withIni.insert(QStringLiteral("PHP_INI_SCAN_DIR"), QString());
+    // Its own bin folder first on the PATH, and the socket of the private MySQL server, which has
+    // none yet, as the default of mysqli and PDO.
+    withIni.insert(QStringLiteral("PATH"), QFileInfo(bundle()).absolutePath() + u':' + ours.value(QStringLiteral("PATH")));
+    withIni.insert(QStringLiteral("KOVANI_MYSQL_SOCKET"), model->appSupport() + QStringLiteral("/mysql.sock"));
     EXPECT_EQ(model->phpEnvironment(QStringLiteral("/opt/homebrew/bin/php")), ours);
     EXPECT_EQ(model->phpEnvironment(bundle()), withIni);
     EXPECT_TRUE(model->phpEnvironment(bundle()).contains(QStringLiteral("PHP_INI_SCAN_DIR")));
@@ -477,4 +482,34 @@ TEST_F(PHPRuntimes, OnThisMachine)
     const QString other = model->run(p, model->phpRuntimeArguments(probe, p), model->phpEnvironment(p));
     EXPECT_FALSE(other.startsWith(QStringLiteral("0|"))) << other.toStdString();
     EXPECT_FALSE(other.contains(resources)) << other.toStdString();
+}
+
+TEST_F(PHPRuntimes, BundledRuntimesMySQLSocketIsTheServerKovaniUses)
+{
+    writeFile(resources + QStringLiteral("/php85/etc/php.ini"), "memory_limit=77M\n", false);
+    const QString system = dir.path() + QStringLiteral("/run/mysqld.sock");
+    Files::makePath(dir.path() + QStringLiteral("/run"));
+    t.platform.systemMySQLSocket = system;
+    const QString own = makeModel().appSupport() + QStringLiteral("/mysql.sock");
+    const auto socketNow = [&] { return model->phpEnvironment(bundle()).value(QStringLiteral("KOVANI_MYSQL_SOCKET")); };
+
+    // Neither answers yet: the private server's, which its start creates.
+    EXPECT_EQ(socketNow(), own);
+    // A system server answers: its socket.
+    QLocalServer systemServer;
+    ASSERT_TRUE(systemServer.listen(system));
+    EXPECT_EQ(socketNow(), system);
+    // The private server runs: its socket, whatever the system has.
+    QLocalServer ownServer;
+    ASSERT_TRUE(ownServer.listen(own));
+    EXPECT_EQ(socketNow(), own);
+    // A plain file where a socket would be is no server.
+    ownServer.close();
+    writeFile(own, "not a socket", false);
+    EXPECT_EQ(socketNow(), system);
+    // Decided at each start, not once.
+    systemServer.close();
+    EXPECT_EQ(socketNow(), own);
+    // Another runtime keeps its own default.
+    EXPECT_FALSE(model->phpEnvironment(QStringLiteral("/usr/bin/php")).contains(QStringLiteral("KOVANI_MYSQL_SOCKET")));
 }

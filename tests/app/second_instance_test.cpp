@@ -5,6 +5,8 @@
 // user's program holding the old names in the temporary folder never hears from it.
 #include "app/AppModel.h"
 #include "app/ContentView.h"
+#include "app/ElidedLabel.h"
+#include "app/Footer.h"
 #include "app/SablewickhavenApp.h"
 #include "platform/InstanceChannel.h"
 #include "platform/InstanceLock.h"
@@ -27,6 +29,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -99,6 +102,15 @@ private:
     QByteArray m_old;
 };
 
+// A private runtime folder "runtime" in `parent`.
+QString privateRuntime(const QString& parent)
+{
+    const QString runtime = parent + QStringLiteral("/runtime");
+    QDir().mkpath(runtime);
+    ::chmod(QFile::encodeName(runtime).constData(), 0700);
+    return runtime;
+}
+
 // Another user's account: only root can give a folder to it.
 constexpr uid_t kOtherUser = 65534;
 
@@ -152,6 +164,7 @@ protected:
             [&model]() { return model.runningProjects().contains(QStringLiteral("site")); }, 10000))
             << model.statusMessage().toStdString();
         pid = model.runningProjects().value(QStringLiteral("site"));
+        port = quint16(project.port);
         configPath = platform.storageRoot + QStringLiteral("/config.json");
         configBefore = TestFiles::readBytes(configPath);
         ASSERT_FALSE(configBefore.isEmpty());
@@ -171,7 +184,14 @@ protected:
         QTest::qWait(500);
         EXPECT_TRUE(Process::exists(pid));
         EXPECT_EQ(window->model().runningProjects().value(QStringLiteral("site")), pid);
+        EXPECT_EQ(ServerTestKit::curl(port, QStringLiteral("/")).body, QByteArray("hello"));
         EXPECT_EQ(TestFiles::readBytes(configPath), configBefore);
+    }
+
+    void minimizeAgain()
+    {
+        window->showMinimized();
+        ASSERT_TRUE(TestEnvironment::waitUntil([&]() { return window->isMinimized(); }, 15000));
     }
 
     QTemporaryDir dir;
@@ -179,6 +199,7 @@ protected:
     std::unique_ptr<ContentView> window;
     std::unique_ptr<InstanceChannel> channel;
     qint32 pid = 0;
+    quint16 port = 0;
     QString configPath;
     QByteArray configBefore;
 };
@@ -189,6 +210,64 @@ TEST_F(SecondInstance, RaisesTheRunningWindowAndLeavesItsWebsitesAlone)
 {
     startFirstInstance();
     expectRaisedAndUntouched(launchSecondInstance());
+}
+
+TEST_F(SecondInstance, FindsTheRunningInstanceAfterItsLockFileWasDeletedOrReplaced)
+{
+    startFirstInstance();
+    const QString folder = QFileInfo(configPath).absolutePath() + QStringLiteral("/Instance");
+    const QString lockPath = folder + QStringLiteral("/Kovani.lock");
+    ASSERT_TRUE(QFileInfo(lockPath).isFile());
+    const struct {
+        const char* what;
+        std::function<void()> change;
+    } cases[] = {
+        {"lock file deleted", [&]() { ASSERT_TRUE(QFile::remove(lockPath)); }},
+        {"its folder deleted", [&]() { ASSERT_TRUE(QDir(folder).removeRecursively()); }},
+        {"lock file replaced",
+         [&]() {
+             TestFiles::writeFile(folder + QStringLiteral("/replacement"), "another file");
+             ASSERT_EQ(::rename(QFile::encodeName(folder + QStringLiteral("/replacement")).constData(),
+                                QFile::encodeName(lockPath).constData()),
+                       0);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.change();
+        // Launched at once, and again later: each ends by itself and the website lives on.
+        for (int round = 0; round < 2; ++round) {
+            SCOPED_TRACE(round);
+            expectRaisedAndUntouched(launchSecondInstance());
+            minimizeAgain();
+        }
+    }
+}
+
+TEST_F(SecondInstance, ALaunchWithAnotherRuntimeFolderRaisesTheRunningWindow)
+{
+    startFirstInstance();
+    const QString other = dir.path() + QStringLiteral("/other-runtime");
+    ASSERT_TRUE(QDir().mkpath(other));
+    ASSERT_EQ(::chmod(QFile::encodeName(other).constData(), 0700), 0);
+    const struct {
+        const char* what;
+        std::optional<QString> runtime;
+    } cases[] = {
+        {"another runtime folder", other},
+        {"no runtime folder", std::nullopt},
+        {"a relative runtime folder", QStringLiteral("relative/runtime")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        expectRaisedAndUntouched(launchSecondInstance({}, [&](QProcessEnvironment& environment) {
+            if (c.runtime)
+                environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), *c.runtime);
+            else
+                environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        }));
+        minimizeAgain();
+    }
 }
 
 TEST(SecondInstanceAfterAFlood, FindsTheRunningInstanceAfterAFloodUsedUpItsDescriptors)
@@ -290,8 +369,9 @@ TEST_F(SecondInstance, NeverTalksToAnotherUsersProgramInTheTemporaryFolder)
     ::chmod(QFile::encodeName(theirs).constData(), 0777);
     if (::chown(QFile::encodeName(theirs).constData(), kOtherUser, kOtherUser) != 0)
         GTEST_SKIP() << "another user's folder needs root";
-    ForeignListener inTemp(temp + QStringLiteral("/Kovani.instance"));
-    ForeignListener inTheirRuntime(theirs + QStringLiteral("/Kovani.instance"));
+    const QString name = InstanceChannel::socketName(Platform().storageRoot);
+    ForeignListener inTemp(temp + u'/' + name);
+    ForeignListener inTheirRuntime(theirs + u'/' + name);
     ASSERT_TRUE(inTemp.isListening() && inTheirRuntime.isListening());
     ScopedVariable noRuntime("XDG_RUNTIME_DIR", std::nullopt);
     ScopedVariable tmpdir("TMPDIR", temp);
@@ -322,9 +402,7 @@ TEST(LaunchDecision, RunsHandsOverOrSaysItCannotTell)
 {
     QTemporaryDir dir;
     const QString storage = dir.path() + QStringLiteral("/Kovani");
-    const QString runtime = dir.path() + QStringLiteral("/runtime");
-    QDir().mkpath(runtime);
-    ::chmod(QFile::encodeName(runtime).constData(), 0700);
+    const QString runtime = privateRuntime(dir.path());
     const SablewickhavenApp::LaunchCommand raise{InstanceChannel::kRaise, QString()};
     const SablewickhavenApp::LaunchCommand redirect{InstanceChannel::kOAuthRedirect, QStringLiteral("kovani-test:/cb?code=c")};
 
@@ -389,4 +467,84 @@ TEST(LaunchDecision, RunsHandsOverOrSaysItCannotTell)
         EXPECT_EQ(*forRedirect.exitCode, 1);
         EXPECT_TRUE(forRedirect.message.contains(QStringLiteral("No running Kovani is waiting for this sign-in.")));
     }
+}
+
+TEST(LaunchDecision, ALockPathThatIsNoFileIsSaidInTheFooterAndSkipsTheCleanUp)
+{
+    QTemporaryDir dir;
+    const QString runtime = privateRuntime(dir.path());
+    const SablewickhavenApp::LaunchCommand raise{InstanceChannel::kRaise, QString()};
+    const QString elsewhere = dir.path() + QStringLiteral("/elsewhere");
+    TestFiles::writeFile(elsewhere, "a file of its own");
+    const struct {
+        const char* what;
+        std::function<bool(const QByteArray&)> make;
+        QString said;
+    } cases[] = {
+        {"folder", [](const QByteArray& path) { return ::mkdir(path.constData(), 0700) == 0; }, QStringLiteral("is a folder, not a lock file")},
+        {"FIFO", [](const QByteArray& path) { return ::mkfifo(path.constData(), 0600) == 0; }, QStringLiteral("is a FIFO, not a lock file")},
+        {"link", [&](const QByteArray& path) { return ::symlink(QFile::encodeName(elsewhere).constData(), path.constData()) == 0; },
+         QStringLiteral("is a link, not a lock file")},
+        {"dangling link", [](const QByteArray& path) { return ::symlink("/nowhere/at/all", path.constData()) == 0; },
+         QStringLiteral("is a link, not a lock file")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString storage = dir.path() + u'/' + QString::fromLatin1(c.what) + QStringLiteral("/Kovani");
+        const QString lockPath = storage + QStringLiteral("/Instance/Kovani.lock");
+        ASSERT_TRUE(PrivateFolder::make(storage + QStringLiteral("/Instance")).isValid());
+        ASSERT_TRUE(c.make(QFile::encodeName(lockPath)));
+
+        // Nothing answers: the launch runs, says why it cannot tell, and leaves the clean-up out.
+        InstanceChannel channel(storage, runtime);
+        const auto decision = SablewickhavenApp::decideLaunch(channel, raise, 500);
+        EXPECT_FALSE(decision.exitCode);
+        EXPECT_FALSE(decision.runOrphanCleanup);
+        EXPECT_TRUE(decision.message.contains(lockPath + u' ' + c.said)) << decision.message.toStdString();
+        EXPECT_TRUE(decision.message.contains(QStringLiteral("It starts without stopping servers left behind by an earlier run.")))
+            << decision.message.toStdString();
+
+        // The window's footer says it for the whole run, whatever the status line says after it.
+        TestEnvironment::TestPlatform t = TestEnvironment::makePlatform(dir.path() + u'/' + QString::fromLatin1(c.what) + QStringLiteral("-model"));
+        t.platform.runOrphanCleanup = decision.runOrphanCleanup;
+        t.platform.launchNotice = decision.message;
+        QStringList steps;
+        t.platform.startupTrace = [&](const QString& step) { steps << step; };
+        ContentView window(t.platform);
+        EXPECT_FALSE(steps.contains(QStringLiteral("cleanupOrphanedPHPServers")));
+        ASSERT_TRUE(window.footer()->notice());
+        EXPECT_EQ(window.footer()->notice()->text(), decision.message);
+        window.model().setStatusMessage(QStringLiteral("Database started."));
+        EXPECT_EQ(window.footer()->notice()->text(), decision.message);
+        EXPECT_EQ(window.footer()->status()->text(), QStringLiteral("Database started."));
+        // Wrapped, not cut, at the window's width.
+        window.show();
+        ASSERT_TRUE(TestEnvironment::waitUntil([&]() { return window.footer()->notice()->isVisible(); }));
+        EXPECT_FALSE(window.footer()->notice()->isElided()) << window.footer()->notice()->displayedLines().join(u'|').toStdString();
+    }
+}
+
+TEST(LaunchDecision, ARunningInstanceWhoseLockPathBecameAFolderStillTakesTheLaunch)
+{
+    QTemporaryDir dir;
+    const QString storage = dir.path() + QStringLiteral("/Kovani");
+    const QString runtime = privateRuntime(dir.path());
+    InstanceChannel running(storage, runtime);
+    ASSERT_EQ(running.claim(), InstanceChannel::Claim::listening);
+    QStringList heard;
+    QObject::connect(&running, &InstanceChannel::commandReceived, &running,
+                     [&](const QString& command, const QString&) { heard << command; });
+    const QString lockPath = storage + QStringLiteral("/Instance/Kovani.lock");
+    ASSERT_TRUE(QFile::remove(lockPath));
+    ASSERT_TRUE(QDir().mkpath(lockPath));
+
+    // From another runtime folder, so only the record in the storage folder leads to it.
+    InstanceChannel launch(storage, dir.path() + QStringLiteral("/missing-runtime"));
+    std::optional<SablewickhavenApp::LaunchDecision> decision;
+    std::thread launching([&]() { decision = SablewickhavenApp::decideLaunch(launch, {InstanceChannel::kRaise, QString()}, 5000); });
+    TestEnvironment::waitUntil([&]() { return heard.size() == 1; }, 10000);
+    launching.join();
+    ASSERT_TRUE(decision && decision->exitCode);
+    EXPECT_EQ(*decision->exitCode, 0) << decision->message.toStdString();
+    EXPECT_EQ(heard, QStringList{InstanceChannel::kRaise});
 }

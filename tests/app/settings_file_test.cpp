@@ -74,7 +74,7 @@ TEST(Bootstrap, FreshStartCreatesFoldersDefaultSiteAndDefaults)
 {
     World w;
     auto model = w.start();
-    for (const char* sub : {"Sites", "Logs", "Tools", "Routers", "Sites/default"})
+    for (const char* sub : {"Sites", "Logs", "Tools", "Routers", "PHP", "Sites/default"})
         EXPECT_TRUE(QFileInfo(w.storage + u'/' + QString::fromLatin1(sub)).isDir()) << sub;
     EXPECT_EQ(readFile(w.storage + QStringLiteral("/Sites/default/index.php")),
               readFile(w.t.platform.resourcesDir + QStringLiteral("/default-site/index.php")));
@@ -92,7 +92,7 @@ TEST(Bootstrap, FreshStartCreatesFoldersDefaultSiteAndDefaults)
     // Nothing else next to config.json: no temporary file, nothing set aside.
     QStringList entries = QDir(w.storage).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     entries.sort();
-    EXPECT_EQ(entries, (QStringList{"Logs", "Routers", "Sites", "Tools", "config.json"}));
+    EXPECT_EQ(entries, (QStringList{"Logs", "PHP", "Routers", "Sites", "Tools", "config.json"}));
 
     EXPECT_EQ(model->appSupport(), w.storage);
     EXPECT_EQ(model->configURL(), w.config);

@@ -199,6 +199,7 @@ TEST_F(DesktopAgent, BusyAgentRefusesASecondRequest)
     auto session2 = present(request(), agent, second);
     ASSERT_EQ(second->calls, 1);
     EXPECT_EQ(second->error->code, -9);
+    EXPECT_EQ(second->error->localizedDescription, "Another sign-in is still waiting for the browser; finish or cancel it first.");
     EXPECT_EQ(first->calls, 0);
     EXPECT_TRUE(session1->isPending());
 
@@ -262,8 +263,22 @@ TEST_F(DesktopAgent, WithoutAWindowTheBrowserIsOpenedOrTheFlowFails)
     present(request(), agent, failed);
     ASSERT_EQ(failed->calls, 1);
     EXPECT_EQ(failed->error->code, -10);
-    EXPECT_EQ(failed->error->localizedDescription, "Unable to open the browser.");
+    EXPECT_EQ(failed->error->localizedDescription,
+              "Could not open the sign-in page of " + request()->externalUserAgentRequestURL().host()
+                  + " in the browser: /nonexistent/browser is not installed.");
     EXPECT_FALSE(agent->externalUserAgentFlowInProgress());
+
+    // A browser that starts and fails ends the flow the same way, with its own reason.
+    qputenv("KOVANI_BROWSER", "/bin/false");
+    auto later = std::make_shared<Result>();
+    auto lateAgent = std::make_shared<OAuthExternalUserAgentMac>(nullptr);
+    auto lateSession = present(request(), lateAgent, later);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return later->calls > 0; }, 20000));
+    EXPECT_EQ(later->calls, 1);
+    EXPECT_EQ(later->error->code, -10);
+    EXPECT_TRUE(later->error->localizedDescription.endsWith(" in the browser: false ended with status 1."))
+        << later->error->localizedDescription.toStdString();
+    EXPECT_FALSE(lateAgent->externalUserAgentFlowInProgress());
 }
 
 } // namespace

@@ -21,6 +21,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -50,7 +51,7 @@ protected:
         runtime = dir.path() + QStringLiteral("/runtime");
         ASSERT_TRUE(QDir().mkpath(runtime));
         ASSERT_EQ(::chmod(QFile::encodeName(runtime).constData(), 0700), 0);
-        path = runtime + QStringLiteral("/Kovani.instance");
+        path = runtime + u'/' + InstanceChannel::socketName(storage);
     }
 
     std::unique_ptr<InstanceChannel> makeChannel() { return std::make_unique<InstanceChannel>(storage, runtime); }
@@ -74,6 +75,20 @@ protected:
         std::atomic<bool> done = false;
         std::thread sender([&]() {
             delivered = InstanceChannel::send(command, argument, 3000, path);
+            done = true;
+        });
+        TestEnvironment::waitUntil([&]() { return done.load(); }, 5000);
+        sender.join();
+        return delivered;
+    }
+
+    // The same through a launch's channel, which finds the socket itself.
+    static bool sendThrough(const InstanceChannel& launch, const QString& command, const QString& argument)
+    {
+        bool delivered = false;
+        std::atomic<bool> done = false;
+        std::thread sender([&]() {
+            delivered = launch.send(command, argument, 3000);
             done = true;
         });
         TestEnvironment::waitUntil([&]() { return done.load(); }, 5000);
@@ -212,6 +227,7 @@ TEST_F(InstanceChannelTest, ALiveInstanceKeepsItsSocket)
     // Once the first has quit, the next launch becomes the instance.
     first.reset();
     EXPECT_FALSE(QFileInfo::exists(path));
+    EXPECT_FALSE(QFileInfo::exists(storage + QStringLiteral("/Instance/Kovani.address")));
     auto next = makeChannel();
     EXPECT_EQ(next->claim(), InstanceChannel::Claim::listening);
 }
@@ -358,7 +374,7 @@ TEST_F(InstanceChannelTest, ASocketPathTooLongForAnAddressStillCarriesMessages)
     runtime = dir.path() + u'/' + QString(120, QLatin1Char('r'));
     ASSERT_TRUE(QDir().mkpath(runtime));
     ASSERT_EQ(::chmod(QFile::encodeName(runtime).constData(), 0700), 0);
-    path = runtime + QStringLiteral("/Kovani.instance");
+    path = runtime + u'/' + InstanceChannel::socketName(storage);
     ASSERT_GE(QFile::encodeName(path).size(), qsizetype(sizeof(sockaddr_un::sun_path)));
 
     auto first = makeChannel();
@@ -369,15 +385,7 @@ TEST_F(InstanceChannelTest, ASocketPathTooLongForAnAddressStillCarriesMessages)
 
     auto second = makeChannel();
     EXPECT_EQ(second->claim(), InstanceChannel::Claim::anotherInstance);
-    bool delivered = false;
-    std::atomic<bool> done = false;
-    std::thread sender([&]() {
-        delivered = second->send(InstanceChannel::kRaise, QStringLiteral("long"), 3000);
-        done = true;
-    });
-    TestEnvironment::waitUntil([&]() { return done.load(); }, 5000);
-    sender.join();
-    EXPECT_TRUE(delivered);
+    EXPECT_TRUE(sendThrough(*second, InstanceChannel::kRaise, QStringLiteral("long")));
     ASSERT_TRUE(waitForCount(1));
     EXPECT_EQ(received[0].argument, QStringLiteral("long"));
 }
@@ -411,17 +419,17 @@ TEST_F(InstanceChannelTest, TheSocketNeverLivesInAFolderOthersMayUse)
         // Someone else's program took the name in the unsafe folder and in the temporary folder.
         std::unique_ptr<ForeignListener> squatter;
         if (!c.runtime.isEmpty() && c.runtime != c.expectedFolder && c.runtime != missing) {
-            squatter = std::make_unique<ForeignListener>(c.runtime + QStringLiteral("/Kovani.instance"));
+            squatter = std::make_unique<ForeignListener>(c.runtime + u'/' + InstanceChannel::socketName(storage));
             ASSERT_TRUE(squatter->isListening());
         }
-        ForeignListener inTemp(QDir::tempPath() + QStringLiteral("/Kovani.instance"));
+        ForeignListener inTemp(QDir::tempPath() + u'/' + InstanceChannel::socketName(storage));
 
         received.clear();
         {
             InstanceChannel first(storage, c.runtime);
             ASSERT_EQ(first.claim(), InstanceChannel::Claim::listening);
             ASSERT_TRUE(first.isListening()) << first.problem().toStdString();
-            path = c.expectedFolder + QStringLiteral("/Kovani.instance");
+            path = c.expectedFolder + u'/' + InstanceChannel::socketName(storage);
             EXPECT_EQ(first.socketPath(), path);
             EXPECT_TRUE(S_ISSOCK(modeOf(path)));
             EXPECT_EQ(modeOf(c.expectedFolder) & 0777, 0700u) << std::oct << modeOf(c.expectedFolder);
@@ -434,15 +442,7 @@ TEST_F(InstanceChannelTest, TheSocketNeverLivesInAFolderOthersMayUse)
             // A later launch with the same places reaches the first, and only the first.
             InstanceChannel second(storage, c.runtime);
             EXPECT_EQ(second.claim(), InstanceChannel::Claim::anotherInstance);
-            bool delivered = false;
-            std::atomic<bool> done = false;
-            std::thread sender([&]() {
-                delivered = second.send(InstanceChannel::kOAuthRedirect, QStringLiteral("kovani:/cb?code=secret"), 3000);
-                done = true;
-            });
-            TestEnvironment::waitUntil([&]() { return done.load(); }, 5000);
-            sender.join();
-            EXPECT_TRUE(delivered);
+            EXPECT_TRUE(sendThrough(second, InstanceChannel::kOAuthRedirect, QStringLiteral("kovani:/cb?code=secret")));
             EXPECT_TRUE(waitForCount(1));
         }
         if (squatter)
@@ -450,7 +450,7 @@ TEST_F(InstanceChannelTest, TheSocketNeverLivesInAFolderOthersMayUse)
         EXPECT_FALSE(inTemp.receivedConnection());
         // Nothing was left in the folders that were not used.
         if (c.runtime != c.expectedFolder && !c.runtime.isEmpty() && c.runtime != missing && !squatter)
-            EXPECT_FALSE(QFileInfo::exists(c.runtime + QStringLiteral("/Kovani.instance")));
+            EXPECT_FALSE(QFileInfo::exists(c.runtime + u'/' + InstanceChannel::socketName(storage)));
         EXPECT_FALSE(QFileInfo::exists(missing));
     }
 }
@@ -605,4 +605,122 @@ TEST_F(InstanceChannelTest, SenderRefusesWhatTheListenerWouldDrop)
     }
     TestEnvironment::waitUntil([]() { return false; }, 200);
     EXPECT_TRUE(received.empty());
+}
+
+// Whether another open of the lock file at the path finds it locked (by the channel under test).
+bool lockedAtThePath(const QString& folderPath)
+{
+    const PrivateFolder folder = PrivateFolder::openExisting(folderPath);
+    InstanceLock probe;
+    return folder.isValid() && probe.acquire(folder) == InstanceLock::State::heldElsewhere;
+}
+
+TEST_F(InstanceChannelTest, ALockFileDeletedOrReplacedIsLockedAgain)
+{
+    auto channel = makeChannel();
+    listen(*channel);
+    const QString folder = storage + QStringLiteral("/Instance");
+    const QString lockPath = folder + QStringLiteral("/Kovani.lock");
+    ASSERT_TRUE(lockedAtThePath(folder));
+    EXPECT_EQ(channel->recordedSocketPath(), path);
+    const struct {
+        const char* what;
+        std::function<void()> change;
+    } cases[] = {
+        {"lock file deleted", [&]() { QFile::remove(lockPath); }},
+        {"its folder deleted", [&]() { QDir(folder).removeRecursively(); }},
+        {"lock file replaced",
+         [&]() {
+             TestFiles::writeFile(folder + QStringLiteral("/replacement"), "another file");
+             ::rename(QFile::encodeName(folder + QStringLiteral("/replacement")).constData(), QFile::encodeName(lockPath).constData());
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.change();
+        EXPECT_FALSE(lockedAtThePath(folder));
+        ASSERT_TRUE(TestEnvironment::waitUntil([&]() { return lockedAtThePath(folder); }, InstanceChannel::kWatchIntervalMs * 10));
+        ASSERT_TRUE(TestEnvironment::waitUntil([&]() { return channel->recordedSocketPath() == path; },
+                                               InstanceChannel::kWatchIntervalMs * 10));
+        auto later = makeChannel();
+        EXPECT_EQ(later->claim(), InstanceChannel::Claim::anotherInstance);
+    }
+    ASSERT_TRUE(sendFromOutside(InstanceChannel::kRaise, QStringLiteral("still here")));
+    ASSERT_TRUE(waitForCount(1));
+}
+
+TEST_F(InstanceChannelTest, AFreeLockWhileAnInstanceAnswersIsLetGo)
+{
+    auto first = makeChannel();
+    listen(*first);
+    ASSERT_TRUE(QFile::remove(storage + QStringLiteral("/Instance/Kovani.lock")));
+    // No event loop in between: the first has not locked the path again.
+    auto second = makeChannel();
+    EXPECT_EQ(second->claim(), InstanceChannel::Claim::anotherInstance);
+    EXPECT_FALSE(second->isListening());
+    // The first's socket was left alone and takes the launch's command; the lock let go is the
+    // first's again.
+    EXPECT_TRUE(sendThrough(*second, InstanceChannel::kRaise, QStringLiteral("handed over")));
+    ASSERT_TRUE(waitForCount(1));
+    EXPECT_EQ(received[0].argument, QStringLiteral("handed over"));
+    EXPECT_TRUE(TestEnvironment::waitUntil([&]() { return lockedAtThePath(storage + QStringLiteral("/Instance")); },
+                                           InstanceChannel::kWatchIntervalMs * 10));
+}
+
+TEST_F(InstanceChannelTest, TheSocketIsFoundFromTheStorageFolderWhateverTheLaunchsRuntimeFolder)
+{
+    auto first = makeChannel();
+    listen(*first);
+    const QString other = dir.path() + QStringLiteral("/other-runtime");
+    QDir().mkpath(other);
+    ::chmod(QFile::encodeName(other).constData(), 0700);
+    const struct {
+        const char* what;
+        QString runtime;
+    } cases[] = {
+        {"another runtime folder", other},
+        {"no runtime folder", QString()},
+        {"a missing runtime folder", dir.path() + QStringLiteral("/missing")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        InstanceChannel later(storage, c.runtime);
+        EXPECT_EQ(later.claim(), InstanceChannel::Claim::anotherInstance);
+        EXPECT_NE(later.socketPath(), path);
+        EXPECT_EQ(later.recordedSocketPath(), path);
+        const size_t before = received.size();
+        EXPECT_TRUE(sendThrough(later, InstanceChannel::kRaise, QString::fromLatin1(c.what)));
+        ASSERT_TRUE(waitForCount(before + 1));
+        EXPECT_EQ(received.back().argument, QString::fromLatin1(c.what));
+    }
+}
+
+TEST_F(InstanceChannelTest, TwoStorageFoldersWithOneRuntimeFolderKeepTheirOwnSockets)
+{
+    const QString otherStorage = dir.path() + QStringLiteral("/second-home/Kovani");
+    auto first = makeChannel();
+    listen(*first);
+    InstanceChannel second(otherStorage, runtime);
+    ASSERT_EQ(second.claim(), InstanceChannel::Claim::listening);
+    ASSERT_TRUE(second.isListening());
+    std::vector<Received> toSecond;
+    QObject::connect(&second, &InstanceChannel::commandReceived, &second,
+                     [&](const QString& command, const QString& argument) { toSecond.push_back({command, argument}); });
+    EXPECT_NE(second.socketPath(), path);
+    EXPECT_TRUE(second.socketPath().startsWith(runtime + u'/'));
+
+    // A launch for each storage folder reaches its own instance only.
+    for (const auto& [folder, argument] : {std::pair{storage, QStringLiteral("first")}, std::pair{otherStorage, QStringLiteral("second")}}) {
+        InstanceChannel launch(folder, runtime);
+        EXPECT_EQ(launch.claim(), InstanceChannel::Claim::anotherInstance);
+        EXPECT_TRUE(sendThrough(launch, InstanceChannel::kRaise, argument));
+    }
+    ASSERT_TRUE(waitForCount(1));
+    ASSERT_TRUE(TestEnvironment::waitUntil([&]() { return !toSecond.empty(); }));
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].argument, QStringLiteral("first"));
+    ASSERT_EQ(toSecond.size(), 1u);
+    EXPECT_EQ(toSecond[0].argument, QStringLiteral("second"));
+    EXPECT_TRUE(QFileInfo::exists(path));
+    EXPECT_TRUE(QFileInfo::exists(second.socketPath()));
 }

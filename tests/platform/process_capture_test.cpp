@@ -4,10 +4,12 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -134,4 +136,47 @@ TEST(ProcessCapture, ExitedChildIsNotHeldUpByASilentGrandchild)
     ASSERT_TRUE(pid.has_value()) << c.output.toStdString();
     EXPECT_TRUE(Process::exists(*pid)) << "the grandchild still holds the pipe, and the capture has returned";
     ::kill(*pid, SIGKILL);
+}
+
+TEST(ProcessCapture, StopSignalEndsTheChildWithItsGroupAndStartsNoMore)
+{
+    QTemporaryDir dir;
+    const QString pidFile = dir.path() + QStringLiteral("/grandchild");
+    Process::StopSignal stop;
+    Process::Capture result;
+    std::thread capturing([&]() {
+        result = Process::capture(shell(QStringLiteral("sleep 600 & echo $! > '%1'; sleep 600").arg(pidFile)), -1, &stop);
+    });
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return readPid(pidFile).has_value(); }, 20000));
+    stop.raise();
+    capturing.join();
+    EXPECT_TRUE(result.launched);
+    EXPECT_TRUE(result.stopped);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.status, SIGKILL);
+    const pid_t grandchild = *readPid(pidFile);
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !Process::exists(grandchild); }, 20000));
+    if (Process::exists(grandchild))
+        ::kill(grandchild, SIGKILL);
+
+    // Raised stays raised: nothing further is started.
+    const QString marker = dir.path() + QStringLiteral("/started");
+    const Process::Capture later = Process::capture(shell(QStringLiteral("touch '%1'").arg(marker)), 5000, &stop);
+    EXPECT_FALSE(later.launched);
+    EXPECT_TRUE(later.stopped);
+    EXPECT_FALSE(QFileInfo::exists(marker));
+}
+
+TEST(ProcessCapture, StandardInputComesFromTheGivenDescriptor)
+{
+    QTemporaryDir dir;
+    QFile input(dir.path() + QStringLiteral("/input"));
+    ASSERT_TRUE(input.open(QIODevice::ReadWrite));
+    input.write("first line\nsecond\n");
+    input.seek(0);
+    Process::Spec spec = shell(QStringLiteral("cat"));
+    spec.inputFd = input.handle();
+    EXPECT_EQ(Process::capture(spec, 5000).output, QByteArray("first line\nsecond\n"));
+    // Without one it is /dev/null.
+    EXPECT_EQ(Process::capture(shell(QStringLiteral("cat")), 5000).output, QByteArray());
 }

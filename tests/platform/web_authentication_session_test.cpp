@@ -180,10 +180,41 @@ TEST_F(WebAuthentication, StartRefuses)
     qputenv("KOVANI_BROWSER", "/nonexistent/browser");
     auto noBrowser = make("com.example.app", done);
     EXPECT_FALSE(noBrowser->start());
+    EXPECT_EQ(noBrowser->startFailure(),
+              "Could not open the sign-in page of accounts.example in the browser: /nonexistent/browser is not installed.");
     EXPECT_FALSE(noBrowser->isPending());
     EXPECT_FALSE(noBrowser->panel());
     EXPECT_FALSE(WebAuthenticationSession::deliverRedirect(QUrl("com.example.app:/oauth2callback")));
     EXPECT_EQ(done->calls, 0);
+}
+
+TEST_F(WebAuthentication, ABrowserThatFailsEndsTheSessionWithItsReason)
+{
+    TestEnvironment::NoDesktopHandlers nothing;
+    TestEnvironment::ScopedEnvironment browser;
+    const struct {
+        std::optional<QByteArray> browser; // none: the desktop's default handler
+        QString reason;
+    } cases[] = {
+        {QByteArray("/bin/false"), "false ended with status 1"},
+        {std::nullopt, "no application is set up to open it (xdg-open exit status 3)"},
+    };
+    for (const auto& c : cases) {
+        browser.set("KOVANI_BROWSER", c.browser);
+        auto done = std::make_shared<Completed>();
+        auto session = make("com.example.app", done);
+        ASSERT_TRUE(session->start());
+        ASSERT_TRUE(TestEnvironment::waitUntil([&] { return done->calls > 0; }, 20000));
+        EXPECT_EQ(done->calls, 1);
+        EXPECT_FALSE(done->url);
+        ASSERT_TRUE(done->error);
+        EXPECT_EQ(done->error->domain, WebAuthenticationSession::ErrorDomain);
+        EXPECT_EQ(done->error->code, WebAuthenticationSession::BrowserNotOpened);
+        EXPECT_EQ(done->error->localizedDescription,
+                  "Could not open the sign-in page of accounts.example in the browser: " + c.reason + ".");
+        EXPECT_FALSE(session->isPending());
+        EXPECT_FALSE(session->panel() && session->panel()->isVisible());
+    }
 }
 
 TEST_F(WebAuthentication, WithoutXdgMimeTheListIsWrittenKeepingItsLines)

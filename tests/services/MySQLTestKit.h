@@ -1,6 +1,7 @@
 #pragma once
 
-// Shared pieces of the MySQL and phpMyAdmin tests: private-member access, small scripts.
+// Shared pieces of the MySQL and phpMyAdmin tests: private-member access, small scripts, a
+// sampler of command lines.
 
 #include "app/AppModel.h"
 #include "support/TestFiles.h"
@@ -12,7 +13,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+#include <mutex>
 #include <ostream>
+#include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 class AppModelTestAccess {
 public:
@@ -109,5 +116,89 @@ inline QString httpGet(quint16 port)
     curl.waitForFinished(20000);
     return QString::fromUtf8(curl.readAllStandardOutput());
 }
+
+// The first argument of a MySQL client call, which names its option file.
+inline const QString kOptionFileArgument = QStringLiteral("--defaults-file=");
+
+// Reads the command line of every process on the machine, again and again on a thread of its
+// own, from construction until stop(). For the children of this process it also notes the option
+// file each names, with the file's mode and its folder's while they were there.
+class CommandLineSampler {
+public:
+    struct Seen {
+        QStringList everyLine;         // each distinct command line, arguments joined by " "
+        QStringList childLines;        // the same, of this process's children only
+        QMap<QString, mode_t> optionFiles;   // path -> mode (0 when gone before it was read)
+        QMap<QString, mode_t> optionFolders; // folder -> mode
+    };
+
+    CommandLineSampler()
+        : m_thread([this]() {
+            while (!m_stop.load())
+                sampleOnce();
+        })
+    {
+    }
+    ~CommandLineSampler() { stop(); }
+
+    Seen stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_seen;
+    }
+
+private:
+    static QByteArray read(const QString& path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    static mode_t modeOf(const QString& path)
+    {
+        struct stat info {};
+        return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode : 0;
+    }
+
+    void sampleOnce()
+    {
+        const QString self = QString::number(::getpid());
+        for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            if (entry.isEmpty() || !entry.at(0).isDigit())
+                continue;
+            QStringList arguments;
+            for (const QByteArray& piece : read(QStringLiteral("/proc/%1/cmdline").arg(entry)).split('\0'))
+                arguments << QString::fromLocal8Bit(piece);
+            if (!arguments.isEmpty() && arguments.last().isEmpty())
+                arguments.removeLast();
+            if (arguments.isEmpty())
+                continue;
+            const QString line = arguments.join(u' ');
+            if (!m_seen.everyLine.contains(line))
+                m_seen.everyLine << line;
+            const QByteArray stat = read(QStringLiteral("/proc/%1/stat").arg(entry));
+            const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+            if (QString::fromLatin1(fields.value(1)) != self)
+                continue;
+            if (!m_seen.childLines.contains(line))
+                m_seen.childLines << line;
+            for (const QString& argument : arguments) {
+                if (!argument.startsWith(kOptionFileArgument))
+                    continue;
+                const QString file = argument.mid(kOptionFileArgument.size());
+                if (!m_seen.optionFiles.value(file))
+                    m_seen.optionFiles.insert(file, modeOf(file));
+                const QString folder = QFileInfo(file).absolutePath();
+                if (!m_seen.optionFolders.value(folder))
+                    m_seen.optionFolders.insert(folder, modeOf(folder));
+            }
+        }
+    }
+
+    std::atomic<bool> m_stop{false};
+    Seen m_seen;
+    std::thread m_thread;
+};
 
 } // namespace MySQLTestKit

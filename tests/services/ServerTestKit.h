@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <memory>
 
 namespace ServerTestKit {
@@ -164,6 +166,46 @@ inline QList<qint32> launchedMentioning(const QString& text)
     }
     return launched;
 }
+
+// PHP's own server on `root` without a router: the runtime, arguments and environment the model
+// starts its website servers with, workers included. Stopped with its workers when it goes.
+class BareServer {
+public:
+    BareServer(const AppModel& model, const QString& binary, const QString& root)
+        : port(TestEnvironment::freePort())
+    {
+        Process::Spec spec;
+        spec.program = binary;
+        spec.arguments = model.phpRuntimeArguments({"-S", QStringLiteral("127.0.0.1:%1").arg(port), "-t", root}, binary);
+        spec.environment = model.serverEnvironment(binary);
+        spec.workingDirectory = root;
+        spec.newProcessGroup = true;
+        QString error;
+        m_server = ChildProcess::launch(spec, {}, &error);
+        EXPECT_TRUE(m_server) << error.toStdString();
+    }
+    ~BareServer()
+    {
+        if (!m_server)
+            return;
+        ::kill(-m_server->pid(), SIGTERM);
+        if (!m_server->waitForExit(std::chrono::steady_clock::now() + std::chrono::seconds(10)))
+            ::kill(-m_server->pid(), SIGKILL);
+    }
+    BareServer(const BareServer&) = delete;
+    BareServer& operator=(const BareServer&) = delete;
+
+    // Whether it answers HTTP.
+    bool waitListening() const
+    {
+        return TestEnvironment::waitUntil([this] { return curl(port, "/").status != 0; }, 30000);
+    }
+
+    const quint16 port;
+
+private:
+    std::shared_ptr<ChildProcess> m_server;
+};
 
 // A model in its own temporary storage folder with the bundled runtime selected (`php`).
 class ServerTest : public ::testing::Test {

@@ -3,6 +3,7 @@
 #include "services/ServerTestKit.h"
 #include "support/MariaDbFixture.h"
 
+#include <QRegularExpression>
 #include <QUrlQuery>
 
 #include <unistd.h>
@@ -31,6 +32,23 @@ Reply post(qint64 port, const QString& path, const QList<QPair<QString, QString>
     reply.contentType = out.section(u' ', 1);
     reply.body = readFile(bodyFile);
     return reply;
+}
+
+// One request through the real curl with a cookie jar kept across requests, redirects followed
+// (a POST when there are fields); the body, a line break, then the status and content type.
+QString visitWithCookies(qint64 port, const QString& jar, const QString& target,
+                         const QList<QPair<QString, QString>>& fields = {})
+{
+    QStringList arguments{QStringLiteral("-s"), QStringLiteral("-L"), QStringLiteral("--max-time"), QStringLiteral("60"),
+                          QStringLiteral("-c"), jar, QStringLiteral("-b"), jar, QStringLiteral("-w"),
+                          QStringLiteral("\n%{http_code} %{content_type}")};
+    for (const auto& [name, value] : fields)
+        arguments << QStringLiteral("--data-urlencode") << name + u'=' + value;
+    arguments << QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(target);
+    QProcess process;
+    process.start(QStringLiteral("/usr/bin/curl"), arguments);
+    process.waitForFinished(90000);
+    return QString::fromUtf8(process.readAllStandardOutput());
 }
 
 class BundledPhpSites : public ServerTest {
@@ -95,6 +113,52 @@ TEST_F(BundledPhpSites, PageUsesMysqliAndPdoAgainstTheDatabase)
     EXPECT_FALSE(log(p.id).contains(QStringLiteral("Deprecated"))) << log(p.id).toStdString();
 }
 
+TEST_F(BundledPhpSites, LocalhostReachesTheDatabaseThroughItsSocket)
+{
+    // "localhost" makes mysqli and PDO use the runtime's default socket: the private server's in
+    // the storage folder, or the system server's.
+    const QString fixtureSocket = MariaDbFixture::dir() + QStringLiteral("/mysqld.sock");
+    ASSERT_TRUE(QFileInfo::exists(fixtureSocket));
+    const QString database = createDatabase(QStringLiteral("kovani_localhost"));
+    const QString root = path("localhost-site");
+    writeFile(root + QStringLiteral("/index.php"),
+              QStringLiteral("<?php\n"
+                             "mysqli_report(MYSQLI_REPORT_ERROR | MYSQLI_REPORT_STRICT);\n"
+                             "$db = new mysqli('localhost', 'root', '', '%1');\n"
+                             "echo 'mysqli:', $db->query('SELECT DATABASE()')->fetch_row()[0], ':', $db->host_info, \"\\n\";\n"
+                             "$pdo = new PDO('mysql:host=localhost;dbname=%1', 'root', '');\n"
+                             "echo 'pdo:', $pdo->query('SELECT DATABASE()')->fetchColumn(), \"\\n\";\n")
+                  .arg(database)
+                  .toUtf8());
+    const QString expected = QStringLiteral("mysqli:%1:Localhost via UNIX socket\npdo:%1\n").arg(database);
+
+    struct Case {
+        const char* label;
+        bool privateServer;
+    };
+    for (const Case c : {Case{"private server", true}, Case{"system server", false}}) {
+        SCOPED_TRACE(c.label);
+        Platform p = platform.platform;
+        const QString ownSocket = model->appSupport() + QStringLiteral("/mysql.sock");
+        QFile::remove(ownSocket);
+        if (c.privateServer) {
+            ASSERT_TRUE(QFile::link(fixtureSocket, ownSocket));
+            p.systemMySQLSocket = path("no-system-server.sock");
+        } else {
+            p.systemMySQLSocket = fixtureSocket;
+        }
+        model->shutdown();
+        model = std::make_unique<AppModel>(p);
+        selectRuntime(*model, php);
+        const Project project = makeProject(QStringLiteral("localhost-%1").arg(c.privateServer), "Localhost", root, freePort());
+        model->startInternal(project);
+        ASSERT_TRUE(waitRunning(project.id, 30000)) << model->statusMessage().toStdString();
+        const Reply reply = curl(project.port, "/");
+        EXPECT_EQ(reply.status, 200);
+        EXPECT_EQ(QString::fromUtf8(reply.body), expected);
+    }
+}
+
 TEST_F(BundledPhpSites, DebianWordPressPackageInstallerCompletes)
 {
     const QString package = QStringLiteral(KOVANI_TEST_WORDPRESS_PACKAGE);
@@ -123,11 +187,12 @@ TEST_F(BundledPhpSites, DebianWordPressPackageInstallerCompletes)
                              "define('DB_NAME', '%1');\n"
                              "define('DB_USER', 'root');\n"
                              "define('DB_PASSWORD', '');\n"
-                             "define('DB_HOST', '127.0.0.1:%2');\n"
+                             "define('DB_HOST', 'localhost');\n"
                              "define('WP_HTTP_BLOCK_EXTERNAL', true);\n")
                   .arg(database)
-                  .arg(MariaDbFixture::port())
                   .toUtf8());
+    // WordPress's own default host, "localhost": the socket of the private server.
+    ASSERT_TRUE(QFile::link(MariaDbFixture::dir() + QStringLiteral("/mysqld.sock"), model->appSupport() + QStringLiteral("/mysql.sock")));
 
     const Project p = makeProject("wordpress-package", "WordPress", site, freePort());
     model->startInternal(p);
@@ -158,8 +223,7 @@ TEST_F(BundledPhpSites, DebianWordPressPackageInstallerCompletes)
     EXPECT_EQ(sql(QStringLiteral("SELECT option_value FROM `%1`.wp_options WHERE option_name = 'siteurl';")),
               QStringLiteral("http://127.0.0.1:%1").arg(p.port));
 
-    // The installed site signs its user in. The installer's requests to the site itself (the
-    // permalink check) wait in the single-threaded server's queue first.
+    // The installed site signs its user in.
     Reply login;
     EXPECT_TRUE(TestEnvironment::waitUntil(
         [&] {
@@ -171,7 +235,7 @@ TEST_F(BundledPhpSites, DebianWordPressPackageInstallerCompletes)
     EXPECT_TRUE(login.body.contains("user_login")) << login.body.toStdString();
 
     // The dashboard is its folder's index.php, not the blog's front page: a visitor who is not
-    // signed in is sent to the login page. (WordPress's own requests to its cron may queue first.)
+    // signed in is sent to the login page.
     Reply admin;
     TestEnvironment::waitUntil(
         [&] {
@@ -181,4 +245,80 @@ TEST_F(BundledPhpSites, DebianWordPressPackageInstallerCompletes)
         90000);
     EXPECT_EQ(admin.status, 302) << admin.body.left(400).toStdString();
     EXPECT_TRUE(admin.location.contains(QStringLiteral("/wp-login.php"))) << admin.location.toStdString();
+
+    // Signed in, the dashboard shows, with no error of PHP in it now that errors reach the page.
+    const QString jar = path("cookies");
+    visitWithCookies(p.port, jar, QStringLiteral("/wp-login.php"));
+    const QString dashboard = visitWithCookies(p.port, jar, QStringLiteral("/wp-login.php"),
+                                               {{QStringLiteral("log"), QStringLiteral("kovani")},
+                                                {QStringLiteral("pwd"), QStringLiteral("Kovani-test-password-85")},
+                                                {QStringLiteral("testcookie"), QStringLiteral("1")},
+                                                {QStringLiteral("redirect_to"), QStringLiteral("http://127.0.0.1:%1/wp-admin/").arg(p.port)}});
+    EXPECT_TRUE(dashboard.endsWith(QStringLiteral("200 text/html; charset=UTF-8"))) << dashboard.right(200).toStdString();
+    EXPECT_TRUE(dashboard.contains(QStringLiteral("<title>Dashboard"))) << dashboard.left(3000).toStdString();
+    for (const char* error : {"Warning</b>:", "Fatal error</b>:", "Notice</b>:", "Deprecated</b>:"})
+        EXPECT_FALSE(dashboard.contains(QString::fromLatin1(error))) << error;
+}
+
+TEST_F(BundledPhpSites, DebianPhpMyAdminLayoutSignsIn)
+{
+    const QString package = QStringLiteral(KOVANI_TEST_PHPMYADMIN_PACKAGE);
+    ASSERT_TRUE(QFileInfo::exists(package + QStringLiteral("/usr/share/phpmyadmin/index.php")))
+        << package.toStdString() << " is missing: scripts/setup-debian.sh unpacks Debian's phpmyadmin package there";
+
+    // The unpacked packages in this test's folder: phpMyAdmin links its JavaScript in from
+    // usr/share/javascript, outside its folder, and finds its libraries in usr/share/php through
+    // the include path, set in the user's own ini folder.
+    const QString tree = path("debian");
+    ASSERT_EQ(QProcess::execute(QStringLiteral("/bin/cp"), {QStringLiteral("-a"), QStringLiteral("--"), package, tree}), 0);
+    const QString root = tree + QStringLiteral("/usr/share/phpmyadmin");
+    ASSERT_TRUE(QFileInfo(root + QStringLiteral("/js/vendor/jquery/jquery.min.js")).isSymLink());
+    const QString vendorConfig = root + QStringLiteral("/libraries/vendor_config.php");
+    QString vendor = QString::fromUtf8(readFile(vendorConfig));
+    vendor.replace(QStringLiteral("'/etc/phpmyadmin/config.inc.php'"), u'\'' + path("config.inc.php") + u'\'');
+    vendor.replace(QStringLiteral("'/var/lib/phpmyadmin/tmp/'"), u'\'' + path("pma-tmp/") + u'\'');
+    writeFile(vendorConfig, vendor.toUtf8());
+    QDir().mkpath(path("pma-tmp"));
+    writeFile(path("config.inc.php"), "<?php\n"
+                                      "$cfg['blowfish_secret'] = 'kovani-test-secret-of-32-bytes!!';\n"
+                                      "$cfg['Servers'][1]['auth_type'] = 'cookie';\n"
+                                      "$cfg['Servers'][1]['host'] = 'localhost';\n"
+                                      "$cfg['Servers'][1]['AllowNoPassword'] = true;\n");
+    writeFile(model->phpUserIniFolder() + QStringLiteral("/debian.ini"),
+              QStringLiteral("include_path = \".:%1/usr/share/php\"\n").arg(tree).toUtf8());
+    ASSERT_TRUE(QFile::link(MariaDbFixture::dir() + QStringLiteral("/mysqld.sock"), model->appSupport() + QStringLiteral("/mysql.sock")));
+
+    const Project p = makeProject("debian-phpmyadmin", "phpMyAdmin", root, freePort());
+    model->startInternal(p);
+    ASSERT_TRUE(waitRunning(p.id, 30000)) << model->statusMessage().toStdString();
+
+    const QString jar = path("cookies");
+    const auto visit = [&](const QString& target, const QList<QPair<QString, QString>>& fields = {}) {
+        return visitWithCookies(p.port, jar, target, fields);
+    };
+    const QString login = visit(QStringLiteral("/"));
+    ASSERT_TRUE(login.contains(QStringLiteral("name=\"pma_username\""))) << login.left(2000).toStdString() << log(p.id).toStdString();
+    // Its jQuery, not the login page.
+    const QString jquery = visit(QStringLiteral("/js/vendor/jquery/jquery.min.js?v=1"));
+    EXPECT_TRUE(jquery.startsWith(QStringLiteral("/*! jQuery v"))) << jquery.left(200).toStdString();
+    EXPECT_TRUE(jquery.endsWith(QStringLiteral("200 application/javascript"))) << jquery.right(100).toStdString();
+    const QString theme = visit(QStringLiteral("/themes/pmahomme/jquery/jquery-ui.css"));
+    EXPECT_TRUE(theme.endsWith(QStringLiteral("200 text/css; charset=UTF-8"))) << theme.right(100).toStdString();
+
+    const auto hidden = [&](const QString& name) {
+        const QRegularExpression field(QStringLiteral("name=\"%1\" value=\"([^\"]*)\"").arg(name));
+        return field.match(login).captured(1);
+    };
+    ASSERT_FALSE(hidden(QStringLiteral("token")).isEmpty()) << login.left(2000).toStdString();
+    const QString signedIn = visit(QStringLiteral("/index.php?route=/"),
+                                   {{QStringLiteral("route"), QStringLiteral("/")},
+                                    {QStringLiteral("token"), hidden(QStringLiteral("token"))},
+                                    {QStringLiteral("set_session"), hidden(QStringLiteral("set_session"))},
+                                    {QStringLiteral("pma_username"), QStringLiteral("root")},
+                                    {QStringLiteral("pma_password"), QString()},
+                                    {QStringLiteral("server"), QStringLiteral("1")}});
+    EXPECT_TRUE(signedIn.endsWith(QStringLiteral("200 text/html; charset=utf-8"))) << signedIn.right(100).toStdString();
+    EXPECT_FALSE(signedIn.contains(QStringLiteral("name=\"pma_username\""))) << signedIn.left(3000).toStdString();
+    EXPECT_TRUE(signedIn.contains(QStringLiteral("Localhost via UNIX socket"))) << signedIn.left(3000).toStdString();
+    EXPECT_FALSE(log(p.id).contains(QStringLiteral("Fatal error"))) << log(p.id).toStdString();
 }

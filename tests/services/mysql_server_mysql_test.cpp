@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QUuid>
 #include <gtest/gtest.h>
 
 using namespace MySQLTestKit;
@@ -28,10 +29,14 @@ protected:
         bin = dir.path() + QStringLiteral("/bin");
         QDir().mkpath(bin);
         clientLog = dir.path() + QStringLiteral("/mysql.log");
+        sqlLog = dir.path() + QStringLiteral("/sql.log");
         t = TestEnvironment::makePlatform(dir.path());
-        // The real client behind a recorder; mysqladmin found by `which`; no Homebrew.
+        // The real client behind a recorder of its arguments and its input; mysqladmin found by
+        // `which`; no Homebrew.
         t.platform.tools.mysql = {writeRecorder(bin + QStringLiteral("/mysql"), clientLog,
-                                                QStringLiteral("exec /usr/bin/mysql \"$@\""))};
+                                                QStringLiteral("sql=$(cat)\nprintf '%s\\n' \"$sql\" >> '%1'\n"
+                                                               "printf '%s\\n' \"$sql\" | /usr/bin/mysql \"$@\"")
+                                                    .arg(sqlLog))};
         t.platform.tools.mysqladmin = {bin + QStringLiteral("/missing-mysqladmin")};
         t.platform.tools.brew = {bin + QStringLiteral("/missing-brew")};
     }
@@ -57,17 +62,12 @@ protected:
             || model.statusMessage() == QStringLiteral("Database did not start. Check Settings.");
     }
 
-    QStringList sqlSent() const
-    {
-        QStringList sql;
-        for (const QString& line : readLines(clientLog))
-            sql << line.section(QLatin1Char('|'), 6);
-        return sql;
-    }
+    QStringList sqlSent() const { return readLines(sqlLog); }
 
     QTemporaryDir dir;
     QString bin;
     QString clientLog;
+    QString sqlLog;
     TestEnvironment::TestPlatform t;
 };
 
@@ -87,16 +87,18 @@ TEST_F(MySQLFixtureTest, StartUpPreparesAFreshRootOnce)
     EXPECT_TRUE(MariaDbFixture::canLogin(QStringLiteral("root"), QStringLiteral("kelp")));
     EXPECT_FALSE(MariaDbFixture::canLogin(QStringLiteral("root"), QString()));
     EXPECT_EQ(sqlSent(), (QStringList{"SELECT 1;", "ALTER USER 'root'@'localhost' IDENTIFIED BY 'kelp'; FLUSH PRIVILEGES;"}));
+    // The option file first, then the login without its password; the SQL went to the input.
     const QStringList first = readLines(clientLog);
     ASSERT_EQ(first.size(), 2);
-    const QString port = QString::number(MariaDbFixture::port());
-    EXPECT_EQ(first[0], QStringLiteral("--host=127.0.0.1|--protocol=tcp|--port=") + port
-                            + QStringLiteral("|--user=root|--password=kelp|-e|SELECT 1;"));
-    EXPECT_TRUE(first[1].startsWith(QStringLiteral("--host=127.0.0.1|--protocol=tcp|--port=") + port
-                                    + QStringLiteral("|--user=root|--password=|-e|ALTER USER")));
+    const QString login = QStringLiteral("--host=127.0.0.1|--protocol=tcp|--port=%1|--user=root").arg(MariaDbFixture::port());
+    for (const QString& line : first) {
+        EXPECT_TRUE(line.startsWith(kOptionFileArgument)) << line.toStdString();
+        EXPECT_EQ(line.section(u'|', 1), login);
+    }
 
     // A second start finds the default login accepted and sends no change.
     QFile::remove(clientLog);
+    QFile::remove(sqlLog);
     auto model = makeModel();
     model->autoStartDatabase();
     ASSERT_TRUE(waitUntil([&] { return startUpEnded(*model); }, 30000));
@@ -132,6 +134,28 @@ TEST_F(MySQLFixtureTest, WrongCredentialsCountAsRunning)
     EXPECT_EQ(model->statusMessage(), QStringLiteral("Database started."));
 }
 
+TEST_F(MySQLFixtureTest, TheSettingsPasswordWinsOverTheUsersOwnOptionFile)
+{
+    // The user's own ~/.my.cnf (in this process's temporary home) gives every client another
+    // password: Kovani's calls still log in with the one of the settings.
+    MariaDbFixture::resetRootPassword(QStringLiteral("kelp"));
+    const QString userFile = TestEnvironment::home() + QStringLiteral("/.my.cnf");
+    writeFile(userFile, "[client]\npassword=not-the-settings-one\n[mysql]\npassword=nor-this\n");
+    const std::unique_ptr<const QString, void (*)(const QString*)> removed(&userFile, [](const QString* file) {
+        QFile::remove(*file);
+    });
+    auto model = makeModel();
+    model->checkMySQL();
+    ASSERT_TRUE(waitUntil([&] { return model->databaseStatus() != QStringLiteral("Checking database..."); }, 30000));
+    EXPECT_EQ(model->databaseStatus(), QStringLiteral("Running"));
+    model->changeMySQLPassword(QString(), QStringLiteral("fresh"));
+    ASSERT_TRUE(waitUntil([&] {
+        return model->statusMessage() != QStringLiteral("Changing mySQL root password...");
+    }, 30000));
+    EXPECT_EQ(model->statusMessage(), kUpdatedPrefix + QStringLiteral("root/fresh."));
+    EXPECT_TRUE(MariaDbFixture::canLogin(QStringLiteral("root"), QStringLiteral("fresh")));
+}
+
 TEST_F(MySQLFixtureTest, StoppedServerShowsThePingText)
 {
     auto model = makeModel();
@@ -151,6 +175,7 @@ TEST_F(MySQLFixtureTest, CheckDatabasePingsAtOnce)
     auto model = makeModel(QString());
     model->setStatusMessage(QStringLiteral("unchanged"));
     model->checkMySQL();
+    ASSERT_TRUE(waitUntil([&] { return model->databaseStatus() != QStringLiteral("Checking database..."); }, 30000));
     EXPECT_EQ(model->databaseStatus(), QStringLiteral("Running"));
     EXPECT_TRUE(model->isDatabaseRunning());
     EXPECT_EQ(model->statusMessage(), QStringLiteral("unchanged"));
@@ -201,6 +226,10 @@ TEST_F(MySQLFixtureTest, PasswordChangeRoundTrips)
         {QStringLiteral("''\\\\'"), QStringLiteral("''\\\\'")},
         {QStringLiteral("%1 $1 \\1 &"), QStringLiteral("%1 $1 \\1 &")},
         {QStringLiteral("gr\u00fc\u00dfe \u2603"), QStringLiteral("gr\u00fc\u00dfe \u2603")},
+        // What the option file quotes and escapes.
+        {QStringLiteral("say \"hi\" # not a comment; ok"), QStringLiteral("say \"hi\" # not a comment; ok")},
+        {QStringLiteral("tab\tand\nline \\n"), QStringLiteral("tab\tand\nline \\n")},
+        {QStringLiteral("[client]\npassword=x"), QStringLiteral("[client]\npassword=x")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed.toStdString());
@@ -220,7 +249,8 @@ TEST_F(MySQLFixtureTest, PasswordChangeRoundTrips)
         const std::optional<AppConfig> saved = ConfigCoding::decode(readBytes(model->configURL()));
         ASSERT_TRUE(saved.has_value());
         EXPECT_EQ(saved->mysqlPassword, c.stored);
-        EXPECT_EQ(model->databaseStatus(), QStringLiteral("Running"));
+        EXPECT_TRUE(waitUntil([&] { return model->databaseStatus() == QStringLiteral("Running"); }, 30000))
+            << model->databaseStatus().toStdString();
     }
 }
 
@@ -292,4 +322,64 @@ TEST_F(MySQLFixtureTest, AServerAlreadyOnThePortIsUsedAndNoneOfOurOwnIsStarted)
     EXPECT_TRUE(MariaDbFixture::canLogin(QStringLiteral("root"), QStringLiteral("kelp")));
     EXPECT_FALSE(QFileInfo::exists(t.platform.storageRoot + QStringLiteral("/MySQL")));
     EXPECT_FALSE(QFileInfo::exists(t.platform.storageRoot + QStringLiteral("/mysql.pid")));
+}
+
+TEST_F(MySQLFixtureTest, PasswordsStayOffEveryCommandLine)
+{
+    // The real clients, each held a moment before it runs so that the sampler sees every call.
+    t.platform.tools.mysql = {writeScript(bin + QStringLiteral("/mysql"), QStringLiteral("sleep 0.5\nexec /usr/bin/mysql \"$@\"\n"))};
+    t.platform.tools.mysqladmin
+        = {writeScript(bin + QStringLiteral("/mysqladmin"), QStringLiteral("sleep 0.5\nexec /usr/bin/mysqladmin \"$@\"\n"))};
+    const QString secret = QStringLiteral("Sampled-%1-pw").arg(QUuid::createUuid().toString(QUuid::Id128));
+    const QString database = QStringLiteral("sampled_%1").arg(QUuid::createUuid().toString(QUuid::Id128).left(8));
+    std::optional<QString> created;
+    {
+        CommandLineSampler sampler;
+        // Start-up: the fresh root gets the default password, then the ping.
+        auto model = makeModel();
+        model->autoStartDatabase();
+        ASSERT_TRUE(waitUntil([&] { return startUpEnded(*model); }, 30000));
+        EXPECT_EQ(model->statusMessage(), QStringLiteral("Database started."));
+        // The password change, and its ping with the new password.
+        model->changeMySQLPassword(QString(), secret);
+        ASSERT_TRUE(waitUntil([&] { return model->statusMessage().startsWith(kUpdatedPrefix); }, 30000))
+            << model->statusMessage().toStdString();
+        ASSERT_TRUE(waitUntil([&] { return model->databaseStatus() == QStringLiteral("Running"); }, 30000));
+        // A database creation with the new login.
+        created = model->createDatabase(database, MySQLSettings::from(model->config()));
+        const CommandLineSampler::Seen seen = sampler.stop();
+
+        EXPECT_EQ(created, std::nullopt);
+        EXPECT_TRUE(MariaDbFixture::databases().contains(database));
+        for (const QString& line : seen.everyLine)
+            EXPECT_FALSE(line.contains(secret)) << line.toStdString();
+        int clients = 0;
+        int pings = 0;
+        for (const QString& line : seen.childLines) {
+            EXPECT_FALSE(line.contains(QStringLiteral("kelp"))) << line.toStdString();
+            EXPECT_FALSE(line.contains(QStringLiteral("IDENTIFIED"))) << line.toStdString();
+            EXPECT_FALSE(line.contains(QStringLiteral("CREATE DATABASE"))) << line.toStdString();
+            EXPECT_FALSE(line.contains(QStringLiteral("--password"))) << line.toStdString();
+            // Each call seen while its stand-in waits, with the arguments the real client gets.
+            if (line.startsWith(QStringLiteral("/bin/sh %1/mysql %2").arg(bin, kOptionFileArgument)))
+                ++clients;
+            if (line.startsWith(QStringLiteral("/bin/sh %1/mysqladmin %2").arg(bin, kOptionFileArgument)))
+                ++pings;
+        }
+        // Probe, preparation, change and creation; the start-up's ping and the one after the change.
+        EXPECT_EQ(clients, 4) << seen.childLines.join(u'\n').toStdString();
+        EXPECT_EQ(pings, 2) << seen.childLines.join(u'\n').toStdString();
+        ASSERT_EQ(seen.optionFiles.size(), 6);
+        for (auto it = seen.optionFiles.cbegin(); it != seen.optionFiles.cend(); ++it) {
+            EXPECT_TRUE(S_ISREG(it.value())) << it.key().toStdString();
+            EXPECT_EQ(it.value() & 0777, 0600u) << it.key().toStdString();
+            EXPECT_FALSE(QFileInfo::exists(it.key())) << it.key().toStdString();
+        }
+        for (auto it = seen.optionFolders.cbegin(); it != seen.optionFolders.cend(); ++it) {
+            EXPECT_TRUE(S_ISDIR(it.value())) << it.key().toStdString();
+            EXPECT_EQ(it.value() & 0777, 0700u) << it.key().toStdString();
+            EXPECT_FALSE(QFileInfo::exists(it.key())) << it.key().toStdString();
+        }
+    }
+    MariaDbFixture::dropDatabase(database);
 }

@@ -8,8 +8,8 @@
 #include "platform/ToolPaths.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QTcpServer>
+#include <QTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -35,6 +35,20 @@ protected:
         t.platform.tools.brew = {bin + QStringLiteral("/brew")};
         t.platform.tools.which = QStringLiteral("/bin/false");
         log = dir.path() + QStringLiteral("/calls.log");
+    }
+
+    // A model whose MySQL server is `port` on 127.0.0.1, with the real client tools, settings saved.
+    std::unique_ptr<AppModel> modelWithServerOn(quint16 port)
+    {
+        t.platform.tools.mysql = {QStringLiteral("/usr/bin/mysql")};
+        t.platform.tools.mysqladmin = {QStringLiteral("/usr/bin/mysqladmin")};
+        auto model = std::make_unique<AppModel>(t.platform);
+        model->modifyConfig([&](AppConfig& c) {
+            c.mysqlHost = QStringLiteral("127.0.0.1");
+            c.mysqlPort = port;
+        });
+        model->saveConfig();
+        return model;
     }
 
     QTemporaryDir dir;
@@ -139,44 +153,112 @@ TEST_F(MySQLServerTest, PingArgumentsAndMissingAdmin)
         AppModel model(t.platform);
         EXPECT_EQ(AppModelTestAccess::databasePingMessage(model), kNoAdmin);
     }
-    writeRecorder(bin + QStringLiteral("/mysqladmin"), log, QStringLiteral("printf 'mysqld is alive\\n'"));
+    // The option file comes first; the password is in it, not among the arguments.
+    const QString optionLog = dir.path() + QStringLiteral("/option-file.log");
+    writeRecorder(bin + QStringLiteral("/mysqladmin"), log,
+                  QStringLiteral("cat \"${1#--defaults-file=}\" >> '%1'\nprintf 'mysqld is alive\\n'").arg(optionLog));
     AppModel model(t.platform);
     model.modifyConfig([](AppConfig& c) {
         c.mysqlHost = QStringLiteral("127.0.0.1");
         c.mysqlPort = 3307;
         c.mysqlUser = QStringLiteral("admin");
-        c.mysqlPassword = QString();
+        c.mysqlPassword = QStringLiteral("se\"cr\\et");
     });
     // The output exactly as received.
     EXPECT_EQ(AppModelTestAccess::databasePingMessage(model), QStringLiteral("mysqld is alive\n"));
-    EXPECT_EQ(readLines(log), QStringList{"--host=127.0.0.1|--port=3307|--user=admin|--password=|ping"});
+    const QStringList lines = readLines(log);
+    ASSERT_EQ(lines.size(), 1);
+    const QString optionFile = lines[0].section(u'|', 0, 0).mid(kOptionFileArgument.size());
+    EXPECT_TRUE(optionFile.startsWith(QDir::tempPath() + QStringLiteral("/kovani-mysql-"))) << lines[0].toStdString();
+    EXPECT_EQ(lines[0].section(u'|', 1), QStringLiteral("--host=127.0.0.1|--port=3307|--user=admin|ping"));
+    // The clients' default option files included first, the password of the settings last.
+    const QByteArray options = readBytes(optionLog);
+    const QByteArray group = "[client]\npassword=\"se\\\"cr\\\\et\"\n";
+    EXPECT_TRUE(options.endsWith(group)) << options.toStdString();
+    for (const QByteArray& line : options.left(options.size() - group.size()).split('\n'))
+        EXPECT_TRUE(line.isEmpty() || line.startsWith("!include /")) << options.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(optionFile));
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(optionFile).absolutePath()));
 }
 
-TEST_F(MySQLServerTest, CheckOfAServerThatNeverAnswersEndsWithinFiveSeconds)
+TEST_F(MySQLServerTest, CheckOfAServerThatNeverAnswersLeavesTheWindowFree)
 {
-    ASSERT_TRUE(QFileInfo(QStringLiteral("/usr/bin/mysqladmin")).isExecutable());
-    t.platform.tools.mysqladmin = {QStringLiteral("/usr/bin/mysqladmin")};
-    // Listening but never accepting: the connection is made by the kernel, no greeting follows.
+    t.platform.mysqlTimeLimits.pingMs = 1500;
+    // A stand-in MySQL server: it accepts connections and never says a word.
     QTcpServer silent;
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
-    AppModel model(t.platform);
-    model.modifyConfig([&](AppConfig& c) {
-        c.mysqlHost = QStringLiteral("127.0.0.1");
-        c.mysqlPort = silent.serverPort();
-    });
-    model.setStatusMessage(QStringLiteral("before"));
-    QElapsedTimer timer;
-    timer.start();
-    model.checkMySQL();
-    // Left alone, mysqladmin waits far longer than 20 s for the greeting: the upper bound shows
-    // the five-second limit ended it, with a margin no busy machine uses up.
-    EXPECT_GE(timer.elapsed(), 4500);
-    EXPECT_LT(timer.elapsed(), 20000);
-    EXPECT_FALSE(model.isDatabaseRunning());
-    EXPECT_EQ(model.databaseStatus(), QStringLiteral("Not responding"));
-    EXPECT_EQ(model.statusMessage(), QStringLiteral("before"));
-    // The ping was killed, not left behind.
+    const std::unique_ptr<AppModel> model = modelWithServerOn(silent.serverPort());
+    model->setStatusMessage(QStringLiteral("before"));
+    model->setDatabaseStatus(QStringLiteral("before"));
+    model->checkMySQL();
+    // The check returned with the ping still waiting, and the event loop goes on meanwhile.
+    EXPECT_EQ(model->databaseStatus(), QStringLiteral("before"));
+    bool answeredMeanwhile = false;
+    QTimer::singleShot(0, model.get(), [&]() { answeredMeanwhile = model->databaseStatus() == QStringLiteral("before"); });
+    ASSERT_TRUE(waitUntil([&] { return model->databaseStatus() != QStringLiteral("before"); }, 30000));
+    EXPECT_TRUE(answeredMeanwhile);
+    // Killed after its limit: no answer.
+    EXPECT_FALSE(model->isDatabaseRunning());
+    EXPECT_EQ(model->databaseStatus(), QStringLiteral("Not responding"));
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("before"));
     EXPECT_TRUE(ServerTestKit::processesMentioning(QStringLiteral("--port=%1").arg(silent.serverPort())).isEmpty());
+}
+
+TEST_F(MySQLServerTest, PasswordChangeWithAServerThatNeverAnswersFailsAndSavesNothing)
+{
+    t.platform.mysqlTimeLimits.passwordChangeMs = 1500;
+    // A stand-in MySQL server: it accepts connections and never says a word.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    const std::unique_ptr<AppModel> model = modelWithServerOn(silent.serverPort());
+    const QByteArray savedBefore = readBytes(model->configURL());
+    const QString changing = QStringLiteral("Changing mySQL root password...");
+
+    model->changeMySQLPassword(QStringLiteral("kelp"), QStringLiteral("never saved"));
+    EXPECT_EQ(model->statusMessage(), changing);
+    bool answeredMeanwhile = false;
+    QTimer::singleShot(0, model.get(), [&]() { answeredMeanwhile = model->statusMessage() == changing; });
+    ASSERT_TRUE(waitUntil([&] { return model->statusMessage() != changing; }, 30000));
+    EXPECT_TRUE(answeredMeanwhile);
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("Could not change mySQL password: mySQL did not answer within 2 seconds."));
+    EXPECT_EQ(model->config().mysqlPassword, QStringLiteral("kelp"));
+    EXPECT_EQ(readBytes(model->configURL()), savedBefore);
+    EXPECT_TRUE(ServerTestKit::processesMentioning(QStringLiteral("--port=%1").arg(silent.serverPort())).isEmpty());
+}
+
+TEST_F(MySQLServerTest, DatabaseCreationWithAServerThatNeverAnswersSaysSo)
+{
+    t.platform.mysqlTimeLimits.databaseCreationMs = 1500;
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    const std::unique_ptr<AppModel> model = modelWithServerOn(silent.serverPort());
+    EXPECT_EQ(model->createDatabase(QStringLiteral("shop"), MySQLSettings::from(model->config())),
+              QStringLiteral("database shop could not be created: mySQL did not answer within 2 seconds."));
+    EXPECT_TRUE(ServerTestKit::processesMentioning(QStringLiteral("--port=%1").arg(silent.serverPort())).isEmpty());
+}
+
+TEST_F(MySQLServerTest, QuittingStopsAClientStillWaiting)
+{
+    // A stand-in MySQL server: it accepts connections and never says a word.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    const QString port = QStringLiteral("--port=%1").arg(silent.serverPort());
+    std::unique_ptr<AppModel> model = modelWithServerOn(silent.serverPort());
+    const QByteArray savedBefore = readBytes(model->configURL());
+
+    model->changeMySQLPassword(QStringLiteral("kelp"), QStringLiteral("never saved"));
+    ASSERT_TRUE(waitUntil([&] { return !ServerTestKit::processesMentioning(port).isEmpty(); }, 30000));
+    const QList<qint32> clients = ServerTestKit::processesMentioning(port);
+    ASSERT_EQ(clients.size(), 1);
+    const QString optionFile = ServerTestKit::procCmdline(clients[0]).value(1).mid(kOptionFileArgument.size());
+    ASSERT_TRUE(QFileInfo::exists(optionFile)) << optionFile.toStdString();
+
+    // The application quits: the window's shutdown, then the model goes.
+    model->shutdown();
+    EXPECT_TRUE(ServerTestKit::processesMentioning(port).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(optionFile));
+    model.reset();
+    EXPECT_EQ(readBytes(t.platform.storageRoot + QStringLiteral("/config.json")), savedBefore);
 }
 
 TEST_F(MySQLServerTest, NoAdminToolAndNoHomebrew)
@@ -232,8 +314,8 @@ TEST_F(MySQLServerTest, StartRunsEveryTimeThroughHomebrewOrTheLoginShell)
     model.modifyConfig([&](AppConfig& c) {
         c.mysqlStartCommand = QStringLiteral("printf '%s' \"$ZSH_NAME\" > '") + marker + QStringLiteral("'");
     });
-    model.checkMySQL(); // the admin tool exists: the ping runs at once, nothing is started
-    EXPECT_EQ(model.databaseStatus(), QStringLiteral("Running"));
+    model.checkMySQL(); // the admin tool exists: only the ping runs, nothing is started
+    EXPECT_TRUE(waitUntil([&] { return model.databaseStatus() == QStringLiteral("Running"); }));
     EXPECT_FALSE(QFile::exists(marker));
     model.autoStartDatabase();
     ASSERT_TRUE(waitUntil([&] { return model.statusMessage() == QStringLiteral("Database started."); }));

@@ -5,6 +5,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <atomic>
 #include <csignal>
 #include <unistd.h>
 
@@ -15,9 +16,10 @@ using TestEnvironment::waitUntil;
 namespace {
 
 // Starts a process that is not a child of this test (as a crashed application would leave it).
-qint64 startDetached(const QStringList& command)
+qint64 startDetached(const QStringList& command, const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
+    process.setProcessEnvironment(environment);
     process.setProgram(command.first());
     process.setArguments(command.mid(1));
     process.setStandardOutputFile(QProcess::nullDevice());
@@ -85,7 +87,18 @@ protected:
         killAll(leftovers);
         ServerTest::TearDown();
     }
+    // A model of the storage folder that runs the clean-up at its start; `finished` is set once
+    // the clean-up has signalled what it found.
+    std::unique_ptr<AppModel> cleaningModel(Platform p)
+    {
+        p.runOrphanCleanup = true;
+        p.orphanCleanupFinished = [done = finished] { done->store(true); };
+        return std::make_unique<AppModel>(p);
+    }
+    bool waitCleanedUp() { return waitUntil([this] { return finished->load(); }, 60000); }
+
     QList<qint64> leftovers;
+    std::shared_ptr<std::atomic<bool>> finished = std::make_shared<std::atomic<bool>>(false);
 };
 
 } // namespace
@@ -105,6 +118,7 @@ TEST_F(OrphanCleanup, OnlyServersWithThisStorageFoldersRoutersAreKilled)
     const quint16 selfPort = freePort();      // this very process listens on a project port
     const quint16 pythonPort = freePort();    // another program's web server on a project port
     const quint16 scriptPort = freePort();    // a PHP program that is not the built-in server
+    const quint16 workersPort = freePort();   // left behind with its workers
 
     const Project hand = makeProject("hand", "Hand", site, handPort);
     model->modifyConfig([&](AppConfig& c) {
@@ -123,7 +137,8 @@ TEST_F(OrphanCleanup, OnlyServersWithThisStorageFoldersRoutersAreKilled)
     const QString otherRouter = path("other/Kovani/Routers/x-router.php");
     const QString nestedRouter = path("nest") + routers + "/n-router.php";
     for (const QString& router : {routers + "/old-router.php", routers + "/phpmyadmin-router.php",
-                                  routers + "/stubborn-router.php", otherRouter, nestedRouter})
+                                  routers + "/stubborn-router.php", routers + "/workers-router.php", otherRouter,
+                                  nestedRouter})
         writeFile(router, "<?php return false;");
     const qint64 routed = startDetached(routedServer(routedPort, site, routers + "/old-router.php"));
     const qint64 pma = startDetached(routedServer(pmaPort, site, routers + "/phpmyadmin-router.php"));
@@ -134,24 +149,37 @@ TEST_F(OrphanCleanup, OnlyServersWithThisStorageFoldersRoutersAreKilled)
     const qint64 database = startDetached(listener(mysqlPort));
     const qint64 python = startDetached(pythonServer(pythonPort, site));
     const qint64 script = startDetached(listener(scriptPort));
-    leftovers = {routed, pma, stubborn, byHand, elsewhere, nested, database, python, script};
+    QProcessEnvironment withWorkers = QProcessEnvironment::systemEnvironment();
+    withWorkers.insert("PHP_CLI_SERVER_WORKERS", "4");
+    const qint64 workers = startDetached(routedServer(workersPort, site, routers + "/workers-router.php"), withWorkers);
+    leftovers = {routed, pma, stubborn, byHand, elsewhere, nested, database, python, script, workers};
     for (quint16 port : {routedPort, pmaPort, stubbornPort, handPort, elsewherePort, nestedPort, mysqlPort, pythonPort,
-                         scriptPort})
+                         scriptPort, workersPort})
         waitListening(port);
+    // The server and its four workers, forked once it listens.
+    QList<qint32> workerProcesses;
+    EXPECT_TRUE(waitUntil([&] {
+        workerProcesses = processesMentioning(routers + "/workers-router.php");
+        return workerProcesses.size() == 5;
+    }, 30000)) << workerProcesses.size();
     QTcpServer self;
     ASSERT_TRUE(self.listen(QHostAddress::LocalHost, selfPort));
 
-    platform.platform.runOrphanCleanup = true;
-    model = std::make_unique<AppModel>(platform.platform);
+    model = cleaningModel(platform.platform);
+    ASSERT_TRUE(waitCleanedUp());
 
-    // lsof runs once per port; under a loaded machine that takes a while.
+    // The stubborn one gets SIGKILL after the grace; the others end on SIGTERM.
     EXPECT_TRUE(waitUntil([&] { return !Process::exists(routed) && !Process::exists(pma) && !Process::exists(stubborn); },
-                          60000));
+                          20000));
+    for (qint32 pid : workerProcesses)
+        EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 20000)) << "worker " << pid;
+    for (const char* name : {"/old-router.php", "/phpmyadmin-router.php", "/stubborn-router.php", "/workers-router.php"})
+        EXPECT_TRUE(waitUntil([&] { return processesMentioning(routers + name).isEmpty(); }, 20000)) << name;
     EXPECT_FALSE(listening(routedPort));
     EXPECT_FALSE(listening(pmaPort));
     EXPECT_FALSE(listening(stubbornPort));
-    // Given time, nothing else is touched.
-    waitUntil([] { return false; }, 500);
+    EXPECT_FALSE(listening(workersPort));
+    // Nothing else is touched.
     for (const auto& [label, pid] : {std::pair{"by hand", byHand}, std::pair{"other storage folder", elsewhere},
                                      std::pair{"nested storage folder", nested}, std::pair{"database", database},
                                      std::pair{"python", python}, std::pair{"php script", script}})
@@ -187,90 +215,33 @@ TEST_F(OrphanCleanup, ServersOfThisModelSurviveALaterCleanup)
     leftovers = {stray};
     waitListening(strayPort);
 
-    model->cleanupOrphanedPHPServers();
+    ASSERT_TRUE(waitUntil([&] { return processesMentioning(model->routersURL() + "/own-router.php").size() == 1 + kServerWorkers; }));
+    // A second model of the same storage folder cleans up while the first one still runs.
+    auto second = cleaningModel(platform.platform);
+    ASSERT_TRUE(waitCleanedUp());
     EXPECT_TRUE(waitUntil([&] { return !Process::exists(stray); }, 20000));
-    waitUntil([] { return false; }, 300);
+    // Its workers are the first model's children: they are left too.
+    EXPECT_EQ(processesMentioning(model->routersURL() + "/own-router.php").size(), 1 + kServerWorkers);
     EXPECT_TRUE(Process::exists(ownPid));
     EXPECT_TRUE(model->isRunning("own"));
     EXPECT_EQ(curl(ownPort, "/").body, QByteArray("front:/index.php:/"));
 }
 
-TEST_F(OrphanCleanup, ToolOutputIsTrustedOnlyForPositiveForeignIds)
+TEST_F(OrphanCleanup, WithoutAStorageFolderNothingIsKilled)
 {
+    // A server under some ".../Routers/" folder: without a storage folder no server is ours.
     const QString site = makeSite(path("site"));
+    const QString router = path("srv/Routers/a-router.php");
+    writeFile(router, "<?php return false;");
     const quint16 port = freePort();
-    const qint64 bystander = startDetached(listener(port));
+    const qint64 bystander = startDetached(routedServer(port, site, router));
     leftovers = {bystander};
     waitListening(port);
 
-    const QString fakes = path("fake-tools");
-    struct Case {
-        const char* label;
-        QByteArray lsof; // script body; empty: the tool does not exist
-        QByteArray ps;
-    };
-    const QByteArray self = QByteArray::number(::getpid());
-    const QByteArray marker = (model->appSupport() + "/Routers/").toUtf8();
-    const Case cases[] = {
-        {"missing tools", "", ""},
-        {"errors on stderr only",
-         "echo \"lsof: " + QByteArray::number(bystander) + " cannot stat\" >&2\nexit 1\n",
-         "echo \"" + QByteArray::number(bystander) + " -S 127.0.0.1:1 " + marker + "\" >&2\nexit 1\n"},
-        {"junk and this process",
-         "echo '0 -1 +x 99999999999 " + QByteArray::number(bystander) + "x " + self + "'\n",
-         "echo '   " + self + " php -S 127.0.0.1:1 -t / " + marker + "a-router.php'\n"
-         "echo 'abc php -S 127.0.0.1:1 -t / " + marker + "a-router.php'\n"
-         "echo '-" + QByteArray::number(bystander) + " php -S 127.0.0.1:1 -t / " + marker + "a-router.php'\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.label);
-        Platform p = platform.platform;
-        p.tools.lsof = fakes + "/" + c.label + "/lsof";
-        p.tools.ps = fakes + "/" + c.label + "/ps";
-        // ps runs last; once it has exited, what it printed is handled at once.
-        const QString psDone = fakes + "/" + c.label + "/ps-done";
-        for (const auto& [file, body] : {std::pair{p.tools.lsof, c.lsof}, std::pair{p.tools.ps, c.ps}}) {
-            if (body.isEmpty())
-                continue;
-            const QByteArray done = file == p.tools.ps ? "trap 'touch \"" + psDone.toUtf8() + "\"' EXIT\n" : QByteArray();
-            writeScript(file, "#!/bin/sh\n" + done + body);
-        }
-        p.runOrphanCleanup = true;
-        model->modifyConfig([&](AppConfig& config) { config.projects = {makeProject("b", "B", site, port)}; });
-        model->saveConfig();
-        auto cleaning = std::make_unique<AppModel>(p);
-        if (!c.ps.isEmpty())
-            EXPECT_TRUE(waitUntil([&] { return QFileInfo::exists(psDone); }, 20000));
-        waitUntil([] { return false; }, 400);
-        EXPECT_TRUE(Process::exists(bystander));
-    }
-}
-
-TEST_F(OrphanCleanup, WithoutAStorageFolderNothingIsLookedFor)
-{
-    const quint16 port = freePort();
-    const qint64 bystander = startDetached(listener(port));
-    leftovers = {bystander};
-    waitListening(port);
-
-    // Any other program's server under some ".../Routers/" folder. Without a storage folder no
-    // server is ours: neither tool is run.
-    const QString lsof = path("fake-tools/lsof");
-    const QString ran = path("fake-tools/ran");
-    const QString ps = path("fake-tools/ps");
-    writeScript(lsof, QStringLiteral("#!/bin/sh\ntouch '%1'\necho %2\n").arg(ran).arg(bystander).toUtf8());
-    writeScript(ps, QStringLiteral("#!/bin/sh\ntouch '%1'\necho '%2 php -S 127.0.0.1:%3 -t /srv /srv/Routers/a-router.php'\n")
-                      .arg(ran)
-                      .arg(bystander)
-                      .arg(port)
-                      .toUtf8());
     Platform bare = platform.platform;
     bare.storageRoot.clear();
-    bare.tools.ps = ps;
-    bare.tools.lsof = lsof;
-    bare.runOrphanCleanup = true;
-    AppModel homeless(bare);
-    waitUntil([] { return false; }, 1000);
-    EXPECT_FALSE(QFileInfo::exists(ran));
+    auto homeless = cleaningModel(bare);
+    ASSERT_TRUE(waitCleanedUp());
     EXPECT_TRUE(Process::exists(bystander));
+    EXPECT_TRUE(listening(port));
 }

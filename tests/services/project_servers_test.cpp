@@ -66,52 +66,41 @@ TEST_F(ProjectServers, StartGoesFromStartingToRunningWithThePid)
     EXPECT_TRUE(QFileInfo::exists(model->logsURL() + QStringLiteral("/alpha.log")));
 }
 
-TEST_F(ProjectServers, RouterScriptIsByteExact)
+TEST_F(ProjectServers, RouterScriptIsWrittenWholeAndIsValidPhp)
 {
-    const QByteArray expected =
-        "<?php\n"
-        "$documentRoot = rtrim((string) ($_SERVER['DOCUMENT_ROOT'] ?? ''), DIRECTORY_SEPARATOR);\n"
-        "$requestPath = rawurldecode((string) (parse_url($_SERVER['REQUEST_URI'] ?? '/', PHP_URL_PATH) ?? '/'));\n"
-        "$candidate = str_contains($requestPath, \"\\0\") ? false : realpath($documentRoot.DIRECTORY_SEPARATOR.ltrim($requestPath, '/'));\n"
-        "$rootPrefix = $documentRoot.DIRECTORY_SEPARATOR;\n"
-        "if ($candidate !== false && str_starts_with($candidate, $rootPrefix) && is_dir($candidate)) {\n"
-        "    $candidate = realpath($candidate.DIRECTORY_SEPARATOR.(is_file($candidate.DIRECTORY_SEPARATOR.'index.php') ? 'index.php' : 'index.html'));\n"
-        "}\n"
-        "if ($candidate !== false && str_starts_with($candidate, $rootPrefix) && is_file($candidate)) {\n"
-        "    return false;\n"
-        "}\n"
-        "\n"
-        "$frontController = $documentRoot.DIRECTORY_SEPARATOR.'index.php';\n"
-        "if (is_file($frontController)) {\n"
-        "    $_SERVER['SCRIPT_NAME'] = '/index.php';\n"
-        "    $_SERVER['SCRIPT_FILENAME'] = $frontController;\n"
-        "    require $frontController;\n"
-        "    return true;\n"
-        "}\n"
-        "\n"
-        "http_response_code(404);\n"
-        "header('Content-Type: text/plain; charset=utf-8');\n"
-        "echo 'Project index.php was not found in '.$documentRoot;\n"
-        "return true;\n"
-        "?>";
-    EXPECT_EQ(PHPDevelopmentRouter::source().toUtf8(), expected);
+    const QByteArray source = PHPDevelopmentRouter::source().toUtf8();
+    EXPECT_TRUE(source.startsWith("<?php\n"));
+    EXPECT_TRUE(source.endsWith("\n?>"));
     const QString written = model->routerScript(makeProject("r", "R", path("x"), 1));
     EXPECT_EQ(written, model->routersURL() + QStringLiteral("/r-router.php"));
-    EXPECT_EQ(readFile(written), expected);
+    EXPECT_EQ(readFile(written), source);
+    // The same text for every project: nothing of the project is in it.
+    EXPECT_EQ(readFile(model->routerScript(makeProject("other", "Other", path("y"), 2))), source);
+    EXPECT_EQ(QProcess::execute(BundledPhp::binary(), BundledPhp::arguments({"-l", written})), 0);
     // An id that would leave the Routers folder writes nothing.
     model->routerScript(makeProject("../escaped", "E", path("x"), 1));
     EXPECT_FALSE(QFileInfo::exists(model->appSupport() + "/escaped-router.php"));
 }
 
-TEST_F(ProjectServers, RouterServesFilesInsideTheRootAndNothingOutside)
+TEST_F(ProjectServers, RouterServesWhatLiesInsideTheRootByItsRequestPath)
 {
     const QString root = makeSite(path("www/site"));
     writeFile(root + "/style.css", "body{color:red}");
     writeFile(root + "/hello.php", "<?php echo 'hello from ', basename(__FILE__);");
     writeFile(root + "/sub/page.txt", "sub page");
     writeFile(path("www/secret.txt"), "TOP SECRET");
+    writeFile(path("www/style.css"), "OUTSIDE style");
+    // Links the user placed inside the root, to files and folders outside it (Laravel's
+    // storage:link, Debian's phpMyAdmin): served as PHP's own server serves them.
+    writeFile(path("shared/public/upload.txt"), "uploaded file");
+    writeFile(path("shared/public/tool.php"), "<?php echo 'linked script ', $_SERVER['PATH_INFO'] ?? '-';");
     ASSERT_TRUE(QFile::link(path("www/secret.txt"), root + "/link.txt"));
     ASSERT_TRUE(QFile::link(root + "/style.css", root + "/inner-link.css"));
+    ASSERT_TRUE(QFile::link(path("shared/public"), root + "/storage"));
+    // Files the workspace writes beside a file while saving it.
+    writeFile(root + "/.config.php.kovani-copy", "<?php $password = 'COPIED SOURCE';");
+    writeFile(root + "/.config.php.kovani-copy-2", "COPIED SOURCE");
+    writeFile(root + "/sub/.page.txt.kovani-save-a1B2c3", "COPIED SOURCE");
     const quint16 port = freePort();
     model->startInternal(makeProject("routed", "Routed", root, port));
     ASSERT_TRUE(waitRunning("routed")) << model->statusMessage().toStdString();
@@ -119,43 +108,66 @@ TEST_F(ProjectServers, RouterServesFilesInsideTheRootAndNothingOutside)
     struct Case {
         const char* path;
         int status;
-        QByteArray body;
+        QByteArray body; // empty: the front controller's answer for the path
     };
     const Case cases[] = {
-        {"/", 200, "front:/index.php:/"},
+        {"/", 200, ""},
         {"/style.css", 200, "body{color:red}"},
         {"/hello.php", 200, "hello from hello.php"},
         {"/sub/page.txt", 200, "sub page"},
-        {"/sub/", 200, "front:/index.php:/sub/"},
-        {"/missing/route?x=1", 200, "front:/index.php:/missing/route?x=1"},
+        {"/sub/", 200, ""},
+        {"/missing/route?x=1", 200, ""},
         {"/inner-link.css", 200, "body{color:red}"},
-        {"/../secret.txt", 200, "front:/index.php:/../secret.txt"},
-        {"/%2e%2e/secret.txt", 200, "front:/index.php:/%2e%2e/secret.txt"},
-        {"/sub/%2E%2E/%2E%2E/secret.txt", 200, "front:/index.php:/sub/%2E%2E/%2E%2E/secret.txt"},
-        {"/link.txt", 200, "front:/index.php:/link.txt"},
+        {"/link.txt", 200, "TOP SECRET"},
+        {"/storage/upload.txt", 200, "uploaded file"},
+        {"/storage/tool.php/extra", 200, "linked script /extra"},
+        {"/storage/../style.css", 200, "body{color:red}"}, // lexically inside, not through the link
+        {"/storage/%2e%2e/hello.php", 200, "hello from hello.php"},
+        {"/storage/missing.txt", 200, ""},
+        // Climbing out of the root, however spelt, reaches no file.
+        {"/../secret.txt", 200, ""},
+        {"/%2e%2e/secret.txt", 200, ""},
+        {"/sub/%2E%2E/%2E%2E/secret.txt", 200, ""},
+        {"/sub/..%2f..%2fsecret.txt", 200, ""},
+        {"/storage/../../secret.txt", 200, ""},
+        {"/storage/%2e%2e/%2e%2e/style.css", 200, ""},
+        {"/.config.php.kovani-copy", 404, "Not Found"},
+        {"/.config.php.kovani-copy-2", 404, "Not Found"},
+        {"/sub/.page.txt.kovani-save-a1B2c3", 404, "Not Found"},
+        {"/sub/%2e%2e/.config.php.kovani-copy", 404, "Not Found"},
+        {"/%2Econfig.php.kovani-copy?x", 404, "Not Found"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
         const Reply reply = curl(port, QString::fromLatin1(c.path));
-        EXPECT_EQ(reply.status, c.status) << c.path;
-        EXPECT_EQ(reply.body, c.body) << c.path;
-        EXPECT_FALSE(reply.body.contains("TOP SECRET")) << c.path;
+        EXPECT_EQ(reply.status, c.status);
+        const QByteArray expected = c.body.isEmpty() ? "front:/index.php:" + QByteArray(c.path) : c.body;
+        EXPECT_EQ(reply.body.toStdString(), expected.toStdString());
+        EXPECT_FALSE(reply.body.contains("OUTSIDE"));
+        EXPECT_FALSE(reply.body.contains("COPIED SOURCE"));
     }
 
     // Without a front controller every routed request is the plain-text 404.
     ASSERT_TRUE(QFile::remove(root + "/index.php"));
-    for (const char* p : {"/", "/missing", "/../secret.txt", "/link.txt"}) {
+    for (const char* p : {"/", "/missing", "/../secret.txt", "/storage/missing.txt"}) {
         const Reply reply = curl(port, QString::fromLatin1(p));
         EXPECT_EQ(reply.status, 404) << p;
         EXPECT_EQ(reply.contentType, QStringLiteral("text/plain; charset=utf-8")) << p;
         EXPECT_EQ(QString::fromUtf8(reply.body), QStringLiteral("Project index.php was not found in ") + root) << p;
     }
     EXPECT_EQ(curl(port, "/style.css").body, QByteArray("body{color:red}"));
+    EXPECT_EQ(curl(port, "/.config.php.kovani-copy").status, 404);
 }
 
-TEST_F(ProjectServers, RouterServesFoldersAsPhpsOwnServerDoes)
+TEST_F(ProjectServers, RouterServesFoldersAndScriptPathsAsPhpsOwnServerDoes)
 {
     const QString root = makeSite(path("www/site"));
+    const QByteArray scriptBody =
+        "<?php echo basename(__FILE__), ' SCRIPT_NAME=', $_SERVER['SCRIPT_NAME'], ' PHP_SELF=', $_SERVER['PHP_SELF'],"
+        " ' PATH_INFO=', $_SERVER['PATH_INFO'] ?? '-', ' SCRIPT_FILENAME=', $_SERVER['SCRIPT_FILENAME'];";
     writeFile(root + "/withphp/index.php", "<?php echo 'sub:', $_SERVER['SCRIPT_NAME'], ':', $_SERVER['REQUEST_URI'];");
+    writeFile(root + "/rest.php", scriptBody);
+    writeFile(root + "/api/v1.php", scriptBody);
     writeFile(root + "/withhtml/index.html", "html index\n");
     writeFile(root + "/both/index.php", "<?php echo 'both php';");
     writeFile(root + "/both/index.html", "both html");
@@ -164,8 +176,9 @@ TEST_F(ProjectServers, RouterServesFoldersAsPhpsOwnServerDoes)
     writeFile(root + "/data.json/index.html", "dotted folder");
     writeFile(root + "/noindex/x.txt", "x");
     writeFile(root + "/file.txt", "file");
-    writeFile(path("www/outside/index.php"), "<?php echo 'OUTSIDE';");
-    writeFile(path("www/secret.php"), "<?php echo 'OUTSIDE';");
+    writeFile(path("www/outside/index.php"), "<?php echo 'linked folder index';");
+    writeFile(path("www/outside/tool.php"), scriptBody);
+    writeFile(path("www/secret.php"), "<?php echo 'linked index file';");
     ASSERT_TRUE(QFile::link(path("www/outside"), root + "/outlink"));
     writeFile(root + "/badindex/other.txt", "");
     ASSERT_TRUE(QFile::link(path("www/secret.php"), root + "/badindex/index.php"));
@@ -173,17 +186,8 @@ TEST_F(ProjectServers, RouterServesFoldersAsPhpsOwnServerDoes)
     const quint16 routed = freePort();
     model->startInternal(makeProject("folders", "Folders", root, routed));
     ASSERT_TRUE(waitRunning("folders")) << model->statusMessage().toStdString();
-    // PHP's own server on the same folder, without a router.
-    const quint16 bare = freePort();
-    QProcess plain;
-    plain.setProgram(BundledPhp::binary());
-    plain.setArguments(BundledPhp::arguments({"-S", QStringLiteral("127.0.0.1:%1").arg(bare), "-t", root}));
-    plain.setProcessEnvironment(BundledPhp::environment());
-    plain.setStandardOutputFile(QProcess::nullDevice());
-    plain.setStandardErrorFile(QProcess::nullDevice());
-    plain.start();
-    ASSERT_TRUE(plain.waitForStarted(30000));
-    ASSERT_TRUE(waitUntil([&] { return curl(bare, "/file.txt").status == 200; }, 30000));
+    const BareServer bare(*model, php, root);
+    ASSERT_TRUE(bare.waitListening());
 
     // Each path either answers as PHP's server answers it (status, Location, content type and
     // body), or goes to the front controller: the path names no file and no folder with an index,
@@ -215,32 +219,48 @@ TEST_F(ProjectServers, RouterServesFoldersAsPhpsOwnServerDoes)
         {"/", SameAsPhp, "front:/index.php:/"},
         {"/missing", SameAsPhp, "front:/index.php:/missing"},
         {"/missing/deeper?q=1", SameAsPhp, "front:/index.php:/missing/deeper?q=1"},
+        // A script followed by more path runs with that path as PATH_INFO, at the root, in a
+        // sub-folder and in a linked folder.
+        {"/rest.php/v1/page/Main", SameAsPhp,
+         "rest.php SCRIPT_NAME=/rest.php PHP_SELF=/rest.php/v1/page/Main PATH_INFO=/v1/page/Main SCRIPT_FILENAME=" + (root + "/rest.php").toUtf8()},
+        {"/rest.php/", SameAsPhp, ""},
+        {"/rest.php/x%20y?q=1", SameAsPhp, ""},
+        {"/api/v1.php/items/7", SameAsPhp,
+         "v1.php SCRIPT_NAME=/api/v1.php PHP_SELF=/api/v1.php/items/7 PATH_INFO=/items/7 SCRIPT_FILENAME=" + (root + "/api/v1.php").toUtf8()},
+        {"/withphp/index.php/extra", SameAsPhp, ""},
+        {"/index.php/route", SameAsPhp, ""},
+        {"/outlink/tool.php/x", SameAsPhp, ""},
+        {"/api/../rest.php/z", SameAsPhp, ""},
+        // Links the user placed inside the root are followed.
+        {"/outlink/", SameAsPhp, "linked folder index"},
+        {"/outlink", SameAsPhp, "linked folder index"},
+        {"/badindex/", SameAsPhp, "linked index file"},
         {"/noindex/", FrontController, ""},
         {"/noindex", FrontController, ""},
         {"/noindex/missing", FrontController, ""},
         {"/missing.css", FrontController, ""},
         {"/file.txt/", FrontController, ""},
+        {"/noindex/x.txt/more", FrontController, ""},
+        {"/missing.php/x", FrontController, ""},
         {"/%00", FrontController, ""},
         {"/withphp/%00", FrontController, ""},
+        {"/rest.php%00/x", FrontController, ""},
         {"/%00/../withphp/", FrontController, ""},
         {"/../withphp/", FrontController, ""},
         {"/%2e%2e/site/withhtml/", FrontController, ""},
         {"/withphp/%2E%2E/%2E%2E/outside/", FrontController, ""},
-        {"/outlink/", FrontController, ""},
-        {"/outlink", FrontController, ""},
-        {"/badindex/", FrontController, ""},
+        {"/../outside/tool.php/x", FrontController, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
         const Reply reply = curl(routed, QString::fromLatin1(c.path));
-        EXPECT_FALSE(reply.body.contains("OUTSIDE"));
         if (c.expect == FrontController) {
             EXPECT_EQ(reply.status, 200);
             EXPECT_EQ(reply.location, QString());
             EXPECT_EQ(reply.body.toStdString(), "front:/index.php:" + std::string(c.path));
             continue;
         }
-        const Reply own = curl(bare, QString::fromLatin1(c.path));
+        const Reply own = curl(bare.port, QString::fromLatin1(c.path));
         EXPECT_EQ(reply.status, own.status);
         EXPECT_EQ(reply.location, own.location);
         EXPECT_EQ(reply.contentType, own.contentType);
@@ -250,8 +270,34 @@ TEST_F(ProjectServers, RouterServesFoldersAsPhpsOwnServerDoes)
             EXPECT_EQ(reply.body.toStdString(), c.body.toStdString());
         }
     }
-    plain.kill();
-    plain.waitForFinished(10000);
+}
+
+TEST_F(ProjectServers, PagesSeeTheGlobalScopeOfPhpsOwnServer)
+{
+    // What a page finds in its global scope, and what it reads from globals nobody set.
+    const QByteArray scope =
+        "<?php $names = array_keys(get_defined_vars()); sort($names);\n"
+        "echo implode(',', $names), '|', implode(',', array_keys($GLOBALS)), '|', $_SERVER['SCRIPT_NAME'], '|';\n"
+        "foreach (['candidate', 'documentRoot', 'requestPath', 'rootPrefix', 'frontController', 'segments', 'uri'] as $n)\n"
+        "    echo isset($GLOBALS[$n]) ? \"$n is set;\" : '';\n"
+        "echo isset($candidate) ? 'candidate' : 'no candidate';\n";
+    const QString root = path("scope");
+    writeFile(root + "/index.php", scope);
+    writeFile(root + "/page.php", scope);
+    writeFile(root + "/sub/index.php", scope);
+    const Project p = makeProject("scope", "Scope", root, freePort());
+    model->startInternal(p);
+    ASSERT_TRUE(waitRunning(p.id)) << model->statusMessage().toStdString();
+    const BareServer bare(*model, php, root);
+    ASSERT_TRUE(bare.waitListening());
+    for (const char* requested : {"/", "/page.php", "/page.php/extra", "/sub/", "/missing", "/?candidate=1"}) {
+        SCOPED_TRACE(requested);
+        const Reply routed = curl(p.port, QString::fromLatin1(requested));
+        const Reply own = curl(bare.port, QString::fromLatin1(requested));
+        EXPECT_EQ(routed.status, 200);
+        EXPECT_TRUE(routed.body.endsWith("|no candidate")) << routed.body.toStdString();
+        EXPECT_EQ(routed.body.toStdString(), own.body.toStdString());
+    }
 }
 
 TEST_F(ProjectServers, CommandLineWorkingFolderAndEnvironmentAreExact)
@@ -292,7 +338,11 @@ TEST_F(ProjectServers, CommandLineWorkingFolderAndEnvironmentAreExact)
         EXPECT_EQ(procCwd(pid), documentRoot);
 
         const QMap<QString, QString> environ = procEnviron(pid);
-        const Process::Environment given = model->phpEnvironment(binary);
+        const Process::Environment given = model->serverEnvironment(binary);
+        Process::Environment php = model->phpEnvironment(binary);
+        php.insert("PHP_CLI_SERVER_WORKERS", QString::number(kServerWorkers));
+        EXPECT_EQ(given, php) << "the PHP environment and the workers";
+        EXPECT_EQ(environ.value("PATH").startsWith(QFileInfo(binary).absolutePath() + u':'), c.bundled);
         for (auto it = given.cbegin(); it != given.cend(); ++it)
             if (it.key() != QStringLiteral("PWD"))
                 EXPECT_EQ(environ.value(it.key(), QStringLiteral("<missing>")), it.value()) << it.key().toStdString();
@@ -544,8 +594,10 @@ TEST_F(ProjectServers, DoubleStartIsRefusedAndLaunchesOneProcess)
     ASSERT_TRUE(waitRunning("twice"));
     model->startInternal(p);
     EXPECT_EQ(model->statusMessage(), QStringLiteral("Twice is already starting or running."));
-    const QList<qint32> servers = processesMentioning(model->routersURL() + "/twice-router.php");
-    EXPECT_EQ(servers, QList<qint32>{model->runningProjects().value("twice")});
+    // One server, and the workers it forked.
+    const qint32 pid = model->runningProjects().value("twice");
+    EXPECT_EQ(launchedMentioning(model->routersURL() + "/twice-router.php"), QList<qint32>{pid});
+    EXPECT_TRUE(waitUntil([&] { return processesMentioning(model->routersURL() + "/twice-router.php").size() == 1 + kServerWorkers; }));
 }
 
 TEST_F(ProjectServers, TakenPortEndsStoppedWithTheLogExcerpt)
@@ -602,15 +654,19 @@ TEST_F(ProjectServers, SlowFirstStartIsWaitedForAndNotKilled)
     EXPECT_TRUE(waiting.contains(model->runningProjects().value("slow")));
 }
 
-TEST_F(ProjectServers, PortOutsideTheTcpRangeFailsWithoutCrashing)
+TEST_F(ProjectServers, PortOutsideTheTcpRangeIsRefused)
 {
-    for (qint64 port : {qint64(0), qint64(70000), qint64(-5)}) {
+    for (qint64 port : {qint64(0), qint64(65536), qint64(70000), qint64(-5)}) {
+        SCOPED_TRACE(port);
         const QString id = QStringLiteral("range%1").arg(port < 0 ? 0 : port);
+        model->setStatusMessage("before");
         model->startInternal(makeProject(id, "Range", makeSite(path(id)), port));
-        ASSERT_TRUE(waitUntil([&] { return !model->isStarting(id); }, 30000)) << port;
-        EXPECT_FALSE(model->isRunning(id)) << port;
-        EXPECT_TRUE(model->statusMessage().startsWith("Failed to start Range: ")) << model->statusMessage().toStdString();
+        EXPECT_EQ(model->statusMessage(), QStringLiteral("Range cannot be started: the website port must be between 1 and 65535."));
+        EXPECT_FALSE(model->isStarting(id));
+        EXPECT_FALSE(model->isRunning(id));
+        EXPECT_TRUE(processesMentioning(model->routersURL() + u'/' + id).isEmpty());
     }
+    EXPECT_TRUE(QDir(model->logsURL()).entryList({"*.log"}).isEmpty());
 }
 
 TEST_F(ProjectServers, LaunchFailureRegistersNothing)

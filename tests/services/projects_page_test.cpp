@@ -11,6 +11,7 @@
 #include "services/ProjectCards.h"
 #include "services/ProjectRow.h"
 #include "services/ProjectsPage.h"
+#include "platform/UrlOpener.h"
 #include "services/ServerTestKit.h"
 
 #include <QAccessible>
@@ -206,6 +207,42 @@ TEST_F(ProjectsPageTest, RowsShowEveryLineOfTheirProject)
     EXPECT_TRUE(second->configText()->isVisible());
     EXPECT_EQ(second->configText()->text(), model->projectEnv(full));
     EXPECT_TRUE(second->configText()->textInteractionFlags() & Qt::TextSelectableByMouse);
+}
+
+TEST_F(ProjectsPageTest, OpenWithoutABrowserSaysWhatAndWhy)
+{
+    // The model's opener runs the program this test names.
+    auto opener = std::make_shared<QString>();
+    model->shutdown();
+    platform.platform.openURL = [opener](const QUrl& url, std::function<void(const QString&)> failed) {
+        if (const std::optional<QString> reason = UrlOpener::openWith(*opener, url, failed))
+            failed(*reason);
+    };
+    model = std::make_unique<AppModel>(platform.platform);
+    selectRuntime(*model, php);
+    const quint16 port = freePort();
+    setProjects({makeProject("alpha", "Alpha", makeSite(path("alpha")), port)});
+    makePage();
+    ProjectRow* row = page->row("alpha");
+    click(row->startStopButton());
+    ASSERT_TRUE(waitRunning("alpha"));
+
+    TestEnvironment::NoDesktopHandlers nothing;
+    const QString address = QStringLiteral("http://127.0.0.1:%1").arg(port);
+    const struct {
+        QString program;
+        QString status;
+    } cases[] = {
+        {ToolPaths().xdgOpen, QStringLiteral("Could not open %1: no application is set up to open it (xdg-open exit status 3).").arg(address)},
+        {QStringLiteral("/nonexistent/xdg-open"), QStringLiteral("Could not open %1: /nonexistent/xdg-open is not installed.").arg(address)},
+    };
+    for (const auto& c : cases) {
+        *opener = c.program;
+        model->setStatusMessage(QStringLiteral("Ready"));
+        click(row->openButton());
+        EXPECT_TRUE(waitUntil([&] { return model->statusMessage() == c.status; }, 20000))
+            << c.program.toStdString() << ": " << model->statusMessage().toStdString();
+    }
 }
 
 TEST_F(ProjectsPageTest, StartStopOpenAndLogsFollowTheModel)
@@ -485,24 +522,33 @@ TEST_F(ProjectsPageTest, ALongListHasCardsForTheRowsInViewInListOrderAndKeepsRow
         const QRect shown(card->mapTo(area.viewport(), QPoint(0, 0)), card->size());
         return area.viewport()->rect().intersects(shown);
     };
-    // The cards are a run of consecutive rows of the list, in order and one below the other,
-    // each showing its own project, and there are cards only for about a screenful.
+    // The cards are rows of the list, in order and one below the other, each showing its own
+    // project at its row's place: a run of consecutive rows around the view, and the first and the
+    // last row (where Tab enters the list); there are cards only for about a screenful.
     const auto expectCardsFollowTheList = [&](const QStringList& expected, const char* when) {
         const QList<ProjectRow*> cards = page->rows();
         ASSERT_FALSE(cards.isEmpty()) << when;
         EXPECT_LT(cards.size(), 30) << when;
         EXPECT_LT(page->cardList()->findChildren<ProjectRow*>().size(), 40) << when << ": cards are reused";
-        const qsizetype first = expected.indexOf(cards.first()->project().id);
-        ASSERT_GE(first, 0) << when;
+        QList<qsizetype> run;
+        qsizetype previous = -1;
         int previousY = -1;
-        for (qsizetype i = 0; i < cards.size(); ++i) {
-            ProjectRow* card = cards[i];
-            EXPECT_EQ(card->project().id, expected.value(first + i)) << when;
-            EXPECT_EQ(card->nameLabel()->text(), model->config().projects.value(first + i).name) << when;
+        for (ProjectRow* card : cards) {
+            const qsizetype index = expected.indexOf(card->project().id);
+            ASSERT_GT(index, previous) << when;
+            previous = index;
+            EXPECT_EQ(card->nameLabel()->text(), model->config().projects.value(index).name) << when;
+            EXPECT_EQ(card->geometry(), page->cardList()->rowRect(index)) << when;
             EXPECT_TRUE(card->isVisible()) << when;
             EXPECT_GT(card->y(), previousY) << when;
             previousY = card->y() + card->height();
+            if (index != 0 && index != expected.size() - 1)
+                run.append(index);
         }
+        if (!run.isEmpty())
+            EXPECT_EQ(run.last() - run.first() + 1, run.size()) << when << ": the rows around the view";
+        EXPECT_EQ(cards.first()->project().id, expected.first()) << when;
+        EXPECT_EQ(cards.last()->project().id, expected.last()) << when;
     };
 
     QStringList expected = idsOf(projects);

@@ -1,5 +1,6 @@
 // The main road through the real window: Projects, Import Website with the default site's
-// folder on a free port, Start, the page answers, Open, Stop, and quitting leaves no server.
+// folder on a free port, Start, the page answers, Open, Stop, and quitting leaves no server and no
+// worker.
 #include "app/ContentView.h"
 #include "app/Sidebar.h"
 #include "services/AddProjectSheet.h"
@@ -79,6 +80,8 @@ TEST(ProjectsRoad, ImportTheDefaultSiteStartOpenAndStop)
     ASSERT_TRUE(waitUntil([&] { return model.isRunning("default-copy"); }, 30000));
     const qint32 second = model.runningProjects().value("default-copy");
     const QString routers = model.routersURL();
+    // The server and the workers it forked.
+    ASSERT_TRUE(waitUntil([&] { return processesMentioning(routers).size() == 1 + kServerWorkers; }, 30000));
     // Closing the window quits the event loop, which runs the termination handler.
     QTimer::singleShot(0, window.get(), [&] { window->close(); });
     QCoreApplication::exec();

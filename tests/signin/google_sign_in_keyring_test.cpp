@@ -238,6 +238,30 @@ TEST_F(GoogleSignIn, CancelInThePanel)
     EXPECT_EQ(provider.tokenRequests(), 0);
 }
 
+TEST_F(GoogleSignIn, WithoutABrowserTheFooterSaysWhatAndWhy)
+{
+    makeWorld();
+    TestEnvironment::NoDesktopHandlers nothing;
+    TestEnvironment::ScopedEnvironment browser;
+    const QString start = QStringLiteral("Google sign-in error (-1): Could not open the sign-in page of 127.0.0.1 in the browser: ");
+    const struct {
+        std::optional<QByteArray> browser; // KOVANI_BROWSER; none: the desktop's default handler
+        QString reason;
+    } cases[] = {
+        {std::nullopt, QStringLiteral("no application is set up to open it (xdg-open exit status 3).")},
+        {QByteArray("/nonexistent/browser"), QStringLiteral("/nonexistent/browser is not installed.")},
+        {QByteArray("/bin/false"), QStringLiteral("false ended with status 1.")},
+    };
+    for (const auto& c : cases) {
+        browser.set("KOVANI_BROWSER", c.browser);
+        model().setStatusMessage("Ready");
+        clickGoogle();
+        EXPECT_TRUE(waitForFooter(start + c.reason, 20000)) << footer().toStdString();
+        EXPECT_FALSE(panel() && panel()->isVisible());
+    }
+    EXPECT_EQ(provider.tokenRequests(), 0);
+}
+
 TEST_F(GoogleSignIn, ConfigurationFailuresShowTheirTextAndNoPage)
 {
     makeWorld();

@@ -36,6 +36,7 @@ QByteArray reasonPhrase(int status)
     case 301: return "Moved Permanently";
     case 302: return "Found";
     case 303: return "See Other";
+    case 304: return "Not Modified";
     case 307: return "Temporary Redirect";
     case 308: return "Permanent Redirect";
     case 400: return "Bad Request";
@@ -94,9 +95,22 @@ void sendSlowly(QPointer<QTcpSocket> socket, const LoopbackHttpServer::Reply& re
     auto progress = std::make_shared<Progress>();
     progress->body = reply.body;
     progress->total = reply.body.size() + reply.streamBytes;
+    // Each piece as a chunk of its own, the last followed by the empty chunk.
+    const bool chunked = reply.chunked;
+    auto write = [socket, progress, chunked](const QByteArray& piece) {
+        if (!chunked) {
+            socket->write(piece);
+            return;
+        }
+        socket->write(QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n");
+        if (progress->sent >= progress->total)
+            socket->write("0\r\n\r\n");
+    };
+    if (chunked && progress->total == 0)
+        socket->write("0\r\n\r\n");
     if (reply.trickleMs > 0) {
         auto* timer = new QTimer(socket);
-        QObject::connect(timer, &QTimer::timeout, socket, [socket, progress, timer]() {
+        QObject::connect(timer, &QTimer::timeout, socket, [socket, progress, timer, write]() {
             if (!socket || socket->state() != QAbstractSocket::ConnectedState) {
                 timer->stop();
                 return;
@@ -106,16 +120,16 @@ void sendSlowly(QPointer<QTcpSocket> socket, const LoopbackHttpServer::Reply& re
                 socket->disconnectFromHost();
                 return;
             }
-            socket->write(progress->next(1));
+            write(progress->next(1));
         });
         timer->start(reply.trickleMs);
         return;
     }
-    auto pump = [socket, progress]() {
+    auto pump = [socket, progress, write]() {
         if (!socket || socket->state() != QAbstractSocket::ConnectedState)
             return;
         while (progress->sent < progress->total && socket->bytesToWrite() < 1024 * 1024)
-            socket->write(progress->next(64 * 1024));
+            write(progress->next(64 * 1024));
         if (progress->sent >= progress->total && socket->bytesToWrite() == 0)
             socket->disconnectFromHost();
     };
@@ -180,13 +194,19 @@ void serveConnection(const std::shared_ptr<LoopbackHttpServer::State>& state, QT
         auto send = [guarded, reply, head = request.method == "HEAD"]() {
             if (!guarded)
                 return;
+            if (reply.hangUp) {
+                guarded->disconnectFromHost();
+                return;
+            }
             QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
             for (const auto& h : reply.headers)
                 out += h.first + ": " + h.second + "\r\n";
-            if (reply.announceLength)
+            if (reply.chunked)
+                out += "Transfer-Encoding: chunked\r\n";
+            else if (reply.announceLength)
                 out += "Content-Length: " + QByteArray::number(reply.body.size() + reply.streamBytes) + "\r\n";
             out += "Connection: close\r\n\r\n";
-            if (!head && (reply.streamBytes > 0 || reply.trickleMs > 0)) {
+            if (!head && (reply.streamBytes > 0 || reply.trickleMs > 0 || reply.chunked)) {
                 guarded->write(out);
                 sendSlowly(guarded, reply);
                 return;

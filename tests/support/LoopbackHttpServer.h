@@ -25,9 +25,11 @@
 //
 // A handler (run on the server thread, for every request, before the table) computes a reply;
 // when it gives none, the table is used. Replies are looked up by the request path without its
-// query string; a path without a reply gets 404 with an empty body. Every reply carries "Content-Length" (of the whole body) and
-// "Connection: close", and the connection is closed after it. `delayMs` holds a reply back;
-// `streamBytes` streams a large body, `trickleMs` sends it slowly:
+// query string; a path without a reply gets 404 with an empty body. Every reply carries
+// "Content-Length" (of the whole body) and "Connection: close", and the connection is closed
+// after it. `delayMs` holds a reply back; `streamBytes` streams a large body, `trickleMs` sends
+// it slowly, `chunked` sends it in chunks without a length; `Reply::hungUp()` closes the
+// connection without answering:
 //
 //   Reply huge = Reply::text("error: ", 500);
 //   huge.streamBytes = 100 * 1024 * 1024;             // 100 MB, written as the client reads
@@ -74,6 +76,10 @@ public:
         int trickleMs = 0;
         // False: no "Content-Length"; the body ends when the connection closes.
         bool announceLength = true;
+        // The body (stream included) in chunks of "Transfer-Encoding: chunked", no length told.
+        bool chunked = false;
+        // The connection is closed once the request is read, without a byte of answer.
+        bool hangUp = false;
 
         static Reply withStatus(int code)
         {
@@ -95,6 +101,13 @@ public:
             Reply r;
             r.status = code;
             r.headers = {{"Location", location}};
+            return r;
+        }
+        // Reads the request, then closes the connection without answering.
+        static Reply hungUp()
+        {
+            Reply r;
+            r.hangUp = true;
             return r;
         }
         static Reply text(const QByteArray& body, int code = 200)

@@ -72,7 +72,7 @@ TestPlatform makePlatform(const QString& root)
     p.runDeferredStartup = false;
     p.runOrphanCleanup = false;
     auto opened = t.openedURLs;
-    p.openURL = [opened](const QUrl& url) { opened->append(url.toString()); };
+    p.openURL = [opened](const QUrl& url, const std::function<void(const QString&)>&) { opened->append(url.toString()); };
     auto chosen = t.nextChosenFolder;
     p.chooseFolder = [chosen]() { return *chosen; };
     // Downloads never leave the machine in tests.
@@ -87,6 +87,34 @@ TestPlatform makePlatform(const QString& root)
     p.tools.mysqlInstallDb = {};
     p.tools.mysqlInstallDbNames = {};
     return t;
+}
+
+ScopedEnvironment::~ScopedEnvironment()
+{
+    for (auto it = m_saved.crbegin(); it != m_saved.crend(); ++it) {
+        if (it->second)
+            qputenv(it->first.constData(), *it->second);
+        else
+            qunsetenv(it->first.constData());
+    }
+}
+
+void ScopedEnvironment::set(const char* name, const std::optional<QByteArray>& value)
+{
+    m_saved.append({name, qEnvironmentVariableIsSet(name) ? std::optional<QByteArray>(qgetenv(name)) : std::nullopt});
+    if (value)
+        qputenv(name, *value);
+    else
+        qunsetenv(name);
+}
+
+NoDesktopHandlers::NoDesktopHandlers()
+{
+    m_environment.set("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_dir.path()) + "/no-bus");
+    m_environment.set("XDG_DATA_DIRS", QFile::encodeName(m_dir.path()));
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "BROWSER", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION",
+                             "GNOME_DESKTOP_SESSION_ID"})
+        m_environment.set(name, std::nullopt);
 }
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs)

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace TestEnvironment {
 
@@ -34,6 +35,31 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
 
 // A free TCP port on 127.0.0.1 (never 8080 or 8081).
 quint16 freePort();
+
+// Sets (or, with no value, removes) environment variables of this process for one scope.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment() = default;
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+    void set(const char* name, const std::optional<QByteArray>& value);
+
+private:
+    QList<QPair<QByteArray, std::optional<QByteArray>>> m_saved;
+};
+
+// A desktop where nothing opens web pages or folders: no session bus (so no file manager
+// answers), no display, no $BROWSER, and no application folders for xdg-open to search. The
+// real xdg-open then ends with exit status 3.
+class NoDesktopHandlers {
+public:
+    NoDesktopHandlers();
+
+private:
+    QTemporaryDir m_dir;
+    ScopedEnvironment m_environment;
+};
 
 } // namespace TestEnvironment
 

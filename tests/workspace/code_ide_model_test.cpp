@@ -5,6 +5,7 @@
 #include "support/TestEnvironment.h"
 #include "support/TestFiles.h"
 #include "workspace/CodeIDEModel.h"
+#include "WorkspaceTestKit.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,17 +23,9 @@
 
 using TestFiles::readBytes;
 using TestFiles::writeFile;
+using WorkspaceTestKit::projectAt;
 
 namespace {
-
-Project projectAt(const QString& root)
-{
-    Project p;
-    p.id = QStringLiteral("site");
-    p.name = QStringLiteral("Site");
-    p.root = root;
-    return p;
-}
 
 QStringList names(const QList<CodeFileItem>& items)
 {
@@ -338,16 +331,23 @@ TEST_F(CodeIDEModelTest, UnchangedTextIsNotWrittenSoChangesOnDiskSurvive)
     writeFile(at("b.php"), "<?php // b changed\n");
     EXPECT_TRUE(m.saveNow());
     EXPECT_EQ(readBytes(at("b.php")), QByteArray("<?php // b changed\n"));
+    // With no edit of its own, the workspace takes the new text in.
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return m.content() == QStringLiteral("<?php // b changed\n"); }, 5000));
+    EXPECT_EQ(m.statusMessage(), QStringLiteral("b.php changed on disk and was reloaded."));
 
     // An edit that restores the saved text lets the scheduled save run, which writes nothing.
+    const struct stat before = statOf(at("b.php"));
     m.setContent(QStringLiteral("<?php // b edited\n"));
     m.contentChanged();
-    m.setContent(QStringLiteral("<?php // b\n"));
+    m.setContent(QStringLiteral("<?php // b changed\n"));
     m.contentChanged();
     EXPECT_TRUE(m.isSavePending());
     EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !m.isSavePending(); }, 3000));
     EXPECT_EQ(m.statusMessage(), QStringLiteral("Saved b.php."));
-    EXPECT_EQ(readBytes(at("b.php")), QByteArray("<?php // b changed\n"));
+    const struct stat after = statOf(at("b.php"));
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
 }
 
 TEST_F(CodeIDEModelTest, TenEditsMakeOneWriteAfterTheLast)
@@ -540,11 +540,16 @@ TEST_F(CodeIDEModelTest, CreateMakesTrimmedItemsAndOpensANewFile)
     CodeIDEModel& m = open();
     m.selectDirectory(url(QStringLiteral("app")));
 
+    QSignalSpy created(&m, &CodeIDEModel::itemCreated);
     EXPECT_TRUE(m.createItem(QStringLiteral("  Models \n"), true));
     EXPECT_TRUE(QFileInfo(at("app/Models")).isDir());
     EXPECT_EQ(m.statusMessage(), QStringLiteral("Folder Models created."));
     EXPECT_EQ(m.selectedDirectory(), url(QStringLiteral("app")));
-    EXPECT_EQ(m.treeRevision(), 2);
+    EXPECT_EQ(m.selectedTreeItem(), (CodeFileItem{url(QStringLiteral("app/Models")), true}));
+    // Shown in place: the tree is not listed again.
+    EXPECT_EQ(m.treeRevision(), 1);
+    ASSERT_EQ(created.count(), 1);
+    EXPECT_EQ(created.at(0).at(0).value<CodeFileItem>(), (CodeFileItem{url(QStringLiteral("app/Models")), true}));
 
     EXPECT_TRUE(m.createItem(QStringLiteral(" User.php "), false));
     EXPECT_TRUE(QFileInfo(at("app/User.php")).isFile());
@@ -563,6 +568,23 @@ TEST_F(CodeIDEModelTest, CreateMakesTrimmedItemsAndOpensANewFile)
         EXPECT_GT(m.statusMessage().size(), QStringLiteral("Could not create item: ").size());
         EXPECT_FALSE(QFileInfo::exists(at("app/Models")));
     }
+}
+
+TEST_F(CodeIDEModelTest, ItemsCreatedInTheRootTakeTheirPlaceInTheListing)
+{
+    QDir().mkpath(at("app"));
+    writeFile(at("composer.json"), "{}");
+    CodeIDEModel& m = open();
+    EXPECT_TRUE(m.createItem(QStringLiteral("zeta.php"), false));
+    EXPECT_TRUE(m.createItem(QStringLiteral("Bin"), true));
+    EXPECT_TRUE(m.createItem(QStringLiteral("Alpha.md"), false));
+    m.selectDirectory(m.rootURL());
+    EXPECT_TRUE(m.createItem(QStringLiteral("assets"), true));
+    EXPECT_EQ(m.rootItems(), m.items(m.rootURL()));
+    EXPECT_EQ(names(m.rootItems()), (QStringList{QStringLiteral("app/"), QStringLiteral("assets/"), QStringLiteral("Bin/"),
+                                                 QStringLiteral("Alpha.md"), QStringLiteral("composer.json"),
+                                                 QStringLiteral("zeta.php")}));
+    EXPECT_EQ(m.treeRevision(), 1);
 }
 
 // ---- Deleting ---------------------------------------------------------------------------------

@@ -25,7 +25,9 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSplitter>
 #include <QTemporaryDir>
 #include <QTest>
@@ -368,8 +370,9 @@ TEST_F(CodeIDEViewTest, NewFileThroughTheSheetOpensItInTheEditor)
     ASSERT_NE(v.editor(), nullptr);
     EXPECT_EQ(v.editorContent(), v.editor());
     EXPECT_EQ(v.editorHeaderPath()->text(), QStringLiteral("app/Helpers2.php"));
-    // The tree was rebuilt, collapsed.
-    EXPECT_FALSE(rowShown(QStringLiteral("app/Helpers2.php")));
+    // The new file is shown in place, its folder still open.
+    EXPECT_TRUE(node(QStringLiteral("app"))->isExpanded());
+    EXPECT_TRUE(rowShown(QStringLiteral("app/Helpers2.php")));
 
     typeInEditor(QStringLiteral("<?php echo 'new';"));
     EXPECT_TRUE(waitUntil([&] { return readBytes(at(QStringLiteral("app/Helpers2.php"))) == "<?php echo 'new';"; }, 3000));
@@ -645,14 +648,31 @@ TEST_F(CodeIDEViewTest, FinderRevealsTheRoot)
     EXPECT_EQ(revealed, QStringList{site});
 }
 
+TEST_F(CodeIDEViewTest, FinderWithoutAFileManagerSaysWhy)
+{
+    TestEnvironment::NoDesktopHandlers nothing;
+    CodeIDEView& v = open();
+    click(v.finderButton());
+    const QString start = QStringLiteral("Could not show %1 in a file manager: no file manager answered (there is no session bus), "
+                                         "and opening it with the default handler failed: ")
+                              .arg(site);
+    ASSERT_TRUE(waitUntil([&] { return v.model().statusMessage().startsWith(start); }, 20000)) << v.model().statusMessage().toStdString();
+    EXPECT_TRUE(v.model().statusMessage().endsWith(QStringLiteral("(xdg-open exit status 3)."))) << v.model().statusMessage().toStdString();
+}
+
 TEST_F(CodeIDEViewTest, RevealFallsBackToOpeningTheFolder)
 {
     // No bus to answer: the folder is opened instead.
     qputenv("DBUS_SESSION_BUS_ADDRESS", QFile::encodeName(QStringLiteral("unix:path=") + dir.path() + QStringLiteral("/no-bus")));
     QList<QUrl> opened;
     std::optional<bool> shown;
-    FileManagerReveal::revealWith(QStringLiteral("/usr/bin/dbus-send"), site, [&opened](const QUrl& url) { opened << url; },
-                                  [&shown](bool s) { shown = s; });
+    const FileManagerReveal::Opener record = [&opened](const QUrl& url, const UrlOpener::Failed&) -> std::optional<QString> {
+        opened << url;
+        return std::nullopt;
+    };
+    QStringList failures;
+    const FileManagerReveal::Failed failed = [&failures](const QString& reason) { failures << reason; };
+    FileManagerReveal::revealWith(QStringLiteral("/usr/bin/dbus-send"), site, record, failed, [&shown](bool s) { shown = s; });
     EXPECT_TRUE(waitUntil([&] { return shown.has_value(); }, 10000));
     EXPECT_EQ(shown, false);
     EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(site)});
@@ -665,15 +685,129 @@ TEST_F(CodeIDEViewTest, RevealFallsBackToOpeningTheFolder)
     shown.reset();
     const QString odd = site + QStringLiteral("/a, b");
     QDir().mkpath(odd);
-    FileManagerReveal::revealWith(fake, odd, [&opened](const QUrl& url) { opened << url; }, [&shown](bool s) { shown = s; });
+    FileManagerReveal::revealWith(fake, odd, record, failed, [&shown](bool s) { shown = s; });
     EXPECT_TRUE(waitUntil([&] { return shown.has_value(); }, 10000));
     EXPECT_EQ(shown, true);
     EXPECT_TRUE(opened.isEmpty());
+    EXPECT_TRUE(failures.isEmpty());
     const QString args = QString::fromUtf8(readBytes(fake + QStringLiteral(".args")));
     EXPECT_TRUE(args.contains(QStringLiteral("org.freedesktop.FileManager1.ShowItems"))) << args.toStdString();
     EXPECT_TRUE(args.contains(QStringLiteral("array:string:file://") + QString::fromUtf8(QUrl::fromLocalFile(site).path(QUrl::FullyEncoded).toUtf8())
                               + QStringLiteral("/a%2C%20b\n")))
         << args.toStdString();
+}
+
+TEST_F(CodeIDEViewTest, ANewItemAppearsInPlaceWithTheOpenFoldersStillOpen)
+{
+    CodeIDEView& v = open();
+    clickRow(QStringLiteral("app"));
+    clickRow(QStringLiteral("app/Http"));
+    clickRow(QStringLiteral("resources"));
+    clickRow(QStringLiteral("resources/views"));
+    CodeFileTreeRows& rows = v.fileTree()->rows();
+    QSignalSpy resets(&rows, &QAbstractItemModel::modelReset);
+    QSignalSpy inserted(&rows, &QAbstractItemModel::rowsInserted);
+    auto create = [&](QPushButton* button, const QString& name) {
+        click(button);
+        ASSERT_NE(v.newItemSheet(), nullptr);
+        QTest::keyClicks(v.newItemSheet()->nameField(), name);
+        QTest::keyClick(v.newItemSheet()->nameField(), Qt::Key_Return);
+        ASSERT_TRUE(waitUntil([&] { return v.newItemSheet() == nullptr; }));
+        waitForFile();
+    };
+    auto expectOpenFolders = [&](const char* when) {
+        for (const char* folder : {"app", "app/Http", "resources", "resources/views"})
+            EXPECT_TRUE(node(QString::fromUtf8(folder))->isExpanded()) << when << ": " << folder;
+    };
+    auto expectCurrent = [&](const QString& relative) {
+        const int row = rows.rowOf(at(relative));
+        ASSERT_GE(row, 0) << relative.toStdString();
+        EXPECT_EQ(v.fileTree()->currentIndex().row(), row) << relative.toStdString();
+        EXPECT_TRUE(v.fileTree()->viewport()->rect().intersects(v.fileTree()->rowRect(at(relative)))) << "scrolled into view";
+    };
+
+    // A file in an open folder, between its neighbours in the listing's order.
+    v.model().selectDirectory(QUrl::fromLocalFile(at(QStringLiteral("app/Http"))));
+    create(v.newFileButton(), QStringLiteral("Middleware.php"));
+    expectOpenFolders("after a new file");
+    EXPECT_EQ(rows.rowOf(at(QStringLiteral("app/Http/Middleware.php"))), rows.rowOf(at(QStringLiteral("app/Http/Kernel.php"))) + 1);
+    EXPECT_EQ(node(QStringLiteral("app/Http/Middleware.php"))->depth(), 2);
+    expectCurrent(QStringLiteral("app/Http/Middleware.php"));
+    EXPECT_TRUE(node(QStringLiteral("app/Http/Middleware.php"))->isSelected()) << "open, so highlighted";
+    EXPECT_EQ(v.model().statusMessage(), QStringLiteral("app/Http/Middleware.php opened."));
+
+    // A folder: listed among the folders, chosen in the tree, the target for new items unchanged.
+    create(v.newFolderButton(), QStringLiteral("Requests"));
+    expectOpenFolders("after a new folder");
+    EXPECT_EQ(rows.rowOf(at(QStringLiteral("app/Http/Requests"))), rows.rowOf(at(QStringLiteral("app/Http/Controllers"))) + 1);
+    expectCurrent(QStringLiteral("app/Http/Requests"));
+    EXPECT_EQ(v.model().selectedTreeItem(), (CodeFileItem{QUrl::fromLocalFile(at(QStringLiteral("app/Http/Requests"))), true}));
+    EXPECT_TRUE(v.deleteButton()->isEnabled());
+    EXPECT_EQ(v.sidebarLocation()->text(), QStringLiteral("app/Http"));
+
+    // In the root, and in a folder the user closed again, which opens to show it.
+    v.model().selectDirectory(v.model().rootURL());
+    create(v.newFileButton(), QStringLiteral("artisan.bak"));
+    expectOpenFolders("after a new file in the root");
+    EXPECT_EQ(rows.rowOf(at(QStringLiteral("artisan.bak"))), rows.rowOf(at(QStringLiteral("artisan"))) + 1);
+    expectCurrent(QStringLiteral("artisan.bak"));
+    clickRow(QStringLiteral("resources/views")); // the target again, and closed
+    ASSERT_FALSE(node(QStringLiteral("resources/views"))->isExpanded());
+    create(v.newFileButton(), QStringLiteral("about.blade.php"));
+    EXPECT_TRUE(node(QStringLiteral("resources/views"))->isExpanded());
+    expectCurrent(QStringLiteral("resources/views/about.blade.php"));
+
+    EXPECT_EQ(resets.count(), 0) << "the tree was not built again";
+    EXPECT_GE(inserted.count(), 4);
+    EXPECT_EQ(v.model().treeRevision(), 1);
+}
+
+TEST_F(CodeIDEViewTest, AFileChangedFromAShellIsTakenInOrNeverWrittenOver)
+{
+    CodeIDEView& v = open();
+    clickRow(QStringLiteral("routes"));
+    clickRow(QStringLiteral("routes/web.php"));
+    ASSERT_NE(v.editor(), nullptr);
+    auto shell = [&](const QByteArray& text) {
+        QProcess sh;
+        sh.setWorkingDirectory(at(QStringLiteral("routes")));
+        sh.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("printf '%s' \"$1\" > web.php"),
+                                             QStringLiteral("sh"), QString::fromUtf8(text)});
+        ASSERT_TRUE(sh.waitForFinished(30000));
+        ASSERT_EQ(sh.exitCode(), 0);
+    };
+
+    // No unsaved edit: the new text is shown; the key typed next goes into it and is saved with it.
+    shell("<?php\n// from git\n");
+    ASSERT_TRUE(waitUntil([&] { return v.editor()->text() == QStringLiteral("<?php\n// from git\n"); }, 10000));
+    EXPECT_EQ(v.statusLabel()->text(), QStringLiteral("routes/web.php changed on disk and was reloaded."));
+    typeInEditor(QString());
+    QTest::keyClick(v.editor()->textView(), Qt::Key_End, Qt::ControlModifier);
+    typeInEditor(QStringLiteral("x"));
+    EXPECT_TRUE(waitUntil([&] { return v.statusLabel()->text() == QStringLiteral("Saved routes/web.php."); }, 5000));
+    EXPECT_EQ(readBytes(at(QStringLiteral("routes/web.php"))), QByteArray("<?php\n// from git\nx"));
+
+    // Unsaved edits: the prompt; the file keeps the other program's text.
+    typeInEditor(QStringLiteral("y"));
+    shell("<?php\n// formatted\n");
+    ASSERT_TRUE(waitUntil([&] { return v.diskChangeBar()->isVisible(); }, 10000));
+    EXPECT_EQ(v.editor()->text(), QStringLiteral("<?php\n// from git\nxy"));
+    EXPECT_EQ(v.statusIcon()->property("symbol").toString(), QStringLiteral("checkmark.circle"));
+    typeInEditor(QStringLiteral("z"));
+    EXPECT_FALSE(v.model().isSavePending());
+    EXPECT_EQ(readBytes(at(QStringLiteral("routes/web.php"))), QByteArray("<?php\n// formatted\n"));
+    QApplication::processEvents();
+    EXPECT_TRUE(v.grab().save(screenshotDir() + QStringLiteral("/code-workspace-changed-on-disk.png")));
+    click(v.keepTextButton());
+    EXPECT_FALSE(v.diskChangeBar()->isVisible());
+    EXPECT_EQ(readBytes(at(QStringLiteral("routes/web.php"))), QByteArray("<?php\n// from git\nxyz"));
+
+    // Deleted on disk: said, and not made again by the next keystroke.
+    ASSERT_TRUE(QFile::remove(at(QStringLiteral("routes/web.php"))));
+    ASSERT_TRUE(waitUntil([&] { return v.statusLabel()->text() == QStringLiteral("routes/web.php was deleted on disk."); }, 10000));
+    typeInEditor(QStringLiteral("!"));
+    EXPECT_TRUE(waitUntil([&] { return CodeIDEView::isFailure(v.statusLabel()->text()); }, 3000));
+    EXPECT_FALSE(QFileInfo::exists(at(QStringLiteral("routes/web.php"))));
 }
 
 TEST_F(CodeIDEViewTest, LaravelScreenshot)

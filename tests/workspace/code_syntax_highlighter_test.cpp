@@ -74,6 +74,15 @@ void expectColors(const CodeTextEditor& editor, const ColorCase& c)
     }
 }
 
+// `count` lines of `line`, its %1 the line's number from 0.
+QString rows(int count, const QString& line)
+{
+    QString text;
+    for (int i = 0; i < count; ++i)
+        text += line.arg(i);
+    return text;
+}
+
 // Every character shows exactly the colour the whole-text pass gives.
 void expectScreenMatchesPass(const CodeTextEditor& editor)
 {
@@ -260,9 +269,7 @@ TEST(CodeSyntaxHighlighterColors, ScreenFollowsEditsAndOnlyChangedBlocksAreRecol
 {
     auto editor = shownEditor(900, 600);
     CodeEditorTextView* view = editor->textView();
-    QString text;
-    for (int i = 0; i < 3000; ++i)
-        text += QStringLiteral("<p class=\"row\">Row %1 of $items, true</p> // note\r\n").arg(i);
+    const QString text = rows(3000, QStringLiteral("<p class=\"row\">Row %1 of $items, true</p> // note\r\n"));
     editor->setContent(text, QStringLiteral("rows.blade.php"), QStringLiteral("/rows"));
     // Not yet: the first highlight runs on the next turn.
     EXPECT_STREQ(roleOf(view->foregroundAt(0)), "base");
@@ -306,9 +313,7 @@ TEST(CodeSyntaxHighlighterColors, ManyChangedBlocksAreColouredInViewAtOnceAndThe
 {
     auto editor = shownEditor(900, 600);
     CodeEditorTextView* view = editor->textView();
-    QString text;
-    for (int i = 0; i < 3000; ++i)
-        text += QStringLiteral("<p class=\"row\">Row %1</p>\n").arg(i);
+    const QString text = rows(3000, QStringLiteral("<p class=\"row\">Row %1</p>\n"));
     editor->setContent(text, QStringLiteral("rows.html"), QStringLiteral("/rows"));
     settle(*editor);
     const int lastTag = int(text.lastIndexOf(QStringLiteral("<p")));

@@ -1,21 +1,27 @@
 // The workspace's save against real crashes: child processes saving a 4 MB file back to back are
 // killed with SIGKILL at random moments, and every time the file holds a whole version (or, where
 // the file is overwritten in place, a whole copy of the new text is left and named on opening).
-// Also: links followed, hard links and the file's mode, owner and group kept, long names, and a
-// failed save that leaves nothing behind.
+// Also: links followed, hard links and the file's mode, owner and group kept, long names, a
+// failed save that leaves nothing behind, and what the workspace makes of what interrupted saves
+// left: stale temporary files removed, side files never listed, a newer copy's text opened.
 #include "platform/FileSystem.h"
 #include "support/TestEnvironment.h"
 #include "support/TestFiles.h"
 #include "workspace/CodeIDEModel.h"
+#include "WorkspaceTestKit.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
+#include <fcntl.h>
 #include <functional>
+#include <thread>
 #include <iostream>
 #include <optional>
 #include <grp.h>
@@ -27,6 +33,7 @@
 
 using TestFiles::readBytes;
 using TestFiles::writeFile;
+using WorkspaceTestKit::projectAt;
 
 namespace {
 
@@ -248,7 +255,8 @@ TEST_P(CrashDuringSave, LeavesAWholeVersionEveryTime)
                     leftovers.append(where + u'/' + name);
             }
         }
-        const std::optional<QString> copy = FileSystem::leftSaveCopy(path);
+        const QList<FileSystem::LeftCopy> left = FileSystem::leftSaveCopies(path);
+        const std::optional<QString> copy = left.isEmpty() ? std::nullopt : std::optional(left.first().path);
         if (!onDisk) {
             ++torn;
             // Only an in-place write can be caught half done, and then its copy is whole.
@@ -465,31 +473,215 @@ TEST(CrashSafeSave, ASaveAsAnotherUserKeepsTheFileItself)
     }
 }
 
-// ---- The workspace names a copy left by a crash -------------------------------------------------
+// ---- What interrupted saves leave, at the next open ------------------------------------------
 
-TEST(CrashSafeSave, OpeningAFileNamesTheCopyACrashLeft)
+namespace {
+
+// Opens `relative` and waits for its text; returns the status.
+QString openIn(CodeIDEModel& model, const QString& root, const QString& relative)
+{
+    model.selectFile(QUrl::fromLocalFile(root + u'/' + relative));
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !model.isLoadingFile(); }, 30000));
+    return model.statusMessage();
+}
+
+QStringList listed(const CodeIDEModel& model)
+{
+    QStringList names;
+    for (const CodeFileItem& item : model.items(model.rootURL()))
+        names.append(item.name());
+    return names;
+}
+
+// Saves versions of the file back to back in a child and kills it as soon as an entry of its
+// folder satisfies `caught`; the name caught, or nothing when the child got no further.
+std::optional<QString> killWhen(const QString& path, qint64 first, const std::function<bool(const QString&)>& caught)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    Child child(false, [&](int report) { return saveForever(path, first, report); });
+    if (!child.started())
+        return std::nullopt;
+    // Bounded by the number of looks; each save takes a while, the looks are quick.
+    for (int look = 0; look < 2000000; ++look) {
+        for (const QString& name : entries(folder)) {
+            if (caught(name)) {
+                child.kill();
+                return name;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+struct stat lstatOf(const QString& path)
+{
+    struct stat st {};
+    EXPECT_EQ(::lstat(bytesOf(path).constData(), &st), 0) << path.toStdString();
+    return st;
+}
+
+} // namespace
+
+TEST(LeftBySaves, TheTreeListsNoSideFileAndOpeningRemovesTheStaleTemporaries)
 {
     QTemporaryDir dir;
     const QString root = dir.path() + QStringLiteral("/site");
-    writeFile(root + QStringLiteral("/index.php"), "<?php // torn\n");
+    const QString path = root + QStringLiteral("/big.php");
+    writeFile(path, version(0));
     writeFile(root + QStringLiteral("/other.php"), "<?php // other\n");
-    const QString copy = root + QStringLiteral("/.index.php.kovani-copy");
-    writeFile(copy, "<?php // the whole new text\n");
+    const ScopedEnv dataHome("XDG_DATA_HOME", dir.path() + QStringLiteral("/data"));
 
-    Project project;
-    project.id = QStringLiteral("site");
-    project.name = QStringLiteral("Site");
-    project.root = root;
-    CodeIDEModel model(project);
-    auto openedAs = [&](const QString& relative) {
-        model.selectFile(QUrl::fromLocalFile(root + u'/' + relative));
-        EXPECT_TRUE(TestEnvironment::waitUntil([&] { return model.statusMessage().startsWith(relative + QStringLiteral(" opened.")); }, 30000))
-            << model.statusMessage().toStdString();
-        return model.statusMessage();
-    };
-    EXPECT_EQ(openedAs(QStringLiteral("index.php")),
-              QStringLiteral("index.php opened. An interrupted save left a copy of its text in ") + copy + u'.');
-    EXPECT_EQ(openedAs(QStringLiteral("other.php")), QStringLiteral("other.php opened."));
-    ASSERT_TRUE(QFile::remove(copy));
-    EXPECT_EQ(openedAs(QStringLiteral("index.php")), QStringLiteral("index.php opened."));
+    // A save killed while it writes its temporary file.
+    std::optional<QString> temporary;
+    for (int attempt = 0; attempt < 20 && !temporary; ++attempt) {
+        temporary = killWhen(path, 1 + attempt * 10, [](const QString& name) { return isTemporary(name); });
+        // Renamed in place between the look and the kill: try again.
+        if (temporary && !QFileInfo::exists(root + u'/' + *temporary))
+            temporary.reset();
+    }
+    ASSERT_TRUE(temporary.has_value()) << "no save was caught writing its temporary file";
+    EXPECT_TRUE(temporary->startsWith(QStringLiteral(".big.php.kovani-save-"))) << temporary->toStdString();
+    EXPECT_TRUE(wholeVersion(readBytes(path)).has_value()) << "the file itself is whole";
+    // Another file's temporary file, and a copy older than its file.
+    const QString othersTemporary = root + QStringLiteral("/.other.php.kovani-save-5x7q2");
+    writeFile(othersTemporary, "<?php // half");
+    const QString olderCopy = root + QStringLiteral("/.big.php.kovani-copy");
+    writeFile(olderCopy, "<?php // the text of a save long ago\n");
+    struct timespec long_ago[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, bytesOf(olderCopy).constData(), long_ago, 0), 0);
+
+    CodeIDEModel model(projectAt(root));
+    EXPECT_EQ(listed(model), (QStringList{QStringLiteral("big.php"), QStringLiteral("other.php")}));
+    const QByteArray onDisk = readBytes(path);
+    EXPECT_EQ(openIn(model, root, QStringLiteral("big.php")),
+              QStringLiteral("big.php opened. An interrupted save left a copy of its text in ") + olderCopy + u'.');
+    EXPECT_EQ(model.content().toUtf8(), onDisk) << "a copy older than the file is not opened";
+    EXPECT_FALSE(QFileInfo::exists(root + u'/' + *temporary)) << "the stale temporary file of its save is gone";
+    EXPECT_TRUE(QFileInfo::exists(othersTemporary)) << "another file's is left until that file is opened";
+    EXPECT_TRUE(QFileInfo::exists(olderCopy));
+    EXPECT_EQ(openIn(model, root, QStringLiteral("other.php")), QStringLiteral("other.php opened."));
+    EXPECT_FALSE(QFileInfo::exists(othersTemporary));
+
+    // A save of the file removes them too.
+    writeFile(othersTemporary, "<?php // half again");
+    model.setContent(QStringLiteral("<?php // edited\n"));
+    ASSERT_TRUE(model.saveNow());
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !QFileInfo::exists(othersTemporary); }, 10000));
+    EXPECT_EQ(entries(root), (QStringList{QStringLiteral(".big.php.kovani-copy"), QStringLiteral("big.php"),
+                                          QStringLiteral("other.php")}));
+}
+
+TEST(LeftBySaves, TheTemporaryFileOfARunningSaveIsNotStale)
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/index.php");
+    writeFile(path, version(0));
+    // Saves on another thread of this process while the clean-up runs over and over.
+    std::atomic_bool done{false};
+    int failures = 0;
+    QString firstError;
+    std::thread saver([&]() {
+        for (qint64 n = 1; n <= 40; ++n) {
+            QString error;
+            if (!FileSystem::saveFile(path, version(n), &error)) {
+                if (failures++ == 0)
+                    firstError = error;
+            }
+        }
+        done = true;
+    });
+    int cleanUps = 0;
+    while (!done) {
+        FileSystem::removeStaleTemporaries(path);
+        ++cleanUps;
+    }
+    saver.join();
+    EXPECT_EQ(failures, 0) << firstError.toStdString();
+    EXPECT_GT(cleanUps, 0);
+    EXPECT_EQ(wholeVersion(readBytes(path)).value_or(-1), 40);
+    EXPECT_EQ(entries(dir.path()), QStringList{QStringLiteral("index.php")});
+}
+
+TEST(LeftBySaves, ATornInPlaceSaveOpensTheTextOfItsCopyAndTheNextSaveRepairsTheFile)
+{
+    QTemporaryDir dir;
+    const QString root = dir.path() + QStringLiteral("/site");
+    const QString path = root + QStringLiteral("/big.php");
+    const QString other = root + QStringLiteral("/linked.php");
+    writeFile(path, version(0));
+    // A second name: the file is overwritten in place, after a whole copy of the new text.
+    ASSERT_EQ(::link(bytesOf(path).constData(), bytesOf(other).constData()), 0);
+    const ScopedEnv dataHome("XDG_DATA_HOME", dir.path() + QStringLiteral("/data"));
+    const ino_t inode = statOf(path).st_ino;
+
+    // Killed once the copy is written, while the file is overwritten.
+    const QString copy = root + QStringLiteral("/.big.php.kovani-copy");
+    QByteArray copyText;
+    for (int attempt = 0; attempt < 20 && copyText.isEmpty(); ++attempt) {
+        const auto caught = killWhen(path, 1 + attempt * 10, [](const QString& name) { return name == QStringLiteral(".big.php.kovani-copy"); });
+        ASSERT_TRUE(caught.has_value()) << "the saving child stopped";
+        const QByteArray inCopy = readBytes(copy);
+        // The copy went, or the file was already whole with it: try again.
+        if (!QFileInfo::exists(copy) || readBytes(path) == inCopy)
+            ::unlink(bytesOf(copy).constData());
+        else
+            copyText = inCopy;
+    }
+    ASSERT_FALSE(copyText.isEmpty()) << "no save was caught writing in place";
+    ASSERT_TRUE(wholeVersion(copyText).has_value()) << "the copy is whole";
+    // Caught before the overwrite began: torn here as the overwrite does it, from the start, with
+    // the file's time kept (it is the overwrite's own).
+    if (wholeVersion(readBytes(path))) {
+        const struct stat before = lstatOf(path);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_EQ(file.write(copyText.left(copyText.size() / 2)), copyText.size() / 2);
+        file.close();
+        const struct timespec times[2] = {{0, UTIME_OMIT}, before.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, bytesOf(path).constData(), times, 0), 0);
+    }
+    const QByteArray torn = readBytes(path);
+    ASSERT_FALSE(wholeVersion(torn).has_value()) << "the file is torn";
+
+    CodeIDEModel model(projectAt(root));
+    EXPECT_EQ(listed(model), (QStringList{QStringLiteral("big.php"), QStringLiteral("linked.php")}));
+    EXPECT_EQ(openIn(model, root, QStringLiteral("big.php")),
+              QStringLiteral("big.php opened with the text an interrupted save was writing, from ") + copy
+                  + QStringLiteral("; the next save repairs the file."));
+    EXPECT_TRUE(model.isEditable());
+    EXPECT_EQ(model.content().toUtf8(), copyText) << "the version being saved, not the torn text";
+    EXPECT_EQ(readBytes(path), torn) << "nothing is written before the next save";
+
+    // The next save, with no edit at all (here: choosing another file), repairs the file.
+    EXPECT_EQ(openIn(model, root, QStringLiteral("linked.php")), QStringLiteral("linked.php opened."));
+    EXPECT_EQ(readBytes(path), copyText);
+    EXPECT_EQ(readBytes(other), copyText) << "one file, two names";
+    EXPECT_EQ(statOf(path).st_ino, inode);
+    EXPECT_FALSE(QFileInfo::exists(copy)) << "the copy goes once the save is synced";
+    EXPECT_EQ(entries(root), (QStringList{QStringLiteral("big.php"), QStringLiteral("linked.php")}));
+    EXPECT_EQ(entries(FileSystem::saveCopyFolder()), QStringList());
+}
+
+TEST(LeftBySaves, ACopyOlderThanTheFileIsNamedAndAWholeOneGoes)
+{
+    QTemporaryDir dir;
+    const QString root = dir.path() + QStringLiteral("/site");
+    writeFile(root + QStringLiteral("/index.php"), "<?php // edited by hand after the crash\n");
+    writeFile(root + QStringLiteral("/done.php"), "<?php // the whole new text\n");
+    const QString older = root + QStringLiteral("/.index.php.kovani-copy");
+    writeFile(older, "<?php // the new text of a save interrupted long ago\n");
+    struct timespec long_ago[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, bytesOf(older).constData(), long_ago, 0), 0);
+    // A save that wrote the whole file and was stopped before its copy went.
+    const QString whole = root + QStringLiteral("/.done.php.kovani-copy");
+    writeFile(whole, "<?php // the whole new text\n");
+
+    CodeIDEModel model(projectAt(root));
+    EXPECT_EQ(openIn(model, root, QStringLiteral("index.php")),
+              QStringLiteral("index.php opened. An interrupted save left a copy of its text in ") + older + u'.');
+    EXPECT_EQ(model.content(), QStringLiteral("<?php // edited by hand after the crash\n"));
+    EXPECT_EQ(openIn(model, root, QStringLiteral("done.php")), QStringLiteral("done.php opened."));
+    EXPECT_FALSE(QFileInfo::exists(whole));
+    ASSERT_TRUE(QFile::remove(older));
+    EXPECT_EQ(openIn(model, root, QStringLiteral("index.php")), QStringLiteral("index.php opened."));
 }
