@@ -3,6 +3,10 @@
 #include <nlohmann/json.hpp>
 
 #include <limits>
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
 
 using nlohmann::json;
 
@@ -109,12 +113,58 @@ std::string escapeSlashes(const std::string& text)
     return out;
 }
 
-// The bytes as one JSON object; nothing for malformed JSON or another kind of value.
+// The bytes as one JSON object; nothing for malformed JSON, another kind of value, or an object
+// that holds a key twice (the parser would keep only the last value, and the next save would lose
+// the first one silently).
 std::optional<json> parseObject(const QByteArray& bytes)
 {
+    // The keys of the objects being read, innermost last: `levels` marks where each begins. An
+    // object with many keys gets a set, so that no file costs a quadratic search.
+    constexpr std::size_t kScanned = 16;
+    struct Level {
+        std::size_t start;
+        std::unique_ptr<std::unordered_set<std::string>> many;
+    };
+    std::vector<std::string> keys;
+    std::vector<Level> levels;
+    bool duplicate = false;
+    const json::parser_callback_t checkKeys = [&](int, json::parse_event_t event, json& parsed) {
+        switch (event) {
+        case json::parse_event_t::object_start:
+            levels.push_back({keys.size(), nullptr});
+            break;
+        case json::parse_event_t::object_end:
+            if (!levels.empty()) {
+                keys.resize(levels.back().start);
+                levels.pop_back();
+            }
+            break;
+        case json::parse_event_t::key: {
+            if (levels.empty() || duplicate)
+                break;
+            const std::string& key = parsed.get_ref<const std::string&>();
+            Level& level = levels.back();
+            if (level.many) {
+                duplicate = !level.many->insert(key).second;
+                break;
+            }
+            for (std::size_t i = level.start; i < keys.size() && !duplicate; ++i)
+                duplicate = keys[i] == key;
+            keys.push_back(key);
+            if (keys.size() - level.start > kScanned) {
+                level.many = std::make_unique<std::unordered_set<std::string>>(keys.begin() + level.start, keys.end());
+                keys.resize(level.start);
+            }
+            break;
+        }
+        default:
+            break;
+        }
+        return true;
+    };
     try {
-        json j = json::parse(bytes.constBegin(), bytes.constEnd());
-        if (j.is_object())
+        json j = json::parse(bytes.constBegin(), bytes.constEnd(), checkKeys);
+        if (j.is_object() && !duplicate)
             return j;
     } catch (const json::exception&) {
     }

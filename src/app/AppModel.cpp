@@ -1,5 +1,7 @@
 #include "app/AppModel.h"
 
+#include "app/ConfigWriter.h"
+
 #include "platform/Dispatch.h"
 #include "platform/Text.h"
 #include "platform/UserDefaults.h"
@@ -118,11 +120,36 @@ KOVANI_SETTER(const QString&, setWebsiteCreationProgress, m_websiteCreationProgr
 // before any label shows it.
 void AppModel::setStatusMessage(const QString& message)
 {
-    const QString line = Text::statusLine(message);
-    if (m_statusMessage == line)
+    setStatusMessage(StatusText(message));
+}
+
+void AppModel::setStatusMessage(const StatusText& message)
+{
+    const QString line = Text::statusLine(message.text, message.excerptLength);
+    const QString whole = Text::statusLineUncut(message.text);
+    m_lastStatus = message;
+    if (m_statusMessage == line && m_wholeStatusMessage == whole)
         return;
     m_statusMessage = line;
+    m_wholeStatusMessage = whole;
     emit statusMessageChanged();
+}
+
+void AppModel::setNotice(const std::optional<Notice>& notice)
+{
+    if (m_notice == notice)
+        return;
+    m_notice = notice;
+    emit noticeChanged();
+}
+
+void AppModel::openNoticeFolder()
+{
+    if (!m_notice)
+        return;
+    const QString folder = m_notice->folder;
+    dismissNotice();
+    openURL(QUrl::fromLocalFile(folder));
 }
 
 void AppModel::openURL(const QUrl& url)

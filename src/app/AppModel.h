@@ -3,6 +3,8 @@
 #include "account/APIClient.h"
 #include "app/AppConfig.h"
 #include "app/CommandResult.h"
+#include "app/Notice.h"
+#include "app/StatusText.h"
 #include "platform/Keychain.h"
 #include "platform/Platform.h"
 #include "platform/Process.h"
@@ -22,6 +24,7 @@
 #include <memory>
 #include <optional>
 
+class ConfigWriter;
 class UserDefaults;
 struct SignInResult;
 
@@ -56,9 +59,21 @@ public:
     const QString& databaseStatus() const { return m_databaseStatus; }
     void setDatabaseStatus(const QString& status);
 
-    // Stores Text::statusLine(message): no line break at either end, at most 300 characters.
+    // Stores Text::statusLine(message): no line break at either end, at most 300 characters. A
+    // message that ends with an excerpt of a log keeps the excerpt's end instead of its start.
     const QString& statusMessage() const { return m_statusMessage; }
     void setStatusMessage(const QString& message);
+    void setStatusMessage(const StatusText& message);
+    // The last message as it was given (without line breaks at its ends), before the cap;
+    // statusMessageChanged tells of its changes too.
+    const QString& wholeStatusMessage() const { return m_wholeStatusMessage; }
+
+    // The notice that stays shown until the user acts on it; none most of the time.
+    const std::optional<Notice>& notice() const { return m_notice; }
+    void setNotice(const std::optional<Notice>& notice);
+    void dismissNotice() { setNotice(std::nullopt); }
+    // Opens the notice's folder with the desktop's handler; the notice has then been acted on.
+    void openNoticeFolder();
 
     const QString& selectedLog() const { return m_selectedLog; }
     void setSelectedLog(const QString& log);
@@ -85,7 +100,12 @@ public:
     // ---- Settings file ---------------------------------------------------------------------
     void bootstrapStorage();
     void loadConfig();
+    // Hands a snapshot of the settings to the background writer and returns at once; a write that
+    // fails is reported in the status line when it has failed.
     void saveConfig();
+    // Waits until every save so far is on disk (or has failed); false when `timeoutMs` passed
+    // first. Quitting waits here; tests do too before they read the file.
+    bool waitForConfigWrites(int timeoutMs) const;
     static QString resolvedDocumentRoot(const QString& folder);
     static QString slug(const QString& text);
 
@@ -146,7 +166,7 @@ public:
     void checkMySQL();
     void changeMySQLPassword(const QString& currentPassword, const QString& newPassword);
     // Blocking; background queues only. Nothing on success, else an error text.
-    std::optional<QString> createDatabase(const QString& name, const MySQLSettings& settings) const;
+    std::optional<StatusText> createDatabase(const QString& name, const MySQLSettings& settings) const;
 
     // ---- Shared phpMyAdmin -----------------------------------------------------------------
     void autoStartPhpMyAdmin();
@@ -194,6 +214,7 @@ signals:
     void isDatabaseRunningChanged();
     void databaseStatusChanged();
     void statusMessageChanged();
+    void noticeChanged();
     void selectedLogChanged();
     void isCreatingWebsiteChanged();
     void websiteCreationProgressChanged();
@@ -204,6 +225,8 @@ private:
 
     Platform m_platform;
     std::unique_ptr<UserDefaults> m_userDefaults;
+    // Made by the first save; destroying it waits (bounded) for the last write.
+    std::unique_ptr<ConfigWriter> m_configWriter;
 
     AppConfig m_config;
     QList<PHPVersion> m_phpVersions;
@@ -212,6 +235,10 @@ private:
     bool m_isDatabaseRunning = false;
     QString m_databaseStatus = QStringLiteral("Checking database...");
     QString m_statusMessage = QStringLiteral("Ready");
+    QString m_wholeStatusMessage = QStringLiteral("Ready");
+    // The last message as given, with where its excerpt starts.
+    StatusText m_lastStatus = StatusText(QStringLiteral("Ready"));
+    std::optional<Notice> m_notice;
     QString m_selectedLog;
     bool m_isCreatingWebsite = false;
     QString m_websiteCreationProgress;

@@ -156,7 +156,8 @@ bool ElidedLabel::isElided(int width) const
 QString ElidedLabel::toolTipText() const
 {
     // Tooltips detect markup on their own: the text is escaped so it shows as it is.
-    return isElided() ? Qt::convertFromPlainText(m_text, Qt::WhiteSpaceNormal) : QString();
+    const QString whole = wholeText();
+    return isElided() || whole != m_text ? Qt::convertFromPlainText(whole, Qt::WhiteSpaceNormal) : QString();
 }
 
 bool ElidedLabel::event(QEvent* event)

@@ -29,6 +29,10 @@ public:
     bool isElided(int width = -1) const;
     // The tooltip shown at the current width: the whole text when it is cut, else none.
     QString toolTipText() const;
+    // The whole text of which this label's text is a shortened form (empty: the label's own text):
+    // the tooltip shows it whenever the label's text is cut or differs from it.
+    QString wholeText() const { return m_wholeText.isEmpty() ? m_text : m_wholeText; }
+    void setWholeText(const QString& whole) { m_wholeText = whole; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -49,6 +53,7 @@ private:
     const Layout& layoutAt(int width) const;
 
     QString m_text;
+    QString m_wholeText;
     int m_maxLines;
     QAccessible::Role m_accessibleRole = QAccessible::StaticText;
     mutable std::array<std::optional<Layout>, 2> m_cache;

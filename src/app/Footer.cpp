@@ -4,6 +4,7 @@
 #include "app/ElidedLabel.h"
 #include "app/LinkButton.h"
 #include "app/Maker.h"
+#include "app/NoticeBar.h"
 #include "app/Theme.h"
 #include "platform/Text.h"
 
@@ -25,8 +26,15 @@ Footer::Footer(AppModel& model, QWidget* parent)
     policy.setHeightForWidth(true);
     m_status->setSizePolicy(policy);
 
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(14, 14, 14, 14);
+    // The model's notice, when there is one, over the whole width; the status row under it.
+    auto* strip = new QVBoxLayout(this);
+    strip->setContentsMargins(14, 14, 14, 14);
+    strip->setSpacing(10);
+    m_modelNotice = new NoticeBar(model, this);
+    strip->addWidget(m_modelNotice);
+    auto* layout = new QHBoxLayout;
+    layout->setContentsMargins(0, 0, 0, 0);
+    strip->addLayout(layout);
     if (const QString& notice = model.platform().launchNotice; !notice.isEmpty()) {
         m_notice = new ElidedLabel(Text::displayable(notice), 2);
         m_notice->setSizePolicy(policy);
@@ -41,5 +49,11 @@ Footer::Footer(AppModel& model, QWidget* parent)
     layout->addSpacing(12);
     layout->addWidget(m_link, 0, Qt::AlignVCenter);
 
-    connect(&m_model, &AppModel::statusMessageChanged, this, [this]() { m_status->setText(Text::displayable(m_model.statusMessage())); });
+    // The tooltip holds the whole message when the line is cut.
+    auto showStatus = [this]() {
+        m_status->setWholeText(Text::displayable(m_model.wholeStatusMessage()));
+        m_status->setText(Text::displayable(m_model.statusMessage()));
+    };
+    showStatus();
+    connect(&m_model, &AppModel::statusMessageChanged, this, showStatus);
 }

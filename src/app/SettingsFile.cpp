@@ -1,5 +1,7 @@
 #include "app/AppModel.h"
 
+#include "app/ConfigWriter.h"
+
 #include "platform/Dispatch.h"
 #include "platform/FileSystem.h"
 #include "platform/Files.h"
@@ -8,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QUrl>
 
 #include <cstdio>
@@ -84,8 +87,12 @@ void AppModel::loadConfig()
             // Nothing is at config.json any more: the defaults are written as for a first start.
             saveConfig();
         }
-        setStatusMessage(kept ? QStringLiteral("Settings could not be read; the file was kept as ") + *kept
-                              : QStringLiteral("Settings could not be read, and the file could not be kept aside."));
+        const QString message = kept ? QStringLiteral("Settings could not be read; the file was kept as ") + *kept
+                                     : QStringLiteral("Settings could not be read, and the file could not be kept aside.");
+        setStatusMessage(message);
+        // The start-up's next lines replace the status line at once: the notice stays until the
+        // user dismisses it or opens the storage folder that holds the file.
+        setNotice(Notice{message, m_appSupport});
         return;
     }
     setConfig(*decoded);
@@ -146,16 +153,22 @@ void AppModel::saveConfig()
 {
     if (m_configURL.isEmpty())
         return;
-    if (!QFileInfo(m_appSupport).isDir() && Files::makePath(m_appSupport))
-        QFile::setPermissions(m_appSupport, kPrivateFolder);
-    QString reason;
-    if (Files::writeAtomically(m_configURL, ConfigCoding::encode(m_config), /*privateFile=*/true, &reason))
-        return;
-    // Said now and once more after the operation that saved has set its own outcome, so the
-    // failure is what the status line keeps.
-    const QString message = QStringLiteral("Could not save settings: ") + reason;
-    setStatusMessage(message);
-    Dispatch::after(0, this, [this, message]() { setStatusMessage(message); });
+    if (!m_configWriter) {
+        // A failure arrives after the operation that saved has set its own outcome, so it is what
+        // the status line keeps.
+        QPointer<AppModel> weak(this);
+        m_configWriter = std::make_unique<ConfigWriter>(m_configURL, m_appSupport, [weak](const QString& reason) {
+            Dispatch::main<AppModel>(weak, [reason](AppModel* model) {
+                model->setStatusMessage(QStringLiteral("Could not save settings: ") + reason);
+            });
+        });
+    }
+    m_configWriter->save(m_config);
+}
+
+bool AppModel::waitForConfigWrites(int timeoutMs) const
+{
+    return !m_configWriter || m_configWriter->waitUntilWritten(timeoutMs);
 }
 
 QString AppModel::resolvedDocumentRoot(const QString& folder)

@@ -2,7 +2,9 @@
 
 #include <QStringDecoder>
 #include <QTextBoundaryFinder>
+#include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace Text {
 
@@ -88,7 +90,10 @@ bool isLineBreak(QChar c)
 
 } // namespace
 
-QString statusLine(const QString& text)
+namespace {
+
+// The ends of a status text: [begin, end) without blanks at an end that hold a line break.
+std::pair<qsizetype, qsizetype> statusLineBounds(const QString& text)
 {
     // The blanks at an end go when a line break is among them; a text's own blank after a
     // prefix ("API error: " with an empty description) stays.
@@ -104,6 +109,80 @@ QString statusLine(const QString& text)
         lineBreak = isLineBreak(text.at(--end)) || lineBreak;
     if (!lineBreak)
         end = text.size();
+    return {begin, end};
+}
+
+// The smallest character boundary at or after `position`.
+qsizetype boundaryFrom(const QString& text, qsizetype position)
+{
+    if (position <= 0)
+        return 0;
+    if (position >= text.size())
+        return text.size();
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, text);
+    characters.setPosition(position);
+    if (characters.isAtBoundary())
+        return position;
+    const qsizetype next = characters.toNextBoundary();
+    return next < 0 ? text.size() : next;
+}
+
+// The largest character boundary at or before `position`.
+qsizetype boundaryUpTo(const QString& text, qsizetype position)
+{
+    if (position <= 0)
+        return 0;
+    if (position >= text.size())
+        return text.size();
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, text);
+    characters.setPosition(position);
+    if (characters.isAtBoundary())
+        return position;
+    return std::max<qsizetype>(0, characters.toPreviousBoundary());
+}
+
+} // namespace
+
+QString statusLine(const QString& text, qsizetype excerptLength)
+{
+    const auto [begin, end] = statusLineBounds(text);
+    const QString line = text.mid(begin, end - begin);
+    if (line.size() <= kStatusLineLimit || excerptLength <= 0)
+        return statusLine(text);
+    const qsizetype excerptStart = std::clamp<qsizetype>(text.size() - excerptLength - begin, 0, line.size());
+    QString lead = line.left(excerptStart);
+    if (lead.size() > kStatusLineLimit / 2)
+        lead = trimmed(lead.left(boundaryUpTo(lead, kStatusLineLimit / 2 - 1))) + QChar(0x2026);
+    const QString excerpt = line.mid(excerptStart);
+    // Room for the excerpt's end after the lead and the ellipsis.
+    const qsizetype room = kStatusLineLimit - lead.size() - 1;
+    if (excerpt.size() <= room)
+        return lead + excerpt;
+    qsizetype cut = boundaryFrom(excerpt, excerpt.size() - room);
+    // The lines before the excerpt's last one go whole, so that a two-line label shows the last.
+    for (qsizetype i = excerpt.size() - 1; i >= cut; --i) {
+        if (isLineBreak(excerpt.at(i))) {
+            cut = i + 1;
+            break;
+        }
+    }
+    QString kept = excerpt.mid(cut);
+    qsizetype blanks = 0;
+    while (blanks < kept.size() && kept.at(blanks).isSpace())
+        ++blanks;
+    kept.remove(0, blanks);
+    return lead + QChar(0x2026) + kept;
+}
+
+QString statusLineUncut(const QString& text)
+{
+    const auto [begin, end] = statusLineBounds(text);
+    return text.mid(begin, end - begin);
+}
+
+QString statusLine(const QString& text)
+{
+    const auto [begin, end] = statusLineBounds(text);
     const QString line = text.mid(begin, end - begin);
     if (line.size() <= kStatusLineLimit)
         return line;

@@ -31,4 +31,13 @@ constexpr qsizetype kStatusLineLimit = 300;
 // that no label lays out a server's or a tool's whole output.
 QString statusLine(const QString& text);
 
+// The same for a text whose last `excerptLength` code units are an excerpt of the end of a log:
+// when too long, characters go from the excerpt's start, where the "…" stands, so that the log's
+// last line stays: whole, the lines before it gone, when it fits; else its end. What comes before
+// the excerpt is kept (cut as above to half the limit when it is longer).
+QString statusLine(const QString& text, qsizetype excerptLength);
+
+// A status text before the cap: only the line breaks at either end dropped with their blanks.
+QString statusLineUncut(const QString& text);
+
 } // namespace Text

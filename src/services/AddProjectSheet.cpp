@@ -143,8 +143,13 @@ void AddProjectSheet::showEvent(QShowEvent* event)
 
 void AddProjectSheet::nameChanged(const QString& name)
 {
-    if (m_databaseName->text().isEmpty())
-        m_databaseName->setText(suggestedDatabaseName(name));
+    // The suggestion follows the name; a database name the user typed is never overwritten.
+    const QString current = m_databaseName->text();
+    if (current.isEmpty() || current == m_lastSuggestedDatabaseName) {
+        m_lastSuggestedDatabaseName = suggestedDatabaseName(name);
+        if (current != m_lastSuggestedDatabaseName)
+            m_databaseName->setText(m_lastSuggestedDatabaseName);
+    }
     refresh();
 }
 

@@ -45,6 +45,8 @@ private:
 
     AppModel& m_model;
     bool m_appeared = false;
+    // What the name last filled into the database field.
+    QString m_lastSuggestedDatabaseName;
 
     QLineEdit* m_name = nullptr;
     QLineEdit* m_root = nullptr;

@@ -281,7 +281,7 @@ void AppModel::changeMySQLPassword(const QString& currentPassword, const QString
     });
 }
 
-std::optional<QString> ServiceCommands::createDatabase(const ToolPaths& tools, const QString& name,
+std::optional<StatusText> ServiceCommands::createDatabase(const ToolPaths& tools, const QString& name,
                                                       const MySQLSettings& settings, const MySQLClient& mysql,
                                                       int timeoutMs)
 {
@@ -293,11 +293,13 @@ std::optional<QString> ServiceCommands::createDatabase(const ToolPaths& tools, c
     const MySQLClient::Outcome created = mysql.query(*client, settings, statement, timeoutMs);
     if (created.succeeded())
         return std::nullopt;
-    return QStringLiteral("database ") + name + QStringLiteral(" could not be created: ")
-        + (created.timedOut ? MySQLClient::noAnswerText(timeoutMs) : AppModel::shortOutput(created.result.output));
+    const QString lead = QStringLiteral("database ") + name + QStringLiteral(" could not be created: ");
+    if (created.timedOut)
+        return lead + MySQLClient::noAnswerText(timeoutMs);
+    return StatusText::withExcerpt(lead, AppModel::shortOutput(created.result.output));
 }
 
-std::optional<QString> AppModel::createDatabase(const QString& name, const MySQLSettings& settings) const
+std::optional<StatusText> AppModel::createDatabase(const QString& name, const MySQLSettings& settings) const
 {
     return ServiceCommands::createDatabase(m_platform.tools, name, settings, *m_mysqlClients.client(),
                                            m_platform.mysqlTimeLimits.databaseCreationMs);

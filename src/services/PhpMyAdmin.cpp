@@ -238,7 +238,7 @@ void AppModel::openPhpMyAdminAfterStart()
     }
     // The start was refused or failed; the status line holds its reason.
     m_phpMyAdminOpenRounds = 0;
-    setStatusMessage(QStringLiteral("phpAdmin was not opened: ") + m_statusMessage);
+    setStatusMessage(m_lastStatus.after(QStringLiteral("phpAdmin was not opened: ")));
 }
 
 void AppModel::installPhpMyAdmin(bool openAfterInstall)

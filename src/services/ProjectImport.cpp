@@ -102,12 +102,15 @@ void AppModel::createDatabaseIfNeeded(const QString& name)
     const int limit = m_platform.mysqlTimeLimits.databaseCreationMs;
     QPointer<AppModel> weak(this);
     Dispatch::userInitiated([weak, tools, mysql, limit, name, settings]() {
-        const std::optional<QString> error = ServiceCommands::createDatabase(tools, name, settings, *mysql, limit);
+        const std::optional<StatusText> error = ServiceCommands::createDatabase(tools, name, settings, *mysql, limit);
         Dispatch::main([weak, name, error]() {
             AppModel* model = weak.data();
             if (!model)
                 return;
-            model->setStatusMessage(error ? QStringLiteral("Website imported, but ") + *error : importedMessage(name));
+            if (error)
+                model->setStatusMessage(error->after(QStringLiteral("Website imported, but ")));
+            else
+                model->setStatusMessage(importedMessage(name));
         });
     });
 }

@@ -1,5 +1,7 @@
 #include "app/AppModel.h"
 
+#include "app/ConfigWriter.h"
+
 #include "platform/Dispatch.h"
 #include "platform/Files.h"
 #include "platform/ProcessGroup.h"
@@ -389,8 +391,8 @@ void AppModel::confirmProjectServer(const Project& project, const std::shared_pt
                 QFile log(logURL);
                 if (log.open(QIODevice::ReadOnly))
                     text = Text::decodeUtf8(log.readAll()).value_or(QString());
-                model->setStatusMessage(QStringLiteral("Failed to start ") + project.name + QStringLiteral(": ")
-                                        + shortOutput(text));
+                model->setStatusMessage(StatusText::withExcerpt(
+                    QStringLiteral("Failed to start ") + project.name + QStringLiteral(": "), shortOutput(text)));
                 return;
             }
             QMap<QString, qint32> running = model->m_runningProjects;
@@ -481,6 +483,8 @@ void AppModel::shutdown()
     m_mysqlClients.stop();
     cancelWebsiteCreation();
     stopServers(m_processes.keys());
+    // The last change of the settings reaches the disk before the process ends.
+    waitForConfigWrites(ConfigWriter::kQuitWaitMs);
 }
 
 // ---- Orphans --------------------------------------------------------------------------------

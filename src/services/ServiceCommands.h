@@ -2,6 +2,7 @@
 
 #include "app/AppConfig.h"
 #include "app/CommandResult.h"
+#include "app/StatusText.h"
 #include "platform/Process.h"
 #include "platform/ToolPaths.h"
 
@@ -94,8 +95,9 @@ private:
 QStringList downloadOptions(int stallSeconds);
 
 // Creates database `name` (utf8mb4) on the server of `settings` with the mysql client found in
-// `tools`, called through `mysql` within `timeoutMs`: nothing on success, else the error text.
-std::optional<QString> createDatabase(const ToolPaths& tools, const QString& name, const MySQLSettings& settings,
+// `tools`, called through `mysql` within `timeoutMs`: nothing on success, else the error text
+// (ending with the client's output when it printed why).
+std::optional<StatusText> createDatabase(const ToolPaths& tools, const QString& name, const MySQLSettings& settings,
                                       const MySQLClient& mysql, int timeoutMs);
 
 } // namespace ServiceCommands

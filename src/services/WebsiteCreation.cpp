@@ -138,12 +138,12 @@ void AppModel::createWebsite(WebsiteTemplate websiteTemplate, const QString& nam
                              completion = std::move(completion)]() mutable {
         ServiceCommands::CancellableCommands& commands = *context.commands;
         // After a cancel every step fails; one that finished anyway is not carried on from.
-        auto stopped = [&](std::optional<QString> failure) {
+        auto stopped = [&](std::optional<StatusText> failure) {
             if (!failure && commands.isCancelled())
-                return std::optional<QString>(ServiceCommands::CancellableCommands::cancelledMessage());
+                return std::optional<StatusText>(ServiceCommands::CancellableCommands::cancelledMessage());
             return failure;
         };
-        std::optional<QString> failure;
+        std::optional<StatusText> failure;
         if (websiteTemplate == WebsiteTemplate::laravel)
             failure = WebsiteScaffolding::scaffoldLaravel(context, destination, trimmedName, websitePort, database,
                                                           phpBinary, mysql);

@@ -232,7 +232,7 @@ QString dotenvValue(const QString& value)
     return plain ? value : dotenvQuoted(value);
 }
 
-std::optional<QString> scaffoldLaravel(const Context& context, const QString& destination, const QString& name,
+std::optional<StatusText> scaffoldLaravel(const Context& context, const QString& destination, const QString& name,
                                        qint64 port, const QString& databaseName, const QString& phpBinary,
                                        const MySQLSettings& mysql)
 {
@@ -258,7 +258,7 @@ std::optional<QString> scaffoldLaravel(const Context& context, const QString& de
                                                     QStringLiteral("--output"), partial});
         if (download.status != 0) {
             QFile::remove(partial);
-            return QStringLiteral("Could not download Composer: ") + AppModel::shortOutput(download.output);
+            return StatusText::withExcerpt(QStringLiteral("Could not download Composer: "), AppModel::shortOutput(download.output));
         }
         // Kept only when it runs as Composer: a portal's or proxy's page saved with status 200
         // would otherwise break every later creation.
@@ -285,7 +285,7 @@ std::optional<QString> scaffoldLaravel(const Context& context, const QString& de
                               QStringLiteral("--no-interaction"), QStringLiteral("--prefer-dist")}),
         environment);
     if (created.status != 0)
-        return QStringLiteral("Laravel could not be created: ") + AppModel::shortOutput(created.output);
+        return StatusText::withExcerpt(QStringLiteral("Laravel could not be created: "), AppModel::shortOutput(created.output));
 
     const QString envPath = dest + QStringLiteral("/.env");
     std::optional<QString> env = readUtf8(envPath);
@@ -311,11 +311,11 @@ std::optional<QString> scaffoldLaravel(const Context& context, const QString& de
                               QStringLiteral("--force"), QStringLiteral("--no-interaction")}),
         environment, dest);
     if (key.status != 0)
-        return QStringLiteral("Laravel key generation failed: ") + AppModel::shortOutput(key.output);
+        return StatusText::withExcerpt(QStringLiteral("Laravel key generation failed: "), AppModel::shortOutput(key.output));
     return std::nullopt;
 }
 
-std::optional<QString> migrateLaravelDatabase(const Context& context, const QString& destination,
+std::optional<StatusText> migrateLaravelDatabase(const Context& context, const QString& destination,
                                               const QString& phpBinary)
 {
     const QString dest = absolute(destination);
@@ -326,11 +326,11 @@ std::optional<QString> migrateLaravelDatabase(const Context& context, const QStr
                               QStringLiteral("--no-interaction")}),
         context.phpEnvironment, dest);
     if (migrated.status != 0)
-        return QStringLiteral("Laravel database migration failed: ") + AppModel::shortOutput(migrated.output);
+        return StatusText::withExcerpt(QStringLiteral("Laravel database migration failed: "), AppModel::shortOutput(migrated.output));
     return std::nullopt;
 }
 
-std::optional<QString> scaffoldWordPress(const Context& context, const QString& destination,
+std::optional<StatusText> scaffoldWordPress(const Context& context, const QString& destination,
                                          const QString& databaseName, const MySQLSettings& mysql)
 {
     ServiceCommands::CancellableCommands& commands = *context.commands;
@@ -351,18 +351,18 @@ std::optional<QString> scaffoldWordPress(const Context& context, const QString& 
         tools.curl, context.retriedDownload() + QStringList{remoteURL(context.wordpressDownloadURL, wordpressDownloadPath),
                                                             QStringLiteral("--output"), archive});
     if (download.status != 0)
-        return QStringLiteral("Could not download WordPress: ") + AppModel::shortOutput(download.output);
+        return StatusText::withExcerpt(QStringLiteral("Could not download WordPress: "), AppModel::shortOutput(download.output));
 
     context.progress(QStringLiteral("Installing WordPress files..."));
     const CommandResult unpacked = commands.run(tools.unzip, {QStringLiteral("-q"), archive, QStringLiteral("-d"), extracted});
     // unzip: 0 is success, 1 success with warnings; anything else is a broken archive.
     if (unpacked.status != 0 && unpacked.status != 1)
-        return QStringLiteral("Could not extract WordPress: ") + AppModel::shortOutput(unpacked.output);
+        return StatusText::withExcerpt(QStringLiteral("Could not extract WordPress: "), AppModel::shortOutput(unpacked.output));
 
     const CommandResult copied = commands.run(tools.cp, {QStringLiteral("-a"), QStringLiteral("--"),
                                                          extracted + QStringLiteral("/wordpress"), dest});
     if (copied.status != 0)
-        return QStringLiteral("Could not install WordPress files: ") + AppModel::shortOutput(copied.output);
+        return StatusText::withExcerpt(QStringLiteral("Could not install WordPress files: "), AppModel::shortOutput(copied.output));
 
     std::optional<QString> sample = readUtf8(dest + QStringLiteral("/wp-config-sample.php"));
     if (!sample)
@@ -393,19 +393,19 @@ std::optional<QString> scaffoldWordPress(const Context& context, const QString& 
     return std::nullopt;
 }
 
-std::optional<QString> scaffoldLaravel(AppModel& model, const QString& destination, const QString& name,
+std::optional<StatusText> scaffoldLaravel(AppModel& model, const QString& destination, const QString& name,
                                        qint64 port, const QString& databaseName, const QString& phpBinary,
                                        const MySQLSettings& mysql)
 {
     return scaffoldLaravel(Context::from(model, phpBinary), destination, name, port, databaseName, phpBinary, mysql);
 }
 
-std::optional<QString> migrateLaravelDatabase(AppModel& model, const QString& destination, const QString& phpBinary)
+std::optional<StatusText> migrateLaravelDatabase(AppModel& model, const QString& destination, const QString& phpBinary)
 {
     return migrateLaravelDatabase(Context::from(model, phpBinary), destination, phpBinary);
 }
 
-std::optional<QString> scaffoldWordPress(AppModel& model, const QString& destination, const QString& databaseName,
+std::optional<StatusText> scaffoldWordPress(AppModel& model, const QString& destination, const QString& databaseName,
                                          const MySQLSettings& mysql)
 {
     return scaffoldWordPress(Context::from(model, QString()), destination, databaseName, mysql);

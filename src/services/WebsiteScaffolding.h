@@ -2,6 +2,7 @@
 
 #include "app/AppConfig.h"
 #include "app/CommandResult.h"
+#include "app/StatusText.h"
 #include "platform/Process.h"
 #include "platform/ToolPaths.h"
 #include "services/ServiceCommands.h"
@@ -54,20 +55,20 @@ inline constexpr const char* wordpressSaltPath = "/secret-key/1.1/salt/";
 // `base` without its trailing slashes, then `path`.
 QString remoteURL(const QString& base, const char* path);
 
-std::optional<QString> scaffoldLaravel(const Context& context, const QString& destination, const QString& name,
+std::optional<StatusText> scaffoldLaravel(const Context& context, const QString& destination, const QString& name,
                                        qint64 port, const QString& databaseName, const QString& phpBinary,
                                        const MySQLSettings& mysql);
-std::optional<QString> migrateLaravelDatabase(const Context& context, const QString& destination,
+std::optional<StatusText> migrateLaravelDatabase(const Context& context, const QString& destination,
                                               const QString& phpBinary);
-std::optional<QString> scaffoldWordPress(const Context& context, const QString& destination,
+std::optional<StatusText> scaffoldWordPress(const Context& context, const QString& destination,
                                          const QString& databaseName, const MySQLSettings& mysql);
 
 // The same steps with a context taken from the model at once (main thread).
-std::optional<QString> scaffoldLaravel(AppModel& model, const QString& destination, const QString& name,
+std::optional<StatusText> scaffoldLaravel(AppModel& model, const QString& destination, const QString& name,
                                        qint64 port, const QString& databaseName, const QString& phpBinary,
                                        const MySQLSettings& mysql);
-std::optional<QString> migrateLaravelDatabase(AppModel& model, const QString& destination, const QString& phpBinary);
-std::optional<QString> scaffoldWordPress(AppModel& model, const QString& destination, const QString& databaseName,
+std::optional<StatusText> migrateLaravelDatabase(AppModel& model, const QString& destination, const QString& phpBinary);
+std::optional<StatusText> scaffoldWordPress(AppModel& model, const QString& destination, const QString& databaseName,
                                          const MySQLSettings& mysql);
 
 // Sets `key` in a ".env" text: every line "KEY=..." or "#KEY=..." becomes "KEY=value"; without

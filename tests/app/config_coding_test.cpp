@@ -230,6 +230,39 @@ TEST(Decoding, MalformedTextIsRejected)
         EXPECT_FALSE(ConfigCoding::decode(QByteArray::fromStdString(text)).has_value()) << text;
 }
 
+TEST(Decoding, AKeyTwiceInAnyObjectIsRejected)
+{
+    // A parser keeps one of the two values silently; the next save would lose the other.
+    const std::string good = validFile().dump();
+    auto withInserted = [&](const std::string& before, const std::string& text) {
+        std::string changed = good;
+        const auto at = changed.find(before);
+        EXPECT_NE(at, std::string::npos) << before;
+        changed.insert(at, text);
+        return changed;
+    };
+    const struct {
+        const char* name;
+        std::string text;
+    } cases[] = {
+        {"projects twice", "{\"projects\":[]," + good.substr(1)},
+        {"a text key twice", "{\"mysqlHost\":\"10.0.0.1\"," + good.substr(1)},
+        {"a key twice in a project", withInserted("\"id\":", "\"port\":1,")},
+        {"an unknown key twice", "{\"extra\":1,\"extra\":2," + good.substr(1)},
+    };
+    for (const auto& c : cases)
+        EXPECT_FALSE(ConfigCoding::decode(QByteArray::fromStdString(c.text)).has_value()) << c.name;
+
+    // The same key in different objects, and many distinct keys in one, are fine.
+    ASSERT_TRUE(ConfigCoding::decode(QByteArray::fromStdString(good)).has_value());
+    std::string many = "{";
+    for (int i = 0; i < 100; ++i)
+        many += "\"unknown" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+    EXPECT_TRUE(ConfigCoding::decode(QByteArray::fromStdString(many + good.substr(1))).has_value());
+    EXPECT_FALSE(ConfigCoding::decode(QByteArray::fromStdString(many + "\"unknown7\":0," + good.substr(1))).has_value())
+        << "a key repeated among many";
+}
+
 TEST(Decoding, StringsAreStrictUtf8)
 {
     auto withHost = [](const std::string& literal) {

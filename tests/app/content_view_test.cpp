@@ -515,6 +515,32 @@ TEST_F(ContentViewTest, FooterShowsAtMostTwoLines)
     EXPECT_EQ(*t.openedURLs, QStringList{Maker::webAddress()});
 }
 
+TEST_F(ContentViewTest, FooterKeepsTheEndOfALogExcerptAndItsTooltipTheWholeMessage)
+{
+    ElidedLabel* status = window->footer()->status();
+    const QString reason = QStringLiteral("Failed to listen on 127.0.0.1:9100 (reason: Address already in use)");
+    const QString excerpt = QStringLiteral("PHP Warning:  PHP Startup: Unable to load dynamic library 'x'\n").repeated(30) + reason;
+    window->model().setStatusMessage(StatusText::withExcerpt(QStringLiteral("Failed to start Blog: "), excerpt));
+    QTest::qWait(50);
+    EXPECT_EQ(status->text(), QStringLiteral("Failed to start Blog: ") + QChar(0x2026) + reason);
+    // The footer's two lines show the reason.
+    EXPECT_FALSE(status->isElided());
+    EXPECT_TRUE(status->displayedLines().last().endsWith(QStringLiteral("(reason: Address already in use)")))
+        << status->displayedLines().join(u'|').toStdString();
+    EXPECT_EQ(status->wholeText(), QStringLiteral("Failed to start Blog: ") + excerpt);
+    QTextDocument tip;
+    tip.setHtml(status->toolTipText());
+    // The tooltip's rich text folds runs of blanks; every line of the excerpt is in it.
+    EXPECT_EQ(tip.toPlainText().split(u'\n').size(), 31);
+    EXPECT_TRUE(tip.toPlainText().startsWith(QStringLiteral("Failed to start Blog: PHP Warning:")));
+    EXPECT_TRUE(tip.toPlainText().endsWith(reason));
+
+    // A short message that fits has no tooltip.
+    window->model().setStatusMessage(QStringLiteral("Blog started on port 9100."));
+    QTest::qWait(20);
+    EXPECT_TRUE(status->toolTipText().isEmpty());
+}
+
 TEST_F(ContentViewTest, WindowCannotBeMadeSmallerThan1120By760)
 {
     EXPECT_EQ(window->minimumSize(), QSize(1120, 760));
@@ -538,7 +564,9 @@ TEST_F(ContentViewTest, CutTextsOfTheWindowShowTheirWholeTextAsTooltipAndToScree
     ASSERT_TRUE(status->isElided());
     QTextDocument tip;
     tip.setHtml(status->toolTipText());
-    EXPECT_EQ(tip.toPlainText(), Text::statusLine(longMessage));
+    // The tooltip holds the whole message, not only the capped line.
+    EXPECT_EQ(tip.toPlainText(), longMessage);
+    EXPECT_GT(longMessage.size(), Text::kStatusLineLimit);
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(status);
     ASSERT_NE(accessible, nullptr);
     // The status line reads as the window's status bar, named by its message.

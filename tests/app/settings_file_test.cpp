@@ -55,7 +55,13 @@ struct World {
     QString config = storage + QStringLiteral("/config.json");
     QString elsewhere = dir.path() + QStringLiteral("/elsewhere");
 
-    std::unique_ptr<AppModel> start() { return std::make_unique<AppModel>(t.platform); }
+    // The model, once the saves of its start are on disk.
+    std::unique_ptr<AppModel> start()
+    {
+        auto model = std::make_unique<AppModel>(t.platform);
+        EXPECT_TRUE(TestEnvironment::configWritten(*model));
+        return model;
+    }
 };
 
 // A valid file for `w` that needs no repair.
@@ -189,13 +195,16 @@ TEST_P(UnusableFile, IsSetAsideAndDefaultsAreUsed)
         EXPECT_EQ(readFile(asidePath), original);
     // Then the defaults were written, as for a first start.
     EXPECT_EQ(readFile(w.config), ConfigCoding::encode(defaults));
-    // The status line says where the file went.
-    EXPECT_EQ(model->statusMessage(), QStringLiteral("Settings could not be read; the file was kept as ") + aside[0]);
+    // The status line says where the file went, and so does the notice, which stays.
+    const QString message = QStringLiteral("Settings could not be read; the file was kept as ") + aside[0];
+    EXPECT_EQ(model->statusMessage(), message);
+    EXPECT_EQ(model->notice(), (Notice{message, w.storage}));
 
     // The next save (the PHP scan repairs the selection within a second of start-up) writes the
     // in-memory settings and leaves the kept file alone.
     QFile::remove(w.config);
     model->saveConfig();
+    ASSERT_TRUE(TestEnvironment::configWritten(*model));
     EXPECT_EQ(readFile(w.config), ConfigCoding::encode(defaults));
     if (!isFolder)
         EXPECT_EQ(readFile(asidePath), original);
@@ -206,6 +215,7 @@ TEST_P(UnusableFile, IsSetAsideAndDefaultsAreUsed)
     EXPECT_EQ(asideFiles(w.storage), aside);
     EXPECT_EQ(again->config(), defaults);
     EXPECT_EQ(again->statusMessage(), QStringLiteral("Ready"));
+    EXPECT_FALSE(again->notice());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -213,6 +223,25 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadCase{"Malformed", [](World& w) { writeFile(w.config, "{\"mysqlHost\": "); }},
         BadCase{"Empty", [](World& w) { writeFile(w.config, ""); }},
+        BadCase{"Truncated",
+                [](World& w) {
+                    const std::string text = cleanFile(w).dump(2);
+                    writeFile(w.config, QByteArray::fromStdString(text.substr(0, text.size() / 2)));
+                }},
+        // A key twice: the parser would keep the last value and the next save would lose the first.
+        BadCase{"ProjectsTwice",
+                [](World& w) {
+                    std::string text = cleanFile(w).dump(2);
+                    text.replace(0, 1, "{\n  \"projects\": [],");
+                    writeFile(w.config, QByteArray::fromStdString(text));
+                }},
+        BadCase{"KeyTwiceInAProject",
+                [](World& w) {
+                    std::string text = cleanFile(w).dump(2);
+                    const auto blog = text.find("\"id\": \"blog\"");
+                    text.insert(blog, "\"port\": 8300, ");
+                    writeFile(w.config, QByteArray::fromStdString(text));
+                }},
         BadCase{"MissingStopCommand",
                 [](World& w) {
                     json j = cleanFile(w);
@@ -467,6 +496,7 @@ TEST(Migration, UntouchedFileKeepsItsBytesOrderAndUnknownKeys)
 
     // The next save writes the records only: unknown keys go, keys are sorted.
     model->saveConfig();
+    ASSERT_TRUE(TestEnvironment::configWritten(*model));
     const QByteArray saved = readFile(w.config);
     EXPECT_EQ(saved, ConfigCoding::encode(model->config()));
     EXPECT_FALSE(saved.contains("theme"));
@@ -487,6 +517,7 @@ TEST(Save, WritesTheWholeConfigAtomicallyAndPrivately)
                              QStringLiteral("email"), QStringLiteral("t")};
     });
     model->saveConfig();
+    ASSERT_TRUE(TestEnvironment::configWritten(*model));
     EXPECT_EQ(readFile(w.config), ConfigCoding::encode(model->config()));
     EXPECT_EQ(mode(w.config), 0600);
     EXPECT_EQ(QDir(w.storage).entryList(QDir::Files | QDir::Hidden), QStringList{"config.json"});
@@ -494,6 +525,7 @@ TEST(Save, WritesTheWholeConfigAtomicallyAndPrivately)
     // The storage folder removed while running is made again, privately.
     ASSERT_TRUE(QDir(w.storage).removeRecursively());
     model->saveConfig();
+    ASSERT_TRUE(TestEnvironment::configWritten(*model));
     EXPECT_EQ(readFile(w.config), ConfigCoding::encode(model->config()));
     EXPECT_EQ(mode(w.storage), 0700);
 }
@@ -507,6 +539,7 @@ TEST(Save, FailureIsReportedAndKeepsMemory)
     ASSERT_TRUE(Files::makePath(w.config)); // a folder where the file should be
     model->modifyConfig([](AppConfig& c) { c.mysqlPort = 3307; });
     model->saveConfig();
+    ASSERT_TRUE(TestEnvironment::configWritten(*model));
     EXPECT_EQ(model->config().mysqlPort, 3307);
     EXPECT_TRUE(QFileInfo(w.config).isDir());
     EXPECT_FALSE(before.isEmpty());
@@ -518,14 +551,14 @@ TEST(Save, FailureIsReportedAndKeepsMemory)
     model->setStatusMessage(QStringLiteral("Ready"));
     model->updateProjectPath(model->config().projects.at(0), w.elsewhere);
     EXPECT_EQ(model->statusMessage(), QStringLiteral("Project path updated."));
-    TestEnvironment::waitUntil([] { return false; }, 50);
+    ASSERT_TRUE(TestEnvironment::configWritten(*model));
     EXPECT_EQ(model->statusMessage(), failure);
 
     // A save that works again says nothing.
     ASSERT_TRUE(QDir(w.config).removeRecursively());
     model->setStatusMessage(QStringLiteral("Ready"));
     model->saveConfig();
-    TestEnvironment::waitUntil([] { return false; }, 50);
+    ASSERT_TRUE(TestEnvironment::configWritten(*model));
     EXPECT_EQ(model->statusMessage(), QStringLiteral("Ready"));
     EXPECT_EQ(readFile(w.config), ConfigCoding::encode(model->config()));
 }

@@ -144,6 +144,61 @@ TEST(Text, StatusLineIsTrimmedAndCutToAReadableLength)
     EXPECT_TRUE(line.endsWith(ellipsis));
 }
 
+TEST(Text, StatusLineOfALogExcerptKeepsTheExcerptsEnd)
+{
+    const QString ellipsis(QChar(0x2026));
+    const QString lead = QStringLiteral("Failed to start Blog: ");
+    const QString reason = QStringLiteral("Failed to listen on 127.0.0.1:9100 (reason: Address already in use)");
+    const QString warnings = QStringLiteral("PHP Warning:  PHP Startup: Unable to load dynamic library 'x'\n").repeated(30);
+    const QString emoji = QStringLiteral("\U0001F600"); // two code units
+    const QString accent = QStringLiteral("e\u0301");   // a letter and its combining mark
+    const qsizetype room = Text::kStatusLineLimit - lead.size() - 1;
+    const struct {
+        const char* name;
+        QString lead;
+        QString excerpt;
+        QString out;
+    } cases[] = {
+        {"short: whole", lead, reason, lead + reason},
+        {"exactly the limit", lead, QString(Text::kStatusLineLimit - lead.size(), u'a'),
+         lead + QString(Text::kStatusLineLimit - lead.size(), u'a')},
+        {"one over: the excerpt's start goes", lead, u'b' + QString(Text::kStatusLineLimit - lead.size(), u'a'),
+         lead + ellipsis + QString(room, u'a')},
+        {"thirty warnings: the last line stays, the lines before go", lead, warnings + reason,
+         lead + ellipsis + reason},
+        {"a last line longer than the room: its end", lead, warnings + QString(room + 10, u'r'),
+         lead + ellipsis + QString(room, u'r')},
+        {"a pair at the cut is not split", lead, QString(40, u'a') + emoji + QString(room - 1, u'z'),
+         lead + ellipsis + QString(room - 1, u'z')},
+        {"a mark stays with its letter", lead, QString(40, u'a') + accent + QString(room - 1, u'z'),
+         lead + ellipsis + QString(room - 1, u'z')},
+        {"blanks after the cut go", lead, QString(40, u'a') + QString(room, u' ') + QStringLiteral("end"),
+         lead + ellipsis + QStringLiteral("end")},
+        {"line breaks at the end go", lead, warnings + reason + QStringLiteral("\n\n"),
+         lead + ellipsis + reason},
+        {"a short excerpt keeps its lines", lead, QStringLiteral("one\ntwo\n") + reason,
+         lead + QStringLiteral("one\ntwo\n") + reason},
+    };
+    for (const auto& c : cases) {
+        const QString line = Text::statusLine(c.lead + c.excerpt, c.excerpt.size());
+        EXPECT_EQ(line, c.out) << c.name;
+        EXPECT_LE(line.size(), Text::kStatusLineLimit) << c.name;
+    }
+
+    // A lead longer than half the limit is cut at its end; the excerpt's end still stays.
+    const QString longLead = QStringLiteral("Failed to start ") + QString(400, u'n') + QStringLiteral(": ");
+    const QString line = Text::statusLine(longLead + warnings + reason, (warnings + reason).size());
+    EXPECT_TRUE(line.startsWith(QStringLiteral("Failed to start nnn"))) << line.toStdString();
+    EXPECT_TRUE(line.endsWith(reason)) << line.toStdString();
+    EXPECT_EQ(line.count(ellipsis), 2) << "one where the lead is cut, one where the excerpt is";
+    EXPECT_LE(line.size(), Text::kStatusLineLimit);
+    // No excerpt: the start is kept, as for any text.
+    EXPECT_EQ(Text::statusLine(lead + warnings + reason, 0), Text::statusLine(lead + warnings + reason));
+    // Before the cap only the line breaks at the ends go.
+    EXPECT_EQ(Text::statusLineUncut(QStringLiteral("\n ") + lead + warnings + reason + QStringLiteral(" \n")),
+              lead + warnings + reason);
+}
+
 TEST(Files, IsExecutableFileMeansARegularFileAfterLinksThatMayRun)
 {
     QTemporaryDir dir;

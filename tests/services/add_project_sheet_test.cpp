@@ -85,18 +85,13 @@ TEST_F(AddProjectSheetTest, StartsWithItsDefaultsAndTheSuggestedPort)
     EXPECT_NE(dynamic_cast<AddProjectSheet*>(built.get()), nullptr);
 }
 
-TEST_F(AddProjectSheetTest, DatabaseNameFollowsTheFirstChangeOfTheName)
+TEST_F(AddProjectSheetTest, DatabaseNameFollowsTheNameUntilTheUserTypesOne)
 {
     open();
     replaceText(sheet->nameField(), "My Shop");
     EXPECT_EQ(sheet->databaseNameField()->text(), QStringLiteral("my_shop"));
     QTest::keyClicks(sheet->nameField(), " Two");
-    EXPECT_EQ(sheet->databaseNameField()->text(), QStringLiteral("my_shop"));
-
-    // Emptying the database field lets the next change of the name fill it again.
-    replaceText(sheet->databaseNameField(), "");
-    QTest::keyClick(sheet->nameField(), Qt::Key_Backspace);
-    EXPECT_EQ(sheet->databaseNameField()->text(), QStringLiteral("my_shop_tw"));
+    EXPECT_EQ(sheet->databaseNameField()->text(), QStringLiteral("my_shop_two"));
 
     struct Case {
         QString typed;
@@ -114,10 +109,58 @@ TEST_F(AddProjectSheetTest, DatabaseNameFollowsTheFirstChangeOfTheName)
         EXPECT_EQ(sheet->databaseNameField()->text(), c.expected) << c.typed.toStdString();
     }
 
-    // Typed key by key: the first key decides.
+    // Typed key by key, the field follows every key; the two sites no longer share "m".
     open();
-    QTest::keyClicks(sheet->nameField(), "My");
-    EXPECT_EQ(sheet->databaseNameField()->text(), QStringLiteral("m"));
+    const QString typed = QStringLiteral("My Site");
+    for (qsizetype i = 0; i < typed.size(); ++i) {
+        QTest::keyClicks(sheet->nameField(), typed.mid(i, 1));
+        EXPECT_EQ(sheet->databaseNameField()->text(), AddProjectSheet::suggestedDatabaseName(typed.left(i + 1)))
+            << "after " << typed.left(i + 1).toStdString();
+    }
+    EXPECT_EQ(sheet->databaseNameField()->text(), QStringLiteral("my_site"));
+    // Backspace follows too: the name emptied suggests "website", the next key follows again.
+    for (qsizetype i = 0; i < typed.size(); ++i)
+        QTest::keyClick(sheet->nameField(), Qt::Key_Backspace);
+    EXPECT_EQ(sheet->databaseNameField()->text(), QStringLiteral("website"));
+    QTest::keyClicks(sheet->nameField(), "Blog");
+    EXPECT_EQ(sheet->databaseNameField()->text(), QStringLiteral("blog"));
+}
+
+TEST_F(AddProjectSheetTest, DatabaseNameOfTheUsersOwnIsKeptWhenTheNameChanges)
+{
+    open();
+    QTest::keyClicks(sheet->nameField(), "Shop");
+    EXPECT_EQ(sheet->databaseNameField()->text(), QStringLiteral("shop"));
+    // One key of the user's own in the database field makes it theirs.
+    QTest::keyClicks(sheet->databaseNameField(), "_db");
+    QTest::keyClicks(sheet->nameField(), " Two");
+    EXPECT_EQ(sheet->databaseNameField()->text(), QStringLiteral("shop_db"));
+    replaceText(sheet->nameField(), "Other");
+    EXPECT_EQ(sheet->databaseNameField()->text(), QStringLiteral("shop_db"));
+
+    // A pasted database name is the user's own as well, set before any name.
+    open();
+    replaceText(sheet->databaseNameField(), "legacy");
+    QTest::keyClicks(sheet->nameField(), "New Site");
+    EXPECT_EQ(sheet->databaseNameField()->text(), QStringLiteral("legacy"));
+
+    // Emptying the database field lets the next change of the name fill it again.
+    replaceText(sheet->databaseNameField(), "");
+    QTest::keyClick(sheet->nameField(), Qt::Key_Backspace);
+    EXPECT_EQ(sheet->databaseNameField()->text(), QStringLiteral("new_sit"));
+    QTest::keyClicks(sheet->nameField(), "e");
+    EXPECT_EQ(sheet->databaseNameField()->text(), QStringLiteral("new_site"));
+
+    // The import takes what the field holds.
+    replaceText(sheet->databaseNameField(), "kept_db");
+    replaceText(sheet->nameField(), "Renamed");
+    makeSite(path("renamed"));
+    replaceText(sheet->rootField(), path("renamed"));
+    replaceText(sheet->portField(), QString::number(freePort()));
+    ASSERT_TRUE(sheet->importButton()->isEnabled());
+    QTest::mouseClick(sheet->importButton(), Qt::LeftButton);
+    ASSERT_EQ(sheet->result(), QDialog::Accepted);
+    EXPECT_EQ(model->config().projects.last().databaseName, QStringLiteral("kept_db"));
 }
 
 TEST_F(AddProjectSheetTest, ImportIsEnabledOnlyByItsRule)

@@ -47,11 +47,11 @@ TEST_F(DatabaseCreation, FailuresReturnTheirText)
     AppModel model(t.platform);
 
     const QString tooLong(65, QLatin1Char('a'));
-    const std::optional<QString> error = model.createDatabase(tooLong, fixtureRoot());
+    const std::optional<StatusText> error = model.createDatabase(tooLong, fixtureRoot());
     ASSERT_TRUE(error.has_value());
-    EXPECT_TRUE(error->startsWith(QStringLiteral("database ") + tooLong + QStringLiteral(" could not be created: ")))
-        << error->toStdString();
-    EXPECT_TRUE(error->contains(QStringLiteral("Incorrect database name"))) << error->toStdString();
+    EXPECT_TRUE(error->text.startsWith(QStringLiteral("database ") + tooLong + QStringLiteral(" could not be created: ")))
+        << error->text.toStdString();
+    EXPECT_TRUE(error->text.contains(QStringLiteral("Incorrect database name"))) << error->text.toStdString();
     EXPECT_FALSE(MariaDbFixture::databases().contains(tooLong));
 
     const QString longest(64, QLatin1Char('b'));
@@ -61,9 +61,9 @@ TEST_F(DatabaseCreation, FailuresReturnTheirText)
 
     MySQLSettings wrong = fixtureRoot();
     wrong.password = QStringLiteral("not-the-password");
-    const std::optional<QString> denied = model.createDatabase(QStringLiteral("denied_db"), wrong);
+    const std::optional<StatusText> denied = model.createDatabase(QStringLiteral("denied_db"), wrong);
     ASSERT_TRUE(denied.has_value());
-    EXPECT_TRUE(denied->contains(QStringLiteral("Access denied"))) << denied->toStdString();
+    EXPECT_TRUE(denied->text.contains(QStringLiteral("Access denied"))) << denied->text.toStdString();
 }
 
 TEST_F(DatabaseCreation, MissingClientIsReported)
@@ -73,5 +73,5 @@ TEST_F(DatabaseCreation, MissingClientIsReported)
     t.platform.tools.which = QStringLiteral("/bin/false");
     AppModel model(t.platform);
     EXPECT_EQ(model.createDatabase(QStringLiteral("shop"), fixtureRoot()),
-              QStringLiteral("mysql client was not found, so database shop could not be created."));
+              StatusText(QStringLiteral("mysql client was not found, so database shop could not be created.")));
 }

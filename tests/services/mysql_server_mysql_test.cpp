@@ -332,7 +332,7 @@ TEST_F(MySQLFixtureTest, PasswordsStayOffEveryCommandLine)
         = {writeScript(bin + QStringLiteral("/mysqladmin"), QStringLiteral("sleep 0.5\nexec /usr/bin/mysqladmin \"$@\"\n"))};
     const QString secret = QStringLiteral("Sampled-%1-pw").arg(QUuid::createUuid().toString(QUuid::Id128));
     const QString database = QStringLiteral("sampled_%1").arg(QUuid::createUuid().toString(QUuid::Id128).left(8));
-    std::optional<QString> created;
+    std::optional<StatusText> created;
     {
         CommandLineSampler sampler;
         // Start-up: the fresh root gets the default password, then the ping.

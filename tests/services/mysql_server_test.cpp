@@ -233,7 +233,7 @@ TEST_F(MySQLServerTest, DatabaseCreationWithAServerThatNeverAnswersSaysSo)
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
     const std::unique_ptr<AppModel> model = modelWithServerOn(silent.serverPort());
     EXPECT_EQ(model->createDatabase(QStringLiteral("shop"), MySQLSettings::from(model->config())),
-              QStringLiteral("database shop could not be created: mySQL did not answer within 2 seconds."));
+              StatusText(QStringLiteral("database shop could not be created: mySQL did not answer within 2 seconds.")));
     EXPECT_TRUE(ServerTestKit::processesMentioning(QStringLiteral("--port=%1").arg(silent.serverPort())).isEmpty());
 }
 

@@ -1,5 +1,6 @@
 // Website servers against real PHP built-in servers on free loopback ports.
 #include "services/PHPDevelopmentRouter.h"
+#include "platform/Text.h"
 #include "services/ServerTestKit.h"
 
 #include <QElapsedTimer>
@@ -616,6 +617,38 @@ TEST_F(ProjectServers, TakenPortEndsStoppedWithTheLogExcerpt)
     waitUntil([] { return false; }, 400);
     EXPECT_EQ(model->statusMessage(), message);
     EXPECT_FALSE(model->isRunning("taken"));
+}
+
+TEST_F(ProjectServers, TakenPortAfterThirtyStartUpWarningsStillNamesTheReason)
+{
+    // The user's own ini makes the runtime warn thirty times as it starts.
+    QString ini;
+    for (int i = 1; i <= 30; ++i)
+        ini += QStringLiteral("extension=kovani_missing_%1\n").arg(i);
+    writeFile(model->phpUserIniFolder() + QStringLiteral("/warnings.ini"), ini.toUtf8());
+    QTcpServer squatter;
+    ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = squatter.serverPort();
+    model->startInternal(makeProject("warned", "Warned", makeSite(path("warned")), port));
+    ASSERT_TRUE(waitUntil([&] { return model->statusMessage().startsWith("Failed to start Warned: "); }, 30000))
+        << model->statusMessage().toStdString();
+
+    // The website's log has every warning, and the reason as its last line.
+    const QStringList log = Text::trimmed(TestFiles::readText(model->logsURL() + QStringLiteral("/warned.log"))).split(u'\n');
+    EXPECT_EQ(log.filter(QStringLiteral("Unable to load dynamic library 'kovani_missing_")).size(), 30);
+    const QString reason = QStringLiteral("Failed to listen on 127.0.0.1:%1 (reason: Address already in use)").arg(port);
+    EXPECT_TRUE(log.last().endsWith(reason)) << log.last().toStdString();
+
+    // The status line drops the excerpt's start and keeps its end.
+    const QString line = model->statusMessage();
+    EXPECT_LE(line.size(), Text::kStatusLineLimit);
+    EXPECT_EQ(line, QStringLiteral("Failed to start Warned: ") + QChar(0x2026) + log.last());
+    // The whole message keeps the excerpt of the log, as shortOutput takes it.
+    const QString whole = model->wholeStatusMessage();
+    EXPECT_GT(whole.size(), line.size());
+    EXPECT_TRUE(whole.endsWith(reason));
+    EXPECT_TRUE(whole.contains(QStringLiteral("kovani_missing_30")));
+    EXPECT_FALSE(model->isStarting("warned"));
 }
 
 TEST_F(ProjectServers, ServerThatNeverListensFailsAtTheLimit)

@@ -305,7 +305,7 @@ TEST_F(WordPressScaffoldingTest, ConfiguresTheReleaseWithRemoteSalts)
     serve(zip(WebsiteFixtures::wordpressArchive()), LoopbackHttpServer::Reply::text(WebsiteFixtures::saltReply()));
     mysql.password = QStringLiteral("p'w\\ $1");
     const auto result = scaffoldWordPress(*model, dest(), QStringLiteral("my_blog"), mysql);
-    ASSERT_FALSE(result) << result->toStdString();
+    ASSERT_FALSE(result) << result->text.toStdString();
     drain();
 
     EXPECT_EQ(progress, (QStringList{"Downloading WordPress...", "Installing WordPress files..."}));
@@ -329,7 +329,7 @@ TEST_F(WordPressScaffoldingTest, ArchiveThatUnpacksWithWarningsIsInstalled)
     serve(zip("leading bytes" + WebsiteFixtures::wordpressArchive()),
           LoopbackHttpServer::Reply::text(WebsiteFixtures::saltReply()));
     const auto result = scaffoldWordPress(*model, dest(), QStringLiteral("my_blog"), mysql);
-    ASSERT_FALSE(result) << result->toStdString();
+    ASSERT_FALSE(result) << result->text.toStdString();
     EXPECT_TRUE(readText(dest() + QStringLiteral("/wp-config.php")).contains("define( 'DB_NAME', 'my_blog' );"));
     EXPECT_TRUE(QFileInfo::exists(dest() + QStringLiteral("/index.php")));
     EXPECT_TRUE(workFolders(tools()).isEmpty());
@@ -347,7 +347,7 @@ TEST_F(WordPressScaffoldingTest, SaltFallbacksUseLocalSalts)
         serve(zip(WebsiteFixtures::wordpressArchive()), reply);
         const QString target = dest(QStringLiteral("site%1").arg(++n));
         const auto result = scaffoldWordPress(*model, target, QStringLiteral("db"), mysql);
-        ASSERT_FALSE(result) << label << result->toStdString();
+        ASSERT_FALSE(result) << label << result->text.toStdString();
         const QString config = readText(target + QStringLiteral("/wp-config.php"));
         const QRegularExpression local(QStringLiteral("define\\( '(AUTH_KEY|NONCE_SALT)', '[A-Za-z0-9_-]{64}' \\);"));
         EXPECT_EQ(config.count(local), 2) << label;
@@ -391,7 +391,7 @@ TEST_F(WordPressScaffoldingTest, FailuresReportTheirStepAndLeaveNoWorkFolder)
         const QString target = dest(QStringLiteral("fail%1").arg(++n));
         const auto result = scaffoldWordPress(*model, target, QStringLiteral("db"), mysql);
         ASSERT_TRUE(result) << c.label;
-        EXPECT_TRUE(result->startsWith(c.prefix)) << c.label << ": " << result->toStdString();
+        EXPECT_TRUE(result->text.startsWith(c.prefix)) << c.label << ": " << result->text.toStdString();
         if (!c.destinationMayExist)
             EXPECT_FALSE(QFileInfo::exists(target)) << c.label;
         EXPECT_FALSE(QFileInfo::exists(target + QStringLiteral("/wp-config.php"))) << c.label;
@@ -404,7 +404,7 @@ TEST_F(WordPressScaffoldingTest, DownloadFailuresGiveCurlsOneLineReasonAndAStall
     serve(LoopbackHttpServer::Reply::withStatus(404), LoopbackHttpServer::Reply::text(WebsiteFixtures::saltReply()));
     auto result = scaffoldWordPress(*model, dest(QStringLiteral("missing")), QStringLiteral("db"), mysql);
     ASSERT_TRUE(result);
-    expectOneLineReason(*result, QStringLiteral("Could not download WordPress: "));
+    expectOneLineReason(result->text, QStringLiteral("Could not download WordPress: "));
 
     // A server that accepts and never sends: the download fails once the stall limit passes,
     // and is not tried again. Without the limit curl would wait for ever: the upper bounds below
@@ -417,8 +417,8 @@ TEST_F(WordPressScaffoldingTest, DownloadFailuresGiveCurlsOneLineReasonAndAStall
     ASSERT_TRUE(result);
     EXPECT_GE(timer.elapsed(), kStallSeconds * 1000 - 100);
     EXPECT_LT(timer.elapsed(), kStallSeconds * 1000 + 15000);
-    expectOneLineReason(*result, QStringLiteral("Could not download WordPress: "));
-    EXPECT_TRUE(result->contains(QStringLiteral("too slow"))) << result->toStdString();
+    expectOneLineReason(result->text, QStringLiteral("Could not download WordPress: "));
+    EXPECT_TRUE(result->text.contains(QStringLiteral("too slow"))) << result->text.toStdString();
     EXPECT_EQ(server.requestCount("/latest.zip"), 1);
     EXPECT_FALSE(QFileInfo::exists(dest(QStringLiteral("stalled"))));
     EXPECT_TRUE(workFolders(tools()).isEmpty());
@@ -442,7 +442,7 @@ TEST_F(WordPressScaffoldingTest, ToolsSeePathsNeverAsOptions)
     QDir::setCurrent(model->sitesURL());
     const auto result = scaffoldWordPress(*model, target, QStringLiteral("db"), mysql);
     QDir::setCurrent(cwd);
-    ASSERT_FALSE(result) << result->toStdString();
+    ASSERT_FALSE(result) << result->text.toStdString();
     EXPECT_TRUE(QFileInfo::exists(model->sitesURL() + QStringLiteral("/-r/wp-config.php")));
 }
 
@@ -460,7 +460,7 @@ protected:
         server.setReply("/download/latest-stable/composer.phar", {200, {}, WebsiteFixtures::composerShim()});
     }
 
-    std::optional<QString> scaffold(const QString& target, const QString& name = QStringLiteral("My Shop"))
+    std::optional<StatusText> scaffold(const QString& target, const QString& name = QStringLiteral("My Shop"))
     {
         return scaffoldLaravel(*model, target, name, 8082, QStringLiteral("my_shop"), php->binary(), mysql);
     }
@@ -481,7 +481,7 @@ TEST_F(LaravelScaffoldingTest, InstallsConfiguresAndGeneratesTheKey)
 {
     mysql.password = QStringLiteral("$1\\x");
     const auto result = scaffold(dest(), QStringLiteral("My \"Shop\" $HOME \\o/"));
-    ASSERT_FALSE(result) << result->toStdString();
+    ASSERT_FALSE(result) << result->text.toStdString();
     drain();
 
     EXPECT_EQ(progress, (QStringList{"Preparing Composer...", "Creating Laravel project. This may take a few minutes...",
@@ -536,7 +536,7 @@ TEST_F(LaravelScaffoldingTest, FailedComposerDownloadLeavesNoComposer)
         server.setReply("/download/latest-stable/composer.phar", reply);
         const auto result = scaffold(dest());
         ASSERT_TRUE(result);
-        EXPECT_TRUE(result->startsWith(QStringLiteral("Could not download Composer: "))) << result->toStdString();
+        EXPECT_TRUE(result->text.startsWith(QStringLiteral("Could not download Composer: "))) << result->text.toStdString();
         EXPECT_FALSE(QFileInfo::exists(tools() + QStringLiteral("/composer.phar")));
         EXPECT_EQ(QDir(tools()).entryList({QStringLiteral("composer*")}, QDir::Files | QDir::Hidden), QStringList());
         EXPECT_FALSE(QFileInfo::exists(dest()));
@@ -558,7 +558,7 @@ TEST_F(LaravelScaffoldingTest, DownloadThatIsNotComposerIsRemovedAndTheNextCreat
         server.setReply("/download/latest-stable/composer.phar", {200, {{"Content-Type", "text/html"}}, page});
         const auto result = scaffold(dest());
         ASSERT_TRUE(result) << page.constData();
-        EXPECT_EQ(*result, QStringLiteral("Could not download Composer: the file downloaded from ")
+        EXPECT_EQ(result->text, QStringLiteral("Could not download Composer: the file downloaded from ")
                                + server.url(QStringLiteral("/download/latest-stable/composer.phar"))
                                + QStringLiteral(" is not Composer."));
         EXPECT_EQ(QDir(tools()).entryList({QStringLiteral("composer*")}, QDir::Files | QDir::Hidden), QStringList());
@@ -569,7 +569,7 @@ TEST_F(LaravelScaffoldingTest, DownloadThatIsNotComposerIsRemovedAndTheNextCreat
     // Once the real Composer is served, the next creation downloads it and succeeds.
     server.setReply("/download/latest-stable/composer.phar", {200, {}, WebsiteFixtures::composerShim()});
     const auto result = scaffold(dest());
-    EXPECT_FALSE(result) << result->toStdString();
+    EXPECT_FALSE(result) << result->text.toStdString();
     EXPECT_EQ(server.requestCount("/download/latest-stable/composer.phar"), impostors.size() + 1);
     EXPECT_TRUE(QFileInfo::exists(tools() + QStringLiteral("/composer.phar")));
 }
@@ -582,7 +582,7 @@ TEST_F(LaravelScaffoldingTest, StalledComposerDownloadFailsWithCurlsReason)
     const auto result = scaffold(dest());
     ASSERT_TRUE(result);
     EXPECT_LT(timer.elapsed(), kStallSeconds * 1000 + 15000);
-    expectOneLineReason(*result, QStringLiteral("Could not download Composer: "));
+    expectOneLineReason(result->text, QStringLiteral("Could not download Composer: "));
     EXPECT_EQ(server.requestCount("/download/latest-stable/composer.phar"), 1);
     EXPECT_EQ(QDir(tools()).entryList({QStringLiteral("composer*")}, QDir::Files | QDir::Hidden), QStringList());
 }
@@ -593,7 +593,7 @@ TEST_F(LaravelScaffoldingTest, FailingComposerReturnsItsOutput)
                WebsiteFixtures::failingComposer(QStringLiteral("Could not find package laravel/laravel.")));
     const auto result = scaffold(dest());
     ASSERT_TRUE(result);
-    EXPECT_EQ(*result, QStringLiteral("Laravel could not be created: Could not find package laravel/laravel."));
+    EXPECT_EQ(result->text, QStringLiteral("Laravel could not be created: Could not find package laravel/laravel."));
     EXPECT_EQ(server.requestCount("/download/latest-stable/composer.phar"), 0);
 }
 
@@ -602,14 +602,14 @@ TEST_F(LaravelScaffoldingTest, MissingEnvAndFailingKeyGeneration)
     QFile::remove(fixture + QStringLiteral("/.env.example"));
     auto result = scaffold(dest(QStringLiteral("noenv")));
     ASSERT_TRUE(result);
-    EXPECT_EQ(*result, QStringLiteral("Laravel was downloaded, but its .env file could not be opened."));
+    EXPECT_EQ(result->text, QStringLiteral("Laravel was downloaded, but its .env file could not be opened."));
 
     WebsiteFixtures::writeLaravelProject(fixture);
     qputenv("KOVANI_FIXTURE_ARTISAN_EXIT_KEY_GENERATE", "4");
     result = scaffold(dest(QStringLiteral("nokey")));
     qunsetenv("KOVANI_FIXTURE_ARTISAN_EXIT_KEY_GENERATE");
     ASSERT_TRUE(result);
-    EXPECT_EQ(*result, QStringLiteral("Laravel key generation failed: artisan key:generate failed on purpose"));
+    EXPECT_EQ(result->text, QStringLiteral("Laravel key generation failed: artisan key:generate failed on purpose"));
 }
 
 TEST_F(LaravelScaffoldingTest, MigrationRunsWithThePlainPhpEnvironment)
@@ -631,5 +631,7 @@ TEST_F(LaravelScaffoldingTest, MigrationRunsWithThePlainPhpEnvironment)
     const auto failed = migrateLaravelDatabase(*model, dest(), php->binary());
     qunsetenv("KOVANI_FIXTURE_ARTISAN_EXIT_MIGRATE");
     ASSERT_TRUE(failed);
-    EXPECT_EQ(*failed, QStringLiteral("Laravel database migration failed: artisan migrate failed on purpose"));
+    EXPECT_EQ(failed->text, QStringLiteral("Laravel database migration failed: artisan migrate failed on purpose"));
+    // The client's output is the excerpt the status line keeps the end of.
+    EXPECT_EQ(failed->excerptLength, QStringLiteral("artisan migrate failed on purpose").size());
 }

@@ -1,5 +1,6 @@
 #include "support/TestEnvironment.h"
 
+#include "app/AppModel.h"
 #include "platform/Files.h"
 
 #include <QCoreApplication>
@@ -115,6 +116,14 @@ NoDesktopHandlers::NoDesktopHandlers()
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "BROWSER", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION",
                              "GNOME_DESKTOP_SESSION_ID"})
         m_environment.set(name, std::nullopt);
+}
+
+bool configWritten(const AppModel& model, int timeoutMs)
+{
+    if (!model.waitForConfigWrites(timeoutMs))
+        return false;
+    QCoreApplication::sendPostedEvents();
+    return true;
 }
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs)

@@ -10,6 +10,8 @@
 #include <memory>
 #include <optional>
 
+class AppModel;
+
 namespace TestEnvironment {
 
 // Points HOME and the XDG folders of this process at a fresh temporary folder (removed at exit).
@@ -32,6 +34,10 @@ TestPlatform makePlatform(const QString& root);
 
 // Runs the event loop until `done` holds or `timeoutMs` passes; returns `done()`.
 bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+
+// Waits until every settings save of `model` so far is on disk (the writes run in the background),
+// then lets a failed write's report reach the status line. The limit is a hang guard only.
+bool configWritten(const AppModel& model, int timeoutMs = 60000);
 
 // A free TCP port on 127.0.0.1 (never 8080 or 8081).
 quint16 freePort();
