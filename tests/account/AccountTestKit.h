@@ -52,8 +52,10 @@ struct World {
     // Runs the event loop for a while (for things that must not happen).
     static void settle(int ms = 400) { TestEnvironment::waitUntil([] { return false; }, ms); }
 
+    // config.json once the saves so far are on disk.
     std::optional<AppConfig> configFile() const
     {
+        EXPECT_TRUE(model->waitForConfigWrites(60000));
         QFile f(model->configURL());
         if (!f.open(QIODevice::ReadOnly))
             return std::nullopt;

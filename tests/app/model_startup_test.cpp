@@ -104,6 +104,7 @@ TEST(ModelStartup, StateRightAfterConstruction)
     // Already the loaded and migrated settings.
     EXPECT_EQ(model->config().mysqlStartCommand, "true");
     EXPECT_EQ(model->config().mysqlPassword, "kelp");
+    ASSERT_TRUE(TestEnvironment::configWritten(*model));
     EXPECT_EQ(ConfigCoding::decode([&] {
                   QFile f(model->configURL());
                   f.open(QIODevice::ReadOnly);

@@ -85,6 +85,7 @@ protected:
     // The saved choice, or nothing when config.json was not written.
     std::optional<QString> savedChoice() const
     {
+        EXPECT_TRUE(TestEnvironment::configWritten(*model));
         QFile file(model->configURL());
         if (!file.open(QIODevice::ReadOnly))
             return std::nullopt;
@@ -263,6 +264,7 @@ TEST_F(PHPRuntimes, PublicationRepairsTheChoiceOnlyWhenItIsNotKept)
         makeModel();
         model->modifyConfig([&](AppConfig& config) { config.selectedPhp = c.stored; });
         model->saveConfig();
+        ASSERT_TRUE(TestEnvironment::configWritten(*model));
         ASSERT_TRUE(QFile::remove(model->configURL()));
         EXPECT_FALSE(model->selectedPHP().has_value()) << "nothing is listed before the first scan";
 
@@ -314,6 +316,7 @@ TEST_F(PHPRuntimes, HangingRuntimeIsKilledAndSkipped)
 TEST_F(PHPRuntimes, SelectPHPSavesAnyPathWithoutChecking)
 {
     makeModel();
+    ASSERT_TRUE(TestEnvironment::configWritten(*model));
     ASSERT_TRUE(QFile::remove(model->configURL()));
     model->selectPHP(QStringLiteral("/not/a/runtime"));
     EXPECT_EQ(model->config().selectedPhp, QStringLiteral("/not/a/runtime"));

@@ -246,6 +246,7 @@ TEST_F(MySQLFixtureTest, PasswordChangeRoundTrips)
         EXPECT_TRUE(MariaDbFixture::canLogin(QStringLiteral("root"), c.stored));
         EXPECT_FALSE(MariaDbFixture::canLogin(QStringLiteral("root"), QStringLiteral("kelp")));
         // Saved, and re-checked with the new login.
+        EXPECT_TRUE(TestEnvironment::configWritten(*model));
         const std::optional<AppConfig> saved = ConfigCoding::decode(readBytes(model->configURL()));
         ASSERT_TRUE(saved.has_value());
         EXPECT_EQ(saved->mysqlPassword, c.stored);
@@ -290,6 +291,7 @@ TEST_F(MySQLFixtureTest, FailedChangeLeavesEverythingAsItWas)
         file.open(QIODevice::WriteOnly);
         file.write(configText);
     }
+    EXPECT_TRUE(TestEnvironment::configWritten(*model));
     const QByteArray savedBefore = readBytes(model->configURL());
     model->setDatabaseStatus(QStringLiteral("before"));
 
@@ -300,6 +302,7 @@ TEST_F(MySQLFixtureTest, FailedChangeLeavesEverythingAsItWas)
     EXPECT_TRUE(model->statusMessage().startsWith(QStringLiteral("Could not change mySQL password: ")));
     EXPECT_TRUE(model->statusMessage().contains(QStringLiteral("Access denied"))) << model->statusMessage().toStdString();
     EXPECT_EQ(model->config().mysqlPassword, QStringLiteral("kelp"));
+    EXPECT_TRUE(TestEnvironment::configWritten(*model));
     EXPECT_EQ(readBytes(model->configURL()), savedBefore);
     EXPECT_EQ(readBytes(admin + QStringLiteral("/config.inc.php")), configText);
     EXPECT_EQ(model->databaseStatus(), QStringLiteral("before"));

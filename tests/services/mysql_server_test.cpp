@@ -211,6 +211,7 @@ TEST_F(MySQLServerTest, PasswordChangeWithAServerThatNeverAnswersFailsAndSavesNo
     QTcpServer silent;
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
     const std::unique_ptr<AppModel> model = modelWithServerOn(silent.serverPort());
+    EXPECT_TRUE(TestEnvironment::configWritten(*model));
     const QByteArray savedBefore = readBytes(model->configURL());
     const QString changing = QStringLiteral("Changing mySQL root password...");
 
@@ -222,6 +223,7 @@ TEST_F(MySQLServerTest, PasswordChangeWithAServerThatNeverAnswersFailsAndSavesNo
     EXPECT_TRUE(answeredMeanwhile);
     EXPECT_EQ(model->statusMessage(), QStringLiteral("Could not change mySQL password: mySQL did not answer within 2 seconds."));
     EXPECT_EQ(model->config().mysqlPassword, QStringLiteral("kelp"));
+    EXPECT_TRUE(TestEnvironment::configWritten(*model));
     EXPECT_EQ(readBytes(model->configURL()), savedBefore);
     EXPECT_TRUE(ServerTestKit::processesMentioning(QStringLiteral("--port=%1").arg(silent.serverPort())).isEmpty());
 }
@@ -244,6 +246,7 @@ TEST_F(MySQLServerTest, QuittingStopsAClientStillWaiting)
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
     const QString port = QStringLiteral("--port=%1").arg(silent.serverPort());
     std::unique_ptr<AppModel> model = modelWithServerOn(silent.serverPort());
+    EXPECT_TRUE(TestEnvironment::configWritten(*model));
     const QByteArray savedBefore = readBytes(model->configURL());
 
     model->changeMySQLPassword(QStringLiteral("kelp"), QStringLiteral("never saved"));

@@ -32,6 +32,7 @@ protected:
 
     AppConfig savedConfig() const
     {
+        EXPECT_TRUE(TestEnvironment::configWritten(*model));
         return ConfigCoding::decode(readFile(model->configURL())).value_or(AppConfig());
     }
 
@@ -49,6 +50,7 @@ TEST_F(ProjectImport, RefusalsComeInOrderAndChangeNothing)
     ASSERT_TRUE(model->addProject("My Site", existing, 9100, "", "root", "pw"));
     ASSERT_TRUE(waitForDatabaseJob());
     const AppConfig before = model->config();
+    EXPECT_TRUE(TestEnvironment::configWritten(*model));
     const QByteArray fileBefore = readFile(model->configURL());
 
     struct Case {
@@ -85,6 +87,7 @@ TEST_F(ProjectImport, RefusalsComeInOrderAndChangeNothing)
         EXPECT_EQ(model->statusMessage(), c.message);
         EXPECT_EQ(model->config(), before);
     }
+    EXPECT_TRUE(TestEnvironment::configWritten(*model));
     EXPECT_EQ(readFile(model->configURL()), fileBefore);
 }
 
@@ -219,6 +222,8 @@ TEST_F(ProjectImport, DatabaseJobEndsWithTheModel)
                             .toUtf8());
     Platform slow = platform.platform;
     slow.tools.mysql = {client};
+    // The second model reads what the first one saved.
+    ASSERT_TRUE(TestEnvironment::configWritten(*model));
     auto importing = std::make_unique<AppModel>(slow);
 
     ASSERT_TRUE(importing->addProject("Quick Quit", makeSite(path("quick")), 9300, "", "nobody", "not-it"));

@@ -80,6 +80,8 @@ protected:
     {
         model->modifyConfig([&](AppConfig& c) { c.projects = projects; });
         model->saveConfig();
+        // A window made next reads the file.
+        EXPECT_TRUE(TestEnvironment::configWritten(*model));
     }
 
     QStringList rowIds() const
@@ -391,6 +393,7 @@ TEST_F(ProjectsPageTest, RemoveEditsTheSettingsAndLeavesTheFolder)
     EXPECT_EQ(model->statusMessage(), QStringLiteral("First stopped."));
     waitUntil([] { return false; }, 50);
     EXPECT_EQ(rowIds(), (QStringList{"second", "third"}));
+    EXPECT_TRUE(TestEnvironment::configWritten(*model));
     const AppConfig saved = ConfigCoding::decode(readFile(model->configURL())).value_or(AppConfig());
     ASSERT_EQ(saved.projects.size(), 2);
     EXPECT_EQ(saved.projects[0].id, QStringLiteral("second"));

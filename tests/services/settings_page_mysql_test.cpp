@@ -121,6 +121,7 @@ TEST_F(SettingsPageTest, PickerListsRuntimesChoosingSavesRefreshingDoesNot)
     QTest::keyClick(page.phpPicker(), Qt::Key_Down);
     EXPECT_EQ(model->config().selectedPhp, QStringLiteral("/usr/bin/php"));
     EXPECT_EQ(model->statusMessage(), QStringLiteral("PHP version saved. Restart the active site to apply it."));
+    EXPECT_TRUE(TestEnvironment::configWritten(*model));
     const std::optional<AppConfig> saved = ConfigCoding::decode(readBytes(model->configURL()));
     ASSERT_TRUE(saved.has_value());
     EXPECT_EQ(saved->selectedPhp, QStringLiteral("/usr/bin/php"));
@@ -128,12 +129,14 @@ TEST_F(SettingsPageTest, PickerListsRuntimesChoosingSavesRefreshingDoesNot)
     EXPECT_EQ(page.selectedPHPLabel()->text(), QStringLiteral("Selected PHP ") + debian);
 
     // Refresh refills the list without choosing anything.
+    EXPECT_TRUE(TestEnvironment::configWritten(*model));
     const QByteArray before = readBytes(model->configURL());
     QTest::mouseClick(page.refreshPHPButton(), Qt::LeftButton);
     EXPECT_EQ(model->statusMessage(), QStringLiteral("Checking installed PHP versions..."));
     ASSERT_TRUE(waitUntil([&] { return model->statusMessage() != QStringLiteral("Checking installed PHP versions..."); },
                           20000));
     EXPECT_NE(model->statusMessage(), QStringLiteral("PHP version saved. Restart the active site to apply it."));
+    EXPECT_TRUE(TestEnvironment::configWritten(*model));
     EXPECT_EQ(readBytes(model->configURL()), before);
     EXPECT_EQ(page.phpPicker()->currentText(), debianEntry);
     EXPECT_EQ(items(page.phpPicker()).size(), 3);

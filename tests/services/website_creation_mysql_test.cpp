@@ -90,6 +90,7 @@ protected:
 
     std::optional<Project> savedProject(const QString& id) const
     {
+        EXPECT_TRUE(TestEnvironment::configWritten(*model));
         const std::optional<AppConfig> saved = ConfigCoding::decode(readBytes(model->configURL()));
         if (!saved)
             return std::nullopt;
@@ -172,6 +173,7 @@ TEST_F(WebsiteCreationEndToEnd, Laravel)
 TEST_F(WebsiteCreationEndToEnd, FailuresRemoveTheDestinationAndKeepTheSettings)
 {
     const AppConfig before = model->config();
+    EXPECT_TRUE(TestEnvironment::configWritten(*model));
     const QByteArray savedBefore = readBytes(model->configURL());
 
     // The migration fails after the database was made: the database stays, the folder goes.
@@ -194,6 +196,7 @@ TEST_F(WebsiteCreationEndToEnd, FailuresRemoveTheDestinationAndKeepTheSettings)
 
     EXPECT_EQ(model->config().projects, before.projects);
     EXPECT_EQ(model->config(), withWrongPassword);
+    EXPECT_TRUE(TestEnvironment::configWritten(*model));
     EXPECT_EQ(readBytes(model->configURL()), savedBefore);
     EXPECT_FALSE(model->isCreatingWebsite());
     EXPECT_TRUE(model->websiteCreationProgress().isEmpty());

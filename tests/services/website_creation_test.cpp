@@ -137,6 +137,7 @@ TEST_F(WebsiteCreationTest, RefusalsInOrderEachWithOneSynchronousCompletion)
         {"phpmyadmin through the slug", wp, "PhpMyAdmin!!", elsewhere, 8090, "Project already exists: PhpMyAdmin!!"},
     };
     const AppConfig before = model->config();
+    EXPECT_TRUE(TestEnvironment::configWritten(*model));
     const QByteArray savedBefore = readBytes(model->configURL());
     const QStringList sitesBefore = QDir(parent).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
     for (const Case& c : cases) {
@@ -148,6 +149,7 @@ TEST_F(WebsiteCreationTest, RefusalsInOrderEachWithOneSynchronousCompletion)
         EXPECT_TRUE(model->websiteCreationProgress().isEmpty()) << c.label;
     }
     EXPECT_EQ(model->config(), before);
+    EXPECT_TRUE(TestEnvironment::configWritten(*model));
     EXPECT_EQ(readBytes(model->configURL()), savedBefore);
     EXPECT_EQ(QDir(parent).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot), sitesBefore);
     EXPECT_EQ(server.requests().size(), 0);
@@ -192,6 +194,7 @@ TEST_F(WebsiteCreationTest, OneCreationAtATimeAndFailureCleansUp)
     server.setReply("/latest.zip", slow);
     server.setReply("/secret-key/1.1/salt/", LoopbackHttpServer::Reply::text(WebsiteFixtures::saltReply()));
     const AppConfig before = model->config();
+    EXPECT_TRUE(TestEnvironment::configWritten(*model));
     const QByteArray savedBefore = readBytes(model->configURL());
 
     const auto first = create(WebsiteTemplate::wordpress, QStringLiteral("My Blog!"), parent, 8090);
@@ -221,6 +224,7 @@ TEST_F(WebsiteCreationTest, OneCreationAtATimeAndFailureCleansUp)
     EXPECT_FALSE(QFileInfo::exists(parent + QStringLiteral("/my-blog")));
     EXPECT_TRUE(QDir(model->toolsURL()).entryList({QStringLiteral("WebsiteCreation-*")}, QDir::AllEntries).isEmpty());
     EXPECT_EQ(model->config(), before);
+    EXPECT_TRUE(TestEnvironment::configWritten(*model));
     EXPECT_EQ(readBytes(model->configURL()), savedBefore);
     EXPECT_EQ(server.requestCount("/latest.zip"), 1); // the refused Laravel request downloaded nothing
 
