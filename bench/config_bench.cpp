@@ -190,6 +190,22 @@ static void BM_LoadNoRepair_floor(benchmark::State& state)
 }
 BENCHMARK(BM_LoadNoRepair_floor)->Arg(5000)->Arg(50000)->Unit(benchmark::kMillisecond);
 
+static void BM_Decode(benchmark::State& state)
+{
+    const QByteArray& file = fixture->largeFiles.at(static_cast<int>(state.range(0)));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ConfigCoding::decode(file));
+}
+BENCHMARK(BM_Decode)->Arg(5000)->Arg(50000)->Unit(benchmark::kMillisecond);
+
+static void BM_Decode_floor(benchmark::State& state)
+{
+    const QByteArray& file = fixture->largeFiles.at(static_cast<int>(state.range(0)));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(QJsonDocument::fromJson(file));
+}
+BENCHMARK(BM_Decode_floor)->Arg(5000)->Arg(50000)->Unit(benchmark::kMillisecond);
+
 // One change as the main thread spends it: a project removed from the settings and saved. The
 // write runs in the background and is waited for outside the timing.
 static void BM_OneChange(benchmark::State& state)

@@ -1,5 +1,7 @@
 #include "app/AppConfig.h"
 
+#include "app/ConfigReader.h"
+
 #include <nlohmann/json.hpp>
 
 #include <limits>
@@ -37,26 +39,6 @@ bool readString(const json& object, const char* key, QString& out)
     return true;
 }
 
-// Integers must be JSON integers within signed 64 bits.
-bool readInt64(const json& object, const char* key, qint64& out)
-{
-    const auto it = object.find(key);
-    if (it == object.end())
-        return false;
-    if (it->is_number_unsigned()) {
-        const auto v = it->get<std::uint64_t>();
-        if (v > static_cast<std::uint64_t>(std::numeric_limits<qint64>::max()))
-            return false;
-        out = static_cast<qint64>(v);
-        return true;
-    }
-    if (it->is_number_integer()) {
-        out = it->get<std::int64_t>();
-        return true;
-    }
-    return false;
-}
-
 // An optional text: missing or null takes the default; a present value must be a string.
 bool readOptionalString(const json& object, const char* key, QString& out, const QString& fallback)
 {
@@ -69,21 +51,6 @@ bool readOptionalString(const json& object, const char* key, QString& out, const
         return readString(object, key, out);
     }
     return false;
-}
-
-std::optional<Project> decodeProject(const json& value)
-{
-    if (!value.is_object())
-        return std::nullopt;
-    Project p;
-    if (!readString(value, "id", p.id) || !readString(value, "name", p.name) || !readString(value, "root", p.root)
-        || !readInt64(value, "port", p.port))
-        return std::nullopt;
-    if (!readOptionalString(value, "databaseName", p.databaseName, QString())
-        || !readOptionalString(value, "databaseUser", p.databaseUser, QStringLiteral("root"))
-        || !readOptionalString(value, "databasePassword", p.databasePassword, QStringLiteral("kelp")))
-        return std::nullopt;
-    return p;
 }
 
 json encodeProject(const Project& p)
@@ -113,58 +80,78 @@ std::string escapeSlashes(const std::string& text)
     return out;
 }
 
-// The bytes as one JSON object; nothing for malformed JSON, another kind of value, or an object
-// that holds a key twice (the parser would keep only the last value, and the next save would lose
-// the first one silently).
-std::optional<json> parseObject(const QByteArray& bytes)
-{
-    // The keys of the objects being read, innermost last: `levels` marks where each begins. An
-    // object with many keys gets a set, so that no file costs a quadratic search.
-    constexpr std::size_t kScanned = 16;
+// Builds the document as the library's own parser does and notes an object that holds a key
+// twice (the library would keep only the last value, and the next save would lose the first).
+// The library calls these members by name, so they stand in for the base's.
+class DuplicateCheckingParser : public nlohmann::detail::json_sax_dom_parser<json> {
+public:
+    using Base = nlohmann::detail::json_sax_dom_parser<json>;
+    using Base::Base;
+
+    bool duplicate() const { return m_duplicate; }
+
+    bool start_object(std::size_t elements)
+    {
+        m_levels.push_back({m_keys.size(), nullptr});
+        return Base::start_object(elements);
+    }
+
+    bool end_object()
+    {
+        if (!m_levels.empty()) {
+            m_keys.resize(m_levels.back().start);
+            m_levels.pop_back();
+        }
+        return Base::end_object();
+    }
+
+    bool key(string_t& name)
+    {
+        if (!m_levels.empty() && !m_duplicate)
+            note(name);
+        return Base::key(name);
+    }
+
+private:
+    // Few keys are compared one by one; an object with many gets a set, so that no file costs a
+    // quadratic search.
+    static constexpr std::size_t kScanned = 16;
     struct Level {
         std::size_t start;
         std::unique_ptr<std::unordered_set<std::string>> many;
     };
-    std::vector<std::string> keys;
-    std::vector<Level> levels;
-    bool duplicate = false;
-    const json::parser_callback_t checkKeys = [&](int, json::parse_event_t event, json& parsed) {
-        switch (event) {
-        case json::parse_event_t::object_start:
-            levels.push_back({keys.size(), nullptr});
-            break;
-        case json::parse_event_t::object_end:
-            if (!levels.empty()) {
-                keys.resize(levels.back().start);
-                levels.pop_back();
-            }
-            break;
-        case json::parse_event_t::key: {
-            if (levels.empty() || duplicate)
-                break;
-            const std::string& key = parsed.get_ref<const std::string&>();
-            Level& level = levels.back();
-            if (level.many) {
-                duplicate = !level.many->insert(key).second;
-                break;
-            }
-            for (std::size_t i = level.start; i < keys.size() && !duplicate; ++i)
-                duplicate = keys[i] == key;
-            keys.push_back(key);
-            if (keys.size() - level.start > kScanned) {
-                level.many = std::make_unique<std::unordered_set<std::string>>(keys.begin() + level.start, keys.end());
-                keys.resize(level.start);
-            }
-            break;
+
+    void note(const std::string& name)
+    {
+        Level& level = m_levels.back();
+        if (level.many) {
+            m_duplicate = !level.many->insert(name).second;
+            return;
         }
-        default:
-            break;
+        for (std::size_t i = level.start; i < m_keys.size() && !m_duplicate; ++i)
+            m_duplicate = m_keys[i] == name;
+        m_keys.push_back(name);
+        if (m_keys.size() - level.start > kScanned) {
+            level.many = std::make_unique<std::unordered_set<std::string>>(m_keys.begin() + level.start, m_keys.end());
+            m_keys.resize(level.start);
         }
-        return true;
-    };
+    }
+
+    // The keys of the objects being read, innermost last; each level marks where its own begin.
+    std::vector<std::string> m_keys;
+    std::vector<Level> m_levels;
+    bool m_duplicate = false;
+};
+
+// The bytes as one JSON object; nothing for malformed JSON, another kind of value, or an object
+// that holds a key twice.
+std::optional<json> parseObject(const QByteArray& bytes)
+{
+    json j;
+    DuplicateCheckingParser parser(j, /*allow_exceptions_=*/false);
     try {
-        json j = json::parse(bytes.constBegin(), bytes.constEnd(), checkKeys);
-        if (j.is_object() && !duplicate)
+        const bool parsed = json::sax_parse(bytes.constBegin(), bytes.constEnd(), &parser);
+        if (parsed && !parser.is_errored() && !parser.duplicate() && j.is_object())
             return j;
     } catch (const json::exception&) {
     }
@@ -264,40 +251,9 @@ QByteArray encode(const AppConfig& c)
 
 std::optional<AppConfig> decode(const QByteArray& bytes)
 {
-    const std::optional<json> parsed = parseObject(bytes);
-    if (!parsed)
-        return std::nullopt;
-    const json& j = *parsed;
-    AppConfig c;
-    if (!readString(j, "selectedPhp", c.selectedPhp) || !readString(j, "phpMyAdminRoot", c.phpMyAdminRoot)
-        || !readInt64(j, "phpMyAdminPort", c.phpMyAdminPort) || !readString(j, "mysqlHost", c.mysqlHost)
-        || !readInt64(j, "mysqlPort", c.mysqlPort) || !readString(j, "mysqlUser", c.mysqlUser)
-        || !readString(j, "mysqlPassword", c.mysqlPassword)
-        || !readString(j, "mysqlStartCommand", c.mysqlStartCommand)
-        || !readString(j, "mysqlStopCommand", c.mysqlStopCommand))
-        return std::nullopt;
-    const auto projects = j.find("projects");
-    if (projects == j.end() || !projects->is_array())
-        return std::nullopt;
-    for (const json& item : *projects) {
-        auto p = decodeProject(item);
-        if (!p)
-            return std::nullopt;
-        c.projects.append(*p);
-    }
-    switch (presence(j, "user")) {
-    case Presence::missing:
-    case Presence::null:
-        break;
-    case Presence::present: {
-        auto u = decodeProfile(j.at("user"));
-        if (!u)
-            return std::nullopt;
-        c.user = *u;
-        break;
-    }
-    }
-    return c;
+    // One pass from the text into the records: a settings file of many thousand projects costs
+    // no document built and torn down first.
+    return readConfig(bytes);
 }
 
 QByteArray encodePHPVersion(const PHPVersion& v)

@@ -23,6 +23,9 @@ namespace {
 
 const QString kOldFolderMarker = QStringLiteral("/KoVani/");
 
+// AppModel::resolvedDocumentRoot with the current folder given.
+QString documentRootIn(const QString& folder, const QString& current);
+
 const QFileDevice::Permissions kPrivateFolder = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
 
 // The largest settings file read; anything larger is set aside like an unreadable one.
@@ -125,23 +128,26 @@ void AppModel::migrateConfigIfNeeded()
         c.mysqlPassword = QStringLiteral("kelp");
         changed = true;
     }
-    for (Project& p : c.projects) {
-        if (p.root.isEmpty()) {
-            p.root = defaultSiteRoot;
-            changed = true;
-        } else if (auto moved = rebased(p.root)) {
-            p.root = QDir::cleanPath(*moved);
-            changed = true;
-        }
-        const QString resolved = resolvedDocumentRoot(p.root);
-        if (resolved != p.root) {
-            p.root = resolved;
-            changed = true;
-        }
-        if (p.databasePassword.isEmpty()) {
-            p.databasePassword = c.mysqlPassword;
-            changed = true;
-        }
+    // Read through a const view, so that the list is copied only when a project is repaired.
+    const QString current = QDir::currentPath();
+    for (qsizetype i = 0; i < c.projects.size(); ++i) {
+        const Project& p = std::as_const(c.projects)[i];
+        QString root = p.root;
+        if (root.isEmpty())
+            root = defaultSiteRoot;
+        else if (auto moved = rebased(root))
+            root = QDir::cleanPath(*moved);
+        root = documentRootIn(root, current);
+        const bool repairRoot = root != p.root;
+        const bool repairPassword = p.databasePassword.isEmpty();
+        if (!repairRoot && !repairPassword)
+            continue;
+        Project& repaired = c.projects[i];
+        if (repairRoot)
+            repaired.root = root;
+        if (repairPassword)
+            repaired.databasePassword = c.mysqlPassword;
+        changed = true;
     }
     if (changed) {
         setConfig(c);
@@ -173,9 +179,16 @@ bool AppModel::waitForConfigWrites(int timeoutMs) const
 
 QString AppModel::resolvedDocumentRoot(const QString& folder)
 {
+    return documentRootIn(folder, QDir::currentPath());
+}
+
+namespace {
+
+QString documentRootIn(const QString& folder, const QString& current)
+{
     // Standardized as a directory URL: relative to the current folder, "." and ".." resolved
     // (".." above the root stays at the root), no trailing slash.
-    QString standardized = QDir::cleanPath(QDir::current().absoluteFilePath(folder));
+    QString standardized = QDir::cleanPath(QDir::isAbsolutePath(folder) ? folder : QDir(current).absoluteFilePath(folder));
     while (standardized == QStringLiteral("/..") || standardized.startsWith(QStringLiteral("/../")))
         standardized = standardized.size() == 3 ? QStringLiteral("/") : standardized.mid(3);
     const QString base = standardized.endsWith(u'/') ? standardized : standardized + u'/';
@@ -184,6 +197,8 @@ QString AppModel::resolvedDocumentRoot(const QString& folder)
         return publicFolder;
     return standardized;
 }
+
+} // namespace
 
 QString AppModel::slug(const QString& text)
 {
