@@ -86,6 +86,7 @@ public:
     void bootstrapStorage();
     void loadConfig();
     void saveConfig();
+    // Model-free helpers, each in the file of its concept: app/DocumentRoot.cpp, app/Slug.cpp.
     static QString resolvedDocumentRoot(const QString& folder);
     static QString slug(const QString& text);
 
@@ -95,6 +96,7 @@ public:
     CommandResult runCommand(const QString& executable, const QStringList& arguments,
                              const std::optional<Process::Environment>& environment = std::nullopt,
                              const QString& currentDirectory = QString()) const;
+    // Model-free helper in app/ShortOutput.cpp.
     static QString shortOutput(const QString& output);
 
     // ---- PHP runtimes ----------------------------------------------------------------------
@@ -105,6 +107,7 @@ public:
     QStringList phpCandidates() const;
     static QStringList nestedPHP(const QString& folder);
     static QStringList homebrewPHP(const QString& cellar);
+    // Model-free helper in app/VersionComparison.cpp.
     static int compareVersion(const QString& a, const QString& b);
     QStringList phpRuntimeArguments(const QStringList& arguments, const QString& binary) const;
     Process::Environment phpEnvironment(const QString& binary) const;
@@ -170,6 +173,8 @@ public:
     void readSecureToken(std::function<void(const std::optional<QString>&)> done);
     void deleteSecureToken();
     QString deviceId();
+    // Model-free helpers, each in the file of its concept: account/PasswordRules.cpp,
+    // account/PasswordHash.cpp, account/Initials.cpp, account/EmailAddress.cpp.
     static std::optional<QString> passwordValidationError(const QString& password);
     static QString hash(const QString& text);
     static QString initials(const QString& name);
