@@ -292,7 +292,7 @@ TEST_F(CodeIDEViewTest, RowIconsAndColours)
     // Every symbol the workspace names has an icon.
     for (const char* symbol : {"doc.badge.plus", "folder.badge.plus", "arrow.clockwise", "trash", "folder", "folder.fill",
                                "chevron.right", "chevron.down", "chevron.left.forwardslash.chevron.right", "curlybraces",
-                               "paintbrush", "photo", "doc.richtext", "doc.text", "globe", "doc.badge.ellipsis",
+                               "paintbrush", "photo", "doc.richtext", "doc.text", "doc.badge.ellipsis",
                                "exclamationmark.triangle", "checkmark.circle"}) {
         const QIcon icon = SymbolIcons::drawn(QString::fromUtf8(symbol), Theme::accent());
         ASSERT_FALSE(icon.isNull()) << symbol;
