@@ -1,7 +1,7 @@
 // The initials of a user's name shown in the avatar.
 #include "app/AppModel.h"
 
-#include "account/Graphemes.h"
+#include "platform/Graphemes.h"
 
 #include <unicode/locid.h>
 #include <unicode/unistr.h>

@@ -1,7 +1,7 @@
 // The rules a new password must meet.
 #include "app/AppModel.h"
 
-#include "account/Graphemes.h"
+#include "platform/Graphemes.h"
 
 #include <QString>
 

@@ -1,7 +1,8 @@
 #include "platform/Text.h"
 
+#include "platform/Graphemes.h"
+
 #include <QStringDecoder>
-#include <QTextBoundaryFinder>
 #include <limits>
 
 namespace Text {
@@ -108,9 +109,7 @@ QString statusLine(const QString& text)
     if (line.size() <= kStatusLineLimit)
         return line;
     // Never split a character (a surrogate pair or a cluster with its marks).
-    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, line);
-    characters.setPosition(kStatusLineLimit - 1);
-    qsizetype cut = characters.isAtBoundary() ? characters.position() : characters.toPreviousBoundary();
+    qsizetype cut = Graphemes::boundaryAtOrBefore(line, kStatusLineLimit - 1);
     if (cut <= 0)
         cut = kStatusLineLimit - 1;
     return trimmed(line.left(cut)) + QChar(0x2026);
