@@ -56,7 +56,7 @@ void setUp()
     Files::makePath(p.storageRoot);
 }
 
-void writeConfig(const QByteArray& bytes) { Files::writeAtomically(fixture->configPath, bytes, true); }
+void writeConfig(const QByteArray& bytes) { Files::writeWholeFile(fixture->configPath, bytes, true); }
 
 // One start-up's settings work: bootstrap, load, migrate and (when repaired) save.
 void startModel()

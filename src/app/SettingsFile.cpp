@@ -34,7 +34,7 @@ std::optional<QString> preserveUnusableConfig(const QString& configPath)
     if (::rename(QFile::encodeName(configPath).constData(), QFile::encodeName(target).constData()) == 0)
         return QFileInfo(target).fileName();
     const FileSystem::ReadResult read = FileSystem::readRegularFile(configPath, kMaxConfigBytes);
-    if (read.outcome == FileSystem::ReadOutcome::ok && Files::writeAtomically(target, read.bytes, /*privateFile=*/true))
+    if (read.outcome == FileSystem::ReadOutcome::ok && Files::writeWholeFile(target, read.bytes, /*privateFile=*/true))
         return QFileInfo(target).fileName();
     return std::nullopt;
 }
@@ -145,7 +145,7 @@ void AppModel::saveConfig()
     if (!QFileInfo(m_appSupport).isDir() && Files::makePath(m_appSupport))
         QFile::setPermissions(m_appSupport, kPrivateFolder);
     QString reason;
-    if (Files::writeAtomically(m_configURL, ConfigCoding::encode(m_config), /*privateFile=*/true, &reason))
+    if (Files::writeWholeFile(m_configURL, ConfigCoding::encode(m_config), /*privateFile=*/true, &reason))
         return;
     // Said now and once more after the operation that saved has set its own outcome, so the
     // failure is what the status line keeps.

@@ -174,7 +174,7 @@ TEST(Files, WriteAtomicallyReplacesTheWholeFileAndKeepsItPrivate)
     const QString path = dir.path() + QStringLiteral("/settings.json");
     writeFile(path, QByteArray(4096, 'o'), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
                                                 | QFileDevice::ReadOther);
-    ASSERT_TRUE(Files::writeAtomically(path, "{}", /*privateFile=*/true));
+    ASSERT_TRUE(Files::writeWholeFile(path, "{}", /*privateFile=*/true));
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), QByteArray("{}"));
@@ -186,7 +186,7 @@ TEST(Files, WriteAtomicallyReplacesTheWholeFileAndKeepsItPrivate)
     // A folder in the way: nothing is written, and false says so.
     const QString blocked = dir.path() + QStringLiteral("/blocked");
     ASSERT_TRUE(QDir().mkpath(blocked));
-    EXPECT_FALSE(Files::writeAtomically(blocked, "{}"));
+    EXPECT_FALSE(Files::writeWholeFile(blocked, "{}"));
     EXPECT_TRUE(QFileInfo(blocked).isDir());
 }
 
