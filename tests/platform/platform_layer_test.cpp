@@ -379,8 +379,6 @@ TEST(UserDefaults, ValuesSurviveANewInstanceAndKeepTheirType)
     EXPECT_EQ(again.string(QStringLiteral("KovaniDeviceId")), QStringLiteral("device-1"));
     EXPECT_TRUE(again.boolean(QStringLiteral("SignIn_AppHasRunBefore")));
     EXPECT_EQ(again.string(QStringLiteral("KovaniPhpMyAdminBlowfishSecret")), QStringLiteral("a=b;c\\d \"e\""));
-    again.remove(QStringLiteral("KovaniDeviceId"));
-    EXPECT_FALSE(UserDefaults(file).contains(QStringLiteral("KovaniDeviceId")));
 }
 
 TEST(UserDefaults, FileIsOwnerOnlyInAnOwnerOnlyFolder)
