@@ -75,7 +75,7 @@ inline double median(std::vector<double> values)
 inline QString makeSite(const QString& folder)
 {
     Files::makePath(folder);
-    Files::writeAtomically(folder + QStringLiteral("/index.php"), "<?php echo 'ok';\n");
+    Files::writeWholeFile(folder + QStringLiteral("/index.php"), "<?php echo 'ok';\n");
     return folder;
 }
 
@@ -83,7 +83,7 @@ inline QString makeWrapper(const QString& root)
 {
     const QString wrapper = root + QStringLiteral("/bin/php");
     Files::makePath(root + QStringLiteral("/bin"));
-    Files::writeAtomically(wrapper, QStringLiteral("#!/bin/sh\nexec %1 \"$@\"\n").arg(realPhp()).toUtf8());
+    Files::writeWholeFile(wrapper, QStringLiteral("#!/bin/sh\nexec %1 \"$@\"\n").arg(realPhp()).toUtf8());
     QFile::setPermissions(wrapper, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     return wrapper;
 }

@@ -68,7 +68,7 @@ void setUp()
             ConfigCoding::encode(manyProjects(p, p.storageRoot + QStringLiteral("/Sites"), QStringLiteral("kelp"), count));
 }
 
-void writeConfig(const QByteArray& bytes) { Files::writeAtomically(fixture->configPath, bytes, true); }
+void writeConfig(const QByteArray& bytes) { Files::writeWholeFile(fixture->configPath, bytes, true); }
 
 // One start-up's settings work: bootstrap, load, migrate and (when repaired) save.
 void startModel()

@@ -123,8 +123,8 @@ int main(int argc, char** argv)
     // Site and model.
     const QString site = root + QStringLiteral("/site");
     Files::makePath(site);
-    Files::writeAtomically(site + QStringLiteral("/index.php"), "<?php echo 'front controller ', $_SERVER['REQUEST_URI'];\n");
-    Files::writeAtomically(site + QStringLiteral("/style.css"), QByteArray(50 * 1024, 'x'));
+    Files::writeWholeFile(site + QStringLiteral("/index.php"), "<?php echo 'front controller ', $_SERVER['REQUEST_URI'];\n");
+    Files::writeWholeFile(site + QStringLiteral("/style.css"), QByteArray(50 * 1024, 'x'));
     AppModel model(benchPlatform(root));
     selectRuntime(model, realPhp());
 

@@ -1,9 +1,8 @@
 // Profile update, password change or set-up, and the password-reset e-mail.
 #include "app/AppModel.h"
 
-#include "account/Graphemes.h"
-
 #include "platform/Dispatch.h"
+#include "platform/Graphemes.h"
 #include "platform/Text.h"
 
 #include <QPointer>

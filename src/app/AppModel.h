@@ -106,6 +106,7 @@ public:
     // Waits until every save so far is on disk (or has failed); false when `timeoutMs` passed
     // first. Quitting waits here; tests do too before they read the file.
     bool waitForConfigWrites(int timeoutMs) const;
+    // Model-free helpers, each in the file of its concept: app/DocumentRoot.cpp, app/Slug.cpp.
     static QString resolvedDocumentRoot(const QString& folder);
     static QString slug(const QString& text);
 
@@ -115,6 +116,7 @@ public:
     CommandResult runCommand(const QString& executable, const QStringList& arguments,
                              const std::optional<Process::Environment>& environment = std::nullopt,
                              const QString& currentDirectory = QString()) const;
+    // Model-free helper in app/ShortOutput.cpp.
     static QString shortOutput(const QString& output);
 
     // ---- PHP runtimes ----------------------------------------------------------------------
@@ -125,6 +127,7 @@ public:
     QStringList phpCandidates() const;
     static QStringList nestedPHP(const QString& folder);
     static QStringList homebrewPHP(const QString& cellar);
+    // Model-free helper in app/VersionComparison.cpp.
     static int compareVersion(const QString& a, const QString& b);
     QStringList phpRuntimeArguments(const QStringList& arguments, const QString& binary) const;
     Process::Environment phpEnvironment(const QString& binary) const;
@@ -190,6 +193,8 @@ public:
     void readSecureToken(std::function<void(const std::optional<QString>&)> done);
     void deleteSecureToken();
     QString deviceId();
+    // Model-free helpers, each in the file of its concept: account/PasswordRules.cpp,
+    // account/PasswordHash.cpp, account/Initials.cpp, account/EmailAddress.cpp.
     static std::optional<QString> passwordValidationError(const QString& password);
     static QString hash(const QString& text);
     static QString initials(const QString& name);

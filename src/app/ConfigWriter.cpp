@@ -52,7 +52,7 @@ struct ConfigWriter::State {
         if (!folder.isEmpty() && !QFileInfo(folder).isDir() && Files::makePath(folder))
             QFile::setPermissions(folder, kPrivateFolder);
         QString reason;
-        if (!Files::writeAtomically(path, ConfigCoding::encode(snapshot), /*privateFile=*/true, &reason) && failed)
+        if (!Files::writeWholeFile(path, ConfigCoding::encode(snapshot), /*privateFile=*/true, &reason) && failed)
             failed(reason);
     }
 };

@@ -239,7 +239,6 @@ void ContentView::setSheetShown(SheetKind kind, bool shown)
     if (isSheetShown(kind) == shown)
         return;
     m_sheetFlags[kind] = shown;
-    emit sheetFlagsChanged();
 
     if (!shown) {
         if (QDialog* sheet = m_sheets.take(kind).data()) {

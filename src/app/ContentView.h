@@ -66,7 +66,6 @@ public:
 
 signals:
     void sectionChanged(AppSection section);
-    void sheetFlagsChanged();
     void codeIDEProjectChanged();
 
 protected:

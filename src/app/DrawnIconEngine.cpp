@@ -1,7 +1,6 @@
 #include "app/DrawnIconEngine.h"
 
 #include <QPainter>
-#include <QPainterPath>
 #include <QPixmap>
 
 #include <algorithm>
@@ -46,21 +45,3 @@ QPixmap DrawnIconEngine::scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon
 }
 
 QIconEngine* DrawnIconEngine::clone() const { return new DrawnIconEngine(m_draw, m_color, m_fallback); }
-
-QPainterPath drawnFolderOutline()
-{
-    QPainterPath path;
-    path.moveTo(3, 7);
-    path.lineTo(3, 18.5);
-    path.quadTo(3, 20, 4.5, 20);
-    path.lineTo(19.5, 20);
-    path.quadTo(21, 20, 21, 18.5);
-    path.lineTo(21, 9.5);
-    path.quadTo(21, 8, 19.5, 8);
-    path.lineTo(11.5, 8);
-    path.lineTo(9.5, 5.5);
-    path.lineTo(4.5, 5.5);
-    path.quadTo(3, 5.5, 3, 7);
-    path.closeSubpath();
-    return path;
-}

@@ -6,7 +6,6 @@
 #include <functional>
 
 class QPainter;
-class QPainterPath;
 
 // Draws a symbol on a 24-unit square with a 1.8-unit round-capped pen in `color` (at 40 % alpha
 // when disabled). Without a valid colour, `fallback` gives it each time the icon is painted.
@@ -27,6 +26,3 @@ private:
     QColor m_color;
     FallbackColor m_fallback;
 };
-
-// The folder shape both symbol sets draw, on the same 24-unit square.
-QPainterPath drawnFolderOutline();

@@ -11,7 +11,6 @@
 #include <QRegularExpression>
 
 #include <algorithm>
-#include <array>
 
 #include <sys/stat.h>
 
@@ -264,24 +263,6 @@ QStringList AppModel::homebrewPHP(const QString& cellar)
             candidates << formulaFolder + u'/' + version + QStringLiteral("/bin/php");
     }
     return candidates;
-}
-
-int AppModel::compareVersion(const QString& a, const QString& b)
-{
-    auto pieces = [](const QString& text) {
-        std::array<qint64, 3> values{0, 0, 0};
-        const QStringList parts = text.split(u'.', Qt::SkipEmptyParts);
-        for (qsizetype i = 0; i < parts.size() && i < 3; ++i)
-            values[static_cast<size_t>(i)] = Text::parseInt64(parts[i]).value_or(0);
-        return values;
-    };
-    const auto left = pieces(a);
-    const auto right = pieces(b);
-    for (size_t i = 0; i < 3; ++i) {
-        if (left[i] != right[i])
-            return left[i] < right[i] ? -1 : 1;
-    }
-    return 0;
 }
 
 QStringList AppModel::phpRuntimeArguments(const QStringList& arguments, const QString& binary) const

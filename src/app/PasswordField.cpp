@@ -1,5 +1,6 @@
 #include "app/PasswordField.h"
 
+#include "app/SymbolIcons.h"
 #include "app/Theme.h"
 
 #include <QHBoxLayout>
@@ -57,7 +58,7 @@ void PasswordField::setPasswordVisible(bool visible)
 {
     m_isVisible = visible;
     m_entry->setEchoMode(visible ? QLineEdit::Normal : QLineEdit::Password);
-    m_toggle->setIcon(Theme::symbol(toggleSymbol(), Theme::secondary()));
+    m_toggle->setIcon(SymbolIcons::icon(toggleSymbol(), Theme::secondary()));
     const QString help = visible ? QStringLiteral("Hide password") : QStringLiteral("Show password");
     m_toggle->setToolTip(help);
     m_toggle->setAccessibleName(help);

@@ -15,10 +15,6 @@
 
 #include <cstdio>
 
-#include <unicode/brkiter.h>
-#include <unicode/uchar.h>
-#include <unicode/unistr.h>
-
 namespace {
 
 const QString kOldFolderMarker = QStringLiteral("/KoVani/");
@@ -44,7 +40,7 @@ std::optional<QString> preserveUnusableConfig(const QString& configPath)
     if (::rename(QFile::encodeName(configPath).constData(), QFile::encodeName(target).constData()) == 0)
         return QFileInfo(target).fileName();
     const FileSystem::ReadResult read = FileSystem::readRegularFile(configPath, kMaxConfigBytes);
-    if (read.outcome == FileSystem::ReadOutcome::ok && Files::writeAtomically(target, read.bytes, /*privateFile=*/true))
+    if (read.outcome == FileSystem::ReadOutcome::ok && Files::writeWholeFile(target, read.bytes, /*privateFile=*/true))
         return QFileInfo(target).fileName();
     return std::nullopt;
 }
@@ -177,67 +173,3 @@ bool AppModel::waitForConfigWrites(int timeoutMs) const
     return !m_configWriter || m_configWriter->waitUntilWritten(timeoutMs);
 }
 
-QString AppModel::resolvedDocumentRoot(const QString& folder)
-{
-    return documentRootIn(folder, QDir::currentPath());
-}
-
-namespace {
-
-QString documentRootIn(const QString& folder, const QString& current)
-{
-    // Standardized as a directory URL: relative to the current folder, "." and ".." resolved
-    // (".." above the root stays at the root), no trailing slash.
-    QString standardized = QDir::cleanPath(QDir::isAbsolutePath(folder) ? folder : QDir(current).absoluteFilePath(folder));
-    while (standardized == QStringLiteral("/..") || standardized.startsWith(QStringLiteral("/../")))
-        standardized = standardized.size() == 3 ? QStringLiteral("/") : standardized.mid(3);
-    const QString base = standardized.endsWith(u'/') ? standardized : standardized + u'/';
-    const QString publicFolder = base + QStringLiteral("public");
-    if (QFileInfo::exists(base + QStringLiteral("artisan")) && QFileInfo::exists(publicFolder + QStringLiteral("/index.php")))
-        return publicFolder;
-    return standardized;
-}
-
-} // namespace
-
-QString AppModel::slug(const QString& text)
-{
-    // Root (locale-independent) lower-case mapping.
-    icu::UnicodeString lower(reinterpret_cast<const UChar*>(text.utf16()), static_cast<int32_t>(text.size()));
-    lower.toLower(icu::Locale::getRoot());
-
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::BreakIterator> graphemes(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    QString out;
-    auto keep = [](UChar32 c) {
-        return u_hasBinaryProperty(c, UCHAR_ALPHABETIC)
-            || u_getIntPropertyValue(c, UCHAR_NUMERIC_TYPE) != U_NT_NONE;
-    };
-    auto append = [&](int32_t start, int32_t end) {
-        if (keep(lower.char32At(start)))
-            out += QString(reinterpret_cast<const QChar*>(lower.getBuffer() + start), end - start);
-        else
-            out += u'-';
-    };
-    if (U_SUCCESS(status)) {
-        graphemes->setText(lower);
-        int32_t start = graphemes->first();
-        for (int32_t end = graphemes->next(); end != icu::BreakIterator::DONE; start = end, end = graphemes->next())
-            append(start, end);
-    } else {
-        for (int32_t i = 0; i < lower.length(); i = lower.moveIndex32(i, 1))
-            append(i, lower.moveIndex32(i, 1));
-    }
-
-    // Collapse runs of "-" and trim them at both ends.
-    QString collapsed;
-    collapsed.reserve(out.size());
-    for (QChar c : out) {
-        if (c == u'-' && (collapsed.isEmpty() || collapsed.back() == u'-'))
-            continue;
-        collapsed += c;
-    }
-    while (collapsed.endsWith(u'-'))
-        collapsed.chop(1);
-    return collapsed;
-}

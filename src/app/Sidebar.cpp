@@ -3,6 +3,7 @@
 #include "app/AccessibleButton.h"
 #include "app/AppLogo.h"
 #include "app/AppModel.h"
+#include "app/SymbolIcons.h"
 #include "app/Theme.h"
 #include "app/UserSummary.h"
 
@@ -37,7 +38,7 @@ public:
         } else {
             auto* symbol = new QLabel;
             symbol->setFixedSize(18, 18);
-            symbol->setPixmap(Theme::symbol(AppSections::iconName(section)).pixmap(QSize(18, 18), devicePixelRatioF()));
+            symbol->setPixmap(SymbolIcons::icon(AppSections::iconName(section)).pixmap(QSize(18, 18), devicePixelRatioF()));
             icon = symbol;
         }
         auto* title = new QLabel(text());

@@ -28,12 +28,6 @@ void StatusPill::setText(const QString& text)
     update();
 }
 
-void StatusPill::setColor(const QColor& color)
-{
-    m_color = color;
-    update();
-}
-
 QSize StatusPill::sizeHint() const
 {
     const QFontMetrics metrics(font());

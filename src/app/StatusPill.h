@@ -14,7 +14,6 @@ public:
     QColor color() const { return m_color; }
     QColor backgroundColor() const;
     void setText(const QString& text);
-    void setColor(const QColor& color);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }

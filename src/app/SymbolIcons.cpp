@@ -1,7 +1,6 @@
 #include "app/SymbolIcons.h"
 
 #include "app/DrawnIconEngine.h"
-#include "app/Theme.h"
 
 #include <QApplication>
 #include <QPainter>
@@ -18,10 +17,28 @@ using Drawing = DrawnIconEngine::Drawing;
 
 struct Symbol {
     QStringList themeNames;
-    Drawing draw; // empty: the shared theme draws it
+    Drawing draw;
 };
 
 // ---- Drawings on a 24-unit square, 1.8-unit round-capped outline ------------------------------
+
+QPainterPath folderOutline()
+{
+    QPainterPath path;
+    path.moveTo(3, 7);
+    path.lineTo(3, 18.5);
+    path.quadTo(3, 20, 4.5, 20);
+    path.lineTo(19.5, 20);
+    path.quadTo(21, 20, 21, 18.5);
+    path.lineTo(21, 9.5);
+    path.quadTo(21, 8, 19.5, 8);
+    path.lineTo(11.5, 8);
+    path.lineTo(9.5, 5.5);
+    path.lineTo(4.5, 5.5);
+    path.quadTo(3, 5.5, 3, 7);
+    path.closeSubpath();
+    return path;
+}
 
 QPainterPath documentOutline()
 {
@@ -55,24 +72,101 @@ void plusGlyph(QPainter& p)
     p.drawLine(QPointF(14.8, 17.5), QPointF(20.2, 17.5));
 }
 
+void eye(QPainter& p)
+{
+    QPainterPath outline;
+    outline.moveTo(2.5, 12);
+    outline.quadTo(12, 2, 21.5, 12);
+    outline.quadTo(12, 22, 2.5, 12);
+    p.drawPath(outline);
+    p.drawEllipse(QPointF(12, 12), 3.2, 3.2);
+}
+
 const std::map<QString, Symbol>& table()
 {
     static const std::map<QString, Symbol> symbols = {
-        // Drawn by the shared theme.
-        {QStringLiteral("folder"), {{QStringLiteral("folder-symbolic")}, {}}},
-        {QStringLiteral("trash"), {{QStringLiteral("user-trash-symbolic"), QStringLiteral("edit-delete-symbolic")}, {}}},
-        {QStringLiteral("doc.text"), {{QStringLiteral("text-x-generic-symbolic")}, {}}},
+        // The sidebar, the password field and the workspace.
+        {QStringLiteral("square.grid.2x2"), {{QStringLiteral("view-grid-symbolic"), QStringLiteral("view-app-grid-symbolic")},
+                                              [](QPainter& p, const QColor&) {
+             for (const QPointF origin : {QPointF(3.5, 3.5), QPointF(13.5, 3.5), QPointF(3.5, 13.5), QPointF(13.5, 13.5)})
+                 p.drawRoundedRect(QRectF(origin, QSizeF(7, 7)), 2, 2);
+         }}},
+        {QStringLiteral("folder"), {{QStringLiteral("folder-symbolic")}, [](QPainter& p, const QColor&) {
+             p.drawPath(folderOutline());
+             p.drawLine(QPointF(3, 11), QPointF(21, 11));
+         }}},
+        {QStringLiteral("gearshape"), {{QStringLiteral("emblem-system-symbolic"), QStringLiteral("preferences-system-symbolic")},
+                                        [](QPainter& p, const QColor&) {
+             QPainterPath gear;
+             const QPointF c(12, 12);
+             const int teeth = 8;
+             for (int i = 0; i < teeth * 4; ++i) {
+                 const qreal angle = (i / qreal(teeth * 4)) * 2 * M_PI;
+                 const qreal radius = (i % 4 == 0 || i % 4 == 1) ? 9.2 : 7.0;
+                 const QPointF point(c.x() + radius * std::cos(angle), c.y() + radius * std::sin(angle));
+                 if (i == 0)
+                     gear.moveTo(point);
+                 else
+                     gear.lineTo(point);
+             }
+             gear.closeSubpath();
+             p.drawPath(gear);
+             p.drawEllipse(c, 3.0, 3.0);
+         }}},
+        {QStringLiteral("book"), {{QStringLiteral("accessories-dictionary-symbolic"), QStringLiteral("help-contents-symbolic")},
+                                   [](QPainter& p, const QColor&) {
+             QPainterPath left;
+             left.moveTo(12, 6.5);
+             left.quadTo(8, 4, 3, 4.5);
+             left.lineTo(3, 18.5);
+             left.quadTo(8, 18, 12, 20);
+             QPainterPath right;
+             right.moveTo(12, 6.5);
+             right.quadTo(16, 4, 21, 4.5);
+             right.lineTo(21, 18.5);
+             right.quadTo(16, 18, 12, 20);
+             p.drawPath(left);
+             p.drawPath(right);
+             p.drawLine(QPointF(12, 6.5), QPointF(12, 20));
+         }}},
+        {QStringLiteral("eye"), {{QStringLiteral("view-reveal-symbolic"), QStringLiteral("view-visible-symbolic")},
+                                  [](QPainter& p, const QColor&) { eye(p); }}},
+        {QStringLiteral("eye.slash"), {{QStringLiteral("view-conceal-symbolic"), QStringLiteral("view-hidden-symbolic")},
+                                        [](QPainter& p, const QColor&) {
+             eye(p);
+             p.drawLine(QPointF(4, 3.5), QPointF(20, 20.5));
+         }}},
+        {QStringLiteral("trash"), {{QStringLiteral("user-trash-symbolic"), QStringLiteral("edit-delete-symbolic")},
+                                    [](QPainter& p, const QColor&) {
+             p.drawLine(QPointF(4, 6.5), QPointF(20, 6.5));
+             p.drawRect(QRectF(9.5, 3.5, 5, 3));
+             QPainterPath can;
+             can.moveTo(6, 6.5);
+             can.lineTo(7, 20);
+             can.lineTo(17, 20);
+             can.lineTo(18, 6.5);
+             p.drawPath(can);
+             p.drawLine(QPointF(10, 10), QPointF(10, 17));
+             p.drawLine(QPointF(14, 10), QPointF(14, 17));
+         }}},
+        {QStringLiteral("doc.text"), {{QStringLiteral("text-x-generic-symbolic")}, [](QPainter& p, const QColor&) {
+             p.drawPath(documentOutline());
+             p.drawLine(QPointF(8, 12), QPointF(16, 12));
+             p.drawLine(QPointF(8, 15.5), QPointF(16, 15.5));
+         }}},
+
+        // The code workspace only.
 
         {QStringLiteral("folder.fill"), {{QStringLiteral("folder-open-symbolic")}, [](QPainter& p, const QColor& c) {
              p.setBrush(c);
-             p.drawPath(drawnFolderOutline());
+             p.drawPath(folderOutline());
          }}},
         {QStringLiteral("doc.badge.plus"), {{QStringLiteral("document-new-symbolic")}, [](QPainter& p, const QColor& c) {
              p.drawPath(documentOutline());
              badge(p, c, plusGlyph);
          }}},
         {QStringLiteral("folder.badge.plus"), {{QStringLiteral("folder-new-symbolic")}, [](QPainter& p, const QColor& c) {
-             p.drawPath(drawnFolderOutline());
+             p.drawPath(folderOutline());
              badge(p, c, plusGlyph);
          }}},
         {QStringLiteral("doc.badge.ellipsis"), {{}, [](QPainter& p, const QColor& c) {
@@ -142,12 +236,6 @@ const std::map<QString, Symbol>& table()
              p.drawEllipse(QPointF(8.5, 9.5), 1.6, 1.6);
              p.drawPolyline(QPolygonF({QPointF(3.5, 17.5), QPointF(9.5, 12.5), QPointF(13, 15.5), QPointF(16, 13), QPointF(20.5, 17)}));
          }}},
-        {QStringLiteral("globe"), {{QStringLiteral("web-browser-symbolic")}, [](QPainter& p, const QColor&) {
-             p.drawEllipse(QPointF(12, 12), 9, 9);
-             p.drawEllipse(QPointF(12, 12), 4, 9);
-             p.drawLine(QPointF(3, 12), QPointF(21, 12));
-             p.drawLine(QPointF(12, 3), QPointF(12, 21));
-         }}},
         {QStringLiteral("exclamationmark.triangle"), {{QStringLiteral("dialog-warning-symbolic")}, [](QPainter& p, const QColor& c) {
              QPainterPath triangle;
              triangle.moveTo(12, 3.5);
@@ -179,13 +267,12 @@ QIcon drawn(const QString& name, const QColor& color)
     const auto it = table().find(name);
     if (it == table().end())
         return QIcon();
-    if (!it->second.draw)
-        return Theme::drawnSymbol(name, color);
     return QIcon(new DrawnIconEngine(it->second.draw, color, windowText));
 }
 
 QIcon icon(const QString& name, const QColor& color)
 {
+    // A themed icon is used only without an explicit colour: it carries its own.
     if (!color.isValid()) {
         for (const QString& themeName : themeNames(name)) {
             if (QIcon::hasThemeIcon(themeName))
@@ -199,14 +286,6 @@ QStringList themeNames(const QString& name)
 {
     const auto it = table().find(name);
     return it == table().end() ? QStringList() : it->second.themeNames;
-}
-
-QStringList names()
-{
-    QStringList result;
-    for (const auto& [name, symbol] : table())
-        result.append(name);
-    return result;
 }
 
 } // namespace SymbolIcons

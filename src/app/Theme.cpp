@@ -1,19 +1,14 @@
 #include "app/Theme.h"
 
-#include "app/DrawnIconEngine.h"
-
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFrame>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPalette>
 #include <QPushButton>
 #include <QWidget>
 
-#include <cmath>
-#include <map>
+#include <algorithm>
 
 namespace {
 
@@ -49,101 +44,6 @@ qreal designSize(Theme::TextStyle style)
     case S::caption: return 10;
     }
     return kBodyDesignSize;
-}
-
-bool knowsSymbol(const QString& name)
-{
-    static const QStringList names = {
-        QStringLiteral("square.grid.2x2"), QStringLiteral("folder"), QStringLiteral("gearshape"),
-        QStringLiteral("book"), QStringLiteral("eye"), QStringLiteral("eye.slash"),
-        QStringLiteral("plus"), QStringLiteral("play.fill"), QStringLiteral("stop.fill"),
-        QStringLiteral("trash"), QStringLiteral("doc.text"),
-    };
-    return names.contains(name);
-}
-
-QColor windowText() { return appPalette().color(QPalette::WindowText); }
-
-// Draws the symbols the views use, in outline, on a 24-unit square.
-void drawSymbol(QPainter& p, const QString& name, const QColor& color)
-{
-    if (name == QLatin1String("square.grid.2x2")) {
-        for (const QPointF origin : {QPointF(3.5, 3.5), QPointF(13.5, 3.5), QPointF(3.5, 13.5), QPointF(13.5, 13.5)})
-            p.drawRoundedRect(QRectF(origin, QSizeF(7, 7)), 2, 2);
-    } else if (name == QLatin1String("folder")) {
-        p.drawPath(drawnFolderOutline());
-        p.drawLine(QPointF(3, 11), QPointF(21, 11));
-    } else if (name == QLatin1String("gearshape")) {
-        QPainterPath gear;
-        const QPointF c(12, 12);
-        const int teeth = 8;
-        for (int i = 0; i < teeth * 4; ++i) {
-            const qreal angle = (i / qreal(teeth * 4)) * 2 * M_PI;
-            const qreal radius = (i % 4 == 0 || i % 4 == 1) ? 9.2 : 7.0;
-            const QPointF point(c.x() + radius * std::cos(angle), c.y() + radius * std::sin(angle));
-            if (i == 0)
-                gear.moveTo(point);
-            else
-                gear.lineTo(point);
-        }
-        gear.closeSubpath();
-        p.drawPath(gear);
-        p.drawEllipse(c, 3.0, 3.0);
-    } else if (name == QLatin1String("book")) {
-        QPainterPath left;
-        left.moveTo(12, 6.5);
-        left.quadTo(8, 4, 3, 4.5);
-        left.lineTo(3, 18.5);
-        left.quadTo(8, 18, 12, 20);
-        QPainterPath right;
-        right.moveTo(12, 6.5);
-        right.quadTo(16, 4, 21, 4.5);
-        right.lineTo(21, 18.5);
-        right.quadTo(16, 18, 12, 20);
-        p.drawPath(left);
-        p.drawPath(right);
-        p.drawLine(QPointF(12, 6.5), QPointF(12, 20));
-    } else if (name == QLatin1String("eye") || name == QLatin1String("eye.slash")) {
-        QPainterPath eye;
-        eye.moveTo(2.5, 12);
-        eye.quadTo(12, 2, 21.5, 12);
-        eye.quadTo(12, 22, 2.5, 12);
-        p.drawPath(eye);
-        p.drawEllipse(QPointF(12, 12), 3.2, 3.2);
-        if (name == QLatin1String("eye.slash"))
-            p.drawLine(QPointF(4, 3.5), QPointF(20, 20.5));
-    } else if (name == QLatin1String("plus")) {
-        p.drawLine(QPointF(12, 4), QPointF(12, 20));
-        p.drawLine(QPointF(4, 12), QPointF(20, 12));
-    } else if (name == QLatin1String("play.fill")) {
-        p.setBrush(color);
-        p.drawPolygon(QPolygonF({QPointF(7, 4.5), QPointF(19.5, 12), QPointF(7, 19.5)}));
-    } else if (name == QLatin1String("stop.fill")) {
-        p.setBrush(color);
-        p.drawRoundedRect(QRectF(5.5, 5.5, 13, 13), 2, 2);
-    } else if (name == QLatin1String("trash")) {
-        p.drawLine(QPointF(4, 6.5), QPointF(20, 6.5));
-        p.drawRect(QRectF(9.5, 3.5, 5, 3));
-        QPainterPath can;
-        can.moveTo(6, 6.5);
-        can.lineTo(7, 20);
-        can.lineTo(17, 20);
-        can.lineTo(18, 6.5);
-        p.drawPath(can);
-        p.drawLine(QPointF(10, 10), QPointF(10, 17));
-        p.drawLine(QPointF(14, 10), QPointF(14, 17));
-    } else if (name == QLatin1String("doc.text")) {
-        QPainterPath doc;
-        doc.moveTo(5, 3);
-        doc.lineTo(14, 3);
-        doc.lineTo(19, 8);
-        doc.lineTo(19, 21);
-        doc.lineTo(5, 21);
-        doc.closeSubpath();
-        p.drawPath(doc);
-        p.drawLine(QPointF(8, 12), QPointF(16, 12));
-        p.drawLine(QPointF(8, 15.5), QPointF(16, 15.5));
-    }
 }
 
 } // namespace
@@ -279,45 +179,6 @@ void makeProminent(QPushButton* button)
 {
     button->setProperty("prominent", true);
     button->setDefault(false);
-}
-
-QStringList themeNames(const QString& name)
-{
-    static const std::map<QString, QStringList> names = {
-        {QStringLiteral("square.grid.2x2"), {QStringLiteral("view-grid-symbolic"), QStringLiteral("view-app-grid-symbolic")}},
-        {QStringLiteral("folder"), {QStringLiteral("folder-symbolic")}},
-        {QStringLiteral("gearshape"), {QStringLiteral("emblem-system-symbolic"), QStringLiteral("preferences-system-symbolic")}},
-        {QStringLiteral("book"), {QStringLiteral("accessories-dictionary-symbolic"), QStringLiteral("help-contents-symbolic")}},
-        {QStringLiteral("eye"), {QStringLiteral("view-reveal-symbolic"), QStringLiteral("view-visible-symbolic")}},
-        {QStringLiteral("eye.slash"), {QStringLiteral("view-conceal-symbolic"), QStringLiteral("view-hidden-symbolic")}},
-        {QStringLiteral("plus"), {QStringLiteral("list-add-symbolic")}},
-        {QStringLiteral("play.fill"), {QStringLiteral("media-playback-start-symbolic")}},
-        {QStringLiteral("stop.fill"), {QStringLiteral("media-playback-stop-symbolic")}},
-        {QStringLiteral("trash"), {QStringLiteral("user-trash-symbolic"), QStringLiteral("edit-delete-symbolic")}},
-        {QStringLiteral("doc.text"), {QStringLiteral("text-x-generic-symbolic")}},
-    };
-    const auto it = names.find(name);
-    return it == names.end() ? QStringList() : it->second;
-}
-
-QIcon drawnSymbol(const QString& name, const QColor& color)
-{
-    if (!knowsSymbol(name))
-        return QIcon();
-    const auto draw = [name](QPainter& p, const QColor& c) { drawSymbol(p, name, c); };
-    return QIcon(new DrawnIconEngine(draw, color, windowText));
-}
-
-QIcon symbol(const QString& name, const QColor& color)
-{
-    // A themed icon is used only without an explicit colour: it carries its own.
-    if (!color.isValid()) {
-        for (const QString& themeName : themeNames(name)) {
-            if (QIcon::hasThemeIcon(themeName))
-                return QIcon::fromTheme(themeName);
-        }
-    }
-    return drawnSymbol(name, color);
 }
 
 } // namespace Theme

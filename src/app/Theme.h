@@ -1,11 +1,10 @@
 #pragma once
 
 // The window's named colours and text styles, mapped onto the Qt palette and the application
-// font, and the system symbols used by the views (from the icon theme, else drawn).
+// font. The system symbols are SymbolIcons.
 
 #include <QColor>
 #include <QFont>
-#include <QIcon>
 #include <QString>
 
 class QAbstractScrollArea;
@@ -60,14 +59,5 @@ void makeCard(QFrame* frame);
 void showFocusRing(QAbstractScrollArea* area);
 // The accent-filled push button ("bordered prominent").
 void makeProminent(QPushButton* button);
-
-// ---- System symbols ---------------------------------------------------------------------------
-// The symbol by its system name ("folder", "gearshape", "book", "square.grid.2x2", "eye",
-// "eye.slash", ...): the icon theme's matching symbolic icon, or a drawn one in `color`.
-QIcon symbol(const QString& name, const QColor& color = QColor());
-// Always the drawn symbol; null for a name with no drawing.
-QIcon drawnSymbol(const QString& name, const QColor& color = QColor());
-// The icon-theme names tried for a system symbol.
-QStringList themeNames(const QString& name);
 
 } // namespace Theme

@@ -668,7 +668,7 @@ bool resolvedParts(const QString& path, QByteArray* resolvedPath, QByteArray* fo
 
 } // namespace
 
-bool saveFile(const QString& path, const QByteArray& bytes, QString* error, SaveCheck* check)
+bool saveExistingFile(const QString& path, const QByteArray& bytes, QString* error, SaveCheck* check)
 {
     // Non-blocking, so that a FIFO put in the file's place cannot hold the caller; opening for
     // writing also checks that the file exists and may be written.

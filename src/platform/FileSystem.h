@@ -67,16 +67,16 @@ struct SaveCheck {
     FileStamp written;
 };
 
-// Replaces the content of the existing regular file at `path` (links followed) with `bytes` so
-// that a crash or a power loss at any moment leaves either the old or the new bytes. The new text
-// goes to a temporary file in the same folder, which is synced, given the file's mode, owner,
-// group and extended attributes, and renamed over it. Where that would change the file itself
+// The workspace's crash-safe save. Replaces the content of the existing regular file at `path`
+// (links followed) with `bytes` so that a crash or a power loss at any moment leaves either the
+// old or the new bytes. The new text goes to a temporary file in the same folder, which is
+// synced, given the file's mode, owner, group and extended attributes, and renamed over it. Where that would change the file itself
 // (several hard links, a folder that takes no new entries, an owner that cannot be given), the
 // file is overwritten in place, with a complete copy of the new text written first and removed
 // once the file is synced; see `leftSaveCopies`. A missing file is an error; it is never created.
 // A failure leaves the old bytes and no temporary file behind. The copy's modification time is
 // set a little ahead of the overwrite, so that a file torn by it is not newer than its copy.
-bool saveFile(const QString& path, const QByteArray& bytes, QString* error, SaveCheck* check = nullptr);
+bool saveExistingFile(const QString& path, const QByteArray& bytes, QString* error, SaveCheck* check = nullptr);
 
 struct LeftCopy {
     QString path;

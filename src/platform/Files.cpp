@@ -9,7 +9,7 @@
 
 namespace Files {
 
-bool writeAtomically(const QString& path, const QByteArray& bytes, bool privateFile, QString* error)
+bool writeWholeFile(const QString& path, const QByteArray& bytes, bool privateFile, QString* error)
 {
     QSaveFile file(path);
     auto fail = [&]() {

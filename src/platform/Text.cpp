@@ -1,7 +1,8 @@
 #include "platform/Text.h"
 
+#include "platform/Graphemes.h"
+
 #include <QStringDecoder>
-#include <QTextBoundaryFinder>
 #include <algorithm>
 #include <limits>
 #include <utility>
@@ -112,35 +113,6 @@ std::pair<qsizetype, qsizetype> statusLineBounds(const QString& text)
     return {begin, end};
 }
 
-// The smallest character boundary at or after `position`.
-qsizetype boundaryFrom(const QString& text, qsizetype position)
-{
-    if (position <= 0)
-        return 0;
-    if (position >= text.size())
-        return text.size();
-    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, text);
-    characters.setPosition(position);
-    if (characters.isAtBoundary())
-        return position;
-    const qsizetype next = characters.toNextBoundary();
-    return next < 0 ? text.size() : next;
-}
-
-// The largest character boundary at or before `position`.
-qsizetype boundaryUpTo(const QString& text, qsizetype position)
-{
-    if (position <= 0)
-        return 0;
-    if (position >= text.size())
-        return text.size();
-    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, text);
-    characters.setPosition(position);
-    if (characters.isAtBoundary())
-        return position;
-    return std::max<qsizetype>(0, characters.toPreviousBoundary());
-}
-
 } // namespace
 
 QString statusLine(const QString& text, qsizetype excerptLength)
@@ -152,13 +124,13 @@ QString statusLine(const QString& text, qsizetype excerptLength)
     const qsizetype excerptStart = std::clamp<qsizetype>(text.size() - excerptLength - begin, 0, line.size());
     QString lead = line.left(excerptStart);
     if (lead.size() > kStatusLineLimit / 2)
-        lead = trimmed(lead.left(boundaryUpTo(lead, kStatusLineLimit / 2 - 1))) + QChar(0x2026);
+        lead = trimmed(lead.left(Graphemes::boundaryAtOrBefore(lead, kStatusLineLimit / 2 - 1))) + QChar(0x2026);
     const QString excerpt = line.mid(excerptStart);
     // Room for the excerpt's end after the lead and the ellipsis.
     const qsizetype room = kStatusLineLimit - lead.size() - 1;
     if (excerpt.size() <= room)
         return lead + excerpt;
-    qsizetype cut = boundaryFrom(excerpt, excerpt.size() - room);
+    qsizetype cut = Graphemes::boundaryAtOrAfter(excerpt, excerpt.size() - room);
     // The lines before the excerpt's last one go whole, so that a two-line label shows the last.
     for (qsizetype i = excerpt.size() - 1; i >= cut; --i) {
         if (isLineBreak(excerpt.at(i))) {
@@ -187,9 +159,7 @@ QString statusLine(const QString& text)
     if (line.size() <= kStatusLineLimit)
         return line;
     // Never split a character (a surrogate pair or a cluster with its marks).
-    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, line);
-    characters.setPosition(kStatusLineLimit - 1);
-    qsizetype cut = characters.isAtBoundary() ? characters.position() : characters.toPreviousBoundary();
+    qsizetype cut = Graphemes::boundaryAtOrBefore(line, kStatusLineLimit - 1);
     if (cut <= 0)
         cut = kStatusLineLimit - 1;
     return trimmed(line.left(cut)) + QChar(0x2026);

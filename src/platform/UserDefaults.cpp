@@ -36,12 +36,6 @@ void UserDefaults::set(const QString& key, const QVariant& value)
     sync();
 }
 
-void UserDefaults::remove(const QString& key)
-{
-    m_settings->remove(key);
-    sync();
-}
-
 void UserDefaults::sync()
 {
     // The file holds secrets (the phpMyAdmin cookie secret): owner-only, in an owner-only folder.

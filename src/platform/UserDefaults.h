@@ -15,7 +15,6 @@ public:
     bool boolean(const QString& key) const;
     bool contains(const QString& key) const;
     void set(const QString& key, const QVariant& value);
-    void remove(const QString& key);
 
 private:
     void sync();

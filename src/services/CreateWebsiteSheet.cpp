@@ -68,12 +68,9 @@ QLabel* headline(const QString& text)
     return label;
 }
 
-// The symbol from the theme, or a small drawing of it when the theme has none.
+// A small drawing of the sheet's own symbols.
 QPixmap symbolPixmap(const QString& name, const QColor& color, int size)
 {
-    const QIcon themed = Theme::symbol(name, color);
-    if (!themed.isNull())
-        return themed.pixmap(size, size);
     const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
     QPixmap pixmap(QSize(size, size) * ratio);
     pixmap.setDevicePixelRatio(ratio);

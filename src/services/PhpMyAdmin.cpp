@@ -161,7 +161,7 @@ void AppModel::configurePhpMyAdmin()
     text = setPHPConfig(text, QStringLiteral("$cfg['Servers'][$i]['AllowNoPassword']"), QStringLiteral("false"));
     text = setPHPConfig(text, QStringLiteral("$cfg['Servers'][$i]['hide_connection_errors']"), QStringLiteral("false"));
     // It holds the cookie secret: owner-only.
-    Files::writeAtomically(configPath, text.toUtf8(), true);
+    Files::writeWholeFile(configPath, text.toUtf8(), true);
 }
 
 void AppModel::autoStartPhpMyAdmin()

@@ -1,8 +1,9 @@
 #include "services/ProjectIds.h"
 
+#include "platform/Graphemes.h"
+
 #include <QCryptographicHash>
 #include <QFile>
-#include <QTextBoundaryFinder>
 
 namespace ProjectIds {
 
@@ -32,9 +33,8 @@ QString fileStem(const QString& id)
         QCryptographicHash::hash(id.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
     const qsizetype room = kLimit - 1 - digest.size();
     // Whole user-perceived characters only.
-    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, id);
     qsizetype end = 0;
-    for (qsizetype next = graphemes.toNextBoundary(); next > 0; next = graphemes.toNextBoundary()) {
+    for (const qsizetype next : Graphemes::boundaries(id)) {
         if (QFile::encodeName(id.left(next)).size() > room)
             break;
         end = next;

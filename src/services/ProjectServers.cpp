@@ -324,7 +324,7 @@ QString AppModel::routerScript(const Project& project, QString* error)
     if (!Files::makePath(m_routersURL))
         return fail(QStringLiteral("the folder %1 could not be created.").arg(m_routersURL));
     QString reason;
-    if (!Files::writeAtomically(path, PHPDevelopmentRouter::source().toUtf8(), false, &reason))
+    if (!Files::writeWholeFile(path, PHPDevelopmentRouter::source().toUtf8(), false, &reason))
         return fail(path + QStringLiteral(": ") + reason);
     return path;
 }

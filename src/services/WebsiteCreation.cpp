@@ -2,12 +2,12 @@
 
 #include "app/AppModel.h"
 #include "platform/Dispatch.h"
+#include "platform/Graphemes.h"
 #include "platform/Text.h"
 #include "services/ServiceCommands.h"
 #include "services/WebsiteScaffolding.h"
 
 #include <QDir>
-#include <QTextBoundaryFinder>
 #include <QFileInfo>
 #include <QPointer>
 
@@ -53,15 +53,7 @@ QString databaseName(const QString& databaseField, const QString& trimmedName)
     if (result.isEmpty())
         return QStringLiteral("website");
     // The first 64 user-perceived characters: a character is never cut in two.
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, result);
-    qsizetype end = 0;
-    for (int i = 0; i < 64; ++i) {
-        const qsizetype next = finder.toNextBoundary();
-        if (next < 0)
-            return result;
-        end = next;
-    }
-    return result.left(end);
+    return Graphemes::left(result, 64);
 }
 
 QString destination(const QString& parentDirectory, const QString& slug)

@@ -10,7 +10,6 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QUuid>
 
 #include <array>
@@ -77,24 +76,6 @@ public:
 private:
     QString m_path;
 };
-
-// Writes the text whole through a temporary file; on failure the error's description goes to
-// `error` and nothing is left at `path` that was not there before.
-bool writeAtomically(const QString& path, const QString& text, QString* error)
-{
-    QSaveFile file(path);
-    const QByteArray bytes = text.toUtf8();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
-        *error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -301,7 +282,7 @@ std::optional<StatusText> scaffoldLaravel(const Context& context, const QString&
     text = setEnvironmentValue(text, QStringLiteral("DB_USERNAME"), dotenvValue(mysql.user));
     text = setEnvironmentValue(text, QStringLiteral("DB_PASSWORD"), dotenvValue(mysql.password));
     QString writeFailure;
-    if (!writeAtomically(envPath, text, &writeFailure))
+    if (!Files::writeWholeFile(envPath, text.toUtf8(), /*privateFile=*/false, &writeFailure))
         return QStringLiteral("Laravel .env could not be saved: ") + writeFailure;
 
     context.progress(QStringLiteral("Generating Laravel application key..."));
@@ -388,7 +369,7 @@ std::optional<StatusText> scaffoldWordPress(const Context& context, const QStrin
 
     const QString config = dest + QStringLiteral("/wp-config.php");
     QString writeFailure;
-    if (!writeAtomically(config, text, &writeFailure))
+    if (!Files::writeWholeFile(config, text.toUtf8(), /*privateFile=*/false, &writeFailure))
         return QStringLiteral("WordPress configuration could not be saved: ") + writeFailure;
     return std::nullopt;
 }

@@ -783,7 +783,7 @@ bool CodeIDEModel::saveNow()
     QString error;
     FileSystem::SaveCheck check;
     check.expected = m_diskStamp;
-    bool saved = FileSystem::saveFile(path, bytes, &error, &check);
+    bool saved = FileSystem::saveExistingFile(path, bytes, &error, &check);
     if (!saved && check.changedOnDisk) {
         // Changed between the look and the write.
         applyDiskRead(readDisk(path));
@@ -791,7 +791,7 @@ bool CodeIDEModel::saveNow()
             return false;
         check = FileSystem::SaveCheck();
         check.expected = m_diskStamp;
-        saved = FileSystem::saveFile(path, bytes, &error, &check);
+        saved = FileSystem::saveExistingFile(path, bytes, &error, &check);
     }
     if (!saved) {
         if (!FileSystem::stampOf(path))

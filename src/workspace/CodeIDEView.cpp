@@ -8,6 +8,7 @@
 #include "workspace/CodeFileTree.h"
 #include "workspace/CodeIDEModel.h"
 #include "workspace/CodeTextEditor.h"
+#include "workspace/FileKindSymbol.h"
 #include "workspace/NewCodeItemSheet.h"
 
 #include <QApplication>
@@ -377,20 +378,8 @@ QWidget* CodeIDEView::buildStatusBar()
 
 QString CodeIDEView::fileKindSymbol(const QString& fileName)
 {
-    if (fileName.isEmpty())
-        return QStringLiteral("doc.text");
-    const QString ext = QFileInfo(fileName).suffix().toLower();
-    if (ext == QLatin1String("php"))
-        return QStringLiteral("chevron.left.forwardslash.chevron.right");
-    if (ext == QLatin1String("js") || ext == QLatin1String("ts") || ext == QLatin1String("json"))
-        return QStringLiteral("curlybraces");
-    if (ext == QLatin1String("css") || ext == QLatin1String("scss"))
-        return QStringLiteral("paintbrush");
-    if (ext == QLatin1String("md"))
-        return QStringLiteral("doc.richtext");
-    if (ext == QLatin1String("html") || ext == QLatin1String("htm"))
-        return QStringLiteral("globe");
-    return QStringLiteral("doc.text");
+    // No file selected: the empty name gives the plain document.
+    return FileKindSymbol::forFileName(fileName);
 }
 
 bool CodeIDEView::isFailure(const QString& statusMessage)

@@ -2,6 +2,7 @@
 
 #include "app/Theme.h"
 #include "workspace/CodeIDEModel.h"
+#include "workspace/FileKindSymbol.h"
 
 #include <QFileInfo>
 
@@ -81,19 +82,7 @@ QString CodeTreeNodeView::iconName(const CodeFileItem& item, bool expanded)
 {
     if (item.isDirectory)
         return expanded ? QStringLiteral("folder.fill") : QStringLiteral("folder");
-    const QString ext = extension(item);
-    if (ext == QLatin1String("php"))
-        return QStringLiteral("chevron.left.forwardslash.chevron.right");
-    if (ext == QLatin1String("js") || ext == QLatin1String("ts") || ext == QLatin1String("json"))
-        return QStringLiteral("curlybraces");
-    if (ext == QLatin1String("css") || ext == QLatin1String("scss"))
-        return QStringLiteral("paintbrush");
-    if (ext == QLatin1String("png") || ext == QLatin1String("jpg") || ext == QLatin1String("jpeg")
-        || ext == QLatin1String("webp") || ext == QLatin1String("gif"))
-        return QStringLiteral("photo");
-    if (ext == QLatin1String("md"))
-        return QStringLiteral("doc.richtext");
-    return QStringLiteral("doc.text");
+    return FileKindSymbol::forFileName(item.path());
 }
 
 QColor CodeTreeNodeView::iconColor(const CodeFileItem& item)

@@ -52,7 +52,7 @@ struct StartupWorld {
         c.mysqlPassword = QString(); // repaired by the migration at construction
         c.projects[0].port = TestEnvironment::freePort();
         Files::makePath(t.platform.storageRoot);
-        Files::writeAtomically(t.platform.storageRoot + QStringLiteral("/config.json"), ConfigCoding::encode(c));
+        Files::writeWholeFile(t.platform.storageRoot + QStringLiteral("/config.json"), ConfigCoding::encode(c));
 
         t.platform.runDeferredStartup = true;
         auto r = recorder;
@@ -200,7 +200,7 @@ TEST(DeferredStartup, RepairSaveOfThePhpScanLeavesAnUndecodableFileAside)
     const QString config = w.t.platform.storageRoot + QStringLiteral("/config.json");
     QFile::remove(config);
     const QByteArray broken = "{\"projects\": [{\"id\": \"shop\", \"name\": \"Shop\"}], \"mysqlHost\": ";
-    Files::writeAtomically(config, broken);
+    Files::writeWholeFile(config, broken);
     auto model = w.start();
     ASSERT_TRUE(waitUntil([&] { return sawPhpMyAdmin(*w.recorder); }, 15000));
 

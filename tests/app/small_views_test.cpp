@@ -11,6 +11,7 @@
 #include "app/Spinner.h"
 #include "app/StatCard.h"
 #include "app/StatusPill.h"
+#include "app/SymbolIcons.h"
 #include "app/Theme.h"
 
 #include <QAccessible>
@@ -162,8 +163,8 @@ TEST(PasswordField, CallerTextAndNewFieldsStartMasked)
     EXPECT_FALSE(field.isPasswordVisible());
     // The toggle has a drawn (or themed) symbol in either state.
     EXPECT_FALSE(field.toggleButton()->icon().isNull());
-    EXPECT_FALSE(Theme::drawnSymbol(QStringLiteral("eye")).isNull());
-    EXPECT_FALSE(Theme::drawnSymbol(QStringLiteral("eye.slash")).isNull());
+    EXPECT_FALSE(SymbolIcons::drawn(QStringLiteral("eye")).isNull());
+    EXPECT_FALSE(SymbolIcons::drawn(QStringLiteral("eye.slash")).isNull());
 }
 
 TEST(LogBox, TitledAtLeast150HighWhenEmptyAndShowsWholeText)

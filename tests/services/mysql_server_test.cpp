@@ -147,6 +147,17 @@ TEST_F(MySQLServerTest, PingTextIsClassified)
     }
 }
 
+TEST_F(MySQLServerTest, RunningStateTellsItsObserversOnlyWhenItChanges)
+{
+    AppModel model(t.platform);
+    QList<bool> seen;
+    QObject::connect(&model, &AppModel::isDatabaseRunningChanged, [&] { seen << model.isDatabaseRunning(); });
+    for (const QString& ping : {QStringLiteral("mysqld is alive"), QStringLiteral("mysqld is alive"),
+                                QStringLiteral("Access denied for user"), QString(), QString()})
+        AppModelTestAccess::applyDatabaseStatus(model, ping);
+    EXPECT_EQ(seen, (QList<bool>{true, false}));
+}
+
 TEST_F(MySQLServerTest, PingArgumentsAndMissingAdmin)
 {
     {

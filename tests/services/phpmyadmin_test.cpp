@@ -201,6 +201,8 @@ TEST_F(PhpMyAdminTest, OpenInstallsStartsAndOpensOnce)
 {
     serveArchive();
     auto model = makeModel();
+    QList<std::optional<qint32>> pids;
+    QObject::connect(model.get(), &AppModel::phpMyAdminPidChanged, [&] { pids << model->phpMyAdminPid(); });
     const QString root = model->config().phpMyAdminRoot;
     model->openPhpMyAdmin();
     EXPECT_EQ(model->statusMessage(), QStringLiteral("Installing phpMyAdmin..."));
@@ -236,6 +238,8 @@ TEST_F(PhpMyAdminTest, OpenInstallsStartsAndOpensOnce)
     EXPECT_EQ(model->phpMyAdminPid(), pid);
     EXPECT_EQ(model->runningProjects().value(QStringLiteral("phpmyadmin")), pid);
     EXPECT_EQ(server.requests().size(), 1);
+    // Observers heard of the one change, the confirmed server's pid.
+    EXPECT_EQ(pids, (QList<std::optional<qint32>>{pid}));
 
     model->shutdown();
 }

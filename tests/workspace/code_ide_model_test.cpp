@@ -5,6 +5,7 @@
 #include "support/TestEnvironment.h"
 #include "support/TestFiles.h"
 #include "workspace/CodeIDEModel.h"
+#include "workspace/CodeItemType.h"
 #include "WorkspaceTestKit.h"
 
 #include <QDir>
@@ -83,6 +84,18 @@ protected:
 };
 
 } // namespace
+
+// ---- Item types -------------------------------------------------------------------------------
+
+TEST(CodeItemTypes, RawValuesRoundTripAndNoOtherTextIsAType)
+{
+    EXPECT_EQ(CodeItemTypes::rawValue(CodeItemType::file), QStringLiteral("File"));
+    EXPECT_EQ(CodeItemTypes::rawValue(CodeItemType::folder), QStringLiteral("Folder"));
+    for (const CodeItemType type : {CodeItemType::file, CodeItemType::folder})
+        EXPECT_EQ(CodeItemTypes::fromRawValue(CodeItemTypes::rawValue(type)), type);
+    for (const char* other : {"", "file", "FOLDER", " File", "Folder ", "Files", "Directory"})
+        EXPECT_FALSE(CodeItemTypes::fromRawValue(QString::fromUtf8(other)).has_value()) << other;
+}
 
 // ---- Root, listing, containment, display paths ------------------------------------------------
 
@@ -585,6 +598,22 @@ TEST_F(CodeIDEModelTest, ItemsCreatedInTheRootTakeTheirPlaceInTheListing)
                                                  QStringLiteral("Alpha.md"), QStringLiteral("composer.json"),
                                                  QStringLiteral("zeta.php")}));
     EXPECT_EQ(m.treeRevision(), 1);
+}
+
+TEST_F(CodeIDEModelTest, RootItemsTellTheirObserversWhenTheyChange)
+{
+    writeFile(at("index.php"), "<?php\n");
+    CodeIDEModel& m = open();
+    QList<QStringList> seen;
+    QObject::connect(&m, &CodeIDEModel::rootItemsChanged, [&] { seen << names(m.rootItems()); });
+    m.refreshTree();
+    EXPECT_TRUE(seen.isEmpty()) << "the same listing is no change";
+    EXPECT_TRUE(m.createItem(QStringLiteral("zeta.php"), false));
+    writeFile(at("added-outside.txt"), "x");
+    m.refreshTree();
+    EXPECT_EQ(seen, (QList<QStringList>{{QStringLiteral("index.php"), QStringLiteral("zeta.php")},
+                                       {QStringLiteral("added-outside.txt"), QStringLiteral("index.php"),
+                                        QStringLiteral("zeta.php")}}));
 }
 
 // ---- Deleting ---------------------------------------------------------------------------------

@@ -292,7 +292,7 @@ TEST_F(CodeIDEViewTest, RowIconsAndColours)
     // Every symbol the workspace names has an icon.
     for (const char* symbol : {"doc.badge.plus", "folder.badge.plus", "arrow.clockwise", "trash", "folder", "folder.fill",
                                "chevron.right", "chevron.down", "chevron.left.forwardslash.chevron.right", "curlybraces",
-                               "paintbrush", "photo", "doc.richtext", "doc.text", "globe", "doc.badge.ellipsis",
+                               "paintbrush", "photo", "doc.richtext", "doc.text", "doc.badge.ellipsis",
                                "exclamationmark.triangle", "checkmark.circle"}) {
         const QIcon icon = SymbolIcons::drawn(QString::fromUtf8(symbol), Theme::accent());
         ASSERT_FALSE(icon.isNull()) << symbol;
@@ -322,9 +322,28 @@ TEST_F(CodeIDEViewTest, FileKindAndExtensionFollowTheOpenFile)
         const char* name;
         const char* symbol;
     } kinds[] = {{"a.json", "curlybraces"}, {"a.CSS", "paintbrush"}, {"a.md", "doc.richtext"},
-                 {"a.htm", "globe"}, {"a.png", "doc.text"}, {"", "doc.text"}};
+                 {"a.htm", "doc.text"}, {"a.png", "photo"}, {"a.JPEG", "photo"}, {"", "doc.text"}};
     for (const auto& k : kinds)
         EXPECT_EQ(CodeIDEView::fileKindSymbol(QString::fromUtf8(k.name)), QString::fromUtf8(k.symbol)) << k.name;
+}
+
+TEST_F(CodeIDEViewTest, HeaderShowsTheSymbolOfTheFilesTreeRow)
+{
+    const struct {
+        const char* name;
+        const char* symbol;
+    } files[] = {{"page.html", "doc.text"}, {"logo.gif", "photo"}, {"app.ts", "curlybraces"},
+                 {"theme.scss", "paintbrush"}, {"README.md", "doc.richtext"}, {"Makefile", "doc.text"}};
+    for (const auto& f : files)
+        writeFile(at(QString::fromUtf8(f.name)), "x\n");
+    CodeIDEView& v = open();
+    for (const auto& f : files) {
+        const QString name = QString::fromUtf8(f.name);
+        clickRow(name);
+        ASSERT_NE(node(name), nullptr) << f.name;
+        EXPECT_EQ(node(name)->iconName(), QString::fromUtf8(f.symbol)) << f.name;
+        EXPECT_EQ(v.editorHeaderIcon()->property("symbol").toString(), node(name)->iconName()) << f.name;
+    }
 }
 
 TEST_F(CodeIDEViewTest, NewFileThroughTheSheetOpensItInTheEditor)

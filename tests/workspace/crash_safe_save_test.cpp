@@ -179,7 +179,7 @@ int saveForever(const QString& path, qint64 first, int report)
 {
     for (qint64 n = first;; ++n) {
         QString error;
-        if (!FileSystem::saveFile(path, version(n), &error))
+        if (!FileSystem::saveExistingFile(path, version(n), &error))
             return 2;
         const char step = 1;
         if (::write(report, &step, 1) != 1)
@@ -312,7 +312,7 @@ TEST(CrashSafeSave, ModeOwnerAndGroupAreKeptOnTheReplacedFile)
             ASSERT_EQ(::chown(bytesOf(path).constData(), 1234, 5678), 0);
         const struct stat before = statOf(path);
         QString error;
-        ASSERT_TRUE(FileSystem::saveFile(path, "<?php // new\n", &error)) << error.toStdString();
+        ASSERT_TRUE(FileSystem::saveExistingFile(path, "<?php // new\n", &error)) << error.toStdString();
         const struct stat after = statOf(path);
         EXPECT_EQ(readBytes(path), QByteArray("<?php // new\n"));
         EXPECT_NE(after.st_ino, before.st_ino) << "replaced by renaming";
@@ -334,7 +334,7 @@ TEST(CrashSafeSave, ALinkIsFollowedAndStaysALink)
     ASSERT_EQ(::symlink("../real/index.php", bytesOf(link).constData()), 0);
 
     QString error;
-    ASSERT_TRUE(FileSystem::saveFile(link, "<?php // new\n", &error)) << error.toStdString();
+    ASSERT_TRUE(FileSystem::saveExistingFile(link, "<?php // new\n", &error)) << error.toStdString();
     struct stat st {};
     ASSERT_EQ(::lstat(bytesOf(link).constData(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
@@ -359,7 +359,7 @@ TEST(CrashSafeSave, AHardLinkedFileIsOverwrittenInPlaceAndItsCopyRemoved)
     const ino_t inode = statOf(path).st_ino;
     for (const QByteArray& text : {QByteArray("<?php // b\n"), QByteArray("<?php // longer than every text before\n")}) {
         QString error;
-        ASSERT_TRUE(FileSystem::saveFile(path, text, &error)) << error.toStdString();
+        ASSERT_TRUE(FileSystem::saveExistingFile(path, text, &error)) << error.toStdString();
         EXPECT_EQ(statOf(path).st_ino, inode);
         EXPECT_EQ(statOf(path).st_nlink, 2u);
         EXPECT_EQ(readBytes(other), text);
@@ -378,11 +378,11 @@ TEST(CrashSafeSave, LongNamesKeepTheirSideFilesWithinTheNameLimit)
     const QString path = dir.path() + u'/' + name;
     writeFile(path, "old");
     QString error;
-    ASSERT_TRUE(FileSystem::saveFile(path, "renamed into place", &error)) << error.toStdString();
+    ASSERT_TRUE(FileSystem::saveExistingFile(path, "renamed into place", &error)) << error.toStdString();
     EXPECT_EQ(readBytes(path), QByteArray("renamed into place"));
 
     ASSERT_EQ(::link(bytesOf(path).constData(), bytesOf(dir.path() + QStringLiteral("/short")).constData()), 0);
-    ASSERT_TRUE(FileSystem::saveFile(path, "written in place", &error)) << error.toStdString();
+    ASSERT_TRUE(FileSystem::saveExistingFile(path, "written in place", &error)) << error.toStdString();
     EXPECT_EQ(readBytes(path), QByteArray("written in place"));
     EXPECT_EQ(entries(dir.path()).size(), 2);
 }
@@ -418,7 +418,7 @@ TEST(CrashSafeSave, AFailedSaveLeavesTheOldBytesAndNothingElse)
         ASSERT_TRUE(filler.resize(filler.size() - 8192));
 
         QString error;
-        EXPECT_FALSE(FileSystem::saveFile(path, "<?php\n" + QByteArray(120000, 'n'), &error));
+        EXPECT_FALSE(FileSystem::saveExistingFile(path, "<?php\n" + QByteArray(120000, 'n'), &error));
         EXPECT_FALSE(error.isEmpty());
         EXPECT_EQ(readBytes(path), old);
         QStringList expected = before + QStringList{QStringLiteral("filler")};
@@ -458,7 +458,7 @@ TEST(CrashSafeSave, ASaveAsAnotherUserKeepsTheFileItself)
 
         Child child(true, [&](int) {
             QString error;
-            return FileSystem::saveFile(path, "<?php // new\n", &error) ? 0 : 1;
+            return FileSystem::saveExistingFile(path, "<?php // new\n", &error) ? 0 : 1;
         });
         ASSERT_TRUE(child.started());
         EXPECT_EQ(child.exitCode(), 0);
@@ -583,7 +583,7 @@ TEST(LeftBySaves, TheTemporaryFileOfARunningSaveIsNotStale)
     std::thread saver([&]() {
         for (qint64 n = 1; n <= 40; ++n) {
             QString error;
-            if (!FileSystem::saveFile(path, version(n), &error)) {
+            if (!FileSystem::saveExistingFile(path, version(n), &error)) {
                 if (failures++ == 0)
                     firstError = error;
             }

@@ -227,14 +227,14 @@ TEST_F(DiskChangeTest, ASaveChecksTheFileAsItWrites)
         FileSystem::SaveCheck check;
         check.expected = before;
         QString error;
-        EXPECT_FALSE(FileSystem::saveFile(path, "<?php // ours\n", &error, &check));
+        EXPECT_FALSE(FileSystem::saveExistingFile(path, "<?php // ours\n", &error, &check));
         EXPECT_TRUE(check.changedOnDisk);
         EXPECT_EQ(readBytes(path), now);
         EXPECT_EQ(QDir(root).entryList(QDir::Files | QDir::Hidden), (QStringList{QStringLiteral("index.php"), QStringLiteral("other.php")}));
         // With the stamp it has now, the save goes through and tells the new one.
         check = FileSystem::SaveCheck();
         check.expected = FileSystem::stampOf(path);
-        EXPECT_TRUE(FileSystem::saveFile(path, "<?php // ours\n", &error, &check)) << error.toStdString();
+        EXPECT_TRUE(FileSystem::saveExistingFile(path, "<?php // ours\n", &error, &check)) << error.toStdString();
         EXPECT_EQ(FileSystem::stampOf(path), check.written);
     }
 }
