@@ -3,13 +3,13 @@
 #include "account/APIClient.h"
 #include "app/AppConfig.h"
 #include "app/CommandResult.h"
+#include "platform/DomainError.h"
 #include "platform/Keychain.h"
 #include "platform/Platform.h"
 #include "platform/Process.h"
 #include "services/MySQLClient.h"
 #include "services/RunningProcess.h"
 #include "services/ServiceCommands.h"
-#include "signin/DomainError.h"
 #include "signin/GoogleOAuthConfig.h"
 
 #include <QMap>
