@@ -5,13 +5,13 @@
 #include "app/CommandResult.h"
 #include "app/Notice.h"
 #include "app/StatusText.h"
+#include "platform/DomainError.h"
 #include "platform/Keychain.h"
 #include "platform/Platform.h"
 #include "platform/Process.h"
 #include "services/MySQLClient.h"
 #include "services/RunningProcess.h"
 #include "services/ServiceCommands.h"
-#include "signin/DomainError.h"
 #include "signin/GoogleOAuthConfig.h"
 
 #include <QMap>

@@ -16,7 +16,7 @@
 // class (after the unarchiver's name mapping) must be the one asked for, and a value of the wrong
 // type fails the whole decode.
 
-#include "signin/DomainError.h"
+#include "platform/DomainError.h"
 
 #include <QByteArray>
 #include <QDateTime>

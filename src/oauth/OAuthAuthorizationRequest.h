@@ -2,7 +2,7 @@
 
 #include "oauth/KeyedArchive.h"
 #include "oauth/OAuthServiceConfiguration.h"
-#include "signin/DomainError.h"
+#include "platform/DomainError.h"
 
 #include <QMap>
 #include <QString>

@@ -4,7 +4,7 @@
 #include "oauth/OAuthAuthorizationSession.h"
 #include "oauth/OAuthExternalUserAgent.h"
 #include "oauth/OAuthTokenResponse.h"
-#include "signin/DomainError.h"
+#include "platform/DomainError.h"
 
 #include <functional>
 #include <memory>

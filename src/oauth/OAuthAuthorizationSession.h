@@ -2,7 +2,7 @@
 
 #include "oauth/OAuthAuthorizationResponse.h"
 #include "oauth/OAuthExternalUserAgent.h"
-#include "signin/DomainError.h"
+#include "platform/DomainError.h"
 
 #include <QUrl>
 #include <functional>

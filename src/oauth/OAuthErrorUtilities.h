@@ -1,6 +1,6 @@
 #pragma once
 
-#include "signin/DomainError.h"
+#include "platform/DomainError.h"
 
 #include <QByteArray>
 #include <QJsonObject>

@@ -3,7 +3,7 @@
 #include "oauth/KeyedArchive.h"
 #include "oauth/OAuthAuthorizationResponse.h"
 #include "oauth/OAuthTokenResponse.h"
-#include "signin/DomainError.h"
+#include "platform/DomainError.h"
 
 #include <QDateTime>
 #include <QString>

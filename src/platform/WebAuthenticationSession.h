@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/DomainError.h"
 #include "platform/UrlOpener.h"
-#include "signin/DomainError.h"
 
 #include <QObject>
 #include <QPointer>

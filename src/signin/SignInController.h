@@ -6,7 +6,7 @@
 #include "oauth/OAuthState.h"
 #include "oauth/OAuthTokenRequest.h"
 #include "oauth/OAuthTokenResponse.h"
-#include "signin/DomainError.h"
+#include "platform/DomainError.h"
 #include "signin/GoogleUser.h"
 #include "signin/KeychainStore.h"
 #include "signin/SignInCallbackQueue.h"

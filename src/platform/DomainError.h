@@ -6,7 +6,7 @@
 
 #include <memory>
 
-// An error value of the sign-in layers: a domain, an integer code, a localized description, an
+// A general error record: a domain, an integer code, a localized description, an
 // optional underlying error and extra user information.
 struct DomainError {
     QString domain;
