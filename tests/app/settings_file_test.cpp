@@ -1,5 +1,6 @@
 // The storage folder and config.json: bootstrap, load, migration and save, on real files.
 #include "app/AppModel.h"
+#include "platform/Dispatch.h"
 #include "platform/Files.h"
 #include "support/TestEnvironment.h"
 #include "support/TestFiles.h"
@@ -518,14 +519,14 @@ TEST(Save, FailureIsReportedAndKeepsMemory)
     model->setStatusMessage(QStringLiteral("Ready"));
     model->updateProjectPath(model->config().projects.at(0), w.elsewhere);
     EXPECT_EQ(model->statusMessage(), QStringLiteral("Project path updated."));
-    TestEnvironment::waitUntil([] { return false; }, 50);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_EQ(model->statusMessage(), failure);
 
     // A save that works again says nothing.
     ASSERT_TRUE(QDir(w.config).removeRecursively());
     model->setStatusMessage(QStringLiteral("Ready"));
     model->saveConfig();
-    TestEnvironment::waitUntil([] { return false; }, 50);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_EQ(model->statusMessage(), QStringLiteral("Ready"));
     EXPECT_EQ(readFile(w.config), ConfigCoding::encode(model->config()));
 }
