@@ -4,6 +4,7 @@
 #include "oauth/OAuthExternalUserAgentMac.h"
 #include "oauth/OAuthIDToken.h"
 #include "oauth/OAuthURLSessionProvider.h"
+#include "platform/Dispatch.h"
 #include "platform/Network.h"
 
 #include <QCoreApplication>
@@ -25,9 +26,8 @@ void deliverLater(TokenCallback callback, OAuthTokenResponsePtr response, std::o
 {
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
-        [callback = std::move(callback), response = std::move(response), error = std::move(error)]() {
-            callback(response, error);
-        },
+        [pending = Dispatch::pendingWork(), callback = std::move(callback), response = std::move(response),
+         error = std::move(error)]() { callback(response, error); },
         Qt::QueuedConnection);
 }
 

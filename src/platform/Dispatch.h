@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <functional>
+#include <memory>
 
 // Main-queue and global-queue dispatch over Qt. Background work runs on private thread pools that
 // are never destroyed, so a hung child process can never block quitting.
@@ -30,5 +31,15 @@ void main(QPointer<T> guard, std::function<void(T*)> work)
 
 // Runs `work` on the main thread after `ms` milliseconds, unless `context` is gone by then.
 void after(int ms, QObject* context, std::function<void()> work);
+
+// Counts as work not yet done for drainForTesting() while any copy of it lives: for work that
+// does not go through the functions above (a network reply, a keychain job).
+std::shared_ptr<void> pendingWork();
+
+// For tests: runs the main thread's events and waits, until no work given to global(), main() or
+// after() is left (queued, running, or not yet run on the main thread) and no pendingWork()
+// lives, or until `timeoutMs` passes; deferred deletes run too. Returns whether none is left.
+// Main thread only.
+bool drainForTesting(int timeoutMs = 30000);
 
 } // namespace Dispatch

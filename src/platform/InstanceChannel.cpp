@@ -425,6 +425,11 @@ void InstanceChannel::acceptConnections()
     m_notifier->setEnabled(false);
 }
 
+bool InstanceChannel::acceptRetryPendingForTesting() const
+{
+    return m_acceptRetry && m_acceptRetry->isActive();
+}
+
 void InstanceChannel::adopt(int descriptor)
 {
     auto* socket = new QLocalSocket(this);

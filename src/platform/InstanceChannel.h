@@ -107,6 +107,11 @@ public:
     // Parses a whole message; false for anything malformed, oversize or unknown.
     static bool decode(const QByteArray& message, QString* command, QString* argument);
 
+    // For tests: the connections being read now, and whether accepting waits to be tried again
+    // (after it failed for want of descriptors or memory).
+    int openConnectionsForTesting() const { return m_connections; }
+    bool acceptRetryPendingForTesting() const;
+
 signals:
     void commandReceived(const QString& command, const QString& argument);
 

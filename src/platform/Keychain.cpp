@@ -1,5 +1,7 @@
 #include "platform/Keychain.h"
 
+#include "platform/Dispatch.h"
+
 #include <qt6keychain/keychain.h>
 
 #include <QCoreApplication>
@@ -135,10 +137,11 @@ void enqueueAsync(Kind kind, const QString& service, const QString& account, con
     QPointer<QObject> guard(context);
     const bool hasContext = context != nullptr;
     Task task{kind, service, account, data, {}};
-    task.finished = [guard, hasContext, done = std::move(done)](const Result& r) {
+    // Under way until its result has been handed back.
+    task.finished = [guard, hasContext, pending = Dispatch::pendingWork(), done = std::move(done)](const Result& r) {
         if (!done || !hasContext || !guard)
             return;
-        QMetaObject::invokeMethod(guard.data(), [guard, done, r]() {
+        QMetaObject::invokeMethod(guard.data(), [guard, pending, done, r]() {
             if (guard)
                 done(r);
         }, Qt::QueuedConnection);

@@ -1,5 +1,7 @@
 #include "platform/Network.h"
 
+#include "platform/Dispatch.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QMutex>
@@ -153,7 +155,7 @@ BodyReader* BodyReader::attach(QNetworkReply* reply, const Limits& limits, qint6
 }
 
 BodyReader::BodyReader(QNetworkReply* reply, const Limits& limits, qint64 startedMsAgo)
-    : QObject(reply), m_reply(reply), m_limits(limits)
+    : QObject(reply), m_reply(reply), m_limits(limits), m_pending(Dispatch::pendingWork())
 {
     reply->setReadBufferSize(0); // unbounded until the status is known; see isAuthenticationStatus
     m_deadline.setSingleShot(true);

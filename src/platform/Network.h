@@ -6,6 +6,8 @@
 #include <QSslConfiguration>
 #include <QTimer>
 
+#include <memory>
+
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -71,6 +73,8 @@ private:
     QByteArray m_body;
     Failure m_failure = Failure::none;
     QTimer m_deadline;
+    // The reply is work under way until it goes.
+    std::shared_ptr<void> m_pending;
 };
 
 } // namespace Network

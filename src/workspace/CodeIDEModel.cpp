@@ -743,7 +743,8 @@ void CodeIDEModel::saveBeforeClosing()
 void CodeIDEModel::cancelAutosave()
 {
     if (m_saveWorkItem) {
-        m_saveWorkItem->stop();
+        if (auto* timer = qobject_cast<QTimer*>(m_saveWorkItem))
+            timer->stop();
         m_saveWorkItem->deleteLater();
         m_saveWorkItem = nullptr;
     }
@@ -831,10 +832,25 @@ void CodeIDEModel::contentChanged()
     if (m_isLoadingContent || !m_isEditable || !m_selectedFile || m_diskConflict || !isDirty())
         return;
     cancelAutosave();
-    m_saveWorkItem = new QTimer(this);
-    m_saveWorkItem->setSingleShot(true);
-    connect(m_saveWorkItem, &QTimer::timeout, this, [this]() { saveNow(); });
-    m_saveWorkItem->start(autosaveDelayMs);
+    const quint64 serial = ++m_autosaveSerial;
+    QPointer<CodeIDEModel> weak(this);
+    auto fire = [weak, serial]() {
+        // Only the latest wait saves, and only while it is not cancelled.
+        CodeIDEModel* model = weak.data();
+        if (model && model->m_saveWorkItem && model->m_autosaveSerial == serial)
+            model->saveNow();
+    };
+    if (m_autosaveTimer) {
+        m_saveWorkItem = m_autosaveTimer(autosaveDelayMs, std::move(fire));
+    } else {
+        auto* timer = new QTimer;
+        timer->setSingleShot(true);
+        connect(timer, &QTimer::timeout, timer, std::move(fire));
+        timer->start(autosaveDelayMs);
+        m_saveWorkItem = timer;
+    }
+    if (m_saveWorkItem)
+        m_saveWorkItem->setParent(this);
     setStatusMessage(QStringLiteral("Saving..."));
 }
 

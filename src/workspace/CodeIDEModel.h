@@ -99,6 +99,12 @@ public:
     // Whether an autosave is scheduled.
     bool isSavePending() const;
 
+    // What waits out the autosave's delay: starts a wait of `ms` milliseconds that calls `fire`
+    // once, and returns an object whose deletion cancels it. A single-shot QTimer unless set;
+    // tests set their own to move time by hand.
+    using DelayTimer = std::function<QObject*(int ms, std::function<void()> fire)>;
+    void setAutosaveTimer(DelayTimer timer) { m_autosaveTimer = std::move(timer); }
+
     // The listing order: folders first, then by the locale's case-insensitive order of names.
     bool listsBefore(const CodeFileItem& a, const CodeFileItem& b) const;
 
@@ -165,7 +171,10 @@ private:
     QString m_statusMessage = QStringLiteral("Select a file to start editing.");
     bool m_isEditable = false;
     qint64 m_treeRevision = 0;
-    QTimer* m_saveWorkItem = nullptr;
+    QObject* m_saveWorkItem = nullptr;
+    DelayTimer m_autosaveTimer;
+    // Counts scheduled autosaves; only the latest one's wait saves.
+    quint64 m_autosaveSerial = 0;
     bool m_isLoadingContent = false;
     QString m_lastSavedContent;
     // A selection was stopped by a failed save of the text still open.

@@ -4,6 +4,7 @@
 // settings file and the keychain item of the session token.
 #include "app/AppModel.h"
 #include "app/AppConfig.h"
+#include "platform/Dispatch.h"
 #include "platform/Keychain.h"
 #include "support/AccountServiceStandIn.h"
 #include "support/TestEnvironment.h"
@@ -49,8 +50,9 @@ struct World {
         return TestEnvironment::waitUntil([&] { return model->statusMessage() == text; }, timeoutMs);
     }
 
-    // Runs the event loop for a while (for things that must not happen).
-    static void settle(int ms = 400) { TestEnvironment::waitUntil([] { return false; }, ms); }
+    // Waits until the work under way has ended: requests answered, keychain jobs done, their
+    // results handed back (before asserting that something did not happen).
+    static void settle() { EXPECT_TRUE(Dispatch::drainForTesting()); }
 
     // config.json once the saves so far are on disk.
     std::optional<AppConfig> configFile() const

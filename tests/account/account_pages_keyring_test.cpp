@@ -1,6 +1,7 @@
 // The user page and the login sheet in the window, driven like a user would, against the
 // account service stand-in and a real keyring. Screenshots go to $KOVANI_SCREENSHOT_DIR.
 #include "account/AccountTestKit.h"
+#include "platform/Dispatch.h"
 #include "support/Screenshots.h"
 #include "support/TestFiles.h"
 #include "account/LoginSheet.h"
@@ -202,7 +203,7 @@ TEST(AccountPages, TheSheetClosesOnConfirmAndOpensAfresh)
 
     click(sheet->cancelButton());
     EXPECT_FALSE(w.view->showLogin());
-    TestEnvironment::waitUntil([] { return false; }, 200);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_TRUE(w.service.server().requests().isEmpty());
 }
 

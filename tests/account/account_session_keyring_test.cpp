@@ -224,7 +224,7 @@ TEST(AccountSession, NoStoredTokenMeansNoRestore)
     const UserProfile kept = profile("Ada", "ada@example.test", "email", "", "tok");
     w.setUser(kept);
     model.restoreSessionFromSecureToken();
-    World::settle(800);
+    World::settle();
     EXPECT_TRUE(w.service.server().requests().isEmpty());
     EXPECT_EQ(model.config().user, kept);
     EXPECT_EQ(model.statusMessage(), "Ready");
@@ -270,7 +270,7 @@ TEST(AccountSession, RepliesAfterALogoutChangeNothing)
         ASSERT_TRUE(TestEnvironment::waitUntil([&] { return w.service.server().requests().size() == 1; }, 10000)) << c.name;
         model.logout();
         EXPECT_EQ(model.statusMessage(), "Signed out.");
-        World::settle(1500);
+        World::settle();
         EXPECT_FALSE(model.config().user) << c.name;
         EXPECT_FALSE(w.configFile()->user) << c.name;
         EXPECT_EQ(model.statusMessage(), "Signed out.") << c.name;
@@ -304,7 +304,7 @@ TEST(AccountSession, ALateRestoreReplyLeavesTheNewerSession)
         ASSERT_TRUE(model.config().user);
         const QString newToken = model.config().user->apiToken;
         ASSERT_TRUE(TestEnvironment::waitUntil([&] { return storedToken() == newToken; }, 10000)) << c.name;
-        World::settle(2500); // the restore's answer arrives meanwhile and is dropped
+        World::settle(); // the restore's answer arrives meanwhile and is dropped
         ASSERT_TRUE(model.config().user) << c.name;
         EXPECT_EQ(model.config().user->name, "Grace") << c.name;
         EXPECT_EQ(w.configFile()->user->name, "Grace") << c.name;
@@ -322,7 +322,7 @@ TEST(AccountSession, TwoLoginsInOneSessionTheLaterReplyWins)
     AppModel& model = w.start();
     model.login("", "first@example.test", kStrongPassword, "login");
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return w.service.server().requests().size() == 1; }, 10000));
-    World::settle(300);
+    World::settle();
     model.login("", "second@example.test", kStrongPassword, "login");
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return model.config().user && model.config().user->name == "Second"; }, 20000));
     EXPECT_EQ(model.statusMessage(), "Signed in.");

@@ -1,5 +1,6 @@
 // The account client on the wire, against the HTTPS stand-in of the account service.
 #include "account/APIClient.h"
+#include "platform/Dispatch.h"
 #include "support/AccountServiceStandIn.h"
 #include "support/NetworkBounds.h"
 #include "support/TestCertificates.h"
@@ -297,7 +298,8 @@ TEST_F(APIClientWire, NothingIsSentForAnUnusableBaseUrlOrBody)
     client().post<APIMessageResponse>("password/email", std::nullopt, PasswordResetRequest{lone, "app"}, done.handler());
     ASSERT_EQ(done.calls, 1);
     EXPECT_EQ(done.result->error().domain, "Kovani.JSONEncoding");
-    TestEnvironment::waitUntil([] { return false; }, 300);
+    // No request is under way.
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_TRUE(service.server().requests().isEmpty());
 }
 

@@ -94,7 +94,7 @@ TEST(PasswordChange, LocalChecks)
         SignedIn w(c.provider, c.storedHash);
         w.model->changePassword(c.current, c.next);
         EXPECT_EQ(w.model->statusMessage(), c.status) << c.name;
-        World::settle(200);
+        World::settle();
         EXPECT_TRUE(w.service.requestsTo("/api/me/change-password").isEmpty()) << c.name;
     }
 }
@@ -143,7 +143,7 @@ TEST(PasswordChange, ALateReplyAfterLogoutChangesNothing)
     w.service.script("/api/me/change-password", slow);
     w.model->changePassword(kStrongPassword, "abcdef");
     w.model->logout();
-    World::settle(1200);
+    World::settle();
     EXPECT_FALSE(w.model->config().user);
     EXPECT_EQ(w.model->statusMessage(), "Signed out.");
 }
@@ -164,7 +164,7 @@ TEST(PasswordReset, TrimsChecksAndShowsTheServiceMessage)
         model.sendPasswordReset(bad);
         EXPECT_EQ(model.statusMessage(), "Enter a valid email before requesting password reset.");
     }
-    World::settle(200);
+    World::settle();
     EXPECT_EQ(w.service.requestsTo("/api/password/email").size(), 1);
 
     w.service.script("/api/password/email", Reply::withStatus(500));

@@ -1,6 +1,7 @@
 // The real window, driven with clicks: sections, the user summary and top bar, the dashboard's
 // quick links, sheets, the code workspace, the footer and the window's size.
 #include "app/AppModel.h"
+#include "platform/Dispatch.h"
 #include "app/Avatar.h"
 #include "account/LoginSheet.h"
 #include "app/ContentView.h"
@@ -457,7 +458,7 @@ TEST_F(ContentViewTest, PagesArePluggedInWithTheirActions)
     EXPECT_TRUE(QTest::qWaitFor([&first]() { return first.isNull(); }, 15000));
     click(window->sidebar()->sectionButton(AppSection::dravix));
     EXPECT_NE(window->page(), nullptr);
-    QTest::qWait(50);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_EQ(window->page()->pos(), QPoint(24, 24));
 }
 
@@ -475,7 +476,7 @@ TEST_F(ContentViewTest, TheProjectsPageIsKeptAcrossVisitsAndFollowsTheModelMeanw
     EXPECT_FALSE(page.isNull());
     EXPECT_FALSE(page->isVisible());
     window->model().modifyConfig([](AppConfig& c) { c.projects.prepend(project(QStringLiteral("blog"), QStringLiteral("Blog"))); });
-    QTest::qWait(20);
+    ASSERT_TRUE(Dispatch::drainForTesting());
 
     click(window->sidebar()->sectionButton(AppSection::projects));
     EXPECT_EQ(window->page(), page.data());
@@ -484,7 +485,7 @@ TEST_F(ContentViewTest, TheProjectsPageIsKeptAcrossVisitsAndFollowsTheModelMeanw
     EXPECT_EQ(page->rows().first()->project().id, QStringLiteral("blog"));
     EXPECT_EQ(page->row(QStringLiteral("shop")), shopRow.data());
     EXPECT_TRUE(shopRow->isConfigExpanded());
-    QTest::qWait(20);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_LT(page->row(QStringLiteral("blog"))->y(), shopRow->y()) << "the cards are laid out in list order";
 }
 
@@ -494,7 +495,7 @@ TEST_F(ContentViewTest, FooterShowsAtMostTwoLines)
     const QString longMessage = QStringLiteral("Could not start website blog on port 8090: ")
         + QStringLiteral("PHP Warning: something went wrong in a very long line of the log. ").repeated(12);
     window->model().setStatusMessage(longMessage);
-    QTest::qWait(50);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     // The model keeps a readable length; the label cuts that at two lines.
     EXPECT_EQ(status->text(), Text::statusLine(longMessage));
     EXPECT_EQ(status->text().size(), Text::kStatusLineLimit);
@@ -560,7 +561,7 @@ TEST_F(ContentViewTest, CutTextsOfTheWindowShowTheirWholeTextAsTooltipAndToScree
     ElidedLabel* status = window->footer()->status();
     const QString longMessage = QStringLiteral("Failed to start Blog: ") + QStringLiteral("PHP Warning: <b>not bold</b> and more. ").repeated(20);
     window->model().setStatusMessage(longMessage);
-    QTest::qWait(50);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     ASSERT_TRUE(status->isElided());
     QTextDocument tip;
     tip.setHtml(status->toolTipText());
@@ -573,7 +574,7 @@ TEST_F(ContentViewTest, CutTextsOfTheWindowShowTheirWholeTextAsTooltipAndToScree
     EXPECT_EQ(accessible->role(), QAccessible::StatusBar);
     EXPECT_EQ(accessible->text(QAccessible::Name), Text::statusLine(longMessage));
     window->model().setStatusMessage(QStringLiteral("Ready"));
-    QTest::qWait(20);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_TRUE(status->toolTipText().isEmpty());
     EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("Ready"));
 
@@ -582,7 +583,7 @@ TEST_F(ContentViewTest, CutTextsOfTheWindowShowTheirWholeTextAsTooltipAndToScree
     user.name = QStringLiteral("Maximiliana Alexandrina Konstantinopoulou-Vanderberghe");
     user.email = QStringLiteral("maximiliana.alexandrina.konstantinopoulou@example.com");
     window->model().modifyConfig([&user](AppConfig& c) { c.user = user; });
-    QTest::qWait(50);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     UserSummary* summary = window->sidebar()->userSummary();
     EXPECT_EQ(summary->nameText(), user.name);
     for (ElidedLabel* line : {summary->nameLabel(), summary->emailLabel()}) {
@@ -601,11 +602,11 @@ TEST_F(ContentViewTest, SidebarRowsShowKeyboardFocus)
     QAbstractButton* guide = window->sidebar()->sectionButton(AppSection::guide);
     QAbstractButton* settings = window->sidebar()->sectionButton(AppSection::settings);
     settings->setFocus(Qt::TabFocusReason);
-    QTest::qWait(10);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     const QImage unfocused = guide->grab().toImage();
     guide->setFocus(Qt::TabFocusReason);
     ASSERT_TRUE(guide->hasFocus());
-    QTest::qWait(10);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     const QImage focused = guide->grab().toImage();
     EXPECT_NE(focused, unfocused);
     const QColor ring = focused.pixelColor(focused.width() / 2, 1);
@@ -623,7 +624,7 @@ TEST_F(ContentViewTest, PagesFitTheWidthAtTheMinimumSizeAndWhenEnlarged)
         window->resize(size);
         for (const AppSection section : {AppSection::dashboard, AppSection::guide}) {
             window->setSection(section);
-            QTest::qWait(60);
+            ASSERT_TRUE(Dispatch::drainForTesting());
             QWidget* viewport = window->pageArea()->viewport();
             QWidget* page = window->page();
             // The page takes the full width less its margins and needs no more than that.

@@ -1,5 +1,6 @@
 // The dashboard's fixed texts and its figures, built alone with the actions it is handed.
 #include "app/AppModel.h"
+#include "platform/Dispatch.h"
 #include "app/DashboardPage.h"
 #include "app/DravixInfoCard.h"
 #include "app/GuideRow.h"
@@ -32,8 +33,8 @@ TEST(DashboardPage, TextsActionsAndPhpCard)
     EXPECT_EQ(page.databaseCard()->cardTitle(), QStringLiteral("Database"));
     EXPECT_EQ(page.activeSiteCard()->cardTitle(), QStringLiteral("Active site"));
     EXPECT_EQ(page.phpCard()->cardTitle(), QStringLiteral("PHP"));
-    // The three cards share the width.
-    QTest::qWait(20);
+    // The three cards share the width, once laid out.
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_LE(std::abs(page.databaseCard()->width() - page.phpCard()->width()), 1);
     EXPECT_LT(page.databaseCard()->geometry().right(), page.activeSiteCard()->geometry().left());
 

@@ -10,12 +10,32 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
 namespace {
 
 struct Outcome {
     int exitCode = -1;
     QByteArray output;
 };
+
+// The end of a command's output, where cmake says why an install failed, for a failure message.
+std::string tail(const Outcome& outcome, int lines = 30)
+{
+    const QList<QByteArray> all = outcome.output.trimmed().split('\n');
+    const QList<QByteArray> last = all.mid(std::max<qsizetype>(0, all.size() - lines));
+    QByteArray text = "exit code " + QByteArray::number(outcome.exitCode) + ", ";
+    text += all.size() > last.size() ? "the last " + QByteArray::number(last.size()) + " of " + QByteArray::number(all.size())
+                                           + " lines of its output:\n"
+                                     : "its output:\n";
+    return (text + last.join('\n')).toStdString();
+}
+
+// Installs go to temporary folders in the build folder: an install copies the whole bundle, which
+// the temporary folder of a small machine may have no room for, while the build folder holds the
+// bundle already.
+const QString kInstallFolders = QStringLiteral(KOVANI_TEST_BINARY_DIR "/desktop-install-XXXXXX");
 
 Outcome run(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment)
 {
@@ -24,8 +44,10 @@ Outcome run(const QString& program, const QStringList& arguments, const QProcess
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
     Outcome result;
-    if (!process.waitForFinished(120000))
+    if (!process.waitForFinished(120000)) {
+        result.output = process.readAll() + "\n(no end within two minutes)";
         return result;
+    }
     result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     result.output = process.readAll();
     return result;
@@ -65,7 +87,7 @@ void expectInstalled(const QString& bundle, const QString& share, const QString&
     ASSERT_TRUE(QFileInfo::exists(launcher)) << launcher.toStdString();
     const Outcome validate = run(QStringLiteral("/usr/bin/desktop-file-validate"), {launcher},
                              QProcessEnvironment::systemEnvironment());
-    EXPECT_EQ(validate.exitCode, 0) << validate.output.toStdString();
+    EXPECT_EQ(validate.exitCode, 0) << tail(validate);
     EXPECT_TRUE(validate.output.trimmed().isEmpty()) << validate.output.toStdString();
     EXPECT_EQ(entry(launcher, QStringLiteral("Type")), QStringLiteral("Application"));
     EXPECT_EQ(entry(launcher, QStringLiteral("Name")), QStringLiteral("Kovani"));
@@ -86,7 +108,9 @@ void expectInstalled(const QString& bundle, const QString& share, const QString&
     const QString ini = TestFiles::readText(runtime + QStringLiteral("/etc/php.ini"));
     EXPECT_TRUE(ini.contains(QStringLiteral("extension_dir = \"%1/Contents/Resources/php85/modules\"").arg(installedPlace)))
         << ini.toStdString();
-    EXPECT_FALSE(ini.contains(QStringLiteral(KOVANI_TEST_BINARY_DIR))) << ini.toStdString();
+    // Nothing of the build's own bundle (the installs are made in a folder of the build folder).
+    EXPECT_FALSE(ini.contains(QStringLiteral(KOVANI_TEST_BINARY_DIR "/Kovani.app"))) << ini.toStdString();
+    EXPECT_FALSE(ini.contains(QStringLiteral(KOVANI_TEST_RESOURCES_DIR))) << ini.toStdString();
     if (installedPlace != bundle)
         EXPECT_FALSE(ini.contains(bundle)) << ini.toStdString();
 }
@@ -106,11 +130,12 @@ Outcome runInstalledPhp(const QString& bundle, const QString& code)
 
 TEST(DesktopInstall, PrefixGetsTheBundleTheLauncherAndTheIcon)
 {
-    QTemporaryDir dir;
+    QTemporaryDir dir(kInstallFolders);
+    ASSERT_TRUE(dir.isValid()) << dir.errorString().toStdString();
     // A prefix with a blank: the launcher quotes the path.
     const QString prefix = dir.path() + QStringLiteral("/home of user/.local");
     const Outcome installed = install(prefix);
-    ASSERT_EQ(installed.exitCode, 0) << installed.output.toStdString();
+    ASSERT_EQ(installed.exitCode, 0) << tail(installed);
     const QString bundle = prefix + QStringLiteral("/opt/Kovani.app");
     expectInstalled(bundle, prefix + QStringLiteral("/share"), bundle + QStringLiteral("/Contents/MacOS/Kovani"));
     // The installed runtime runs from its own place, with its modules, without a warning.
@@ -123,18 +148,19 @@ TEST(DesktopInstall, PrefixGetsTheBundleTheLauncherAndTheIcon)
     // Installing again replaces the bundle: nothing of the earlier one is left over.
     TestFiles::writeFile(bundle + QStringLiteral("/Contents/Resources/left-over"), "old");
     const Outcome again = install(prefix);
-    ASSERT_EQ(again.exitCode, 0) << again.output.toStdString();
+    ASSERT_EQ(again.exitCode, 0) << tail(again);
     EXPECT_FALSE(QFileInfo::exists(bundle + QStringLiteral("/Contents/Resources/left-over")));
     EXPECT_TRUE(QFileInfo(bundle + QStringLiteral("/Contents/MacOS/Kovani")).isExecutable());
 }
 
 TEST(DesktopInstall, SystemPrefixPutsTheBundleInOptAndHonoursDestdir)
 {
-    QTemporaryDir dir;
+    QTemporaryDir dir(kInstallFolders);
+    ASSERT_TRUE(dir.isValid()) << dir.errorString().toStdString();
     const bool optHadIt = QFileInfo::exists(QStringLiteral("/opt/Kovani.app"));
     const QString stage = dir.path() + QStringLiteral("/stage");
     const Outcome installed = install(QStringLiteral("/usr/local"), stage);
-    ASSERT_EQ(installed.exitCode, 0) << installed.output.toStdString();
+    ASSERT_EQ(installed.exitCode, 0) << tail(installed);
     expectInstalled(stage + QStringLiteral("/opt/Kovani.app"), stage + QStringLiteral("/usr/local/share"),
                     QStringLiteral("/opt/Kovani.app/Contents/MacOS/Kovani"));
     // Everything went below DESTDIR.

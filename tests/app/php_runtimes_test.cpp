@@ -1,4 +1,5 @@
 #include "app/AppModel.h"
+#include "platform/Dispatch.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
 #include "support/TestEnvironment.h"
@@ -286,8 +287,8 @@ TEST_F(PHPRuntimes, ScanThatEndsAfterTheModelIsGoneIsDropped)
     bool called = false;
     makeModel().refreshPHPVersions([&called] { called = true; });
     model.reset();
-    // Long enough for the probe to finish and its publication to be queued and dropped.
-    TestEnvironment::waitUntil([] { return false; }, 2500);
+    // The probe finishes and its publication is queued and dropped.
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_FALSE(called);
 }
 

@@ -4,6 +4,7 @@
 // path is too long for a socket address, and without a private runtime folder, where another
 // user's program holding the old names in the temporary folder never hears from it.
 #include "app/AppModel.h"
+#include "platform/Dispatch.h"
 #include "app/ContentView.h"
 #include "app/ElidedLabel.h"
 #include "app/Footer.h"
@@ -180,8 +181,9 @@ protected:
         EXPECT_EQ(launch.exitStatus, QProcess::NormalExit);
         EXPECT_EQ(launch.exitCode, 0) << launch.output.toStdString();
         EXPECT_TRUE(TestEnvironment::waitUntil([&]() { return !window->isMinimized() && window->isVisible(); }, 15000));
-        // Give a stray clean-up time to act, then the website must still be the same process.
-        QTest::qWait(500);
+        // The launch has ended and this instance's own work with it: the website must still be the
+        // same process.
+        ASSERT_TRUE(Dispatch::drainForTesting());
         EXPECT_TRUE(Process::exists(pid));
         EXPECT_EQ(window->model().runningProjects().value(QStringLiteral("site")), pid);
         EXPECT_EQ(ServerTestKit::curl(port, QStringLiteral("/")).body, QByteArray("hello"));
@@ -329,7 +331,7 @@ TEST(SecondInstanceAfterAFlood, FindsTheRunningInstanceAfterAFloodUsedUpItsDescr
         // listener meets the queued connections with none left to accept them.
         DescriptorFlood flood(socket);
         ASSERT_TRUE(flood.exhausted()) << flood.connections();
-        TestEnvironment::waitUntil([]() { return false; }, 1000);
+        ASSERT_TRUE(TestEnvironment::waitUntil([&]() { return channel.acceptRetryPendingForTesting(); }));
     }
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
@@ -337,7 +339,7 @@ TEST(SecondInstanceAfterAFlood, FindsTheRunningInstanceAfterAFloodUsedUpItsDescr
         ASSERT_TRUE(launch.finished) << "the second instance kept running\n" << launch.output.toStdString();
         EXPECT_EQ(launch.exitCode, 0) << launch.output.toStdString();
         EXPECT_TRUE(TestEnvironment::waitUntil([&]() { return !window.isMinimized() && window.isVisible(); }, 15000));
-        QTest::qWait(500);
+        ASSERT_TRUE(Dispatch::drainForTesting());
         EXPECT_EQ(website.state(), QProcess::Running);
         EXPECT_TRUE(Process::exists(qint32(pid)));
         // The listener is back for the launches after that one too.

@@ -1,5 +1,6 @@
 // The storage folder and config.json: bootstrap, load, migration and save, on real files.
 #include "app/AppModel.h"
+#include "platform/Dispatch.h"
 #include "platform/Files.h"
 #include "support/TestEnvironment.h"
 #include "support/TestFiles.h"
@@ -552,6 +553,7 @@ TEST(Save, FailureIsReportedAndKeepsMemory)
     model->updateProjectPath(model->config().projects.at(0), w.elsewhere);
     EXPECT_EQ(model->statusMessage(), QStringLiteral("Project path updated."));
     ASSERT_TRUE(TestEnvironment::configWritten(*model));
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_EQ(model->statusMessage(), failure);
 
     // A save that works again says nothing.
@@ -559,6 +561,7 @@ TEST(Save, FailureIsReportedAndKeepsMemory)
     model->setStatusMessage(QStringLiteral("Ready"));
     model->saveConfig();
     ASSERT_TRUE(TestEnvironment::configWritten(*model));
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_EQ(model->statusMessage(), QStringLiteral("Ready"));
     EXPECT_EQ(readFile(w.config), ConfigCoding::encode(model->config()));
 }

@@ -1,5 +1,6 @@
 // The shared small views, driven as a person would and checked on screen.
 #include "app/AppLogo.h"
+#include "platform/Dispatch.h"
 #include "app/Avatar.h"
 #include "app/DisclosureButton.h"
 #include "app/DravixInfoCard.h"
@@ -420,11 +421,11 @@ TEST(FocusRing, KeyboardFocusIsVisibleOnButtonsAndDisclosures)
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     for (QWidget* w : std::initializer_list<QWidget*>{filled, plain, disclosure}) {
         before->setFocus(Qt::TabFocusReason);
-        QTest::qWait(10);
+        ASSERT_TRUE(Dispatch::drainForTesting());
         const QImage unfocused = w->grab().toImage();
         w->setFocus(Qt::TabFocusReason);
         ASSERT_TRUE(w->hasFocus());
-        QTest::qWait(10);
+        ASSERT_TRUE(Dispatch::drainForTesting());
         const QImage focused = w->grab().toImage();
         EXPECT_NE(focused, unfocused) << w->metaObject()->className();
         // The ring is drawn at the edge, in the focus colour.

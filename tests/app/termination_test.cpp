@@ -5,7 +5,9 @@
 #include "app/SablewickhavenApp.h"
 #include "platform/Process.h"
 #include "app/PageRegistry.h"
+#include "platform/Dispatch.h"
 #include "services/ServerTestKit.h"
+#include "support/LiveProcesses.h"
 #include "support/TestEnvironment.h"
 #include "support/TestFiles.h"
 
@@ -19,6 +21,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <thread>
 #include <unistd.h>
@@ -38,13 +41,19 @@ int runApplication(const std::function<void()>& during)
     return QApplication::exec();
 }
 
-// Delivers the signal to the process from another thread, as `kill` from outside would.
+// Signals sent by sendFromOutside() so far.
+std::atomic<int> signalsSent{0};
+
+// Delivers the signal to the process from another thread, as `kill` from outside would; a
+// little apart, so that the process takes them as separate signals.
 void sendFromOutside(int signalNumber, int times = 1)
 {
     std::thread([signalNumber, times]() {
         for (int i = 0; i < times; ++i) {
+            if (i > 0)
+                ::usleep(20000);
             ::kill(::getpid(), signalNumber);
-            ::usleep(20000);
+            ++signalsSent;
         }
     }).detach();
 }
@@ -114,6 +123,7 @@ TEST_F(Termination, EachTerminationSignalShutsDownOnce)
 {
     for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
         shutdowns = 0;
+        const int sentBefore = signalsSent.load();
         window = std::make_unique<ContentView>(t.platform);
         window->setTerminationHandler([this]() { ++shutdowns; });
         window->show();
@@ -121,7 +131,9 @@ TEST_F(Termination, EachTerminationSignalShutsDownOnce)
         EXPECT_EQ(runApplication([signalNumber]() { sendFromOutside(signalNumber, 2); }), 0) << signalNumber;
         EXPECT_EQ(shutdowns, 1) << signalNumber;
         // The second signal may land after the loop ended; it must not quit the next one early.
-        QTest::qWait(100);
+        ASSERT_TRUE(TestEnvironment::waitUntil([&] { return signalsSent.load() == sentBefore + 2; })) << signalNumber;
+        ASSERT_TRUE(Dispatch::drainForTesting());
+        EXPECT_EQ(shutdowns, 1) << signalNumber;
     }
 }
 
@@ -152,24 +164,6 @@ TEST_F(Termination, SigtermStopsRunningWebsitesBeforeTheProcessEnds)
     EXPECT_FALSE(Process::exists(pid));
 }
 
-namespace {
-
-// Live processes whose command line mentions `text`.
-QList<qint32> processesMentioning(const QString& text)
-{
-    QList<qint32> pids;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool ok = false;
-        const qint32 pid = entry.toInt(&ok);
-        if (!ok || !Process::exists(pid))
-            continue;
-        if (TestFiles::readBytes(QStringLiteral("/proc/%1/cmdline").arg(pid)).replace('\0', ' ').contains(text.toUtf8()))
-            pids.append(pid);
-    }
-    return pids;
-}
-
-} // namespace
 
 // Quitting while a website is being created (the create sheet open and refusing to close)
 // cancels the creation: the process ends without waiting for the command, which is gone, and so
@@ -208,7 +202,7 @@ TEST_F(Termination, QuittingDuringACreationCancelsItAndLeavesNothing)
         ASSERT_TRUE(TestEnvironment::waitUntil([&] { return QFileInfo::exists(destination + QStringLiteral("/partial")); },
                                                15000))
             << model.statusMessage().toStdString();
-        ASSERT_FALSE(processesMentioning(destination).isEmpty());
+        ASSERT_FALSE(LiveProcesses::mentioning(destination).isEmpty());
         // The sheet still refuses to be closed by itself.
         sheet->close();
         ASSERT_TRUE(sheet->isVisible());
@@ -222,8 +216,8 @@ TEST_F(Termination, QuittingDuringACreationCancelsItAndLeavesNothing)
         // A hang guard: the Composer would take ten minutes. The quit ended it instead.
         EXPECT_LT(timer.elapsed(), 30000);
         EXPECT_FALSE(QFileInfo::exists(destination));
-        EXPECT_TRUE(processesMentioning(destination).isEmpty());
+        EXPECT_TRUE(LiveProcesses::mentioning(destination).isEmpty());
         view.reset();
-        QTest::qWait(100);
+        ASSERT_TRUE(Dispatch::drainForTesting());
     }
 }

@@ -2,6 +2,7 @@
 // window is active, what is modal to what, where focus goes, and that the panel shows and
 // cancels.
 #include "account/LoginSheet.h"
+#include "platform/Dispatch.h"
 #include "app/AppModel.h"
 #include "app/ContentView.h"
 #include "app/ElidedLabel.h"
@@ -62,7 +63,7 @@ protected:
     void TearDown() override
     {
         view.reset();
-        QTest::qWait(50); // deferred deletions
+        EXPECT_TRUE(Dispatch::drainForTesting()); // deferred deletions
     }
 
     LoginSheet* sheet() { return qobject_cast<LoginSheet*>(view->presentedSheet(SheetKind::login)); }
@@ -92,7 +93,7 @@ protected:
         QAbstractButton* button = view->sidebar()->sectionButton(other);
         QTest::mouseClick(view->windowHandle(), Qt::LeftButton, Qt::NoModifier,
                           button->mapTo(view.get(), button->rect().center()));
-        QTest::qWait(50);
+        EXPECT_TRUE(Dispatch::drainForTesting());
         const bool took = view->section() == other;
         view->setSection(before);
         return took;
@@ -192,7 +193,7 @@ TEST_F(WindowSheets, ContinueWithGoogleShowsThePanelOverTheWindowAndEachWayOutCa
         EXPECT_EQ(footer(), QStringLiteral("Opening Google login...")) << way.name;
         // The sheet goes at once; the panel stays, over the application's window.
         ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !sheet(); }, 5000)) << way.name;
-        QTest::qWait(100); // the sheet's deferred deletion
+        EXPECT_TRUE(Dispatch::drainForTesting()); // the sheet's deferred deletion
         ASSERT_TRUE(panel()) << way.name << ": the panel went with the sheet; " << footer().toStdString();
         QDialog* p = panel();
         EXPECT_EQ(p->parentWidget(), view.get()) << way.name;
@@ -211,6 +212,6 @@ TEST_F(WindowSheets, ContinueWithGoogleShowsThePanelOverTheWindowAndEachWayOutCa
         ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !panel() || !panel()->isVisible(); }, 5000)) << way.name;
         expectWindowFree(way.name);
         EXPECT_EQ(provider.tokenRequests(), 0) << way.name;
-        QTest::qWait(100);
+        EXPECT_TRUE(Dispatch::drainForTesting());
     }
 }

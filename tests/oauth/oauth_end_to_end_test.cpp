@@ -3,6 +3,7 @@
 // with the redirect, the executable forwarding it over the instance channel, the token exchange
 // against the same provider.
 #include "app/SablewickhavenApp.h"
+#include "platform/Dispatch.h"
 #include "oauth/OAuthAuthorizationService.h"
 #include "oauth/OAuthErrorUtilities.h"
 #include "platform/InstanceChannel.h"
@@ -44,6 +45,8 @@ protected:
 
         ASSERT_EQ(channel.claim(), InstanceChannel::Claim::listening);
         SablewickhavenApp::connectInstanceChannel(channel, window);
+        // Counted after the application's own handler has taken each command.
+        QObject::connect(&channel, &InstanceChannel::commandReceived, &window, [this]() { ++commands; });
         window.resize(800, 600);
         window.show();
     }
@@ -88,6 +91,7 @@ protected:
     QString browserLog;
     QWidget window;
     InstanceChannel channel;
+    int commands = 0;
 };
 
 TEST_F(EndToEnd, AuthorizesAndExchangesTheCode)
@@ -99,7 +103,7 @@ TEST_F(EndToEnd, AuthorizesAndExchangesTheCode)
     EXPECT_TRUE(panel()->isVisible());
 
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return flow->calls > 0; }, 20000)) << TestFiles::readText(browserLog).toStdString();
-    QTest::qWait(100);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     ASSERT_EQ(flow->calls, 1);
     ASSERT_FALSE(flow->error) << flow->error->localizedDescription.toStdString();
     ASSERT_TRUE(flow->response);
@@ -135,8 +139,10 @@ TEST_F(EndToEnd, AuthorizesAndExchangesTheCode)
     EXPECT_EQ(provider.pkceVerified(), 1);
 
     // Forwarded again (as a second click on the link would): dropped, the flow heard once.
+    const int before = commands;
     EXPECT_EQ(runExecutable({"--oauth-redirect", Redirect.toString() + "?code=again&state=" + *r->state()}), 0);
-    QTest::qWait(200);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return commands == before + 1; }));
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_EQ(flow->calls, 1);
 }
 
@@ -188,11 +194,12 @@ TEST_F(EndToEnd, ProviderErrorsAndStateMismatch)
 TEST_F(EndToEnd, ForwardedRedirectWithNoPendingFlowIsIgnored)
 {
     EXPECT_EQ(runExecutable({"--oauth-redirect", Redirect.toString() + "?code=c&state=s"}), 0);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return commands == 1; }));
     // A later flow is not completed by it either.
     qputenv("KOVANI_BROWSER", "/bin/true");
     auto flow = std::make_shared<Flow>();
     auto session = present(request(), flow);
-    QTest::qWait(300);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_EQ(flow->calls, 0);
     EXPECT_TRUE(session->isPending());
     session->failExternalUserAgentFlowWithError(DomainError("test", 1));

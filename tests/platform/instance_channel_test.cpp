@@ -19,6 +19,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <functional>
@@ -122,6 +123,17 @@ protected:
         return TestEnvironment::waitUntil([&]() { return received.size() >= count; }, timeoutMs);
     }
 
+    // Waits until the channel reads no connection any more: every connection accepted so far has
+    // delivered its command or been dropped. Connections are accepted in the order they were
+    // made, so once a later one has been delivered, this covers every earlier one too.
+    static bool waitIdle(const InstanceChannel& channel)
+    {
+        return TestEnvironment::waitUntil([&]() {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return channel.openConnectionsForTesting() == 0;
+        });
+    }
+
     QTemporaryDir dir;
     QString storage;
     QString runtime;
@@ -221,7 +233,7 @@ TEST_F(InstanceChannelTest, ALiveInstanceKeepsItsSocket)
     // The refused claim neither removed the socket nor reached the first as a command.
     ASSERT_TRUE(sendFromOutside(InstanceChannel::kRaise, QString()));
     ASSERT_TRUE(waitForCount(1));
-    TestEnvironment::waitUntil([]() { return false; }, 100);
+    ASSERT_TRUE(waitIdle(*first));
     EXPECT_EQ(received.size(), 1u);
 
     // Once the first has quit, the next launch becomes the instance.
@@ -484,7 +496,7 @@ TEST_F(InstanceChannelTest, TheListenerOutlivesADescriptorFlood)
         DescriptorFlood flood(path);
         ASSERT_TRUE(flood.exhausted()) << flood.connections();
         // The listener meets the queued connections with no descriptor left to accept them.
-        TestEnvironment::waitUntil([]() { return false; }, InstanceChannel::kAcceptRetryMs * 3);
+        ASSERT_TRUE(TestEnvironment::waitUntil([&]() { return channel->acceptRetryPendingForTesting(); }));
         EXPECT_TRUE(channel->isListening());
     }
     ASSERT_TRUE(sendFromOutside(InstanceChannel::kRaise, QStringLiteral("after")));
@@ -509,7 +521,9 @@ TEST_F(InstanceChannelTest, AFloodOfIdleConnectionsIsServedInTurn)
         std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
         ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
         idle.push_back(fd);
-        TestEnvironment::waitUntil([]() { return false; }, 5);
+        // Accepted in turn until the listener reads as many as it may; the rest stay queued.
+        const int accepted = std::min(i + 1, InstanceChannel::kMaxConnections);
+        ASSERT_TRUE(TestEnvironment::waitUntil([&]() { return channel->openConnectionsForTesting() == accepted; })) << i;
     }
     bool delivered = false;
     std::atomic<bool> done = false;
@@ -559,7 +573,7 @@ TEST_F(InstanceChannelTest, MalformedMessagesAreDroppedAndTheChannelKeepsWorking
         writeRaw(c.bytes);
     writeRaw(good);
     ASSERT_TRUE(waitForCount(1));
-    TestEnvironment::waitUntil([]() { return false; }, 200);
+    ASSERT_TRUE(waitIdle(*channel));
     ASSERT_EQ(received.size(), 1u);
     EXPECT_EQ(received[0].argument, QStringLiteral("x"));
 }
@@ -603,8 +617,12 @@ TEST_F(InstanceChannelTest, SenderRefusesWhatTheListenerWouldDrop)
         EXPECT_TRUE(InstanceChannel::encode(c.command, c.argument).isEmpty()) << c.what;
         EXPECT_FALSE(InstanceChannel::send(c.command, c.argument, 1000, path)) << c.what;
     }
-    TestEnvironment::waitUntil([]() { return false; }, 200);
-    EXPECT_TRUE(received.empty());
+    // Nothing went out: a command sent after them is the only one that arrives.
+    ASSERT_TRUE(sendFromOutside(InstanceChannel::kRaise, QStringLiteral("after")));
+    ASSERT_TRUE(waitForCount(1));
+    ASSERT_TRUE(waitIdle(*channel));
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].argument, QStringLiteral("after"));
 }
 
 // Whether another open of the lock file at the path finds it locked (by the channel under test).

@@ -20,7 +20,9 @@
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <future>
 #include <limits>
+#include <memory>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -333,11 +335,16 @@ TEST(ChildProcess, ExitIsSeenOnceOffTheMainThreadAndNeverAsAZombie)
         spec.program = QStringLiteral("/bin/sh");
         spec.arguments = {QStringLiteral("-c"), QString::fromLatin1(c.script)};
         QString error;
-        auto child = ChildProcess::launch(spec, [&](int status) {
+        // The handler holds `handlerAlive`: once the watcher has let the handler go, it can call
+        // it no more.
+        auto handlerAlive = std::make_shared<int>(0);
+        const std::weak_ptr<int> handlerHeld = handlerAlive;
+        auto child = ChildProcess::launch(spec, [&, handlerAlive](int status) {
             seenStatus = status;
             onMain = QThread::currentThread() == mainThread;
             ++calls;
         }, &error);
+        handlerAlive.reset();
         ASSERT_NE(child, nullptr) << error.toStdString();
         EXPECT_GT(child->serial(), lastSerial) << c.script;
         lastSerial = child->serial();
@@ -349,7 +356,7 @@ TEST(ChildProcess, ExitIsSeenOnceOffTheMainThreadAndNeverAsAZombie)
         // Reaped: no zombie is left for the pid.
         EXPECT_FALSE(Process::exists(child->pid())) << c.script;
         EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/proc/%1").arg(child->pid()))) << c.script;
-        TestEnvironment::waitUntil([] { return false; }, 50);
+        ASSERT_TRUE(TestEnvironment::waitUntil([&] { return handlerHeld.expired(); })) << c.script;
         EXPECT_EQ(calls.load(), 1) << c.script;
     }
 
@@ -399,8 +406,7 @@ TEST(Dispatch, MainQueueAndDelayedWork)
     Dispatch::main<QObject>(QPointer<QObject>(gone), [&](QObject*) { ranFor += 1; });
     Dispatch::main<QObject>(QPointer<QObject>(kept), [&](QObject*) { ranFor += 10; });
     delete gone;
-    TestEnvironment::waitUntil([&] { return ranFor >= 10; }, 2000);
-    TestEnvironment::waitUntil([] { return false; }, 50);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_EQ(ranFor, 10);
 
     // Delayed work runs no earlier than asked, and not at all once its context is gone.
@@ -416,6 +422,42 @@ TEST(Dispatch, MainQueueAndDelayedWork)
     EXPECT_GE(ranAfter, 200);
     EXPECT_FALSE(contextless);
     delete kept;
+}
+
+TEST(Dispatch, DrainingForTestsWaitsForEveryStepOfTheWork)
+{
+    // A pool job that hands its result to the main thread, which starts another job that waits
+    // for a delayed step: drained only once the last step has run.
+    QObject context;
+    QStringList steps;
+    Dispatch::userInitiated([&]() {
+        Dispatch::main([&]() {
+            steps << "main";
+            Dispatch::utility([&]() {
+                Dispatch::main([&]() {
+                    steps << "second main";
+                    Dispatch::after(30, &context, [&]() { steps << "after"; });
+                });
+            });
+        });
+    });
+    EXPECT_TRUE(Dispatch::drainForTesting());
+    EXPECT_EQ(steps, (QStringList{"main", "second main", "after"}));
+
+    // Delayed work whose context is gone is waited out, and does not run.
+    auto* shortLived = new QObject;
+    Dispatch::after(50, shortLived, [&]() { steps << "never"; });
+    delete shortLived;
+    EXPECT_TRUE(Dispatch::drainForTesting());
+    EXPECT_EQ(steps.size(), 3);
+
+    // Work that does not end in time: not drained.
+    std::promise<void> gate;
+    Dispatch::userInitiated([opened = gate.get_future().share()]() { opened.wait(); });
+    EXPECT_FALSE(Dispatch::drainForTesting(50));
+    gate.set_value();
+    EXPECT_TRUE(Dispatch::drainForTesting());
+    EXPECT_EQ(steps.size(), 3);
 }
 
 TEST(UserDefaults, ValuesSurviveANewInstanceAndKeepTheirType)

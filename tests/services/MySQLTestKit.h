@@ -34,6 +34,11 @@ public:
     }
     static void configurePhpMyAdmin(AppModel& m) { m.configurePhpMyAdmin(); }
     static void ensurePhpMyAdminInstalledAndStart(AppModel& m, bool open) { m.ensurePhpMyAdminInstalledAndStart(open); }
+    // The child of a registered server; none when the id has none.
+    static std::shared_ptr<ChildProcess> serverProcess(const AppModel& m, const QString& id)
+    {
+        return m.m_processes.value(id).process;
+    }
 };
 
 namespace MySQLTestKit {

@@ -4,6 +4,8 @@
 // runtime selected, site folders, curl against loopback, and reading a process back from /proc.
 
 #include "app/AppModel.h"
+#include "platform/Dispatch.h"
+#include "support/LiveProcesses.h"
 #include "support/TestEnvironment.h"
 #include "support/TestFiles.h"
 
@@ -109,13 +111,7 @@ inline Reply curl(qint64 port, const QString& path)
 
 inline QStringList procCmdline(qint32 pid)
 {
-    const QByteArray raw = readFile(QStringLiteral("/proc/%1/cmdline").arg(pid));
-    QStringList args;
-    for (const QByteArray& piece : raw.split('\0'))
-        args.append(QString::fromLocal8Bit(piece));
-    if (!args.isEmpty() && args.last().isEmpty())
-        args.removeLast();
-    return args;
+    return LiveProcesses::commandLine(pid);
 }
 
 inline QString procCwd(qint32 pid)
@@ -134,37 +130,11 @@ inline QMap<QString, QString> procEnviron(qint32 pid)
     return env;
 }
 
+using LiveProcesses::launchedMentioning;
 // Pids of live processes whose command line mentions `text`.
 inline QList<qint32> processesMentioning(const QString& text)
 {
-    QList<qint32> pids;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool ok = false;
-        const qint32 pid = entry.toInt(&ok);
-        if (!ok || !Process::exists(pid))
-            continue;
-        if (procCmdline(pid).join(u' ').contains(text))
-            pids.append(pid);
-    }
-    return pids;
-}
-
-// The processes mentioning `text` whose parent does not: the ones launched, without the short-lived
-// copies a shell script forks of itself (for `sleep`, say) before they run another program.
-inline QList<qint32> launchedMentioning(const QString& text)
-{
-    const QList<qint32> all = processesMentioning(text);
-    QList<qint32> launched;
-    for (qint32 pid : all) {
-        // The parent is the field after the state, which follows the last ')'.
-        const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
-        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-        bool ok = false;
-        const qint32 parent = fields.value(1).toInt(&ok);
-        if (!ok || !all.contains(parent))
-            launched.append(pid);
-    }
-    return launched;
+    return LiveProcesses::mentioning(text);
 }
 
 // PHP's own server on `root` without a router: the runtime, arguments and environment the model
@@ -222,11 +192,26 @@ protected:
     {
         if (model)
             model->shutdown();
-        // Let exit handlers and probes of this test drain before the model goes.
-        TestEnvironment::waitUntil([] { return false; }, 50);
+        // Exit handlers and probes of this test end before the model goes.
+        EXPECT_TRUE(Dispatch::drainForTesting());
     }
 
     QString path(const QString& relative) const { return dir.path() + u'/' + relative; }
+
+    // Waits until the children are reaped and their exit handlers have returned (the list holds
+    // the only references left: the watcher and the model have let them go), then until the work
+    // those handlers handed to the main thread has run. Keep no other reference to them.
+    static bool waitHandled(QList<std::shared_ptr<ChildProcess>> children, int timeoutMs = 30000)
+    {
+        const bool done = TestEnvironment::waitUntil([&] {
+            for (const std::shared_ptr<ChildProcess>& child : std::as_const(children)) {
+                if (child && (child->isRunning() || child.use_count() > 1))
+                    return false;
+            }
+            return true;
+        }, timeoutMs);
+        return done && Dispatch::drainForTesting();
+    }
 
     bool waitRunning(const QString& id, int timeoutMs = 30000)
     {

@@ -1,5 +1,6 @@
 // The create-website sheet, driven through its real widgets on the offscreen platform.
 #include "app/AppModel.h"
+#include "platform/Dispatch.h"
 #include "app/ContentView.h"
 #include "app/ElidedLabel.h"
 #include "app/PageRegistry.h"
@@ -310,10 +311,10 @@ TEST_F(CreateWebsiteSheetTest, TheFocusedWebsiteTypeShowsARing)
     for (const char* name : {"laravelSegment", "wordpressSegment"}) {
         QPushButton* segment = button(name);
         field("nameField")->setFocus(Qt::TabFocusReason);
-        QTest::qWait(10);
+        ASSERT_TRUE(Dispatch::drainForTesting());
         const QImage unfocused = segment->grab().toImage();
         segment->setFocus(Qt::TabFocusReason);
-        QTest::qWait(10);
+        ASSERT_TRUE(Dispatch::drainForTesting());
         EXPECT_NE(segment->grab().toImage(), unfocused) << name;
     }
 }

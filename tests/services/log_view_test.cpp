@@ -3,6 +3,7 @@
 #include "app/LogBox.h"
 #include "services/LogTail.h"
 #include "services/ServerTestKit.h"
+#include "platform/Dispatch.h"
 
 #include <QPlainTextEdit>
 
@@ -87,16 +88,28 @@ TEST_F(LogView, OnlyTheLatestRequestIsShown)
     model->showLog("big");
     model->showLog("small");
     ASSERT_TRUE(waitUntil([&] { return model->selectedLog() == "small log\n"; }));
-    waitUntil([] { return false; }, 300);
+    // Both reads have come back to the main thread.
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_EQ(model->selectedLog(), QStringLiteral("small log\n")) << "a slower, older read overwrote it";
 }
 
 TEST_F(LogView, ModelGoneBeforeTheReadReturnsIsHarmless)
 {
     writeFile(model->logsURL() + "/big.log", accessLog(0, int(8 * kMiB / 320)));
+    const QString logs = model->logsURL();
     model->showLog("big");
     model.reset();
-    waitUntil([] { return false; }, 300);
+    // The read comes back to the main thread after the model is gone and is dropped there.
+    ASSERT_TRUE(Dispatch::drainForTesting()) << "the read never came back";
+
+    // A model made afterwards shows only what it asked for.
+    model = std::make_unique<AppModel>(platform.platform);
+    EXPECT_EQ(model->logsURL(), logs);
+    EXPECT_TRUE(model->selectedLog().isEmpty());
+    writeFile(logs + "/small.log", "small log\n");
+    model->showLog("small");
+    ASSERT_TRUE(Dispatch::drainForTesting());
+    EXPECT_EQ(model->selectedLog(), QStringLiteral("small log\n"));
 }
 
 TEST(LogBoxText, SettingTheShownTextAgainLeavesTheDocumentAlone)

@@ -59,21 +59,95 @@ protected:
 
 } // namespace
 
-TEST(MySQLToolTable, CandidatesAreInLookUpOrder)
+TEST_F(MySQLServerTest, ToolsAreFoundInTheirPlacesInLookUpOrder)
 {
-    const ToolPaths tools;
-    EXPECT_EQ(tools.mysqladmin.mid(0, 9),
-              (QStringList{"/opt/homebrew/bin/mysqladmin", "/usr/local/bin/mysqladmin",
-                           "/opt/homebrew/opt/mysql/bin/mysqladmin", "/usr/local/opt/mysql/bin/mysqladmin",
-                           "/opt/homebrew/opt/mysql-client/bin/mysqladmin", "/usr/local/opt/mysql-client/bin/mysqladmin",
-                           "/Applications/MAMP/Library/bin/mysql80/bin/mysqladmin",
-                           "/Applications/MAMP/Library/bin/mysql/bin/mysqladmin", "/Applications/ServBay/bin/mysqladmin"}));
-    EXPECT_EQ(tools.mysql.mid(0, 7),
-              (QStringList{"/opt/homebrew/bin/mysql", "/usr/local/bin/mysql", "/opt/homebrew/opt/mysql/bin/mysql",
-                           "/usr/local/opt/mysql/bin/mysql", "/Applications/MAMP/Library/bin/mysql80/bin/mysql",
-                           "/Applications/MAMP/Library/bin/mysql/bin/mysql", "/Applications/ServBay/bin/mysql"}));
-    EXPECT_EQ(tools.brew.mid(0, 2), (QStringList{"/opt/homebrew/bin/brew", "/usr/local/bin/brew"}));
-    EXPECT_EQ(tools.which, QStringLiteral("/usr/bin/which"));
+    // The application's own table, moved below a temporary root that is laid out as a Mac with
+    // some of the usual installations; the real `which` searches a PATH of the test's own.
+    const QString machine = dir.path() + QStringLiteral("/machine");
+    const QString path = dir.path() + QStringLiteral("/path-bin");
+    const auto rooted = [&](QStringList candidates) {
+        for (QString& candidate : candidates)
+            candidate.prepend(machine);
+        return candidates;
+    };
+    const ToolPaths table;
+    t.platform.tools.mysqladmin = rooted(table.mysqladmin);
+    t.platform.tools.mysql = rooted(table.mysql);
+    t.platform.tools.brew = rooted(table.brew);
+    t.platform.tools.which = table.which;
+    TestEnvironment::ScopedEnvironment environment;
+    environment.set("PATH", QFile::encodeName(path));
+
+    struct Case {
+        const char* machine;
+        QStringList executables;    // stand-ins, at their places on the machine
+        QStringList notExecutable;  // plain files at their places
+        QStringList onPath;         // names in the PATH folder
+        std::optional<QString> mysqladmin, mysql, brew; // on the machine, or "PATH:" + the name
+    };
+    const QList<Case> cases = {
+        {"Homebrew on Apple silicon and on Intel: Apple silicon's",
+         {"/opt/homebrew/bin/mysqladmin", "/usr/local/bin/mysqladmin", "/opt/homebrew/bin/mysql", "/usr/local/bin/mysql",
+          "/opt/homebrew/bin/brew", "/usr/local/bin/brew"},
+         {}, {"mysqladmin", "mysql", "brew"},
+         "/opt/homebrew/bin/mysqladmin", "/opt/homebrew/bin/mysql", "/opt/homebrew/bin/brew"},
+        {"Intel Homebrew's links before the kegs",
+         {"/usr/local/bin/mysqladmin", "/opt/homebrew/opt/mysql/bin/mysqladmin", "/usr/local/bin/mysql",
+          "/opt/homebrew/opt/mysql/bin/mysql", "/usr/local/bin/brew"},
+         {}, {},
+         "/usr/local/bin/mysqladmin", "/usr/local/bin/mysql", "/usr/local/bin/brew"},
+        {"the kegs: mysql's before mysql-client's, Apple silicon's first",
+         {"/usr/local/opt/mysql-client/bin/mysqladmin", "/opt/homebrew/opt/mysql-client/bin/mysqladmin",
+          "/usr/local/opt/mysql/bin/mysqladmin", "/usr/local/opt/mysql/bin/mysql", "/opt/homebrew/opt/mysql/bin/mysql"},
+         {}, {},
+         "/usr/local/opt/mysql/bin/mysqladmin", "/opt/homebrew/opt/mysql/bin/mysql", std::nullopt},
+        {"mysql-client's keg holds no mysql client that is looked for",
+         {"/opt/homebrew/opt/mysql-client/bin/mysqladmin", "/opt/homebrew/opt/mysql-client/bin/mysql"},
+         {}, {"mysql"},
+         "/opt/homebrew/opt/mysql-client/bin/mysqladmin", "PATH:mysql", std::nullopt},
+        {"MAMP's MySQL 8.0 before its other MySQL, both before ServBay",
+         {"/Applications/ServBay/bin/mysqladmin", "/Applications/MAMP/Library/bin/mysql/bin/mysqladmin",
+          "/Applications/MAMP/Library/bin/mysql80/bin/mysqladmin", "/Applications/ServBay/bin/mysql",
+          "/Applications/MAMP/Library/bin/mysql/bin/mysql"},
+         {}, {"brew"},
+         "/Applications/MAMP/Library/bin/mysql80/bin/mysqladmin", "/Applications/MAMP/Library/bin/mysql/bin/mysql",
+         "PATH:brew"},
+        {"ServBay only",
+         {"/Applications/ServBay/bin/mysqladmin", "/Applications/ServBay/bin/mysql"}, {}, {},
+         "/Applications/ServBay/bin/mysqladmin", "/Applications/ServBay/bin/mysql", std::nullopt},
+        {"files that cannot be run are passed over",
+         {"/Applications/ServBay/bin/mysqladmin"},
+         {"/opt/homebrew/bin/mysqladmin", "/opt/homebrew/bin/mysql", "/opt/homebrew/bin/brew"}, {"mysql"},
+         "/Applications/ServBay/bin/mysqladmin", "PATH:mysql", std::nullopt},
+        {"nothing in the usual places: what the PATH has", {}, {}, {"mysqladmin", "mysql", "brew"},
+         "PATH:mysqladmin", "PATH:mysql", "PATH:brew"},
+        {"nothing anywhere", {}, {}, {}, std::nullopt, std::nullopt, std::nullopt},
+    };
+    const auto expected = [&](const std::optional<QString>& place) -> std::optional<QString> {
+        if (!place)
+            return std::nullopt;
+        return place->startsWith(QLatin1String("PATH:")) ? path + u'/' + place->mid(5) : machine + *place;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.machine);
+        QDir(machine).removeRecursively();
+        QDir(path).removeRecursively();
+        QDir().mkpath(path);
+        for (const QString& place : c.executables) {
+            QDir().mkpath(QFileInfo(machine + place).path());
+            writeScript(machine + place, QString());
+        }
+        for (const QString& place : c.notExecutable) {
+            QDir().mkpath(QFileInfo(machine + place).path());
+            TestFiles::writeFile(machine + place, "#!/bin/sh\n");
+        }
+        for (const QString& name : c.onPath)
+            writeScript(path + u'/' + name, QString());
+        AppModel model(t.platform);
+        EXPECT_EQ(AppModelTestAccess::mysqlAdminBinary(model), expected(c.mysqladmin));
+        EXPECT_EQ(AppModelTestAccess::mysqlBinary(model), expected(c.mysql));
+        EXPECT_EQ(AppModelTestAccess::brewBinary(model), expected(c.brew));
+    }
 }
 
 TEST_F(MySQLServerTest, FirstExecutableCandidateWinsThenWhich)

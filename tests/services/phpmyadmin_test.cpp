@@ -223,8 +223,8 @@ TEST_F(PhpMyAdminTest, OpenInstallsStartsAndOpensOnce)
     // Served by a real PHP server on the phpMyAdmin port.
     EXPECT_EQ(httpGet(adminPort), QStringLiteral("phpMyAdmin fixture page on ") + QString::number(adminPort));
 
-    // No further opening happens later.
-    QTest::qWait(1200);
+    // No further opening happens later: no open round, download or start is left.
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_EQ(t.openedURLs->size(), 1);
 
     // Already running: open goes straight to the browser; ensure rewrites the configuration and
@@ -262,7 +262,7 @@ TEST_F(PhpMyAdminTest, SignedOutStartUpDoesNothingSignedInStartsWithoutOpening)
         auto model = makeModel();
         model->setStatusMessage(QStringLiteral("before"));
         model->autoStartPhpMyAdmin();
-        QTest::qWait(300);
+        ASSERT_TRUE(Dispatch::drainForTesting());
         EXPECT_EQ(model->statusMessage(), QStringLiteral("before"));
         EXPECT_FALSE(QFileInfo::exists(model->config().phpMyAdminRoot));
         EXPECT_TRUE(server.requests().isEmpty());
@@ -326,7 +326,7 @@ TEST_F(PhpMyAdminTest, FailedDownloadsAndUnpacksLeaveNothingAndTheNextPressTries
         const QString downloads = model->appSupport() + QStringLiteral("/Downloads");
         EXPECT_FALSE(QFileInfo::exists(downloads + QStringLiteral("/phpMyAdmin.zip")));
         EXPECT_FALSE(QFileInfo::exists(downloads + QStringLiteral("/phpMyAdminExtract")));
-        QTest::qWait(700);
+        ASSERT_TRUE(Dispatch::drainForTesting());
         EXPECT_TRUE(t.openedURLs->isEmpty());
         EXPECT_FALSE(model->runningProjects().contains(QStringLiteral("phpmyadmin")));
 
@@ -355,7 +355,7 @@ TEST_F(PhpMyAdminTest, OpenLoopIsBoundedAndSaysWhy)
                               20000))
             << model->statusMessage().toStdString();
         EXPECT_EQ(model->statusMessage(), QStringLiteral("phpAdmin was not opened: No supported PHP 8.5+ runtime found."));
-        QTest::qWait(1500);
+        ASSERT_TRUE(Dispatch::drainForTesting());
         EXPECT_EQ(server.requestCount(kArchivePath), 1);
         EXPECT_TRUE(t.openedURLs->isEmpty());
         EXPECT_EQ(model->statusMessage(), QStringLiteral("phpAdmin was not opened: No supported PHP 8.5+ runtime found."));
@@ -386,7 +386,7 @@ TEST_F(PhpMyAdminTest, OpenLoopIsBoundedAndSaysWhy)
         ASSERT_TRUE(waitUntil([&] { return model->statusMessage() != QStringLiteral("Installing phpMyAdmin..."); }, 20000));
         EXPECT_EQ(model->statusMessage(),
                   QStringLiteral("phpMyAdmin could not be installed in ") + blocker + QStringLiteral("/phpMyAdmin."));
-        QTest::qWait(1500);
+        ASSERT_TRUE(Dispatch::drainForTesting());
         EXPECT_EQ(server.requestCount(kArchivePath), 1);
         EXPECT_TRUE(t.openedURLs->isEmpty());
     }
@@ -402,7 +402,7 @@ TEST_F(PhpMyAdminTest, PressesDuringAnInstallShareIt)
     model->openPhpMyAdmin();
     model->autoStartPhpMyAdmin();
     ASSERT_TRUE(waitUntil([&] { return !t.openedURLs->isEmpty(); }, 20000)) << model->statusMessage().toStdString();
-    QTest::qWait(800);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_EQ(server.requestCount(kArchivePath), 1);
     EXPECT_EQ(t.openedURLs->size(), 1);
     model->shutdown();
@@ -416,7 +416,7 @@ TEST_F(PhpMyAdminTest, NoInstallIntoARelativeOrEmptyFolder)
         model->modifyConfig([&](AppConfig& c) { c.phpMyAdminRoot = root; });
         model->openPhpMyAdmin();
         EXPECT_EQ(model->statusMessage(), QStringLiteral("phpMyAdmin could not be installed in ") + root + u'.');
-        QTest::qWait(600);
+        ASSERT_TRUE(Dispatch::drainForTesting());
         EXPECT_TRUE(server.requests().isEmpty());
         EXPECT_TRUE(t.openedURLs->isEmpty());
     }
@@ -459,6 +459,6 @@ TEST_F(PhpMyAdminTest, NoInstallWithoutAStorageFolder)
     model->openPhpMyAdmin();
     EXPECT_EQ(model->statusMessage(),
               QStringLiteral("phpMyAdmin could not be installed in ") + model->config().phpMyAdminRoot + u'.');
-    QTest::qWait(600);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_TRUE(server.requests().isEmpty());
 }

@@ -1,5 +1,6 @@
 // Website servers against real PHP built-in servers on free loopback ports.
 #include "services/PHPDevelopmentRouter.h"
+#include "services/MySQLTestKit.h"
 #include "platform/Text.h"
 #include "services/ServerTestKit.h"
 
@@ -481,7 +482,7 @@ TEST_F(ProjectServers, LongIdsGetFileNamesWithinTheNameLimit)
     EXPECT_TRUE(model->hasLog(projects[0].id));
     ASSERT_TRUE(waitUntil([&] {
         model->showLog(projects[0].id);
-        waitUntil([] { return false; }, 50);
+        Dispatch::drainForTesting();
         return model->selectedLog().contains("long id wrote this");
     })) << model->selectedLog().toStdString();
 }
@@ -607,14 +608,17 @@ TEST_F(ProjectServers, TakenPortEndsStoppedWithTheLogExcerpt)
     ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, 0));
     const quint16 port = squatter.serverPort();
     model->startInternal(makeProject("taken", "Taken", makeSite(path("taken")), port));
+    QList<std::shared_ptr<ChildProcess>> server{AppModelTestAccess::serverProcess(*model, "taken")};
+    ASSERT_TRUE(server.first());
     ASSERT_TRUE(waitUntil([&] { return model->statusMessage().startsWith("Failed to start Taken: "); }, 30000))
         << model->statusMessage().toStdString();
     EXPECT_TRUE(model->statusMessage().contains("Address already in use")) << model->statusMessage().toStdString();
     EXPECT_FALSE(model->isRunning("taken"));
     EXPECT_FALSE(model->isStarting("taken"));
-    // Nothing later overwrites the outcome.
+    // Nothing later overwrites the outcome: not the server's exit, not the probe.
     const QString message = model->statusMessage();
-    waitUntil([] { return false; }, 400);
+    ASSERT_TRUE(waitHandled(std::move(server)));
+    EXPECT_TRUE(processesMentioning(model->routersURL() + "/taken-router.php").isEmpty());
     EXPECT_EQ(model->statusMessage(), message);
     EXPECT_FALSE(model->isRunning("taken"));
 }
@@ -764,11 +768,13 @@ TEST_F(ProjectServers, StoppingAHealthyServerIsQuietAndQuick)
     // A stop that waited out the ceiling would take 1.5 s every time, however idle the machine; a
     // busy machine can only slow some stops down, so the quickest of three is the one compared.
     qint64 quickest = std::numeric_limits<qint64>::max();
+    QList<std::shared_ptr<ChildProcess>> stopped;
     for (const char* id : {"calm", "calm2", "calm3"}) {
         SCOPED_TRACE(id);
         model->startInternal(makeProject(id, "Calm", makeSite(path(id)), freePort()));
         ASSERT_TRUE(waitRunning(id)) << model->statusMessage().toStdString();
         const qint32 pid = model->runningProjects().value(id);
+        stopped.append(AppModelTestAccess::serverProcess(*model, id));
         model->setStatusMessage("before stop");
         QElapsedTimer timer;
         timer.start();
@@ -779,7 +785,8 @@ TEST_F(ProjectServers, StoppingAHealthyServerIsQuietAndQuick)
         EXPECT_FALSE(Process::exists(pid));
     }
     EXPECT_LT(quickest, 1400) << "every stop waited out the ceiling";
-    waitUntil([] { return false; }, 300);
+    // The servers' exits, handled once they are reaped, say nothing.
+    ASSERT_TRUE(waitHandled(std::move(stopped)));
     EXPECT_EQ(model->statusMessage(), QStringLiteral("before stop"));
     // Stopping an id that is not registered does nothing.
     model->stopProcess("calm");
@@ -945,6 +952,9 @@ TEST_F(ProjectServers, StopAllLeavesPhpMyAdminAndStartingServersAlone)
     // Shutdown stops everything still registered, starting or running.
     const qint32 pidPma = model->runningProjects().value("phpmyadmin");
     const QList<qint32> slowPids = processesMentioning(model->routersURL() + "/slow-router.php");
+    QList<std::shared_ptr<ChildProcess>> shutDown{AppModelTestAccess::serverProcess(*model, "phpmyadmin"),
+                                                  AppModelTestAccess::serverProcess(*model, "slow")};
+    ASSERT_TRUE(shutDown[0] && shutDown[1]);
     model->shutdown();
     EXPECT_TRUE(model->runningProjects().isEmpty());
     EXPECT_FALSE(model->isStarting("slow"));
@@ -953,9 +963,11 @@ TEST_F(ProjectServers, StopAllLeavesPhpMyAdminAndStartingServersAlone)
     for (qint32 pid : slowPids)
         EXPECT_FALSE(Process::exists(pid));
     EXPECT_TRUE(processesMentioning(model->routersURL()).isEmpty());
-    // Had the stopped runtime survived, it would start its server now.
+    // No copy of the stopped runtime is left to start its server once the gate opens, and the
+    // exits of those stopped say nothing.
+    ASSERT_TRUE(waitHandled(std::move(shutDown)));
     writeFile(gate, "");
-    waitUntil([] { return false; }, 1000);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_TRUE(processesMentioning(model->routersURL()).isEmpty());
     EXPECT_EQ(model->statusMessage(), QStringLiteral("All websites stopped."));
 }
@@ -1024,7 +1036,8 @@ TEST_F(ProjectServers, ModelDestroyedWhileProbingDropsTheResult)
     model->startInternal(makeProject("orphan", "Orphan", makeSite(path("orphan")), port));
     const QList<qint32> pids = processesMentioning(model->routersURL() + "/orphan-router.php");
     model.reset();
-    waitUntil([] { return false; }, 1500);
+    // The probe ends and hands its result to a model that is gone.
+    ASSERT_TRUE(Dispatch::drainForTesting());
     for (qint32 pid : pids) {
         ::kill(pid, SIGKILL);
         EXPECT_TRUE(waitUntil([&] { return !Process::exists(pid); }, 20000));
@@ -1052,7 +1065,7 @@ TEST_F(ProjectServers, WithoutAStorageFolderNothingIsWrittenOutsideIt)
     if (QFileInfo(QStringLiteral("/")).isWritable())
         writeFile(strays.last(), "not ours");
     homeless.showLog(id);
-    waitUntil([] { return false; }, 100);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_EQ(homeless.selectedLog(), QStringLiteral("No log yet."));
     QFile::remove(strays.last());
 }

@@ -391,7 +391,7 @@ TEST_F(ProjectsPageTest, RemoveEditsTheSettingsAndLeavesTheFolder)
     click(row->configToggle());
     click(row->removeButton());
     EXPECT_EQ(model->statusMessage(), QStringLiteral("First stopped."));
-    waitUntil([] { return false; }, 50);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_EQ(rowIds(), (QStringList{"second", "third"}));
     EXPECT_TRUE(TestEnvironment::configWritten(*model));
     const AppConfig saved = ConfigCoding::decode(readFile(model->configURL())).value_or(AppConfig());
@@ -405,7 +405,7 @@ TEST_F(ProjectsPageTest, RemoveEditsTheSettingsAndLeavesTheFolder)
                  makeProject("dup", "Dup again", path("b"), 9103)});
     ASSERT_EQ(rowIds(), (QStringList{"dup", "keep", "dup"}));
     click(page->row("dup")->removeButton());
-    waitUntil([] { return false; }, 50);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_EQ(rowIds(), QStringList{"keep"});
     EXPECT_EQ(model->config().projects.size(), 1);
 }
@@ -432,12 +432,16 @@ TEST_F(ProjectsPageTest, RemoveWhileStartingStopsTheJustLaunchedServer)
     click(row->removeButton());
     EXPECT_FALSE(model->isStarting("lazy"));
     EXPECT_FALSE(Process::exists(launched.first()));
-    waitUntil([] { return false; }, 50);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_TRUE(page->rows().isEmpty());
-    // Had the stopped runtime survived, it would start its server now.
+    // No copy of the stopped runtime is left that could start its server once the gate opens.
+    const QString router = model->routersURL() + "/lazy-router.php";
+    EXPECT_TRUE(waitUntil([&] { return processesMentioning(router).isEmpty(); }, 15000));
     writeFile(gate, "");
-    waitUntil([] { return false; }, 1000);
-    EXPECT_TRUE(processesMentioning(model->routersURL() + "/lazy-router.php").isEmpty());
+    ASSERT_TRUE(Dispatch::drainForTesting());
+    EXPECT_TRUE(processesMentioning(router).isEmpty());
+    EXPECT_FALSE(model->isStarting("lazy"));
+    EXPECT_FALSE(model->isRunning("lazy"));
 }
 
 TEST_F(ProjectsPageTest, ChoosePathRepointsALaravelFolderToPublic)
@@ -498,7 +502,7 @@ TEST_F(ProjectsPageTest, ScreenshotWithOneRunningAndOneStoppedSite)
     click(page->row("company-blog")->configToggle());
     curl(port, "/");
     click(page->row("storefront")->logsButton());
-    waitUntil([] { return false; }, 100);
+    ASSERT_TRUE(Dispatch::drainForTesting());
 
     const QString folder = qEnvironmentVariable("KOVANI_SCREENSHOT_DIR", QDir::tempPath());
     QDir().mkpath(folder);
@@ -677,7 +681,8 @@ TEST_F(ProjectsPageTest, AtTheMinimumWindowSizeLongTextsNeverPushAButtonOutOfRea
     row->configToggle()->click();
     window.model().setWebsiteCreationProgress(QStringLiteral("Creating ") + longName + QStringLiteral("..."));
     window.model().setIsCreatingWebsite(true);
-    QTest::qWait(150);
+    // The layouts the new texts asked for are done.
+    ASSERT_TRUE(Dispatch::drainForTesting());
 
     const QString folder = qEnvironmentVariable("KOVANI_SCREENSHOT_DIR", QDir::tempPath());
     QDir().mkpath(folder);

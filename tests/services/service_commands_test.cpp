@@ -1,6 +1,7 @@
 // Commands of the shared services run from background jobs: the cancellable runner that ends a
 // job's running command with its whole process group.
 #include "services/ServiceCommands.h"
+#include "support/LiveProcesses.h"
 #include "support/TestEnvironment.h"
 #include "support/TestFiles.h"
 
@@ -14,12 +15,6 @@
 #include <thread>
 
 using namespace ServiceCommands;
-
-namespace {
-
-using TestFiles::readText;
-
-} // namespace
 
 TEST(CancellableCommands, CancelKillsTheRunningGroupAndRefusesTheRest)
 {
@@ -39,22 +34,8 @@ TEST(CancellableCommands, CancelKillsTheRunningGroupAndRefusesTheRest)
         killed = commands->run(tools.sh, {QStringLiteral("-c"), QStringLiteral("sleep 600 & sleep 601; : %1").arg(marker)});
         done = true;
     });
-    const auto sleepers = [&]() {
-        QList<qint32> pids;
-        for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-            bool ok = false;
-            const qint32 pid = entry.toInt(&ok);
-            if (!ok || !Process::exists(pid))
-                continue;
-            const QByteArray stat = readText(QStringLiteral("/proc/%1/stat").arg(pid)).toUtf8();
-            const qsizetype close = stat.lastIndexOf(')');
-            const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
-            if (fields.size() > 2 && stat.contains("(sleep)") && fields[2].toInt() > 0
-                && readText(QStringLiteral("/proc/%1/cmdline").arg(fields[2].toInt())).contains(marker))
-                pids.append(pid);
-        }
-        return pids;
-    };
+    // The two sleeps, children of the shell that mentions the marker.
+    const auto sleepers = [&]() { return LiveProcesses::childrenMentioning(LiveProcesses::mentioning(marker), "sleep 60"); };
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return sleepers().size() == 2; }, 10000));
     const QList<qint32> pids = sleepers();
     commands->cancel();

@@ -2,6 +2,7 @@
 // runtimes and the private MariaDB fixture.
 
 #include "services/MySQLTestKit.h"
+#include "platform/Dispatch.h"
 #include "support/MariaDbFixture.h"
 #include "support/TestEnvironment.h"
 
@@ -302,7 +303,7 @@ TEST_F(SettingsPageTest, Screenshot)
     SettingsPage page(*model);
     page.resize(980, 760);
     page.show();
-    QTest::qWait(50);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     const QString folder = qEnvironmentVariable("KOVANI_SCREENSHOT_DIR");
     ASSERT_FALSE(folder.isEmpty());
     QDir().mkpath(folder);
@@ -322,6 +323,6 @@ TEST_F(SettingsPageTest, Screenshot)
     ASSERT_TRUE(waitUntil([&] { return !model->isDatabaseRunning(); }, 30000));
     QDir().mkpath(model->config().phpMyAdminRoot);
     model->setStatusMessage(QStringLiteral("phpMyAdmin installed."));
-    QTest::qWait(50);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     ASSERT_TRUE(page.grab().save(folder + QStringLiteral("/settings-page-problems.png")));
 }

@@ -2,6 +2,7 @@
 // then, after the PHP scan and only for a stored profile, phpMyAdmin from a loopback archive.
 
 #include "services/MySQLTestKit.h"
+#include "platform/Dispatch.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/MariaDbFixture.h"
 #include "support/TestEnvironment.h"
@@ -98,7 +99,8 @@ TEST_F(StartupServicesTest, SignedOutStartUpLeavesPhpMyAdminAlone)
     AppModel model(t.platform);
     ASSERT_TRUE(waitUntil([&] { return steps->contains(QStringLiteral("autoStartPhpMyAdmin")); }, 30000));
     ASSERT_TRUE(waitUntil([&] { return model.databaseStatus() == QStringLiteral("Running"); }, 30000));
-    QTest::qWait(700);
+    // The start-up's work has ended.
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_TRUE(server.requests().isEmpty());
     EXPECT_FALSE(QFileInfo::exists(model.config().phpMyAdminRoot));
     EXPECT_TRUE(model.runningProjects().isEmpty());

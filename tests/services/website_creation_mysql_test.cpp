@@ -2,6 +2,7 @@
 // the database in the private MariaDB server, registers and saves the project, starts it with
 // the bundled PHP runtime, and the website answers on its port.
 #include "app/AppModel.h"
+#include "platform/Dispatch.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/MariaDbFixture.h"
 #include "support/TestEnvironment.h"
@@ -83,7 +84,7 @@ protected:
             result = ok;
         });
         EXPECT_TRUE(TestEnvironment::waitUntil([&] { return calls > 0; }, 120000));
-        TestEnvironment::waitUntil([] { return false; }, 100);
+        EXPECT_TRUE(Dispatch::drainForTesting());
         EXPECT_EQ(calls, 1);
         return result;
     }

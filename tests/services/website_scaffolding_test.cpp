@@ -1,6 +1,7 @@
 // Laravel and WordPress scaffolding: the pure text helpers, and the steps run for real (curl,
 // unzip, cp, PHP, the installed Composer) against a loopback server.
 #include "app/AppModel.h"
+#include "platform/Dispatch.h"
 #include "services/WebsiteScaffolding.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/TestEnvironment.h"
@@ -275,7 +276,7 @@ protected:
     }
 
     // Lets queued progress texts arrive.
-    void drain() { TestEnvironment::waitUntil([] { return false; }, 50); }
+    void drain() { ASSERT_TRUE(Dispatch::drainForTesting()); }
 
     QString dest(const QString& name = QStringLiteral("site")) const { return model->sitesURL() + u'/' + name; }
     QString tools() const { return model->toolsURL(); }

@@ -2,6 +2,7 @@
 // the sign-in through the desktop against the provider stand-in, the application's token check,
 // the account service's "auth/google" (its stand-in), the stored session, and logout.
 #include "account/LoginSheet.h"
+#include "platform/Dispatch.h"
 #include "account/UserPage.h"
 #include "app/AppModel.h"
 #include "app/ContentView.h"
@@ -375,7 +376,7 @@ TEST_F(GoogleSignIn, SignedInPageLooks)
     makeWorld();
     clickGoogle();
     ASSERT_TRUE(waitForFooter("Signed in with Google.")) << footer().toStdString();
-    QTest::qWait(200);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     QString shots = qEnvironmentVariable("KOVANI_SCREENSHOT_DIR");
     if (shots.isEmpty())
         shots = dir.path();

@@ -1,6 +1,7 @@
 // The fetchers' cookie jar: what is stored, what a request to a URL carries, and which response
 // cookies are refused.
 #include "signin/SessionCookieStorage.h"
+#include "support/TestEnvironment.h"
 
 #include <QDateTime>
 #include <QThread>
@@ -97,7 +98,8 @@ TEST(SessionCookieStorage, CookiesThatExpireAreRemovedAtLookup)
     jar.setCookie(shortLived);
     jar.setCookie(cookie("session", QStringLiteral("example.com")));
     EXPECT_EQ(namesFor(jar, "https://example.com/"), (QStringList{"s", "session"}));
-    QThread::msleep(1300);
+    // Once its time has passed.
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return QDateTime::currentDateTimeUtc() > shortLived.expirationDate(); }));
     EXPECT_EQ(namesFor(jar, "https://example.com/"), (QStringList{"session"}));
     EXPECT_EQ(jar.cookies().size(), 1);
 }

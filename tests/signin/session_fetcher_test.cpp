@@ -2,6 +2,7 @@
 // "Retry-After", status errors, the insecure-request check, redirects, stop, transport errors
 // and cookies.
 #include "signin/SessionCookieStorage.h"
+#include "platform/Dispatch.h"
 #include "signin/SessionFetcher.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/NetworkBounds.h"
@@ -84,9 +85,10 @@ bool finished(Run& run, int timeoutMs = 8000)
     return TestEnvironment::waitUntil([&]() { return run.outcome->calls > 0; }, timeoutMs);
 }
 
-void settle(int ms = 150)
+// Waits until the fetch's work has ended: the reply gone, its results handed back.
+void settle()
 {
-    TestEnvironment::waitUntil([]() { return false; }, ms);
+    EXPECT_TRUE(Dispatch::drainForTesting());
 }
 
 } // namespace
@@ -678,9 +680,9 @@ TEST(SessionFetcher, StopBeforeTheReplyCallsNothingUnlessAsked)
     {
         auto run = makeRun(QUrl(server.url("/slow")));
         begin(*run);
-        settle(50);
+        ASSERT_TRUE(TestEnvironment::waitUntil([&] { return server.requestCount("/slow") == 1; }));
         run->fetcher->stopFetching();
-        settle(500);
+        settle();
         EXPECT_EQ(run->outcome->calls, 0);
         EXPECT_EQ(run->stopped, 1);
         EXPECT_FALSE(run->fetcher->isFetching());
@@ -689,10 +691,10 @@ TEST(SessionFetcher, StopBeforeTheReplyCallsNothingUnlessAsked)
         auto run = makeRun(QUrl(server.url("/slow")));
         run->fetcher->setStopFetchingTriggersCompletionHandler(true);
         begin(*run);
-        settle(50);
+        ASSERT_TRUE(TestEnvironment::waitUntil([&] { return server.requestCount("/slow") == 2; }));
         run->fetcher->stopFetching();
         run->fetcher->stopFetching();
-        settle(500);
+        settle();
         EXPECT_EQ(run->outcome->calls, 1);
         ASSERT_TRUE(run->outcome->error);
         EXPECT_EQ(run->outcome->error->code, -7);
@@ -706,9 +708,16 @@ TEST(SessionFetcher, StopBeforeTheReplyCallsNothingUnlessAsked)
         run->fetcher->setRetryEnabled(true);
         run->fetcher->setMinRetryInterval(0.3);
         run->fetcher->setMaxRetryInterval(15.0);
-        QObject::connect(run->fetcher.get(), &SessionFetcher::retryDelayStarted, [&]() { run->fetcher->stopFetching(); });
+        bool stopped = false;
+        QObject::connect(run->fetcher.get(), &SessionFetcher::retryDelayStarted, [&]() {
+            run->fetcher->stopFetching();
+            stopped = true;
+        });
         begin(*run);
-        settle(700);
+        ASSERT_TRUE(TestEnvironment::waitUntil([&] { return stopped; }));
+        settle();
+        // Not fetching: no reply and no retry waiting.
+        EXPECT_FALSE(run->fetcher->isFetching());
         EXPECT_EQ(run->outcome->calls, 0);
         EXPECT_EQ(server.requestCount("/busy"), 1);
     }

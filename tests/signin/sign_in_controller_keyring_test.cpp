@@ -173,7 +173,7 @@ TEST_F(SignInControllerTest, PreconditionsStopBeforeAnythingIsShown)
         } catch (const SignInException& e) {
             EXPECT_EQ(e.reason(), c.message) << c.what;
         }
-        TestEnvironment::waitUntil([] { return false; }, 50);
+        ASSERT_TRUE(Dispatch::drainForTesting()) << c.what;
         EXPECT_FALSE(called) << c.what;
         EXPECT_TRUE(presented.isEmpty()) << c.what;
     }

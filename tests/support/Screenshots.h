@@ -2,6 +2,8 @@
 
 // Screenshots of widgets under $KOVANI_SCREENSHOT_DIR (or a folder of the temporary directory).
 
+#include "platform/Dispatch.h"
+
 #include <QDir>
 #include <QString>
 #include <QTest>
@@ -24,7 +26,7 @@ inline QString folder()
 inline void save(QWidget& widget, const QString& name)
 {
     // Layout settles over a few posted events (the scroll bar appears, the width changes).
-    QTest::qWait(100);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     const QString path = folder() + u'/' + name + QStringLiteral(".png");
     ASSERT_TRUE(widget.grab().save(path)) << path.toStdString();
 }

@@ -1,6 +1,7 @@
 // The workspace model on real temporary folders: root resolution, listing, containment, display
 // paths, loading limits, saving in place (also on a full disk and over a size limit), the
 // debounced autosave, creating and deleting.
+#include "platform/Dispatch.h"
 #include "platform/FileSystem.h"
 #include "support/TestEnvironment.h"
 #include "support/TestFiles.h"
@@ -366,25 +367,40 @@ TEST_F(CodeIDEModelTest, UnchangedTextIsNotWrittenSoChangesOnDiskSurvive)
 TEST_F(CodeIDEModelTest, TenEditsMakeOneWriteAfterTheLast)
 {
     CodeIDEModel& m = openFile(QStringLiteral("index.php"), "<?php\n");
+    WorkspaceTestKit::ManualDelays delays;
+    delays.install(m);
     QSignalSpy status(&*model, &CodeIDEModel::statusMessageChanged);
-    QElapsedTimer clock;
     for (int i = 1; i <= 10; ++i) {
         m.setContent(QStringLiteral("<?php\n") + QString(i, u'x'));
         m.contentChanged();
-        EXPECT_EQ(m.statusMessage(), QStringLiteral("Saving..."));
-        clock.start();
-        QTest::qWait(100);
+        EXPECT_EQ(m.statusMessage(), QStringLiteral("Saving...")) << "edit " << i;
+        EXPECT_TRUE(m.isSavePending());
+        delays.advance(100);
         EXPECT_EQ(readBytes(at("index.php")), QByteArray("<?php\n")) << "edit " << i;
     }
-    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return readBytes(at("index.php")) != "<?php\n"; }, 3000));
-    const qint64 afterLast = clock.elapsed();
-    EXPECT_GE(afterLast, 550);
+    // Every edit replaced the wait before it; only the last one's is left.
+    EXPECT_EQ(delays.started(), 10);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(delays.pending(), 1);
+
+    // The last edit is 100 ms old: nothing is written until its full delay has passed.
+    delays.advance(CodeIDEModel::autosaveDelayMs - 100 - 1);
+    EXPECT_EQ(readBytes(at("index.php")), QByteArray("<?php\n"));
+    EXPECT_TRUE(m.isSavePending());
+    delays.advance(1);
     EXPECT_EQ(readBytes(at("index.php")), QByteArray("<?php\nxxxxxxxxxx"));
     EXPECT_EQ(m.statusMessage(), QStringLiteral("Saved index.php."));
+    EXPECT_FALSE(m.isSavePending());
     // "Saving..." once, then "Saved index.php." once.
     EXPECT_EQ(status.count(), 2);
-    QTest::qWait(700);
+
+    // Nothing is left to happen later: no wait, no work handed to another thread.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(delays.pending(), 0);
+    delays.advance(10 * CodeIDEModel::autosaveDelayMs);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_EQ(status.count(), 2);
+    EXPECT_EQ(readBytes(at("index.php")), QByteArray("<?php\nxxxxxxxxxx"));
 }
 
 TEST_F(CodeIDEModelTest, LoadsAndRefusedFilesScheduleNothing)
@@ -636,9 +652,12 @@ TEST_F(CodeIDEModelTest, CanDelete)
 TEST_F(CodeIDEModelTest, DeletingTheFolderOfTheOpenFileClearsTheEditor)
 {
     CodeIDEModel& m = openFile(QStringLiteral("app/Http/Kernel.php"), "<?php\n");
+    WorkspaceTestKit::ManualDelays delays;
+    delays.install(m);
     m.setContent(QStringLiteral("<?php // pending\n"));
     m.contentChanged();
     ASSERT_TRUE(m.isSavePending());
+    ASSERT_EQ(delays.pending(), 1);
     EXPECT_TRUE(m.deleteItem(CodeFileItem{url(QStringLiteral("app")), true}));
     EXPECT_FALSE(QFileInfo::exists(at("app")));
     EXPECT_FALSE(m.selectedFile().has_value());
@@ -648,8 +667,13 @@ TEST_F(CodeIDEModelTest, DeletingTheFolderOfTheOpenFileClearsTheEditor)
     EXPECT_FALSE(m.selectedTreeItem().has_value());
     EXPECT_EQ(m.selectedDirectory(), m.rootURL());
     EXPECT_EQ(m.statusMessage(), QStringLiteral("Folder app deleted."));
-    QTest::qWait(800);
+    // The autosave was cancelled: its time passing writes nothing back.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(delays.pending(), 0);
+    delays.advance(10 * CodeIDEModel::autosaveDelayMs);
+    ASSERT_TRUE(Dispatch::drainForTesting());
     EXPECT_FALSE(QFileInfo::exists(at("app")));
+    EXPECT_EQ(m.statusMessage(), QStringLiteral("Folder app deleted."));
 }
 
 TEST_F(CodeIDEModelTest, DeletingAnotherItemKeepsThePendingAutosave)

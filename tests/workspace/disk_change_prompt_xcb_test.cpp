@@ -3,6 +3,7 @@
 // Alt+K and Alt+T choose from the text itself, a screen reader finds and presses them on the
 // accessibility bus, and after a choice the keyboard is back in the text.
 #include "app/ContentView.h"
+#include "platform/Dispatch.h"
 #include "app/ElidedLabel.h"
 #include "app/AppModel.h"
 #include "platform/FileSystem.h"
@@ -106,7 +107,7 @@ protected:
     {
         view = nullptr;
         window.reset();
-        QTest::qWait(50); // deferred deletions
+        EXPECT_TRUE(Dispatch::drainForTesting()); // deferred deletions
     }
 
     QString file() const { return site + QStringLiteral("/index.php"); }
