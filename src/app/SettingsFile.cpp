@@ -1,6 +1,7 @@
 #include "app/AppModel.h"
 
 #include "app/ConfigWriter.h"
+#include "app/DocumentRoot.h"
 
 #include "platform/Dispatch.h"
 #include "platform/FileSystem.h"
@@ -18,9 +19,6 @@
 namespace {
 
 const QString kOldFolderMarker = QStringLiteral("/KoVani/");
-
-// AppModel::resolvedDocumentRoot with the current folder given.
-QString documentRootIn(const QString& folder, const QString& current);
 
 const QFileDevice::Permissions kPrivateFolder = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
 
@@ -133,7 +131,7 @@ void AppModel::migrateConfigIfNeeded()
             root = defaultSiteRoot;
         else if (auto moved = rebased(root))
             root = QDir::cleanPath(*moved);
-        root = documentRootIn(root, current);
+        root = DocumentRoot::resolvedIn(root, current);
         const bool repairRoot = root != p.root;
         const bool repairPassword = p.databasePassword.isEmpty();
         if (!repairRoot && !repairPassword)
