@@ -72,6 +72,14 @@ void plusGlyph(QPainter& p)
     p.drawLine(QPointF(14.8, 17.5), QPointF(20.2, 17.5));
 }
 
+// The outline of the sheet's symbols: a fourteenth of the square, square caps, round joins.
+QPen sheetPen(const QColor& color)
+{
+    QPen pen(color, 24.0 / 14.0);
+    pen.setJoinStyle(Qt::RoundJoin);
+    return pen;
+}
+
 void eye(QPainter& p)
 {
     QPainterPath outline;
@@ -153,6 +161,34 @@ const std::map<QString, Symbol>& table()
              p.drawPath(documentOutline());
              p.drawLine(QPointF(8, 12), QPointF(16, 12));
              p.drawLine(QPointF(8, 15.5), QPointF(16, 15.5));
+         }}},
+
+        // The create-website sheet: drawn with a thinner square-capped outline.
+        {QStringLiteral("globe"), {{}, [](QPainter& p, const QColor& c) {
+             p.setPen(sheetPen(c));
+             p.drawEllipse(QRectF(2.4, 2.4, 19.2, 19.2));
+             p.drawEllipse(QRectF(7.2, 2.4, 9.6, 19.2));
+             p.drawLine(QPointF(12, 2.4), QPointF(12, 21.6));
+             p.drawLine(QPointF(2.4, 12), QPointF(21.6, 12));
+             p.drawLine(QPointF(4.32, 7.2), QPointF(19.68, 7.2));
+             p.drawLine(QPointF(4.32, 16.8), QPointF(19.68, 16.8));
+         }}},
+        {QStringLiteral("shippingbox"), {{}, [](QPainter& p, const QColor& c) {
+             p.setPen(sheetPen(c));
+             const QPointF top(12, 2.4), left(2.88, 7.2), right(21.12, 7.2), middle(12, 12), bottom(12, 22.08),
+                 leftBottom(2.88, 17.28), rightBottom(21.12, 17.28);
+             p.drawPolygon(QPolygonF({top, right, rightBottom, bottom, leftBottom, left}));
+             p.drawPolyline(QPolygonF({left, middle, right}));
+             p.drawLine(middle, bottom);
+             p.drawLine(QPointF(7.44, 4.8), QPointF(16.56, 9.6));
+         }}},
+        {QStringLiteral("exclamationmark.triangle.fill"), {{}, [](QPainter& p, const QColor& c) {
+             p.setPen(sheetPen(c));
+             p.setBrush(c);
+             p.drawPolygon(QPolygonF({QPointF(12, 1.92), QPointF(22.8, 21.6), QPointF(1.2, 21.6)}));
+             p.setPen(QPen(QColor(Qt::white), 24.0 / 9.0, Qt::SolidLine, Qt::RoundCap));
+             p.drawLine(QPointF(12, 8.4), QPointF(12, 14.88));
+             p.drawPoint(QPointF(12, 18.24));
          }}},
 
         // The code workspace only.

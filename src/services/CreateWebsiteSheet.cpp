@@ -5,13 +5,13 @@
 #include "app/ElidedLabel.h"
 #include "app/PageRegistry.h"
 #include "app/Spinner.h"
+#include "app/SymbolIcons.h"
 #include "app/Theme.h"
 #include "platform/Text.h"
 #include "services/WebsiteCreation.h"
 
 #include <QApplication>
 #include <QButtonGroup>
-#include <QPainter>
 #include <QPixmap>
 #include <QCloseEvent>
 #include <QFrame>
@@ -68,44 +68,10 @@ QLabel* headline(const QString& text)
     return label;
 }
 
-// A small drawing of the sheet's own symbols.
+// The symbol drawn in `color`, `size` pixels square.
 QPixmap symbolPixmap(const QString& name, const QColor& color, int size)
 {
-    const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
-    QPixmap pixmap(QSize(size, size) * ratio);
-    pixmap.setDevicePixelRatio(ratio);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    const qreal w = size;
-    QPen pen(color, std::max(1.0, w / 14.0));
-    pen.setJoinStyle(Qt::RoundJoin);
-    p.setPen(pen);
-    const QRectF r(w * 0.1, w * 0.1, w * 0.8, w * 0.8);
-    if (name == QStringLiteral("globe")) {
-        p.drawEllipse(r);
-        p.drawEllipse(QRectF(w * 0.3, w * 0.1, w * 0.4, w * 0.8));
-        p.drawLine(QPointF(w * 0.5, w * 0.1), QPointF(w * 0.5, w * 0.9));
-        p.drawLine(QPointF(w * 0.1, w * 0.5), QPointF(w * 0.9, w * 0.5));
-        p.drawLine(QPointF(w * 0.18, w * 0.3), QPointF(w * 0.82, w * 0.3));
-        p.drawLine(QPointF(w * 0.18, w * 0.7), QPointF(w * 0.82, w * 0.7));
-    } else if (name == QStringLiteral("shippingbox")) {
-        const QPointF top(w * 0.5, w * 0.1), left(w * 0.12, w * 0.3), right(w * 0.88, w * 0.3),
-            middle(w * 0.5, w * 0.5), bottom(w * 0.5, w * 0.92), leftBottom(w * 0.12, w * 0.72),
-            rightBottom(w * 0.88, w * 0.72);
-        p.drawPolygon(QPolygonF({top, right, rightBottom, bottom, leftBottom, left}));
-        p.drawPolyline(QPolygonF({left, middle, right}));
-        p.drawLine(middle, bottom);
-        p.drawLine(QPointF(w * 0.31, w * 0.2), QPointF(w * 0.69, w * 0.4));
-    } else if (name == QStringLiteral("exclamationmark.triangle.fill")) {
-        p.setBrush(color);
-        p.drawPolygon(QPolygonF({QPointF(w * 0.5, w * 0.08), QPointF(w * 0.95, w * 0.9), QPointF(w * 0.05, w * 0.9)}));
-        QPen mark(Qt::white, std::max(1.5, w / 9.0), Qt::SolidLine, Qt::RoundCap);
-        p.setPen(mark);
-        p.drawLine(QPointF(w * 0.5, w * 0.35), QPointF(w * 0.5, w * 0.62));
-        p.drawPoint(QPointF(w * 0.5, w * 0.76));
-    }
-    return pixmap;
+    return SymbolIcons::drawn(name, color).pixmap(QSize(size, size), qApp ? qApp->devicePixelRatio() : 1.0);
 }
 
 const bool registered = PageRegistry::setSheet(SheetKind::createWebsite, [](AppModel& model, QWidget* parent) -> QDialog* {

@@ -30,7 +30,8 @@ bool paintsIn(const QIcon& icon, const QColor& color)
 TEST(SymbolIcons, EverySymbolOfTheWindowIsDrawnInTheColourAskedFor)
 {
     QStringList names{QStringLiteral("eye"), QStringLiteral("eye.slash"), QStringLiteral("trash"), QStringLiteral("doc.text"),
-                      QStringLiteral("folder.fill"), QStringLiteral("photo")};
+                      QStringLiteral("folder.fill"), QStringLiteral("photo"), QStringLiteral("globe"),
+                      QStringLiteral("shippingbox"), QStringLiteral("exclamationmark.triangle.fill")};
     for (const AppSection section : AppSections::allCases()) {
         if (!AppSections::iconName(section).isEmpty())
             names << AppSections::iconName(section);
