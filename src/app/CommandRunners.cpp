@@ -6,14 +6,8 @@
 QString AppModel::run(const QString& executable, const QStringList& arguments,
                       const std::optional<Process::Environment>& environment) const
 {
-    Process::Spec spec;
-    spec.program = executable;
-    spec.arguments = arguments;
-    spec.environment = environment;
-    const Process::Capture captured = Process::capture(spec);
-    if (!captured.launched)
-        return captured.error;
-    return Text::decodeUtf8(captured.output).value_or(QString());
+    // The same runner as the background jobs' captured commands; the status is dropped.
+    return ServiceCommands::capture(executable, arguments, environment).output;
 }
 
 CommandResult AppModel::runCommand(const QString& executable, const QStringList& arguments,

@@ -94,9 +94,7 @@ QString runToText(const Process::Spec& spec, int timeoutMs, bool* timedOut = nul
     const Process::Capture captured = Process::capture(spec, timeoutMs);
     if (timedOut)
         *timedOut = captured.timedOut;
-    if (!captured.launched)
-        return captured.error;
-    return Text::decodeUtf8(captured.output).value_or(QString());
+    return captured.text();
 }
 
 QStringList candidatesFor(const ScanSetup& setup)

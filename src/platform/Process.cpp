@@ -1,10 +1,13 @@
 #include "platform/Process.h"
 
+#include "platform/Text.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcessEnvironment>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -210,11 +213,17 @@ StopSignal::~StopSignal()
 
 void StopSignal::raise()
 {
+    std::lock_guard lock(m_mutex);
     m_raised.store(true);
-    // Never read, so it stays readable for every capture that polls it.
+    // Never read, so it stays readable for every child's watcher that polls it.
     if (m_fd >= 0) {
         const uint64_t one = 1;
         [[maybe_unused]] const ssize_t written = ::write(m_fd, &one, sizeof one);
+    }
+    // Every child here leads its own process group and is not yet reaped.
+    for (const pid_t pid : m_children) {
+        ::kill(-pid, SIGKILL);
+        ::kill(pid, SIGKILL);
     }
 }
 
@@ -223,122 +232,210 @@ bool StopSignal::isRaised() const
     return m_raised.load();
 }
 
+QString Capture::text() const
+{
+    if (!launched)
+        return error;
+    return Text::decodeUtf8(output).value_or(QString());
+}
+
+// One child run to completion: launched, watched until it exits (reading its pipe, if any, so it
+// never blocks on a full one), killed with its process group when the time limit passes or the
+// stop signal is raised, and reaped.
+struct Supervision {
+    Capture result;
+
+    // `readFd` is the read end of the pipe the child writes to, if any; `writeFd` its write end,
+    // closed once the child has it, so that the pipe ends with the child's last writer.
+    Supervision(Spec spec, int readFd, int writeFd, int timeoutMs, const StopSignal* stop)
+        : m_readFd(readFd), m_timeoutMs(timeoutMs), m_stop(stop)
+    {
+        if (timeoutMs >= 0 || stop)
+            spec.newProcessGroup = true;
+        const bool launched = launch(spec);
+        if (writeFd >= 0)
+            ::close(writeFd);
+        if (!launched)
+            return;
+        result.launched = true;
+        m_pidfd = openPidfd(m_pid);
+        watch();
+        if (m_pidfd >= 0)
+            ::close(m_pidfd);
+    }
+
+    ~Supervision()
+    {
+        if (m_readFd >= 0)
+            ::close(m_readFd);
+    }
+
+    Supervision(const Supervision&) = delete;
+    Supervision& operator=(const Supervision&) = delete;
+
+private:
+    // Launched under the stop signal's lock, so a raise() either comes first (nothing is
+    // launched) or sees the child.
+    bool launch(const Spec& spec)
+    {
+        std::unique_lock<std::mutex> lock;
+        if (m_stop) {
+            lock = std::unique_lock(m_stop->m_mutex);
+            if (m_stop->isRaised()) {
+                result.stopped = true;
+                result.error = QStringLiteral("Stopped before it started.");
+                return false;
+            }
+        }
+        const Launch launched = spawn(spec);
+        if (launched.pid < 0) {
+            result.error = launched.error;
+            return false;
+        }
+        m_pid = launched.pid;
+        if (m_stop)
+            m_stop->m_children.insert(m_pid);
+        return true;
+    }
+
+    void killGroup()
+    {
+        ::kill(-m_pid, SIGKILL);
+        ::kill(m_pid, SIGKILL);
+    }
+
+    // Whether the child has exited; once it has, it is reaped and its status taken. It is seen to
+    // exit before it is reaped and taken off the stop signal's list first, so that raise() never
+    // signals an id that was reused.
+    bool reap(bool block)
+    {
+        siginfo_t info{};
+        for (;;) {
+            info.si_pid = 0;
+            if (::waitid(P_PID, id_t(m_pid), &info, WEXITED | WNOWAIT | (block ? 0 : WNOHANG)) == 0) {
+                if (info.si_pid == 0)
+                    return false; // still running
+                break;
+            }
+            if (errno != EINTR)
+                break; // ECHILD: someone else reaped it; it is gone all the same
+            if (!block)
+                return false;
+        }
+        if (m_stop) {
+            std::lock_guard lock(m_stop->m_mutex);
+            m_stop->m_children.erase(m_pid);
+        }
+        for (;;) {
+            int st = 0;
+            const pid_t r = ::waitpid(m_pid, &st, 0);
+            if (r == m_pid)
+                result.status = statusFromWait(st);
+            if (r >= 0 || errno != EINTR)
+                return true;
+        }
+    }
+
+    void watch()
+    {
+        const bool limited = m_timeoutMs >= 0;
+        QElapsedTimer clock;
+        clock.start();
+        bool exited = false;
+        qint64 exitedAt = 0;
+        char buffer[65536];
+
+        for (;;) {
+            if (!exited && reap(false)) {
+                exited = true;
+                exitedAt = clock.elapsed();
+            }
+            if (exited) {
+                if (m_readFd < 0 || clock.elapsed() - exitedAt > kDrainLimitMs)
+                    break;
+            } else if (limited && clock.elapsed() >= m_timeoutMs) {
+                killGroup();
+                reap(true);
+                result.timedOut = true;
+                return;
+            } else if (m_stop && m_stop->isRaised()) {
+                killGroup();
+                reap(true);
+                result.stopped = true;
+                return;
+            }
+
+            pollfd p[3];
+            nfds_t count = 0;
+            if (m_readFd >= 0)
+                p[count++] = pollfd{m_readFd, POLLIN, 0};
+            const bool watchExit = !exited && m_pidfd >= 0;
+            if (watchExit)
+                p[count++] = pollfd{m_pidfd, POLLIN, 0};
+            if (!exited && m_stop && m_stop->descriptor() >= 0)
+                p[count++] = pollfd{m_stop->descriptor(), POLLIN, 0};
+            int wait = exited ? kDrainQuietMs : (m_pidfd >= 0 ? -1 : kExitPollMs);
+            if (!exited && m_stop && m_stop->descriptor() < 0)
+                wait = wait < 0 ? kExitPollMs : std::min(wait, kExitPollMs);
+            if (!exited && limited) {
+                const int left = static_cast<int>(std::max<qint64>(0, m_timeoutMs - clock.elapsed()));
+                wait = wait < 0 ? left : std::min(wait, left);
+            }
+            const int ready = ::poll(p, count, wait);
+            if (ready < 0) {
+                if (errno == EINTR)
+                    continue;
+                break;
+            }
+            if (ready == 0) {
+                if (exited)
+                    break; // the child is gone and the pipe has gone quiet
+                continue;
+            }
+            if (m_readFd >= 0 && p[0].revents) {
+                const ssize_t n = ::read(m_readFd, buffer, sizeof buffer);
+                if (n > 0) {
+                    result.output.append(buffer, n);
+                } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+                    // Every writer has closed the pipe; what is left is to see the child exit.
+                    ::close(m_readFd);
+                    m_readFd = -1;
+                }
+            }
+        }
+        if (!exited)
+            reap(true);
+    }
+
+    pid_t m_pid = -1;
+    int m_pidfd = -1;
+    int m_readFd;
+    const int m_timeoutMs;
+    const StopSignal* const m_stop;
+};
+
 Capture capture(Spec spec, int timeoutMs, const StopSignal* stop)
 {
-    Capture result;
     if (stop && stop->isRaised()) {
+        Capture result;
         result.stopped = true;
         result.error = QStringLiteral("Stopped before it started.");
         return result;
     }
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
+        Capture result;
         result.error = QStringLiteral("Could not create a pipe: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
         return result;
     }
-    const bool limited = timeoutMs >= 0;
     spec.outputFd = fds[1];
     spec.errorFd = fds[1];
-    if (limited || stop)
-        spec.newProcessGroup = true;
-    const Launch launched = spawn(spec);
-    ::close(fds[1]);
-    if (launched.pid < 0) {
-        ::close(fds[0]);
-        result.error = launched.error;
-        return result;
-    }
-    result.launched = true;
-    const pid_t pid = launched.pid;
-    const int pidfd = openPidfd(pid);
+    return Supervision(std::move(spec), fds[0], fds[1], timeoutMs, stop).result;
+}
 
-    QElapsedTimer clock;
-    clock.start();
-    int readFd = fds[0];
-    bool exited = false;
-    qint64 exitedAt = 0;
-    char buffer[65536];
-
-    auto killGroup = [&]() {
-        ::kill(-pid, SIGKILL);
-        ::kill(pid, SIGKILL);
-    };
-    auto reap = [&](int flags) {
-        int st = 0;
-        const pid_t r = ::waitpid(pid, &st, flags);
-        if (r == pid) {
-            result.status = statusFromWait(st);
-            return true;
-        }
-        // ECHILD: someone else reaped it; it is gone all the same.
-        return r < 0 && errno != EINTR;
-    };
-
-    for (;;) {
-        if (!exited && reap(WNOHANG)) {
-            exited = true;
-            exitedAt = clock.elapsed();
-        }
-        if (exited) {
-            if (readFd < 0 || clock.elapsed() - exitedAt > kDrainLimitMs)
-                break;
-        } else if (limited && clock.elapsed() >= timeoutMs) {
-            killGroup();
-            reap(0);
-            result.timedOut = true;
-            break;
-        } else if (stop && stop->isRaised()) {
-            killGroup();
-            reap(0);
-            result.stopped = true;
-            break;
-        }
-
-        pollfd p[3];
-        nfds_t count = 0;
-        if (readFd >= 0)
-            p[count++] = pollfd{readFd, POLLIN, 0};
-        const bool watchExit = !exited && pidfd >= 0;
-        if (watchExit)
-            p[count++] = pollfd{pidfd, POLLIN, 0};
-        if (!exited && stop && stop->descriptor() >= 0)
-            p[count++] = pollfd{stop->descriptor(), POLLIN, 0};
-        int wait = exited ? kDrainQuietMs : (pidfd >= 0 ? -1 : kExitPollMs);
-        if (!exited && stop && stop->descriptor() < 0)
-            wait = wait < 0 ? kExitPollMs : std::min(wait, kExitPollMs);
-        if (!exited && limited) {
-            const int left = static_cast<int>(std::max<qint64>(0, timeoutMs - clock.elapsed()));
-            wait = wait < 0 ? left : std::min(wait, left);
-        }
-        const int ready = ::poll(p, count, wait);
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        if (ready == 0) {
-            if (exited)
-                break; // the child is gone and the pipe has gone quiet
-            continue;
-        }
-        if (readFd >= 0 && p[0].revents) {
-            const ssize_t n = ::read(readFd, buffer, sizeof buffer);
-            if (n > 0) {
-                result.output.append(buffer, n);
-            } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
-                // Every writer has closed the pipe; what is left is to see the child exit.
-                ::close(readFd);
-                readFd = -1;
-            }
-        }
-    }
-    if (readFd >= 0)
-        ::close(readFd);
-    if (!exited && !result.timedOut && !result.stopped)
-        result.status = waitForExit(pid);
-    if (pidfd >= 0)
-        ::close(pidfd);
-    return result;
+Capture runToCompletion(Spec spec, int timeoutMs, const StopSignal* stop)
+{
+    return Supervision(std::move(spec), -1, -1, timeoutMs, stop).result;
 }
 
 } // namespace Process

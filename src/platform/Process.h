@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <sys/types.h>
 
 // Launching child processes. Every child gets /dev/null as standard input unless the caller
@@ -39,18 +40,27 @@ struct Launch {
 
 Launch spawn(const Spec& spec);
 
-// What a child wrote to its standard output and error, captured through one pipe.
+// How a child run to completion ended, and what capture() collected of its standard output and
+// error through one pipe.
 struct Capture {
     bool launched = false;
     QString error;         // the launch error's description when not launched
-    QByteArray output;     // both streams, in the order written
+    QByteArray output;     // both streams, in the order written; empty for runToCompletion()
     int status = -1;       // termination status; -1 when unknown
     bool timedOut = false; // killed because the time limit passed
     bool stopped = false;  // killed, or never started, because the stop signal was raised
+
+    // The output as UTF-8 text (empty when it is not valid UTF-8), or the launch error's
+    // description when the child did not start.
+    QString text() const;
 };
 
-// Raised once, from any thread, to end every capture() that watches it: a child still running is
-// killed with its process group, and no further one is started. It stays raised.
+// Runs one child for capture() and runToCompletion().
+struct Supervision;
+
+// Raised once, from any thread, to end every capture() and runToCompletion() that watches it: a
+// child still running is killed with its process group before raise() returns, and no further
+// one is started. It stays raised.
 class StopSignal {
 public:
     StopSignal();
@@ -64,8 +74,13 @@ public:
     int descriptor() const { return m_fd; }
 
 private:
+    friend struct Supervision;
     int m_fd = -1;
     std::atomic<bool> m_raised{false};
+    // Children launched under this signal and not yet reaped (so their ids cannot have been
+    // reused); a launch and raise() exclude each other.
+    mutable std::mutex m_mutex;
+    mutable std::set<pid_t> m_children;
 };
 
 // Runs the child to completion with its standard output and error on one pipe
@@ -76,6 +91,10 @@ private:
 // limit passes before the child exits. With a stop signal the child gets a process group of its
 // own too, and the group is killed once the signal is raised.
 Capture capture(Spec spec, int timeoutMs = -1, const StopSignal* stop = nullptr);
+
+// Runs the child to completion with its standard output and error where the spec sends them (a
+// log file, say), under the same time limit and stop signal as capture().
+Capture runToCompletion(Spec spec, int timeoutMs = -1, const StopSignal* stop = nullptr);
 
 // The current process environment as a map.
 Environment currentEnvironment();

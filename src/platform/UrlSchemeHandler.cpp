@@ -1,10 +1,11 @@
 #include "platform/UrlSchemeHandler.h"
 
+#include "platform/Process.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
-#include <QProcess>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -13,6 +14,8 @@
 namespace UrlSchemeHandler {
 
 namespace {
+
+constexpr int kXdgMimeLimitMs = 10000;
 
 QMutex xdgMimeMutex;
 std::optional<QString> xdgMimeOverride;
@@ -122,20 +125,15 @@ bool writeMimeappsList(const QString& scheme, const QString& entry, QString* err
     return writeWhole(path, withDefault(existing, scheme, entry), error);
 }
 
+// Whether `xdg-mime default` made the entry the scheme's default: it ran, exited with 0 and
+// within the time limit (after which it is killed with everything it started).
 bool runXdgMime(const QString& program, const QString& entry, const QString& scheme)
 {
-    QProcess process;
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, {QStringLiteral("default"), entry, QString::fromUtf8(mimeType(scheme))});
-    if (!process.waitForStarted(5000))
-        return false;
-    if (!process.waitForFinished(10000)) {
-        process.kill();
-        process.waitForFinished(1000);
-        return false;
-    }
-    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    Process::Spec spec;
+    spec.program = program;
+    spec.arguments = {QStringLiteral("default"), entry, QString::fromUtf8(mimeType(scheme))};
+    const Process::Capture ran = Process::capture(spec, kXdgMimeLimitMs);
+    return ran.launched && !ran.timedOut && ran.status == 0;
 }
 
 } // namespace

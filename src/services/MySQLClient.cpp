@@ -196,10 +196,7 @@ MySQLClient::Outcome MySQLClient::run(const QString& program, const MySQLSetting
             ::close(inputFd);
             outcome.timedOut = captured.timedOut;
             outcome.stopped = captured.stopped;
-            if (captured.launched)
-                outcome.result = {captured.status, Text::decodeUtf8(captured.output).value_or(QString())};
-            else
-                outcome.result = {-1, captured.error};
+            outcome.result = {captured.launched ? captured.status : -1, captured.text()};
         } else {
             outcome.result = {-1, problem};
         }

@@ -7,11 +7,7 @@
 #include <QFile>
 #include <QUuid>
 
-#include <cerrno>
-#include <csignal>
-
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace ServiceCommands {
@@ -22,15 +18,15 @@ QStringList downloadOptions(int stallSeconds)
             QStringLiteral("--speed-time"), QString::number(stallSeconds)};
 }
 
-CommandResult capture(const QString& executable, const QStringList& arguments)
+CommandResult capture(const QString& executable, const QStringList& arguments,
+                      const std::optional<Process::Environment>& environment)
 {
     Process::Spec spec;
     spec.program = executable;
     spec.arguments = arguments;
+    spec.environment = environment;
     const Process::Capture captured = Process::capture(spec);
-    if (!captured.launched)
-        return {-1, captured.error};
-    return {captured.status, Text::decodeUtf8(captured.output).value_or(QString())};
+    return {captured.launched ? captured.status : -1, captured.text()};
 }
 
 std::optional<QString> lookUp(const QStringList& candidates, const QString& which, const QString& name)
@@ -74,34 +70,15 @@ CommandResult CancellableCommands::run(const QString& executable, const QStringL
     spec.workingDirectory = currentDirectory;
     spec.outputFd = fd;
     spec.errorFd = fd;
-    spec.newProcessGroup = true;
-    pid_t pid = -1;
-    {
-        // Launched under the lock, so a cancel() either sees the child or stops the launch.
-        std::lock_guard lock(m_mutex);
-        if (m_cancelled) {
-            discardLog();
-            return {-1, cancelledMessage()};
-        }
-        const Process::Launch launched = Process::spawn(spec);
-        if (launched.pid < 0) {
-            discardLog();
-            return {-1, launched.error};
-        }
-        pid = m_running = launched.pid;
+    // Its own process group (given by the stop signal), so cancel() ends it with everything it
+    // started.
+    const Process::Capture ran = Process::runToCompletion(spec, -1, &m_stop);
+    if (!ran.launched) {
+        discardLog();
+        return {-1, ran.stopped ? cancelledMessage() : ran.error};
     }
-
-    // Waits without reaping first, so cancel() never signals a process id that was reused.
-    siginfo_t info{};
-    while (::waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
-    }
-    bool cancelled = false;
-    {
-        std::lock_guard lock(m_mutex);
-        m_running = -1;
-        cancelled = m_cancelled;
-    }
-    const int status = Process::waitForExit(pid);
+    // A cancel that came while it ran wins over how it ended.
+    const bool cancelled = ran.stopped || m_stop.isRaised();
 
     QString output;
     QFile log(logPath);
@@ -111,15 +88,12 @@ CommandResult CancellableCommands::run(const QString& executable, const QStringL
     discardLog();
     if (cancelled)
         return {-1, cancelledMessage()};
-    return {status, output};
+    return {ran.status, output};
 }
 
 void CancellableCommands::cancel()
 {
-    std::lock_guard lock(m_mutex);
-    m_cancelled = true;
-    if (m_running > 0)
-        ::kill(-m_running, SIGKILL);
+    m_stop.raise();
 }
 
 void CancellableCommands::finish()
@@ -139,8 +113,7 @@ bool CancellableCommands::waitUntilFinished(int timeoutMs)
 
 bool CancellableCommands::isCancelled() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_cancelled;
+    return m_stop.isRaised();
 }
 
 QString CancellableCommands::cancelledMessage()

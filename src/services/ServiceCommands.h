@@ -22,9 +22,11 @@ class MySQLClient;
 // so a job that outlives it touches no freed state.
 namespace ServiceCommands {
 
-// Runs `executable` to completion with the inherited environment: its exit status (-1 when it
-// did not launch) and its combined output (the launch error's description when it did not).
-CommandResult capture(const QString& executable, const QStringList& arguments);
+// AppModel::run runs through this: runs `executable` to completion with `environment` (none:
+// the inherited one), giving its exit status (-1 when it did not launch) and its combined output
+// (the launch error's description when it did not).
+CommandResult capture(const QString& executable, const QStringList& arguments,
+                      const std::optional<Process::Environment>& environment = std::nullopt);
 
 // The first executable of `candidates`; else what `which name` prints, trimmed, when it
 // succeeds with a non-empty answer.
@@ -54,9 +56,8 @@ public:
 
 private:
     const QString m_logsFolder;
+    Process::StopSignal m_stop; // raised by cancel()
     mutable std::mutex m_mutex;
-    pid_t m_running = -1; // a child not yet reaped
-    bool m_cancelled = false;
     bool m_finished = false;
     std::condition_variable m_finishedChanged;
 };
