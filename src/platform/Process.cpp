@@ -325,6 +325,8 @@ private:
         if (m_stop) {
             std::lock_guard lock(m_stop->m_mutex);
             m_stop->m_children.erase(m_pid);
+            m_killedWhileRaised = m_stop->isRaised() && info.si_pid == m_pid && info.si_code == CLD_KILLED
+                && info.si_status == SIGKILL;
         }
         for (;;) {
             int st = 0;
@@ -347,6 +349,11 @@ private:
 
         for (;;) {
             if (!exited && reap(false)) {
+                // Killed by raise() itself before this watch saw the signal.
+                if (m_killedWhileRaised) {
+                    result.stopped = true;
+                    return;
+                }
                 exited = true;
                 exitedAt = clock.elapsed();
             }
@@ -409,6 +416,7 @@ private:
 
     pid_t m_pid = -1;
     int m_pidfd = -1;
+    bool m_killedWhileRaised = false;
     int m_readFd;
     const int m_timeoutMs;
     const StopSignal* const m_stop;
