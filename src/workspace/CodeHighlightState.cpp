@@ -18,11 +18,40 @@ constexpr qsizetype kGuard = 16;
 // A search that starts this far past the edit looks at none of it: its look-behinds are shorter.
 constexpr qsizetype kSyncMargin = 16;
 
+// The text is checked once (and each edit where it was made), not by every search: the matcher
+// would otherwise check all of it from the search's start on, each time.
+constexpr auto kChecked = QRegularExpression::DontCheckSubjectStringMatchOption;
+
+// Whether [from, to) of `text` is valid UTF-16, the neighbours of its ends included.
+bool isValidUtf16(QStringView text, qsizetype from, qsizetype to)
+{
+    from = std::max<qsizetype>(from - 1, 0);
+    to = std::min(to + 1, text.size());
+    for (qsizetype i = from; i < to; ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && (i + 1 >= text.size() || !text.at(i + 1).isLowSurrogate()))
+            return false;
+        if (c.isLowSurrogate() && (i == 0 || !text.at(i - 1).isHighSurrogate()))
+            return false;
+    }
+    return true;
+}
+
+// A position moved off the middle of a surrogate pair.
+qsizetype characterBoundary(QStringView text, qsizetype position)
+{
+    if (position > 0 && position < text.size() && text.at(position).isLowSurrogate()
+        && text.at(position - 1).isHighSurrogate())
+        return position + 1;
+    return position;
+}
+
 // Whether a search from `from` on the text cut at `cut` fails everywhere before `at` without
 // reaching the cut. A partial match is reported at the first try that reaches the cut.
 bool failsBefore(const QRegularExpression& re, QStringView text, qsizetype from, qsizetype at, qsizetype cut)
 {
-    const QRegularExpressionMatch m = re.match(text.left(cut), from, QRegularExpression::PartialPreferFirstMatch);
+    const QRegularExpressionMatch m =
+        re.match(text.left(characterBoundary(text, cut)), from, QRegularExpression::PartialPreferFirstMatch, kChecked);
     if (!m.hasMatch() && !m.hasPartialMatch())
         return true;
     return m.capturedStart() >= at;
@@ -35,8 +64,9 @@ qsizetype reachOf(const QRegularExpression& re, QStringView text, qsizetype from
 {
     const qsizetype n = text.size();
     for (qsizetype extra = kGuard;; extra *= 4) {
-        const qsizetype cut = std::min(n, end + extra);
-        const QRegularExpressionMatch m = re.match(text.left(cut), from, QRegularExpression::PartialPreferFirstMatch);
+        const qsizetype cut = characterBoundary(text, std::min(n, end + extra));
+        const QRegularExpressionMatch m =
+            re.match(text.left(cut), from, QRegularExpression::PartialPreferFirstMatch, kChecked);
         const bool same = m.hasMatch() && m.capturedStart() == start && m.capturedEnd() == end;
         if (cut >= n)
             return same ? n : n + 1;
@@ -57,14 +87,14 @@ Step searchOnce(const QRegularExpression& re, const QString& text, qsizetype& po
 {
     const qsizetype n = text.size();
     const QStringView view(text);
-    const QRegularExpressionMatch m = re.match(text, pos);
+    const QRegularExpressionMatch m = re.match(text, pos, QRegularExpression::NormalMatch, kChecked);
     const bool found = m.hasMatch();
     const qsizetype start = found ? m.capturedStart() : n;
     const qsizetype end = found ? m.capturedEnd() : n;
     // Checkpoints in a long stretch without a match. One that cannot be vouched for (a try before it
     // looks past it) is tried further on.
     for (qsizetype step = kCheckpointStep; start - pos > step + kGuard;) {
-        const qsizetype at = pos + step;
+        const qsizetype at = characterBoundary(view, pos + step);
         if (!failsBefore(re, view, pos, at, at + kGuard)) {
             step *= 2;
             continue;
@@ -98,7 +128,8 @@ CodeHighlightState::CodeHighlightState(const QString& text, const QString& fileN
         m_chains[size_t(i)].re = &CodeSyntaxHighlighter::compiled(rules[i]);
         m_chains[size_t(i)].color = static_cast<unsigned char>(rules[i].color);
     }
-    if (text.size() >= std::numeric_limits<int>::max() / 2) {
+    // Text that is not valid UTF-16 gets no colours from the whole-text pass; it is left to it.
+    if (text.size() >= std::numeric_limits<int>::max() / 2 || !isValidUtf16(text, 0, text.size())) {
         m_usable = false;
         return;
     }
@@ -151,7 +182,8 @@ std::optional<CodeHighlightState::Range> CodeHighlightState::update(const QStrin
     m_lastRematched = 0;
     const qsizetype delta = added - removed;
     if (!m_usable || from < 0 || removed < 0 || added < 0 || from + removed > m_length
-        || m_length + delta != text.size() || text.size() >= std::numeric_limits<int>::max() / 2) {
+        || m_length + delta != text.size() || text.size() >= std::numeric_limits<int>::max() / 2
+        || !isValidUtf16(text, from, from + added)) {
         m_usable = false;
         return std::nullopt;
     }

@@ -220,3 +220,23 @@ TEST(CodeHighlightState, ABudgetSendsLargeChangesBackToAWholeTextPass)
     EXPECT_FALSE(other.update(text, 0, 0, 5, std::numeric_limits<int>::max()).has_value());
     EXPECT_FALSE(other.isUsable());
 }
+
+TEST(CodeHighlightState, TextThatIsNotValidUtf16IsLeftToTheWholeTextPass)
+{
+    const QString fileName = QStringLiteral("page.blade.php");
+    QString text = sampleText(2);
+    CodeHighlightState state(text, fileName);
+    ASSERT_TRUE(state.isUsable());
+    // A lone surrogate typed in: the edit is not followed.
+    text.insert(100, QChar(0xD800));
+    EXPECT_FALSE(state.update(text, 100, 0, 1, std::numeric_limits<int>::max()).has_value());
+    EXPECT_FALSE(CodeHighlightState(text, fileName).isUsable());
+    // A pair split by an edit next to it.
+    QString paired = sampleText(2);
+    paired.insert(50, QString::fromUcs4(U"\U0001F600"));
+    CodeHighlightState pairedState(paired, fileName);
+    ASSERT_TRUE(pairedState.isUsable());
+    EXPECT_EQ(pairedState.colors(paired, {0, paired.size()}), CodeSyntaxHighlighter::apply(paired, fileName));
+    paired.remove(51, 1);
+    EXPECT_FALSE(pairedState.update(paired, 51, 1, 0, std::numeric_limits<int>::max()).has_value());
+}
