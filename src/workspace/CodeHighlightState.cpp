@@ -5,9 +5,6 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <limits>
-#include <future>
-#include <system_error>
-#include <thread>
 
 namespace {
 
@@ -133,23 +130,11 @@ CodeHighlightState::CodeHighlightState(const QString& text, const QString& fileN
         m_usable = false;
         return;
     }
-    // The rules are matched side by side.
-    std::vector<std::future<bool>> pending;
-    if (std::thread::hardware_concurrency() > 1 && text.size() > 4096) {
-        try {
-            for (size_t i = 1; i < m_chains.size(); ++i)
-                pending.push_back(std::async(std::launch::async, [this, i, &text] { return build(m_chains[i], text); }));
-        } catch (const std::system_error&) {
-            // No threads to be had: the rest are matched here.
-        }
-    }
-    bool usable = m_chains.empty() || build(m_chains[0], text);
-    for (size_t i = 1; i < m_chains.size(); ++i) {
-        if (i - 1 < pending.size())
-            usable = pending[i - 1].get() && usable;
-        else
-            usable = build(m_chains[i], text) && usable;
-    }
+    // One rule after another: this runs while the user may already type, and the first colours
+    // have come from a pass that used every core.
+    bool usable = true;
+    for (Chain& chain : m_chains)
+        usable = build(chain, text) && usable;
     m_usable = usable;
 }
 
