@@ -13,7 +13,10 @@
 #include <QThread>
 #include <QWidget>
 
+#include <QTimer>
+
 #include <algorithm>
+#include <ctime>
 #include <functional>
 #include <vector>
 
@@ -95,6 +98,61 @@ inline double millisecondsOf(const std::function<void()>& work)
     timer.start();
     work();
     return double(timer.nsecsElapsed()) / 1e6;
+}
+
+// Processor time of the whole process (every thread), in milliseconds.
+inline double cpuMilliseconds()
+{
+    timespec now {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
+
+// Processor time and wall time of `work`, in milliseconds.
+struct Cost {
+    double cpu = 0;
+    double wall = 0;
+};
+
+inline Cost costOf(const std::function<void()>& work)
+{
+    const double cpu = cpuMilliseconds();
+    QElapsedTimer timer;
+    timer.start();
+    work();
+    return {cpuMilliseconds() - cpu, double(timer.nsecsElapsed()) / 1e6};
+}
+
+// Runs the event loop until `done`, at most `ms`, sleeping while there is nothing to do (so that
+// the wait itself costs no processor time).
+inline bool idleUntil(const std::function<bool()>& done, int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QTimer wake;
+    wake.start(20);
+    while (!done()) {
+        if (timer.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+// Lets `ms` pass with the event loop running, sleeping while there is nothing to do.
+inline void idleFor(int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    idleUntil([&] { return timer.elapsed() >= ms; }, ms + 1000);
+}
+
+inline void sendKey(QWidget* widget, int key, Qt::KeyboardModifiers modifiers, const QString& text)
+{
+    QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+    QCoreApplication::sendEvent(widget, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
+    QCoreApplication::sendEvent(widget, &release);
 }
 
 inline constexpr int kBursts = 3;

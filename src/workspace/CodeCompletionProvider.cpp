@@ -71,22 +71,42 @@ bool hasWhitespace(QStringView text)
 
 QStringList suggestions(const QString& fileName, const QString& prefix, const QString& partialWord)
 {
+    return suggestions(fileName, QStringView(prefix), partialWord);
+}
+
+// Lower-casing changes no "@", "<", ">" or whitespace, nor adds any, and keeps their order: the
+// prefix is read as it is, backwards from the caret.
+QStringList suggestions(const QString& fileName, QStringView prefix, const QString& partialWord)
+{
     if (!supportsHTML(fileName))
         return {};
     const QString name = fileName.toLower();
-    const QString text = prefix.toLower();
 
     if (name.endsWith(QLatin1String(".blade.php"))) {
-        const qsizetype at = text.lastIndexOf(u'@');
-        if (at >= 0 && !hasWhitespace(QStringView(text).mid(at)))
-            return filtered(bladeDirectives(), partialWord);
+        // The last "@" with no whitespace after it.
+        for (qsizetype i = prefix.size() - 1; i >= 0; --i) {
+            const QChar c = prefix.at(i);
+            if (c == u'@')
+                return filtered(bladeDirectives(), partialWord);
+            if (isWhitespace(c))
+                break;
+        }
     }
 
-    const qsizetype open = text.lastIndexOf(u'<');
-    const qsizetype close = text.lastIndexOf(u'>');
-    if (open < 0 || close > open)
+    // The last "<" or ">", whichever comes later.
+    qsizetype open = -1;
+    for (qsizetype i = prefix.size() - 1; i >= 0; --i) {
+        const QChar c = prefix.at(i);
+        if (c == u'>')
+            return {};
+        if (c == u'<') {
+            open = i;
+            break;
+        }
+    }
+    if (open < 0)
         return {};
-    if (!hasWhitespace(QStringView(text).mid(open)))
+    if (!hasWhitespace(prefix.mid(open)))
         return filtered(htmlTags(), partialWord);
     return filtered(htmlAttributes(), partialWord);
 }

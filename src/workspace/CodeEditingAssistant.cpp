@@ -19,6 +19,21 @@ const QSet<QString>& voidTags()
 namespace {
 int clampTo(int value, qsizetype length) { return int(std::clamp<qsizetype>(value, 0, length)); }
 
+// Whether `text`, lower-cased, starts with `lowerNeedle`. Lower-casing works character by
+// character, so only a stretch as long as the needle is lower-cased (longer where that made it
+// shorter, and never splitting a surrogate pair).
+bool startsWithLowered(QStringView text, const QString& lowerNeedle)
+{
+    for (qsizetype take = lowerNeedle.size() + 1;; take *= 2) {
+        qsizetype stretch = std::min(take, text.size());
+        if (stretch < text.size() && stretch > 0 && text.at(stretch - 1).isHighSurrogate())
+            ++stretch;
+        const QString lowered = text.left(stretch).toString().toLower();
+        if (lowered.size() >= lowerNeedle.size() || stretch >= text.size())
+            return lowered.startsWith(lowerNeedle);
+    }
+}
+
 bool isLineBreak(QChar c)
 {
     const char16_t u = c.unicode();
@@ -60,8 +75,7 @@ std::optional<QString> autoClosingTag(const QString& fileName, const QString& so
     const QString lower = tag->toLower();
     if (voidTags().contains(lower))
         return std::nullopt;
-    const QString after = source.mid(clampTo(cursor, source.size())).toLower();
-    if (after.startsWith(QStringLiteral("</") + lower + u'>'))
+    if (startsWithLowered(QStringView(source).mid(clampTo(cursor, source.size())), QStringLiteral("</") + lower + u'>'))
         return std::nullopt;
     return QStringLiteral("</") + *tag + u'>';
 }
@@ -81,8 +95,7 @@ std::optional<Edit> smartNewline(const QString& fileName, const QString& source,
 
     const std::optional<QString> tag = openingTagBeforeCursor(source, c);
     if (tag) {
-        const QString after = source.mid(c).toLower();
-        if (after.startsWith(QStringLiteral("</") + tag->toLower() + u'>'))
+        if (startsWithLowered(QStringView(source).mid(c), QStringLiteral("</") + tag->toLower() + u'>'))
             return Edit {u'\n' + indent + QStringLiteral("    ") + u'\n' + indent, indentLength + 5};
         return Edit {u'\n' + indent + QStringLiteral("    "), indentLength + 5};
     }

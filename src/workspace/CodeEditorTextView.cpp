@@ -1,6 +1,7 @@
 #include "workspace/CodeEditorTextView.h"
 
 #include "workspace/CodeCompletionProvider.h"
+#include "workspace/CodeDocumentWords.h"
 #include "workspace/CodeEditingAssistant.h"
 #include "workspace/CodeEditorTheme.h"
 #include "workspace/CodeLineNumberRulerView.h"
@@ -18,6 +19,8 @@
 #include <QStringListModel>
 #include <QTextDocument>
 #include <QTextLayout>
+#include <QPointer>
+#include <QThreadPool>
 #include <QTimer>
 #include <QElapsedTimer>
 #include <algorithm>
@@ -61,7 +64,24 @@ const QTextCharFormat& roleFormat(unsigned char role)
     return formats[std::min<size_t>(role, formats.size() - 1)];
 }
 
-bool isWordCharacter(QChar c) { return c.isLetterOrNumber() || c.isMark() || c == u'_'; }
+bool isWordCharacter(QChar c) { return CodeDocumentWords::isWordCharacter(c); }
+
+// Counts the words of a newly set text off the main thread. Never destroyed; at exit a count not
+// begun is dropped.
+QThreadPool* wordsPool()
+{
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;
+        p->setMaxThreadCount(1);
+        p->setExpiryTimeout(-1);
+        qAddPostRoutine([] {
+            wordsPool()->clear();
+            wordsPool()->waitForDone(2000);
+        });
+        return p;
+    }();
+    return pool;
+}
 
 QFont editorFont()
 {
@@ -256,8 +276,30 @@ bool CodeEditorTextView::updateTextCache(int position, int removed, int added)
     if (p != newEnd)
         return false;
 
+    // The words that touch the edit, before and after it.
+    const bool countWords = m_words || m_wordsBuilding;
+    qsizetype wordsFrom = oldStart;
+    qsizetype wordsTo = oldStop;
+    QString removedWords;
+    if (countWords) {
+        while (wordsFrom > 0 && isWordCharacter(m_text.at(wordsFrom - 1)))
+            --wordsFrom;
+        while (wordsTo < m_text.size() && isWordCharacter(m_text.at(wordsTo)))
+            ++wordsTo;
+        if (m_words)
+            m_words->remove(QStringView(m_text).mid(wordsFrom, wordsTo - wordsFrom));
+        else
+            removedWords = m_text.mid(wordsFrom, wordsTo - wordsFrom);
+    }
     m_text.replace(oldStart, oldStop - oldStart, segment);
     const int modelDelta = int(segment.size()) - (oldStop - oldStart);
+    if (countWords) {
+        const QStringView added = QStringView(m_text).mid(wordsFrom, wordsTo - wordsFrom + modelDelta);
+        if (m_words)
+            m_words->add(added);
+        else
+            m_wordEdits.push_back({std::move(removedWords), added.toString()});
+    }
     const int documentDelta = (newEnd - position) - (oldEnd - position);
     m_blockStarts.erase(m_blockStarts.begin() + qsizetype(first) + 1, m_blockStarts.begin() + qsizetype(last) + 1);
     m_blockPositions.erase(m_blockPositions.begin() + qsizetype(first) + 1,
@@ -272,6 +314,7 @@ bool CodeEditorTextView::updateTextCache(int position, int removed, int added)
     if (m_blockStarts.size() != size_t(document()->blockCount()))
         return false;
     m_ruler->followEdit(oldStart, oldStop - oldStart, segment, m_revision);
+    m_lastSplice = {oldStart, oldStop - oldStart, int(segment.size())};
     return true;
 }
 
@@ -348,6 +391,7 @@ void CodeEditorTextView::replaceEditorText(const QString& text)
     }
 
     m_completer->popup()->hide();
+    forgetWords();
     ++m_programmatic;
     // The gutter takes its width for the new line count before the text goes in: a change of
     // width lays the whole text out again.
@@ -420,13 +464,56 @@ void CodeEditorTextView::adoptText(const QString& text, const QString& documentT
     m_rawLength = int(documentText.size());
     m_textValid = true;
     m_ruler->adoptLineStarts(std::move(lineStarts), text.size(), m_revision);
+    startCountingWords(text);
+}
+
+void CodeEditorTextView::forgetWords()
+{
+    m_words.reset();
+    m_wordEdits.clear();
+    m_wordsBuilding = false;
+    ++m_wordsSerial;
+}
+
+void CodeEditorTextView::startCountingWords(const QString& snapshot)
+{
+    forgetWords();
+    m_wordsBuilding = true;
+    const quint64 serial = m_wordsSerial;
+    QPointer<CodeEditorTextView> self(this);
+    wordsPool()->start([self, serial, snapshot] {
+        auto words = std::make_shared<CodeDocumentWords>(QStringView(snapshot));
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, serial, words] {
+                if (!self || serial != self->m_wordsSerial)
+                    return;
+                // The edits made meanwhile.
+                for (const WordEdit& edit : self->m_wordEdits) {
+                    words->remove(edit.removed);
+                    words->add(edit.added);
+                }
+                self->m_wordEdits.clear();
+                self->m_words = words;
+                self->m_wordsBuilding = false;
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void CodeEditorTextView::onContentsChange(int position, int removed, int added)
 {
     ++m_revision;
-    if (m_textValid)
-        m_textValid = m_programmatic == 0 && updateTextCache(position, removed, added);
+    const bool followed = m_textValid && m_programmatic == 0 && updateTextCache(position, removed, added);
+    m_textValid = followed;
+    if (m_programmatic == 0) {
+        if (followed) {
+            emit textSpliced(m_lastSplice.start, m_lastSplice.removed, m_lastSplice.added);
+        } else {
+            forgetWords();
+            emit textReset();
+        }
+    }
     // Colours follow the text: inserted characters take the colour before them until the next
     // highlight.
     const int count = document()->characterCount();
@@ -680,30 +767,74 @@ void CodeEditorTextView::adoptOwnText(QString own, quint64 revision)
 
 void CodeEditorTextView::applyColors(const QByteArray& textColors)
 {
-    const QString& current = text();
-    if (textColors.size() != current.size())
+    if (textColors.size() != text().size())
         return;
-    // Room to grow: a keystroke inserts into these colours without moving them to a new buffer.
+    applyColorRange(0, textColors);
+}
+
+void CodeEditorTextView::applyColorRange(int textBegin, const QByteArray& textColors)
+{
+    const QString& current = text();
+    if (textBegin < 0 || textBegin + textColors.size() > current.size())
+        return;
+    ++m_colorsGeneration;
     const qsizetype count = document()->characterCount();
-    QByteArray colors;
-    colors.reserve(count + count / 32 + 16);
-    colors.resize(count);
-    colors.fill(0);
-    char* out = colors.data();
-    const char* in = textColors.constData();
-    const QChar* chars = current.constData();
-    qsizetype position = 0;
-    for (qsizetype i = 0; i < current.size() && position < colors.size(); ++i) {
-        // A CR LF pair is one separator in the document.
-        if (chars[i] == u'\r' && i + 1 < current.size() && chars[i + 1] == u'\n')
-            continue;
-        out[position++] = in[i];
+    const bool whole = textBegin == 0 && textColors.size() == current.size();
+    // Colours that no longer fit the document (none applied yet) are replaced whole, with room to
+    // grow: a keystroke inserts into them without moving them to a new buffer.
+    bool comparable = m_colors.size() == count;
+    if (!comparable) {
+        if (!whole)
+            return;
+        QByteArray colors;
+        colors.reserve(count + count / 32 + 16);
+        colors.resize(count);
+        colors.fill(0);
+        m_colors = std::move(colors);
     }
+    // The range's colours by document position: a CR LF pair is one separator in the document.
+    const int first = toDocumentPosition(textBegin);
+    QByteArray fresh;
+    fresh.reserve(textColors.size());
+    const char* in = textColors.constData();
+    const QChar* chars = current.constData() + textBegin;
+    const qsizetype size = textColors.size();
+    const qsizetype total = current.size() - textBegin;
+    for (qsizetype i = 0; i < size; ++i) {
+        if (chars[i] == u'\r' && i + 1 < total && chars[i + 1] == u'\n')
+            continue;
+        fresh.append(in[i]);
+    }
+    if (first + fresh.size() > m_colors.size())
+        fresh.truncate(std::max<qsizetype>(m_colors.size() - first, 0));
+
     // Every block shows the colours m_colors holds for it, so only blocks where the new colours
-    // differ need a look.
-    const QByteArray previous = m_colors;
-    m_colors = colors;
-    const bool comparable = previous.size() == colors.size();
+    // differ need a look: found before the new colours go in.
+    std::vector<int> changedAt;
+    if (comparable) {
+        const char* before = m_colors.constData() + first;
+        const char* after = fresh.constData();
+        const qsizetype length = fresh.size();
+        qsizetype i = 0;
+        while (i < length) {
+            const qsizetype chunk = std::min<qsizetype>(4096, length - i);
+            if (std::memcmp(before + i, after + i, size_t(chunk)) == 0) {
+                i += chunk;
+                continue;
+            }
+            while (i < length && before[i] == after[i])
+                ++i;
+            if (i >= length)
+                break;
+            const QTextBlock block = document()->findBlock(int(first + i));
+            if (!block.isValid())
+                break;
+            changedAt.push_back(block.position());
+            i = std::max<qsizetype>(i + 1, block.position() + block.length() - first);
+        }
+    }
+    if (!fresh.isEmpty())
+        std::memcpy(m_colors.data() + first, fresh.constData(), size_t(fresh.size()));
 
     // Many blocks changing colour at once (a new text's first colours) are coloured in view at
     // once and the rest in slices at idle time, so that the main thread is not held for all of
@@ -711,9 +842,15 @@ void CodeEditorTextView::applyColors(const QByteArray& textColors)
     constexpr int kSyncBlocks = 400;
     int recolored = 0;
     std::vector<std::pair<int, int>> dirty;
-    auto recolor = [&](const QTextBlock& block) {
+    int deferFrom = comparable ? -1 : 0;
+    for (int position : changedAt) {
+        const QTextBlock block = document()->findBlock(position);
+        if (recolored >= kSyncBlocks) {
+            deferFrom = block.blockNumber();
+            break;
+        }
         if (!recolorBlock(block))
-            return;
+            continue;
         ++recolored;
         const int from = block.position();
         const int to = from + block.length();
@@ -721,35 +858,6 @@ void CodeEditorTextView::applyColors(const QByteArray& textColors)
             dirty.back().second = to;
         else
             dirty.emplace_back(from, to);
-    };
-    int deferFrom = -1;
-    if (comparable) {
-        const char* before = previous.constData();
-        const char* after = colors.constData();
-        const qsizetype size = colors.size();
-        qsizetype i = 0;
-        while (i < size) {
-            const qsizetype chunk = std::min<qsizetype>(4096, size - i);
-            if (std::memcmp(before + i, after + i, size_t(chunk)) == 0) {
-                i += chunk;
-                continue;
-            }
-            while (i < size && before[i] == after[i])
-                ++i;
-            if (i >= size)
-                break;
-            const QTextBlock block = document()->findBlock(int(i));
-            if (!block.isValid())
-                break;
-            if (recolored >= kSyncBlocks) {
-                deferFrom = block.blockNumber();
-                break;
-            }
-            recolor(block);
-            i = std::max<qsizetype>(i + 1, block.position() + block.length());
-        }
-    } else {
-        deferFrom = 0;
     }
     for (const auto& [from, to] : dirty)
         document()->markContentsDirty(from, to - from);
@@ -764,7 +872,8 @@ void CodeEditorTextView::applyColors(const QByteArray& textColors)
         m_recolorTimer->stop();
     }
     m_lastRecolored = recolored;
-    viewport()->update();
+    if (recolored > 0 || deferFrom >= 0)
+        viewport()->update();
 }
 
 void CodeEditorTextView::recolorVisibleBlocks()
@@ -828,7 +937,7 @@ QColor CodeEditorTextView::foregroundAt(int offset) const
 
 // ---- Completion -----------------------------------------------------------------------------
 
-QStringList CodeEditorTextView::documentWords(const QString& partial, int start, int end) const
+QStringList CodeEditorTextView::scanDocumentWords(const QString& partial, int start, int end) const
 {
     if (partial.isEmpty())
         return {};
@@ -857,15 +966,70 @@ QStringList CodeEditorTextView::documentWords(const QString& partial, int start,
     return words;
 }
 
+QStringList CodeEditorTextView::documentWords(const QString& partial, int start, int end) const
+{
+    if (partial.isEmpty())
+        return {};
+    if (!m_words) {
+        // Not counted yet (or no longer): read the text this once, and count it for the next time.
+        if (!m_wordsBuilding)
+            const_cast<CodeEditorTextView*>(this)->startCountingWords(text());
+        return scanDocumentWords(partial, start, end);
+    }
+    const QString& source = text();
+    const qsizetype size = source.size();
+    start = int(std::clamp<qsizetype>(start, 0, size));
+    end = int(std::clamp<qsizetype>(end, start, size));
+    // The word being typed: the run of word characters holding the whole partial word.
+    qsizetype typedStart = -1;
+    QString typed;
+    if (start < end
+        && std::all_of(source.constData() + start, source.constData() + end, [](QChar c) { return isWordCharacter(c); })) {
+        qsizetype i = start;
+        qsizetype j = end;
+        while (i > 0 && isWordCharacter(source.at(i - 1)))
+            --i;
+        while (j < size && isWordCharacter(source.at(j)))
+            ++j;
+        typedStart = i;
+        typed = source.mid(i, j - i);
+    }
+    QStringList words = m_words->candidates(partial, typed);
+    // In case-insensitive order; words that differ only in case in the order they first appear.
+    QHash<QString, qsizetype> firstSeen;
+    const auto firstOccurrence = [&](const QString& word) {
+        const auto known = firstSeen.constFind(word);
+        if (known != firstSeen.constEnd())
+            return *known;
+        qsizetype found = size;
+        for (qsizetype at = source.indexOf(word); at >= 0; at = source.indexOf(word, at + 1)) {
+            const bool whole = (at == 0 || !isWordCharacter(source.at(at - 1)))
+                && (at + word.size() == size || !isWordCharacter(source.at(at + word.size())));
+            if (whole && !(at == typedStart && word == typed)) {
+                found = at;
+                break;
+            }
+        }
+        firstSeen.insert(word, found);
+        return found;
+    };
+    std::sort(words.begin(), words.end(), [&](const QString& a, const QString& b) {
+        const int order = QString::compare(a, b, Qt::CaseInsensitive);
+        if (order != 0)
+            return order < 0;
+        return firstOccurrence(a) < firstOccurrence(b);
+    });
+    return words;
+}
+
 QStringList CodeEditorTextView::completions(int start, int end, int* index) const
 {
     const QString& source = text();
     start = int(std::clamp<qsizetype>(start, 0, source.size()));
     end = int(std::clamp<qsizetype>(end, start, source.size()));
     const QString partial = source.mid(start, end - start).toLower();
-    const QString prefix = source.left(end);
     *index = 0;
-    QStringList list = CodeCompletionProvider::suggestions(fileName, prefix, partial);
+    QStringList list = CodeCompletionProvider::suggestions(fileName, QStringView(source).left(end), partial);
     if (list.isEmpty())
         list = documentWords(partial, start, end);
     return list;

@@ -12,8 +12,10 @@
 #include <QPointer>
 #include <QStringList>
 #include <QTextBlock>
+#include <memory>
 #include <vector>
 
+class CodeDocumentWords;
 class CodeLineNumberRulerView;
 class QCompleter;
 class QStringListModel;
@@ -59,6 +61,10 @@ public:
     // Colours: one CodeEditorTheme::Role per UTF-16 unit of text(), as the highlighter gives them.
     // Only blocks whose colours differ from what they show are touched.
     void applyColors(const QByteArray& textColors);
+    // The colours of text()[textBegin, textBegin + textColors.size()), the rest kept.
+    void applyColorRange(int textBegin, const QByteArray& textColors);
+    // Counts the colourings applied (either way above).
+    quint64 colorsGeneration() const { return m_colorsGeneration; }
     // `own` holds the text exactly as the view's text at `revision`, in a buffer of its own with
     // room to grow, made off the main thread: the view takes it when its text still shares its
     // buffer with another holder, so that the first edit copies nothing.
@@ -77,6 +83,11 @@ public:
     QCompleter* completer() const { return m_completer; }
     // The list for the partial word [start, end) of the text; `index` gets the selected entry.
     QStringList completions(int start, int end, int* index) const;
+    // The document's words for the partial word [start, end), read from the whole text (what the
+    // kept counts give, the slow way).
+    QStringList scanDocumentWords(const QString& partial, int start, int end) const;
+    // The document's words are counted (after a new text, off the main thread).
+    bool areWordsCounted() const { return m_words != nullptr; }
 
     CodeLineNumberRulerView* ruler() const { return m_ruler; }
     // The insertion point's colour: the desktop's accent.
@@ -91,6 +102,10 @@ public:
 signals:
     // After every user edit.
     void userEdited();
+    // A user edit replaced text()[start, start + removed) by `added` characters.
+    void textSpliced(int start, int removed, int added);
+    // A user edit the text cache could not follow: text() was rebuilt from the document.
+    void textReset();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -121,6 +136,8 @@ private:
     void refreshCompletion();
     void acceptCompletion(const QString& word);
     QStringList documentWords(const QString& partial, int start, int end) const;
+    void forgetWords();
+    void startCountingWords(const QString& snapshot);
 
     CodeLineNumberRulerView* m_ruler = nullptr;
     QCompleter* m_completer = nullptr;
@@ -133,11 +150,27 @@ private:
     mutable int m_rawLength = 0;
     mutable bool m_textValid = false;
     mutable QHash<int, CodeEditorText::LineEnd> m_lineEndByFormat;
+    // The words of the text, kept up to date by the edits; null while being counted.
+    std::shared_ptr<CodeDocumentWords> m_words;
+    struct WordEdit {
+        QString removed;
+        QString added;
+    };
+    // Edits made while the words are being counted.
+    std::vector<WordEdit> m_wordEdits;
+    bool m_wordsBuilding = false;
+    quint64 m_wordsSerial = 0;
     quint64 m_revision = 0;
+    struct Splice {
+        int start = 0;
+        int removed = 0;
+        int added = 0;
+    } m_lastSplice;
     int m_programmatic = 0;
     // Colour per document position (a separator counts once).
     QByteArray m_colors;
     int m_lastRecolored = 0;
+    quint64 m_colorsGeneration = 0;
     // The block number the idle-time colouring goes on from; -1 when none is left.
     int m_pendingRecolor = -1;
     QTimer* m_recolorTimer = nullptr;

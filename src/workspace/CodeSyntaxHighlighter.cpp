@@ -1,6 +1,9 @@
 #include "workspace/CodeSyntaxHighlighter.h"
 
+#include <QHash>
 #include <future>
+#include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -251,6 +254,22 @@ QRegularExpression compile(const QString& icuPattern, unsigned options)
     return QRegularExpression(QStringLiteral("(*ANY)") + toPcre(icuPattern), qtOptions);
 }
 
+const QRegularExpression& compiled(const Rule& rule)
+{
+    // Never destroyed: a highlight still running at exit may use them.
+    static std::mutex* mutex = new std::mutex;
+    static auto* cache = new QHash<QString, std::shared_ptr<const QRegularExpression>>;
+    const QString key = QString::number(rule.options) + u':' + rule.pattern;
+    std::lock_guard lock(*mutex);
+    std::shared_ptr<const QRegularExpression>& slot = (*cache)[key];
+    if (!slot) {
+        auto re = std::make_shared<QRegularExpression>(compile(rule.pattern, rule.options));
+        re->optimize();
+        slot = std::move(re);
+    }
+    return *slot;
+}
+
 namespace {
 
 using Spans = std::vector<std::pair<qsizetype, qsizetype>>;
@@ -259,7 +278,7 @@ using Spans = std::vector<std::pair<qsizetype, qsizetype>>;
 Spans matchesOf(const Rule& rule, const QString& text)
 {
     Spans spans;
-    const QRegularExpression re = compile(rule.pattern, rule.options);
+    const QRegularExpression& re = compiled(rule);
     if (!re.isValid())
         return spans;
     QRegularExpressionMatchIterator it = re.globalMatch(text);

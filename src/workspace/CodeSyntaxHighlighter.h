@@ -36,4 +36,7 @@ QByteArray apply(const QString& text, const QString& fileName);
 // An ICU pattern with its options as a QRegularExpression giving the same matches.
 QRegularExpression compile(const QString& icuPattern, unsigned options);
 
+// The rule's pattern compiled once for the process (and optimised), shared by every thread.
+const QRegularExpression& compiled(const Rule& rule);
+
 } // namespace CodeSyntaxHighlighter

@@ -14,6 +14,10 @@
 
 namespace {
 
+// Characters an edit may have matched again on the main thread, over all rules, before the
+// colouring goes back to a whole-text pass off it.
+constexpr qsizetype kIncrementalBudget = qsizetype(1) << 18;
+
 // Never destroyed. When the application ends, highlights not yet begun are dropped and the one in
 // progress gets a moment to finish: its matching must not outlive the static data it reads, and
 // quitting must not hang on it.
@@ -68,6 +72,16 @@ CodeTextEditor::CodeTextEditor(QWidget* parent)
     connect(&m_highlightTimer, &QTimer::timeout, this, &CodeTextEditor::startBackgroundHighlight);
 
     connect(m_textView, &CodeEditorTextView::userEdited, this, &CodeTextEditor::textDidChange);
+    connect(m_textView, &CodeEditorTextView::textSpliced, this, &CodeTextEditor::textSpliced);
+    connect(m_textView, &CodeEditorTextView::textReset, this, [this] {
+        // What changed is not known: the kept matches, and any being made, describe nothing.
+        m_state.reset();
+        m_edited = {};
+        if (m_stateBuilding) {
+            m_stateBuilding = false;
+            m_latestHighlight->store(++m_highlightSerial);
+        }
+    });
     connect(m_textView, &QPlainTextEdit::cursorPositionChanged, this, &CodeTextEditor::textViewDidChangeSelection);
     connect(m_textView, &QPlainTextEdit::selectionChanged, this, &CodeTextEditor::textViewDidChangeSelection);
     connect(m_textView->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { refreshRuler(true); });
@@ -127,7 +141,8 @@ void CodeTextEditor::setContent(const QString& text, const QString& fileName, co
     // colours land on a later turn. A text with room to grow is handed over for editing as it is;
     // any other would be copied whole by the first keystroke, so a copy with room is made off the
     // main thread as well.
-    startHighlight(content, content.capacity() <= content.size());
+    m_state.reset();
+    startHighlight(content, true, content.capacity() <= content.size());
     replaceEditorText(content);
     m_highlightRevision = m_textView->revision();
     m_textView->setSelectedRange(selection);
@@ -203,69 +218,188 @@ bool CodeTextEditor::isHighlightPending() const
 
 void CodeTextEditor::startBackgroundHighlight()
 {
+    // Matches being made catch up with the edits when they land.
+    if (m_stateBuilding || updateHighlightIncrementally())
+        return;
     // A copy of its own, taken now: sharing the editor's text would make the next keystroke copy
     // the whole of it while the matching runs.
+    m_state.reset();
     const QString& current = m_textView->text();
-    startHighlight(QString(current.constData(), current.size()));
+    startHighlight(QString(current.constData(), current.size()), false);
     m_highlightRevision = m_textView->revision();
 }
 
-void CodeTextEditor::startHighlight(const QString& text, bool copyForEditing)
+void CodeTextEditor::textSpliced(int start, int removed, int added)
+{
+    // Merged with the earlier edits: outside [from, end) the text is the one the matches describe.
+    EditedRange& e = m_edited;
+    if (!e.any) {
+        e = {true, start, qsizetype(start) + added, qsizetype(added) - removed};
+        return;
+    }
+    qsizetype end;
+    if (e.end <= start)
+        end = start + added;
+    else if (e.end >= start + removed)
+        end = e.end + added - removed;
+    else
+        end = start + added;
+    e.end = std::max<qsizetype>(end, start + added);
+    e.from = std::min<qsizetype>(e.from, start);
+    e.delta += added - removed;
+}
+
+bool CodeTextEditor::updateHighlightIncrementally()
+{
+    if (!m_state || !m_state->isUsable() || m_state->fileName() != m_fileName)
+        return false;
+    if (!m_edited.any)
+        return true;
+    const QString& current = m_textView->text();
+    const EditedRange e = m_edited;
+    m_edited = {};
+    const std::optional<CodeHighlightState::Range> range =
+        m_state->update(current, e.from, e.end - e.delta - e.from, e.end - e.from, kIncrementalBudget);
+    if (!range) {
+        m_state.reset();
+        return false;
+    }
+    if (m_textView->colorsGeneration() != m_appliedColors)
+        // Colours were given to the view from elsewhere: all of them again.
+        applyColors(m_state->colors(current, {0, current.size()}));
+    else if (range->end > range->begin)
+        applyColorRange(range->begin, m_state->colors(current, *range));
+    return true;
+}
+
+void CodeTextEditor::startHighlight(const QString& text, bool colorsFirst, bool copyForEditing)
 {
     const quint64 serial = ++m_highlightSerial;
     const QString fileName = m_fileName;
     m_latestHighlight->store(serial);
     ++m_highlightsInFlight;
+    m_stateBuilding = true;
+    m_edited = {};
     QPointer<CodeTextEditor> self(this);
     std::shared_ptr<std::atomic<quint64>> latest = m_latestHighlight;
-    highlightPool()->start([self, latest, serial, text, fileName, copyForEditing] {
+    highlightPool()->start([self, latest, serial, text, fileName, colorsFirst, copyForEditing] {
         // A later request makes this one moot.
         std::optional<QByteArray> colors;
-        if (latest->load() == serial)
+        if (colorsFirst && latest->load() == serial) {
             colors = CodeSyntaxHighlighter::apply(text, fileName);
+            QMetaObject::invokeMethod(
+                highlightReceiver(),
+                [self, serial, fileName, colors] {
+                    // Only the latest request, for the text as it still is.
+                    if (self && serial == self->m_highlightSerial
+                        && self->m_highlightRevision == self->m_textView->revision() && fileName == self->m_fileName) {
+                        self->applyColors(*colors);
+                        self->m_colorsAppliedSerial = serial;
+                    }
+                },
+                Qt::QueuedConnection);
+        }
+        // The copy with room to grow, made once the colours are on their way and taken if the text
+        // is then still the same.
+        if (copyForEditing && colors && latest->load() == serial) {
+            QString own;
+            own.reserve(text.size() + text.size() / 32 + 16);
+            own.append(QStringView(text));
+            QMetaObject::invokeMethod(
+                highlightReceiver(),
+                [self, serial, own = std::move(own)]() mutable {
+                    if (self && serial == self->m_highlightSerial)
+                        self->m_textView->adoptOwnText(std::move(own), self->m_highlightRevision);
+                },
+                Qt::QueuedConnection);
+        }
+        // The matches kept for edits; without colours first, the colours come from them.
+        std::shared_ptr<CodeHighlightState> state;
+        std::optional<QByteArray> late;
+        if (latest->load() == serial) {
+            state = std::make_shared<CodeHighlightState>(text, fileName);
+            if (!colorsFirst)
+                late = state->isUsable() ? state->colors(text, {0, text.size()})
+                                         : CodeSyntaxHighlighter::apply(text, fileName);
+        }
         QMetaObject::invokeMethod(
             highlightReceiver(),
-            [self, serial, fileName, colors] {
+            [self, serial, fileName, state = std::move(state), late = std::move(late)]() mutable {
                 if (!self)
                     return;
                 --self->m_highlightsInFlight;
-                // Only the latest request, for the text as it still is.
-                if (colors && serial == self->m_highlightSerial
-                    && self->m_highlightRevision == self->m_textView->revision() && fileName == self->m_fileName)
-                    self->applyColors(*colors);
-            },
-            Qt::QueuedConnection);
-        // The copy with room to grow, made once the colours are on their way and taken if the text
-        // is then still the same.
-        if (!copyForEditing || !colors || latest->load() != serial)
-            return;
-        QString own;
-        own.reserve(text.size() + text.size() / 32 + 16);
-        own.append(QStringView(text));
-        QMetaObject::invokeMethod(
-            highlightReceiver(),
-            [self, serial, own = std::move(own)]() mutable {
-                if (self && serial == self->m_highlightSerial)
-                    self->m_textView->adoptOwnText(std::move(own), self->m_highlightRevision);
+                if (serial != self->m_highlightSerial)
+                    return;
+                self->m_stateBuilding = false;
+                const bool unchanged =
+                    self->m_highlightRevision == self->m_textView->revision() && fileName == self->m_fileName;
+                if (late && unchanged) {
+                    self->applyColors(*late);
+                    self->m_colorsAppliedSerial = serial;
+                }
+                self->adoptState(std::move(state), self->m_colorsAppliedSerial == serial);
             },
             Qt::QueuedConnection);
     });
 }
 
-void CodeTextEditor::applyHighlighting() { applyColors(CodeSyntaxHighlighter::apply(m_textView->text(), m_fileName)); }
+void CodeTextEditor::adoptState(std::shared_ptr<CodeHighlightState> state, bool colorsApplied)
+{
+    if (!state || !state->isUsable() || state->fileName() != m_fileName) {
+        m_state.reset();
+        // Edits made meanwhile get the whole-text pass of the next request.
+        if (m_edited.any || !colorsApplied)
+            scheduleHighlighting();
+        m_edited = {};
+        return;
+    }
+    m_state = std::move(state);
+    if (colorsApplied) {
+        if (!updateHighlightIncrementally())
+            scheduleHighlighting();
+        return;
+    }
+    // The colours of the text the matches were made from never landed: all of them, after the edits
+    // made since.
+    const QString& current = m_textView->text();
+    const EditedRange e = m_edited;
+    m_edited = {};
+    if (e.any && !m_state->update(current, e.from, e.end - e.delta - e.from, e.end - e.from, kIncrementalBudget)) {
+        m_state.reset();
+        scheduleHighlighting();
+        return;
+    }
+    applyColors(m_state->colors(current, {0, current.size()}));
+}
 
-void CodeTextEditor::applyColors(const QByteArray& colors)
+void CodeTextEditor::applyHighlighting()
+{
+    applyColors(CodeSyntaxHighlighter::apply(m_textView->text(), m_fileName));
+    // The matches kept for edits, for this text and name, made off the main thread.
+    m_state.reset();
+    const QString& current = m_textView->text();
+    startHighlight(QString(current.constData(), current.size()), false);
+    m_highlightRevision = m_textView->revision();
+}
+
+void CodeTextEditor::applyColors(const QByteArray& colors) { applyColorRange(-1, colors); }
+
+void CodeTextEditor::applyColorRange(qsizetype begin, const QByteArray& colors)
 {
     m_isApplyingHighlight = true;
     const Range selection =
         safeSelections({m_textView->selectedRange()}, int(m_textView->text().size())).first();
     const int scroll = m_textView->verticalScrollBar()->value();
-    m_textView->applyColors(colors);
+    if (begin < 0)
+        m_textView->applyColors(colors);
+    else
+        m_textView->applyColorRange(int(begin), colors);
     if (m_textView->selectedRange() != selection)
         m_textView->setSelectedRange(selection);
     if (m_textView->verticalScrollBar()->value() != scroll)
         m_textView->verticalScrollBar()->setValue(scroll);
     m_isApplyingHighlight = false;
+    m_appliedColors = m_textView->colorsGeneration();
     finishDocumentUpdate(false, false);
 }
 

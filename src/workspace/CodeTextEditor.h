@@ -7,6 +7,7 @@
 // nor a keystroke waits for it.
 
 #include "workspace/CodeEditorTextView.h"
+#include "workspace/CodeHighlightState.h"
 
 #include <QList>
 #include <QString>
@@ -50,6 +51,8 @@ public:
 
     // Highlights now, on the main thread.
     void applyHighlighting();
+    // The matches kept for re-colouring after edits; null while they are being made.
+    const CodeHighlightState* highlightState() const { return m_state.get(); }
     // Highlights 0.08 s from now, replacing any pending request.
     void scheduleHighlighting();
     // A debounced highlight is waiting or running, or its colours are still being given to blocks
@@ -70,11 +73,18 @@ private:
     void textViewDidChangeSelection();
     void refreshRuler(bool labels);
     void startBackgroundHighlight();
-    // Matches `text` off the main thread; its colours are applied if no later request was made
-    // and the text is then still at m_highlightRevision, which the caller sets. `copyForEditing`:
-    // then also gives the view a copy of `text` with room to grow, made on that thread.
-    void startHighlight(const QString& text, bool copyForEditing = false);
+    // Matches `text` off the main thread. With `colorsFirst` its colours come first, applied if no
+    // later request was made and the text is then still at m_highlightRevision, which the caller
+    // sets; then the matches kept for edits, which catch up with the edits made meanwhile.
+    // `copyForEditing`: then also gives the view a copy of `text` with room to grow, made on that
+    // thread.
+    void startHighlight(const QString& text, bool colorsFirst, bool copyForEditing = false);
+    void adoptState(std::shared_ptr<CodeHighlightState> state, bool colorsApplied);
+    // Re-colours what the edits since the kept matches can change; false when that is too much.
+    bool updateHighlightIncrementally();
+    void textSpliced(int start, int removed, int added);
     void applyColors(const QByteArray& colors);
+    void applyColorRange(qsizetype begin, const QByteArray& colors);
     void find(bool backward);
 
     CodeEditorTextView* m_textView;
@@ -86,6 +96,19 @@ private:
     int m_highlightsInFlight = 0;
     quint64 m_highlightSerial = 0;
     quint64 m_highlightRevision = 0;
+    // The matches of the text as it was before the edits gathered in m_edited.
+    std::shared_ptr<CodeHighlightState> m_state;
+    // The edits since, merged: text()[from, end) replaced what was [from, end - delta).
+    struct EditedRange {
+        bool any = false;
+        qsizetype from = 0;
+        qsizetype end = 0;
+        qsizetype delta = 0;
+    } m_edited;
+    bool m_stateBuilding = false;
+    quint64 m_colorsAppliedSerial = 0;
+    // The view's colouring count after this editor's last colouring.
+    quint64 m_appliedColors = 0;
     // The latest request's serial, read by the matching thread.
     std::shared_ptr<std::atomic<quint64>> m_latestHighlight = std::make_shared<std::atomic<quint64>>(0);
 };

@@ -5,6 +5,7 @@
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
+#include <random>
 
 using CodeEditingAssistant::Edit;
 
@@ -175,6 +176,78 @@ TEST(CodeEditingAssistant, SmartNewline)
         if (edit) {
             EXPECT_EQ(edit->text, c.expected->text);
             EXPECT_EQ(edit->caretOffset, c.expected->caretOffset);
+        }
+    }
+}
+
+namespace {
+
+// The lists as read from the whole prefix, lower-cased: what reading back from the caret must give.
+QStringList suggestionsFromWholePrefix(const QString& fileName, const QString& prefix, const QString& partial)
+{
+    if (!CodeCompletionProvider::supportsHTML(fileName))
+        return {};
+    const QString text = prefix.toLower();
+    auto hasWhitespace = [](QStringView stretch) {
+        return std::any_of(stretch.begin(), stretch.end(), [](QChar c) { return CodeCompletionProvider::isWhitespace(c); });
+    };
+    if (fileName.toLower().endsWith(QLatin1String(".blade.php"))) {
+        const qsizetype at = text.lastIndexOf(u'@');
+        if (at >= 0 && !hasWhitespace(QStringView(text).mid(at)))
+            return CodeCompletionProvider::filtered(CodeCompletionProvider::bladeDirectives(), partial);
+    }
+    const qsizetype open = text.lastIndexOf(u'<');
+    const qsizetype close = text.lastIndexOf(u'>');
+    if (open < 0 || close > open)
+        return {};
+    return CodeCompletionProvider::filtered(hasWhitespace(QStringView(text).mid(open)) ? CodeCompletionProvider::htmlAttributes()
+                                                                                       : CodeCompletionProvider::htmlTags(),
+                                            partial);
+}
+
+} // namespace
+
+TEST(CodeCompletionProvider, ReadingBackFromTheCaretGivesTheListsOfTheWholePrefix)
+{
+    // Pieces whose lower case is longer (U+0130), or is another letter (Kelvin sign), whitespace of
+    // every kind, and the characters the rules look for.
+    const QStringList pieces {QStringLiteral("<"), QStringLiteral(">"), QStringLiteral("@"), QStringLiteral(" "),
+                              QStringLiteral("\t"), QStringLiteral("\n"), QString(QChar(0x2028)), QString(QChar(0x3000)),
+                              QString(QChar(0x0130)), QString(QChar(0x212A)), QStringLiteral("di"), QStringLiteral("Fore"),
+                              QStringLiteral("/"), QString::fromUcs4(U"\U00010400")};
+    std::mt19937 random(103);
+    for (const QString fileName : {QStringLiteral("v.blade.php"), QStringLiteral("p.php"), QStringLiteral("a.HTML")}) {
+        for (int n = 0; n < 400; ++n) {
+            QString prefix;
+            for (quint32 k = random() % 9; k > 0; --k)
+                prefix += pieces.at(qsizetype(random() % quint32(pieces.size())));
+            const QString partial = QStringList {QString(), QStringLiteral("di"), QStringLiteral("fore")}.at(n % 3);
+            EXPECT_EQ(CodeCompletionProvider::suggestions(fileName, QStringView(prefix), partial),
+                      suggestionsFromWholePrefix(fileName, prefix, partial))
+                << fileName.toStdString() << " " << prefix.toStdString();
+        }
+    }
+}
+
+TEST(CodeEditingAssistant, TheTextAfterTheCaretIsComparedInLowerCaseAsAWhole)
+{
+    const QString i = QString(QChar(0x0130)); // lower-cases to two characters
+    const QString kelvin = QString(QChar(0x212A));
+    const QString emoji = QString::fromUcs4(U"\U0001F600");
+    const QStringList afters {QStringLiteral("</DIV>"), QStringLiteral("</Div> rest"), QStringLiteral("</div"),
+                              QStringLiteral("</d") + i + QStringLiteral("v>"), QString(), QStringLiteral("</divx>"),
+                              QStringLiteral("</div>") + emoji, QStringLiteral("</") + emoji, QStringLiteral("</di"),
+                              QStringLiteral("</") + kelvin + QStringLiteral("bd>")};
+    for (const QString tag : {QStringLiteral("div"), QStringLiteral("Div"), QStringLiteral("kbd")}) {
+        for (const QString& after : afters) {
+            const QString source = u'<' + tag + u'>' + after;
+            const int cursor = int(tag.size()) + 2;
+            const bool closed = after.toLower().startsWith(QStringLiteral("</") + tag.toLower() + u'>');
+            const std::optional<QString> closing = CodeEditingAssistant::autoClosingTag(QStringLiteral("a.html"), source, cursor);
+            EXPECT_EQ(closing.has_value(), !closed) << source.toStdString();
+            const std::optional<Edit> edit = CodeEditingAssistant::smartNewline(QStringLiteral("a.html"), source, cursor);
+            ASSERT_TRUE(edit.has_value());
+            EXPECT_EQ(edit->text, closed ? QStringLiteral("\n    \n") : QStringLiteral("\n    ")) << source.toStdString();
         }
     }
 }

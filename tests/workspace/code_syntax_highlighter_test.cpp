@@ -350,3 +350,48 @@ TEST(CodeSyntaxHighlighterColors, RenameRecoloursAtOnce)
     EXPECT_STREQ(roleOf(editor->textView()->foregroundAt(0)), "keyword");
     EXPECT_STREQ(roleOf(editor->textView()->foregroundAt(7)), "variable");
 }
+
+TEST(CodeSyntaxHighlighterColors, EditsRecolourFromTheKeptMatches)
+{
+    auto editor = shownEditor(900, 600);
+    CodeEditorTextView* view = editor->textView();
+    const QString text = rows(3000, QStringLiteral("<p class=\"row\">Row %1 of $items, true</p> // note\n"));
+    editor->setContent(text, QStringLiteral("rows.blade.php"), QStringLiteral("/rows"));
+    // Typed before the first matches are made: they catch up when they land.
+    setCaret(*editor, int(text.indexOf(QStringLiteral("Row 2000"))));
+    QTest::keyClicks(view, QStringLiteral("'"));
+    setCaret(*editor, 5);
+    QTest::keyClicks(view, QStringLiteral("/* "));
+    settle(*editor);
+    ASSERT_NE(editor->highlightState(), nullptr);
+    expectScreenMatchesPass(*editor);
+
+    // A keystroke in plain text re-matches its neighbourhood only.
+    setCaret(*editor, int(editor->text().indexOf(QStringLiteral("Row 1500"))));
+    QTest::keyClicks(view, QStringLiteral("x"));
+    settle(*editor);
+    EXPECT_LT(editor->highlightState()->lastRematched(), 40000);
+    expectScreenMatchesPass(*editor);
+
+    // Closing the block comment far below, and the quote at the top of the comment's reach.
+    setCaret(*editor, int(editor->text().indexOf(QStringLiteral("Row 1000"))));
+    QTest::keyClicks(view, QStringLiteral("*/"));
+    settle(*editor);
+    expectScreenMatchesPass(*editor);
+    QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+    settle(*editor);
+    expectScreenMatchesPass(*editor);
+    setCaret(*editor, int(editor->text().indexOf(QStringLiteral("Row 2500"))));
+    QTest::keyClicks(view, QStringLiteral("\""));
+    settle(*editor);
+    expectScreenMatchesPass(*editor);
+
+    // A new file name recolours with its own rules and keeps matches for them.
+    editor->setContent(editor->text(), QStringLiteral("rows.txt"), QStringLiteral("/rows"));
+    settle(*editor);
+    ASSERT_NE(editor->highlightState(), nullptr);
+    EXPECT_EQ(editor->highlightState()->fileName(), QStringLiteral("rows.txt"));
+    QTest::keyClicks(view, QStringLiteral(" 12"));
+    settle(*editor);
+    expectScreenMatchesPass(*editor);
+}

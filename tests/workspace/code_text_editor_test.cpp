@@ -2,6 +2,7 @@
 // document update rules; the routing of Return, ">", "<", "@" and Control+Space; the debounced
 // highlight; the find bar.
 #include "EditorTestKit.h"
+#include "workspace/CodeDocumentWords.h"
 #include "workspace/CodeEditorFindBar.h"
 #include "workspace/CodeEditorTheme.h"
 #include "workspace/CodeLineNumberRulerView.h"
@@ -18,6 +19,7 @@
 #include <QSignalSpy>
 #include <QWheelEvent>
 #include <functional>
+#include <random>
 
 using namespace EditorTestKit;
 
@@ -555,4 +557,45 @@ TEST(CodeTextEditorLook, LightColoursFontTabsAndAccentCaret)
     const QRect caret = view->cursorRect();
     const QImage image = view->viewport()->grab().toImage();
     EXPECT_EQ(QColor(image.pixel(caret.left(), caret.center().y())), view->caretColor());
+}
+
+TEST(CodeTextEditorCompletion, CountedWordsGiveTheListAReadOfTheWholeTextGives)
+{
+    auto editor = EditorTestKit::shownEditor();
+    CodeEditorTextView* view = editor->textView();
+    const QString text = QStringLiteral(
+        "Foo foo FOO fooBar Foobar _foo foo1 foo_bar Fo fo\u00E9 fo\u0301x Straße STRASSE strasse\r\n"
+        "bar Bar BAR barn\u2028bark\tfoo fooBar foo\n");
+    // Edits made while the words are still being counted are counted too.
+    editor->setContent(text, QStringLiteral("notes.txt"), QStringLiteral("/notes"));
+    EditorTestKit::setCaret(*editor, int(text.size()));
+    QTest::keyClicks(view, QStringLiteral(" Fooz foOd"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->areWordsCounted(); }, 10000));
+
+    std::mt19937 random(31);
+    const QStringList typed {QStringLiteral(" f"), QStringLiteral("o"), QStringLiteral("O"), QStringLiteral("B"),
+                             QStringLiteral("a"), QStringLiteral(" "), QStringLiteral("\n"), QStringLiteral("s"),
+                             QStringLiteral("tr"), QStringLiteral("\u00E9")};
+    for (int step = 0; step < 120; ++step) {
+        const QString& current = editor->text();
+        // Every partial word of the text, as it stands.
+        for (qsizetype end = 1; end <= current.size(); end += 3) {
+            qsizetype start = end;
+            while (start > 0 && CodeDocumentWords::isWordCharacter(current.at(start - 1)))
+                --start;
+            const QString partial = current.mid(start, end - start).toLower();
+            int index = -1;
+            ASSERT_EQ(view->completions(int(start), int(end), &index), view->scanDocumentWords(partial, int(start), int(end)))
+                << "step " << step << " partial " << partial.toStdString();
+        }
+        // An edit somewhere: typed, deleted, or undone.
+        EditorTestKit::setCaret(*editor, int(random() % quint32(current.size() + 1)));
+        const quint32 kind = random() % 5;
+        if (kind == 0)
+            QTest::keyClick(view, Qt::Key_Backspace);
+        else if (kind == 1)
+            QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+        else
+            view->insertText(typed.at(qsizetype(random() % quint32(typed.size()))));
+    }
 }
