@@ -7,6 +7,7 @@
 #include "app/Footer.h"
 #include "app/NoticeBar.h"
 #include "platform/Files.h"
+#include "support/Screenshots.h"
 #include "support/TestEnvironment.h"
 #include "support/TestFiles.h"
 
@@ -139,6 +140,7 @@ TEST_P(SettingsNotice, StaysAfterStartUpUntilDismissed)
     ASSERT_NE(bar, nullptr);
     ASSERT_TRUE(bar->isVisible());
     EXPECT_TRUE(bar->text()->text().startsWith(QStringLiteral("Settings could not be read; the file was kept as ")));
+    Screenshots::save(*window, QStringLiteral("settings-notice"));
     QTest::mouseClick(bar->dismissButton(), Qt::LeftButton);
     EXPECT_FALSE(bar->isVisible());
     EXPECT_FALSE(window->model().notice());
