@@ -92,8 +92,8 @@ private:
 // own too, and the group is killed once the signal is raised.
 Capture capture(Spec spec, int timeoutMs = -1, const StopSignal* stop = nullptr);
 
-// Runs the child to completion with its standard output and error where the spec sends them (a
-// log file, say), under the same time limit and stop signal as capture().
+// Runs the child to completion, its standard output and error going to Spec::outputFd and
+// Spec::errorFd (a log file, say), under the same time limit and stop signal as capture().
 Capture runToCompletion(Spec spec, int timeoutMs = -1, const StopSignal* stop = nullptr);
 
 // The current process environment as a map.
