@@ -522,7 +522,7 @@ TEST_F(ContentViewTest, FooterKeepsTheEndOfALogExcerptAndItsTooltipTheWholeMessa
     const QString reason = QStringLiteral("Failed to listen on 127.0.0.1:9100 (reason: Address already in use)");
     const QString excerpt = QStringLiteral("PHP Warning:  PHP Startup: Unable to load dynamic library 'x'\n").repeated(30) + reason;
     window->model().setStatusMessage(StatusText::withExcerpt(QStringLiteral("Failed to start Blog: "), excerpt));
-    QTest::qWait(50);
+    QCoreApplication::processEvents();
     EXPECT_EQ(status->text(), QStringLiteral("Failed to start Blog: ") + QChar(0x2026) + reason);
     // The footer's two lines show the reason.
     EXPECT_FALSE(status->isElided());
@@ -538,7 +538,7 @@ TEST_F(ContentViewTest, FooterKeepsTheEndOfALogExcerptAndItsTooltipTheWholeMessa
 
     // A short message that fits has no tooltip.
     window->model().setStatusMessage(QStringLiteral("Blog started on port 9100."));
-    QTest::qWait(20);
+    QCoreApplication::processEvents();
     EXPECT_TRUE(status->toolTipText().isEmpty());
 }
 

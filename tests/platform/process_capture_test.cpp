@@ -1,5 +1,6 @@
 #include "platform/Process.h"
 #include "platform/Text.h"
+#include "support/ShellCommand.h"
 #include "support/TestEnvironment.h"
 
 #include <QElapsedTimer>
@@ -14,14 +15,6 @@
 
 namespace {
 
-Process::Spec shell(const QString& script)
-{
-    Process::Spec spec;
-    spec.program = QStringLiteral("/bin/sh");
-    spec.arguments = {QStringLiteral("-c"), script};
-    return spec;
-}
-
 std::optional<pid_t> readPid(const QString& path)
 {
     QFile file(path);
@@ -34,13 +27,13 @@ std::optional<pid_t> readPid(const QString& path)
 
 TEST(ProcessCapture, CollectsOutputAndStatus)
 {
-    const Process::Capture c = Process::capture(shell(QStringLiteral("echo one; echo two >&2; exit 5")), 5000);
+    const Process::Capture c = Process::capture(ShellCommand::spec(QStringLiteral("echo one; echo two >&2; exit 5")), 5000);
     EXPECT_TRUE(c.launched);
     EXPECT_FALSE(c.timedOut);
     EXPECT_EQ(c.status, 5);
     EXPECT_EQ(c.output, QByteArray("one\ntwo\n"));
 
-    const Process::Capture killed = Process::capture(shell(QStringLiteral("kill -KILL $$")));
+    const Process::Capture killed = Process::capture(ShellCommand::spec(QStringLiteral("kill -KILL $$")));
     EXPECT_EQ(killed.status, SIGKILL);
     EXPECT_FALSE(killed.timedOut);
 }
@@ -99,7 +92,7 @@ TEST(ProcessCapture, TimeLimitKillsTheWholeProcessGroup)
         QFile::remove(pidFile);
         QElapsedTimer clock;
         clock.start();
-        const Process::Capture result = Process::capture(shell(c.script), 600);
+        const Process::Capture result = Process::capture(ShellCommand::spec(c.script), 600);
         EXPECT_TRUE(result.launched) << c.name;
         EXPECT_TRUE(result.timedOut) << c.name;
         // The limit is kept; the upper bound is a hang guard (nothing here ends by itself).
@@ -117,11 +110,11 @@ TEST(ProcessCapture, TimeLimitKillsTheWholeProcessGroup)
 TEST(ProcessCapture, OnlyATimeLimitedChildGetsItsOwnProcessGroup)
 {
     const QString script = QStringLiteral("echo $$ $(cut -d' ' -f5 /proc/$$/stat)");
-    const QStringList unlimited = QString::fromLatin1(Process::capture(shell(script)).output).split(u' ');
+    const QStringList unlimited = QString::fromLatin1(Process::capture(ShellCommand::spec(script)).output).split(u' ');
     ASSERT_EQ(unlimited.size(), 2);
     EXPECT_EQ(unlimited[1].trimmed().toInt(), static_cast<int>(::getpgrp()));
 
-    const QStringList limited = QString::fromLatin1(Process::capture(shell(script), 5000).output).split(u' ');
+    const QStringList limited = QString::fromLatin1(Process::capture(ShellCommand::spec(script), 5000).output).split(u' ');
     ASSERT_EQ(limited.size(), 2);
     EXPECT_EQ(limited[0].trimmed(), limited[1].trimmed());
 }
@@ -129,7 +122,7 @@ TEST(ProcessCapture, OnlyATimeLimitedChildGetsItsOwnProcessGroup)
 TEST(ProcessCapture, ExitedChildIsNotHeldUpByASilentGrandchild)
 {
     // Waiting for the grandchild's end of the pipe would run into the time limit (and kill it).
-    const Process::Capture c = Process::capture(shell(QStringLiteral("sleep 600 & echo $!")), 10000);
+    const Process::Capture c = Process::capture(ShellCommand::spec(QStringLiteral("sleep 600 & echo $!")), 10000);
     EXPECT_FALSE(c.timedOut);
     EXPECT_EQ(c.status, 0);
     const auto pid = Text::parseInt32(QString::fromLatin1(c.output).trimmed());
@@ -145,7 +138,8 @@ TEST(ProcessCapture, StopSignalEndsTheChildWithItsGroupAndStartsNoMore)
     Process::StopSignal stop;
     Process::Capture result;
     std::thread capturing([&]() {
-        result = Process::capture(shell(QStringLiteral("sleep 600 & echo $! > '%1'; sleep 600").arg(pidFile)), -1, &stop);
+        result = Process::capture(ShellCommand::spec(QStringLiteral("sleep 600 & echo $! > '%1'; sleep 600").arg(pidFile)),
+                                  -1, &stop);
     });
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return readPid(pidFile).has_value(); }, 20000));
     stop.raise();
@@ -161,7 +155,7 @@ TEST(ProcessCapture, StopSignalEndsTheChildWithItsGroupAndStartsNoMore)
 
     // Raised stays raised: nothing further is started.
     const QString marker = dir.path() + QStringLiteral("/started");
-    const Process::Capture later = Process::capture(shell(QStringLiteral("touch '%1'").arg(marker)), 5000, &stop);
+    const Process::Capture later = Process::capture(ShellCommand::spec(QStringLiteral("touch '%1'").arg(marker)), 5000, &stop);
     EXPECT_FALSE(later.launched);
     EXPECT_TRUE(later.stopped);
     EXPECT_FALSE(QFileInfo::exists(marker));
@@ -174,9 +168,9 @@ TEST(ProcessCapture, StandardInputComesFromTheGivenDescriptor)
     ASSERT_TRUE(input.open(QIODevice::ReadWrite));
     input.write("first line\nsecond\n");
     input.seek(0);
-    Process::Spec spec = shell(QStringLiteral("cat"));
+    Process::Spec spec = ShellCommand::spec(QStringLiteral("cat"));
     spec.inputFd = input.handle();
     EXPECT_EQ(Process::capture(spec, 5000).output, QByteArray("first line\nsecond\n"));
     // Without one it is /dev/null.
-    EXPECT_EQ(Process::capture(shell(QStringLiteral("cat")), 5000).output, QByteArray());
+    EXPECT_EQ(Process::capture(ShellCommand::spec(QStringLiteral("cat")), 5000).output, QByteArray());
 }

@@ -2,6 +2,7 @@
 // that ends such runs and captures.
 #include "platform/Process.h"
 #include "platform/Text.h"
+#include "support/ShellCommand.h"
 #include "support/TestEnvironment.h"
 #include "support/TestFiles.h"
 
@@ -17,14 +18,6 @@
 #include <unistd.h>
 
 namespace {
-
-Process::Spec shell(const QString& script)
-{
-    Process::Spec spec;
-    spec.program = QStringLiteral("/bin/sh");
-    spec.arguments = {QStringLiteral("-c"), script};
-    return spec;
-}
 
 // The process ids a script wrote to `path` (written aside and renamed, so read whole or not at
 // all).
@@ -72,7 +65,7 @@ TEST(ProcessRunToCompletion, OutputGoesWhereTheSpecSendsItAndTheStatusIsTaken)
     const QString logPath = dir.filePath(QStringLiteral("out.log"));
     const int fd = ::open(QFile::encodeName(logPath).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     ASSERT_GE(fd, 0);
-    Process::Spec spec = shell(QStringLiteral("echo out; echo err >&2; pwd; exit 7"));
+    Process::Spec spec = ShellCommand::spec(QStringLiteral("echo out; echo err >&2; pwd; exit 7"));
     spec.outputFd = fd;
     spec.errorFd = fd;
     spec.workingDirectory = dir.path();
@@ -97,7 +90,7 @@ TEST(ProcessRunToCompletion, TimeLimitKillsTheWholeProcessGroup)
 {
     QTemporaryDir dir;
     const QString pidFile = dir.filePath(QStringLiteral("pids"));
-    const Process::Capture ran = Process::runToCompletion(shell(sleepersScript(pidFile)), 500);
+    const Process::Capture ran = Process::runToCompletion(ShellCommand::spec(sleepersScript(pidFile)), 500);
     EXPECT_TRUE(ran.launched);
     EXPECT_TRUE(ran.timedOut);
     EXPECT_EQ(ran.status, SIGKILL);
@@ -113,7 +106,7 @@ TEST(ProcessRunToCompletion, StopSignalEndsTheRunWithItsGroupAndStartsNoMore)
     const QString pidFile = dir.filePath(QStringLiteral("pids"));
     Process::StopSignal stop;
     Process::Capture ran;
-    std::thread running([&]() { ran = Process::runToCompletion(shell(sleepersScript(pidFile)), -1, &stop); });
+    std::thread running([&]() { ran = Process::runToCompletion(ShellCommand::spec(sleepersScript(pidFile)), -1, &stop); });
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return readPids(pidFile).size() == 2; }, 20000));
     stop.raise();
     running.join();
@@ -123,7 +116,8 @@ TEST(ProcessRunToCompletion, StopSignalEndsTheRunWithItsGroupAndStartsNoMore)
     expectGone({readPids(pidFile)[1]});
 
     const QString marker = dir.filePath(QStringLiteral("started"));
-    const Process::Capture later = Process::runToCompletion(shell(QStringLiteral("touch '%1'").arg(marker)), -1, &stop);
+    const Process::Capture later =
+        Process::runToCompletion(ShellCommand::spec(QStringLiteral("touch '%1'").arg(marker)), -1, &stop);
     EXPECT_FALSE(later.launched);
     EXPECT_TRUE(later.stopped);
     EXPECT_FALSE(QFileInfo::exists(marker));
@@ -139,8 +133,8 @@ TEST(ProcessStopSignal, RaiseKillsTheRunningChildrenBeforeItReturns)
     EXPECT_EXIT(
         {
             Process::StopSignal stop;
-            std::thread([&]() { Process::capture(shell(sleepersScript(captured)), -1, &stop); }).detach();
-            std::thread([&]() { Process::runToCompletion(shell(sleepersScript(completed)), -1, &stop); }).detach();
+            std::thread([&]() { Process::capture(ShellCommand::spec(sleepersScript(captured)), -1, &stop); }).detach();
+            std::thread([&]() { Process::runToCompletion(ShellCommand::spec(sleepersScript(completed)), -1, &stop); }).detach();
             const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
             while (!(QFileInfo::exists(captured) && QFileInfo::exists(completed))
                    && std::chrono::steady_clock::now() < limit)
