@@ -48,6 +48,7 @@ struct ColorRun {
 class BlockColors : public QTextBlockUserData {
 public:
     std::vector<ColorRun> runs;
+    CodeShapedBlocks::Member shaped;
 };
 
 const QTextCharFormat& roleFormat(unsigned char role)
@@ -854,7 +855,8 @@ void CodeEditorTextView::applyColorRange(int textBegin, const QByteArray& textCo
         ++recolored;
         const int from = block.position();
         const int to = from + block.length();
-        if (!dirty.empty() && (dirty.size() >= 16 || dirty.back().second == from))
+        // Blocks in between keep their lines: a range over them would have them laid out again.
+        if (!dirty.empty() && dirty.back().second == from)
             dirty.back().second = to;
         else
             dirty.emplace_back(from, to);
@@ -1138,13 +1140,31 @@ void CodeEditorTextView::paintEvent(QPaintEvent* event)
     // Blocks coming into view before the idle-time colouring reached them.
     if (m_pendingRecolor >= 0)
         recolorVisibleBlocks();
+    keepShapedBlocksInView();
     QPlainTextEdit::paintEvent(event);
+    m_shaped.trim();
     if (!hasFocus() || !m_caretOn || isReadOnly())
         return;
     const QRect caret = cursorRect();
     m_caretRect = QRect(caret.left(), caret.top(), 1, caret.height());
     QPainter painter(viewport());
     painter.fillRect(m_caretRect, m_caretColor);
+}
+
+void CodeEditorTextView::keepShapedBlocksInView()
+{
+    m_shaped.beginPaint();
+    const qreal bottom = viewport()->height();
+    qreal y = contentOffset().y();
+    for (QTextBlock block = firstVisibleBlock(); block.isValid() && y <= bottom; block = block.next()) {
+        y += blockHeight(block);
+        auto* data = static_cast<BlockColors*>(block.userData());
+        if (!data) {
+            data = new BlockColors;
+            block.setUserData(data);
+        }
+        m_shaped.keep(block, data->shaped);
+    }
 }
 
 void CodeEditorTextView::setRulerThickness(int thickness) { m_ruler->setRuleThickness(thickness); }
@@ -1164,10 +1184,10 @@ void CodeEditorTextView::resizeEvent(QResizeEvent* event)
     m_ruler->setGeometry(area.left(), area.top(), m_ruler->ruleThickness(), area.height());
 }
 
-qreal CodeEditorTextView::blockTop(const QTextBlock& block, const QPointF& offset) const
+qreal CodeEditorTextView::blockHeight(const QTextBlock& block) const { return blockBoundingRect(block).height(); }
+
+qreal CodeEditorTextView::firstLineTop(const QTextBlock& block)
 {
-    qreal top = blockBoundingGeometry(block).translated(offset).top();
-    if (const QTextLayout* layout = block.layout(); layout && layout->lineCount() > 0)
-        top += layout->lineAt(0).y();
-    return top;
+    const QTextLayout* layout = block.layout();
+    return layout && layout->lineCount() > 0 ? layout->lineAt(0).y() : 0;
 }

@@ -7,6 +7,7 @@
 // "document".
 
 #include "workspace/CodeEditorText.h"
+#include "workspace/CodeShapedBlocks.h"
 
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -97,7 +98,10 @@ public:
     // Layout access for the ruler.
     QTextBlock firstVisibleTextBlock() const { return firstVisibleBlock(); }
     QPointF visibleContentOffset() const { return contentOffset(); }
-    qreal blockTop(const QTextBlock& block, const QPointF& offset) const;
+    // The block's height and its first line's top within it, laid out on demand. Blocks in view
+    // follow one another down from firstVisibleTextBlock() at visibleContentOffset().
+    qreal blockHeight(const QTextBlock& block) const;
+    static qreal firstLineTop(const QTextBlock& block);
 
 signals:
     // After every user edit.
@@ -128,6 +132,8 @@ private:
     void afterTypedText(const QString& typed);
     void recolorBlocks(const QTextBlock& first, const QTextBlock& last);
     bool recolorBlock(const QTextBlock& block);
+    // The blocks in view keep their shaped glyphs for the next paint.
+    void keepShapedBlocksInView();
     // Blocks in view (and a screen around), coloured at once when many blocks change colour.
     void recolorVisibleBlocks();
     // One slice of the colouring left to idle time, from block m_pendingRecolor on.
@@ -170,6 +176,7 @@ private:
     // Colour per document position (a separator counts once).
     QByteArray m_colors;
     int m_lastRecolored = 0;
+    CodeShapedBlocks m_shaped;
     quint64 m_colorsGeneration = 0;
     // The block number the idle-time colouring goes on from; -1 when none is left.
     int m_pendingRecolor = -1;

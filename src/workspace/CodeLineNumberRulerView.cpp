@@ -156,15 +156,20 @@ std::vector<CodeLineNumberRulerView::LineLabel> CodeLineNumberRulerView::visible
         return labels;
     const QPointF offset = view->visibleContentOffset();
     const qreal visibleHeight = view->viewport()->height();
+    // Each block's top is the one above's plus its height, as the text view paints them.
+    qreal blockY = offset.y();
     if (length == 0) {
-        labels.push_back({1, view->blockTop(block, offset) + 1});
+        view->blockHeight(block);
+        labels.push_back({1, blockY + CodeEditorTextView::firstLineTop(block) + 1});
         return labels;
     }
     // The table belongs to the ruler; a const caller still sees an up-to-date one.
     const_cast<CodeLineNumberRulerView*>(this)->ensureLineCache();
     int lastNumber = 0;
     while (block.isValid()) {
-        const qreal top = view->blockTop(block, offset);
+        const qreal height = view->blockHeight(block);
+        const qreal top = blockY + CodeEditorTextView::firstLineTop(block);
+        blockY += height;
         if (top > visibleHeight)
             break;
         if (block.isVisible()) {
