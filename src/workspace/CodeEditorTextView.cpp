@@ -1,6 +1,7 @@
 #include "workspace/CodeEditorTextView.h"
 
 #include "workspace/CodeCompletionProvider.h"
+#include "workspace/CodeDocumentLayout.h"
 #include "workspace/CodeDocumentWords.h"
 #include "workspace/CodeEditingAssistant.h"
 #include "workspace/CodeEditorTheme.h"
@@ -98,6 +99,11 @@ QFont editorFont()
 CodeEditorTextView::CodeEditorTextView(QWidget* parent)
     : QPlainTextEdit(parent)
 {
+    // A document of its own, laid out by a layout that knows a change of colours from one of text.
+    auto* doc = new QTextDocument(this);
+    m_layout = new CodeDocumentLayout(doc);
+    doc->setDocumentLayout(m_layout);
+    setDocument(doc);
     setObjectName(QStringLiteral("codeTextView"));
     setAccessibleName(QStringLiteral("Code editor"));
     setFrameShape(QFrame::NoFrame);
@@ -424,6 +430,7 @@ void CodeEditorTextView::replaceEditorText(const QString& text)
     QTextBlock first = doc->begin();
     first.setUserData(nullptr);
     first.layout()->clearFormats();
+    document()->markContentsDirty(first.position(), first.length());
     m_colors = QByteArray(doc->characterCount(), 0);
     // A pass over the text that was replaced has nothing left to do.
     m_pendingRecolor = -1;
@@ -535,8 +542,16 @@ void CodeEditorTextView::onContentsChange(int position, int removed, int added)
         if (m_programmatic == 0)
             m_recolorTimer->start(kRecolorPauseWhileTypingMs);
     }
-    if (m_programmatic == 0)
-        recolorBlocks(document()->findBlock(position), document()->findBlock(position + std::max(added, 0)));
+    if (m_programmatic == 0) {
+        // The edit's own blocks are laid out and repainted with the edit; a block past them that
+        // took new colours is repainted here.
+        m_layout->expectEdit(position, removed, std::max(added, 0));
+        const QTextBlock first = document()->findBlock(position);
+        const auto [from, to] = recolorBlocks(first, document()->findBlock(position + std::max(added, 0)));
+        const int editEnd = std::max(0, position + std::max(removed, 0) + std::max(added, 0) - 1);
+        if (from >= 0 && document()->findBlock(to - 1).blockNumber() > document()->findBlock(editEnd).blockNumber())
+            viewport()->update();
+    }
 }
 
 void CodeEditorTextView::insertWithLineEnds(QTextCursor& cursor, const QString& text)
@@ -739,10 +754,8 @@ bool CodeEditorTextView::recolorBlock(const QTextBlock& constBlock)
     return true;
 }
 
-void CodeEditorTextView::recolorBlocks(const QTextBlock& first, const QTextBlock& last)
+std::pair<int, int> CodeEditorTextView::recolorBlocks(const QTextBlock& first, const QTextBlock& last)
 {
-    if (!first.isValid())
-        return;
     int from = -1;
     int to = -1;
     for (QTextBlock block = first; block.isValid(); block = block.next()) {
@@ -754,8 +767,21 @@ void CodeEditorTextView::recolorBlocks(const QTextBlock& first, const QTextBlock
         if (block == last)
             break;
     }
-    if (from >= 0)
-        document()->markContentsDirty(from, to - from);
+    return {from, to};
+}
+
+void CodeEditorTextView::markColorsChanged(int from, int to)
+{
+    m_layout->expectColorsOnly(from, to - from);
+    document()->markContentsDirty(from, to - from);
+}
+
+bool CodeEditorTextView::mayBeInView(int first, int last) const
+{
+    // Every block takes a line at least.
+    const int top = firstVisibleBlock().blockNumber();
+    const int lines = viewport()->height() / std::max(1, fontMetrics().lineSpacing()) + 2;
+    return last >= top && first <= top + lines;
 }
 
 void CodeEditorTextView::adoptOwnText(QString own, quint64 revision)
@@ -862,7 +888,7 @@ void CodeEditorTextView::applyColorRange(int textBegin, const QByteArray& textCo
             dirty.emplace_back(from, to);
     }
     for (const auto& [from, to] : dirty)
-        document()->markContentsDirty(from, to - from);
+        markColorsChanged(from, to);
     // Blocks an earlier pass has not reached yet still need their look, changed or not.
     if (m_pendingRecolor >= 0)
         deferFrom = deferFrom < 0 ? m_pendingRecolor : std::min(deferFrom, m_pendingRecolor);
@@ -888,7 +914,10 @@ void CodeEditorTextView::recolorVisibleBlocks()
     QTextBlock last = block;
     for (int i = 0; i < 3 * lines && last.next().isValid(); ++i)
         last = last.next();
-    recolorBlocks(block, last);
+    if (const auto [from, to] = recolorBlocks(block, last); from >= 0) {
+        markColorsChanged(from, to);
+        viewport()->update();
+    }
 }
 
 void CodeEditorTextView::recolorPendingSlice()
@@ -912,8 +941,12 @@ void CodeEditorTextView::recolorPendingSlice()
             from = block.position();
         to = block.position() + block.length();
     }
-    if (from >= 0)
-        document()->markContentsDirty(from, to - from);
+    if (from >= 0) {
+        markColorsChanged(from, to);
+        const QTextDocument* doc = document();
+        if (mayBeInView(doc->findBlock(from).blockNumber(), doc->findBlock(to - 1).blockNumber()))
+            viewport()->update();
+    }
     if (block.isValid()) {
         m_pendingRecolor = block.blockNumber();
         m_recolorTimer->start(0);

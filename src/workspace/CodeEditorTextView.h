@@ -16,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+class CodeDocumentLayout;
 class CodeDocumentWords;
 class CodeLineNumberRulerView;
 class QCompleter;
@@ -130,8 +131,14 @@ private:
     CodeEditorText::LineEnd lineEndOfBlock(const QTextBlock& block) const;
     void insertWithLineEnds(QTextCursor& cursor, const QString& text);
     void afterTypedText(const QString& typed);
-    void recolorBlocks(const QTextBlock& first, const QTextBlock& last);
+    // The range [from, to) of blocks gives the document's layout its new colours, or [-1, -1) when
+    // none changed.
+    std::pair<int, int> recolorBlocks(const QTextBlock& first, const QTextBlock& last);
     bool recolorBlock(const QTextBlock& block);
+    // Tells the document's layout that the blocks in [from, to) changed colour alone.
+    void markColorsChanged(int from, int to);
+    // Whether a block numbered in [first, last] may be in view.
+    bool mayBeInView(int first, int last) const;
     // The blocks in view keep their shaped glyphs for the next paint.
     void keepShapedBlocksInView();
     // Blocks in view (and a screen around), coloured at once when many blocks change colour.
@@ -145,6 +152,7 @@ private:
     void forgetWords();
     void startCountingWords(const QString& snapshot);
 
+    CodeDocumentLayout* m_layout = nullptr;
     CodeLineNumberRulerView* m_ruler = nullptr;
     QCompleter* m_completer = nullptr;
     QStringListModel* m_completionModel = nullptr;

@@ -199,11 +199,20 @@ void CodeLineNumberRulerView::paintEvent(QPaintEvent* event)
     const std::vector<LineLabel> labels = preparedLabels.empty() ? visibleLineLabels() : preparedLabels;
     painter.setFont(font());
     painter.setPen(numberColor());
-    const QFontMetricsF metrics(font());
+    if (m_numberTexts.size() > 2048 || font() != m_numberTextsFont) {
+        m_numberTexts.clear();
+        m_numberTextsFont = font();
+    }
     for (const LineLabel& label : labels) {
-        const QString number = QString::number(label.number);
-        const qreal width = metrics.horizontalAdvance(number);
-        painter.drawText(QPointF(m_ruleThickness - width - kRightMargin, label.y + metrics.ascent()), number);
+        auto found = m_numberTexts.find(label.number);
+        if (found == m_numberTexts.end()) {
+            QStaticText text(QString::number(label.number));
+            text.setTextFormat(Qt::PlainText);
+            text.prepare(QTransform(), font());
+            found = m_numberTexts.insert(label.number, text);
+        }
+        // A static text is placed by its top left; the line's top is its ascent above the baseline.
+        painter.drawStaticText(QPointF(m_ruleThickness - found->size().width() - kRightMargin, label.y), *found);
     }
     painter.restore();
     painter.fillRect(QRect(m_ruleThickness - 1, r.top(), 1, r.height()), separatorColor());

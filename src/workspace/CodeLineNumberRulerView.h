@@ -6,7 +6,9 @@
 // bisection. The text view hands every edit to the table, which follows it in proportion to the
 // edit; the whole text is scanned only when the text is replaced or an edit could not be followed.
 
+#include <QHash>
 #include <QPointer>
+#include <QStaticText>
 #include <QWidget>
 #include <vector>
 
@@ -68,4 +70,7 @@ private:
     // The text revision the table is current for.
     quint64 m_checkedRevision = ~quint64(0);
     int m_ruleThickness = initialThickness;
+    // Numbers laid out once and drawn from then on; dropped when many.
+    QHash<int, QStaticText> m_numberTexts;
+    QFont m_numberTextsFont;
 };

@@ -1,0 +1,39 @@
+#include "workspace/CodeDocumentLayout.h"
+
+#include <QTextBlock>
+#include <QTextDocument>
+#include <utility>
+
+CodeDocumentLayout::CodeDocumentLayout(QTextDocument* document)
+    : QPlainTextDocumentLayout(document)
+{
+}
+
+void CodeDocumentLayout::expectColorsOnly(int from, int length) { m_expected = {Kind::colors, from, length, length}; }
+
+void CodeDocumentLayout::expectEdit(int position, int removed, int added)
+{
+    m_expected = {Kind::edit, position, removed, added};
+}
+
+void CodeDocumentLayout::documentChanged(int from, int removed, int added)
+{
+    const Expected e = std::exchange(m_expected, Expected {});
+    if (e.kind == Kind::colors && from == e.position && removed == added && removed >= e.removed) {
+        // The blocks' lines went with their old formats; they are laid out again when shown.
+        return;
+    }
+    // The report holds the edit, and the colours of its own blocks around it.
+    const bool holdsEdit = e.kind == Kind::edit && from <= e.position
+        && e.position + e.removed <= from + removed && added - removed == e.added - e.removed;
+    if (!holdsEdit) {
+        QPlainTextDocumentLayout::documentChanged(from, removed, added);
+        return;
+    }
+    const int lines = document()->findBlock(e.position).lineCount();
+    QPlainTextDocumentLayout::documentChanged(e.position, e.removed, e.added);
+    // The edit's block had lost its lines with its old colours, so the layout could not tell
+    // whether its height changed: when its line count did, the blocks below moved.
+    if (document()->findBlock(e.position).lineCount() != lines)
+        emit update();
+}
