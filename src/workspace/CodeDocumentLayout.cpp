@@ -30,10 +30,8 @@ void CodeDocumentLayout::documentChanged(int from, int removed, int added)
         QPlainTextDocumentLayout::documentChanged(from, removed, added);
         return;
     }
-    const int lines = document()->findBlock(e.position).lineCount();
+    // The edit's block had lost its lines with its old colours, so the layout does not see its
+    // height change; a change of its line count still changes the document's size, which has the
+    // view repaint what moved.
     QPlainTextDocumentLayout::documentChanged(e.position, e.removed, e.added);
-    // The edit's block had lost its lines with its old colours, so the layout could not tell
-    // whether its height changed: when its line count did, the blocks below moved.
-    if (document()->findBlock(e.position).lineCount() != lines)
-        emit update();
 }

@@ -75,6 +75,8 @@ public:
     QColor foregroundAt(int offset) const;
     // How many blocks the last applyColors() re-coloured, counting those it left to idle time.
     int lastRecoloredBlockCount() const { return m_lastRecolored; }
+    // The blocks keeping their shaped glyphs between paints.
+    const CodeShapedBlocks& shapedBlocks() const { return m_shaped; }
     // Colours of the last applyColors() still being given to blocks out of view, at idle time.
     bool isRecolorPending() const { return m_pendingRecolor >= 0; }
 
