@@ -544,12 +544,13 @@ int main(int argc, char** argv)
         std::fflush(stdout);
     }
 
-    if (wanted("undo"))
-    std::printf("\nUndo of %d separate edits (ms, processor time / wall time, all of them, each key to repaint);\n"
-                "floor: a bare QPlainTextEdit set up alike undoing the same edits. Target: within 1.5x. \"then\": the\n"
-                "editor's debounced highlight after the last undo.\n",
-                kUndoEdits);
-    std::printf("%-8s %15s %15s %8s %15s\n", "size", "editor", "floor", "x cpu", "then");
+    if (wanted("undo")) {
+        std::printf("\nUndo of %d separate edits (ms, processor time / wall time, all of them, each key to repaint);\n"
+                    "floor: a bare QPlainTextEdit set up alike undoing the same edits. Target: within 1.5x. \"then\": the\n"
+                    "editor's debounced highlight after the last undo.\n",
+                    kUndoEdits);
+        std::printf("%-8s %15s %15s %8s %15s\n", "size", "editor", "floor", "x cpu", "then");
+    }
     for (const Size& size : sizes) {
         if (!wanted("undo"))
             break;
