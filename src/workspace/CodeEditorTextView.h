@@ -133,8 +133,8 @@ private:
     CodeEditorText::LineEnd lineEndOfBlock(const QTextBlock& block) const;
     void insertWithLineEnds(QTextCursor& cursor, const QString& text);
     void afterTypedText(const QString& typed);
-    // The range [from, to) of blocks gives the document's layout its new colours, or [-1, -1) when
-    // none changed.
+    // Gives the blocks in [first, last] whose colours changed their new formats; the document range
+    // [from, to) of those blocks, from < 0 when none changed.
     std::pair<int, int> recolorBlocks(const QTextBlock& first, const QTextBlock& last);
     bool recolorBlock(const QTextBlock& block);
     // Tells the document's layout that the blocks in [from, to) changed colour alone.
