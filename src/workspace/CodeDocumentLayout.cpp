@@ -19,7 +19,7 @@ void CodeDocumentLayout::expectEdit(int position, int removed, int added)
 void CodeDocumentLayout::documentChanged(int from, int removed, int added)
 {
     const Expected e = std::exchange(m_expected, Expected {});
-    if (e.kind == Kind::colors && from == e.position && removed == added && removed >= e.removed) {
+    if (e.kind == Kind::colors && from == e.position && removed == e.removed && added == e.added) {
         // The blocks' lines went with their old formats; they are laid out again when shown.
         return;
     }
