@@ -204,6 +204,8 @@ TEST(DeferredStartup, RepairSaveOfThePhpScanLeavesAnUndecodableFileAside)
     Files::writeWholeFile(config, broken);
     auto model = w.start();
     ASSERT_TRUE(waitUntil([&] { return sawPhpMyAdmin(*w.recorder); }, 15000));
+    // Settings are written off the main thread.
+    ASSERT_TRUE(TestEnvironment::configWritten(*model, 15000));
 
     // The scan did not keep the (empty) choice and saved; the broken file survived under its own name.
     const QStringList aside = QDir(w.t.platform.storageRoot).entryList({QStringLiteral("config.json.unreadable-*")});
