@@ -868,7 +868,6 @@ void CodeEditorTextView::applyColorRange(int textBegin, const QByteArray& textCo
     // them in one turn.
     constexpr int kSyncBlocks = 400;
     int recolored = 0;
-    std::vector<std::pair<int, int>> dirty;
     int deferFrom = comparable ? -1 : 0;
     for (int position : changedAt) {
         const QTextBlock block = document()->findBlock(position);
@@ -879,16 +878,10 @@ void CodeEditorTextView::applyColorRange(int textBegin, const QByteArray& textCo
         if (!recolorBlock(block))
             continue;
         ++recolored;
-        const int from = block.position();
-        const int to = from + block.length();
-        // Blocks in between keep their lines: a range over them would have them laid out again.
-        if (!dirty.empty() && dirty.back().second == from)
-            dirty.back().second = to;
-        else
-            dirty.emplace_back(from, to);
+        // Marked at once: the document joins the blocks given formats before a mark into one
+        // range, and blocks far apart would have every block in between laid out again.
+        markColorsChanged(block.position(), block.position() + block.length());
     }
-    for (const auto& [from, to] : dirty)
-        markColorsChanged(from, to);
     // Blocks an earlier pass has not reached yet still need their look, changed or not.
     if (m_pendingRecolor >= 0)
         deferFrom = deferFrom < 0 ? m_pendingRecolor : std::min(deferFrom, m_pendingRecolor);

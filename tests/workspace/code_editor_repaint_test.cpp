@@ -6,6 +6,7 @@
 #include "EditorTestKit.h"
 #include "workspace/CodeEditorTheme.h"
 #include "workspace/CodeShapedBlocks.h"
+#include "workspace/CodeSyntaxHighlighter.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -145,6 +146,19 @@ TEST(CodeEditorRepaint, RecolouringAndTypingKeepTheLaidOutLinesAround)
     view->applyColorRange(lineStart, QByteArray(8, char(CodeEditorTheme::Role::keyword)));
     EXPECT_EQ(view->foregroundAt(lineStart), CodeEditorTheme::color(CodeEditorTheme::Role::keyword));
     EXPECT_TRUE(linesKept(*view, row + 200, 10));
+
+    // New colours for two lines a screen apart, in one pass: the lines between them are not laid
+    // out again either.
+    const int upper = int(text.indexOf(QStringLiteral("Row 1 ")));
+    const int lower = int(text.indexOf(QStringLiteral("Row 14 ")));
+    view->viewport()->repaint();
+    ASSERT_TRUE(linesKept(*view, upper, 12));
+    QByteArray colors = CodeSyntaxHighlighter::apply(view->text(), editor->fileName());
+    colors[upper] = char(CodeEditorTheme::Role::number);
+    colors[lower] = char(CodeEditorTheme::Role::number);
+    view->applyColors(colors);
+    EXPECT_EQ(view->foregroundAt(lower), CodeEditorTheme::color(CodeEditorTheme::Role::number));
+    EXPECT_TRUE(linesKept(*view, int(text.indexOf(QStringLiteral("Row 6 "))), 6));
 
     // A keystroke, and the highlight after it.
     QTest::keyClicks(view, QStringLiteral("q"));
