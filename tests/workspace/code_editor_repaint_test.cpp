@@ -1,12 +1,11 @@
 // What the code editor shows after edits, recolourings and scrolling, read from the window's
 // backing store (not painted afresh): it equals what an editor given the final text shows. And
-// the work behind it: a change of colours or a keystroke keeps the laid-out lines of the blocks
-// around it, the blocks keeping their shaped glyphs stay within bounds, and an edit is reported
+// the work behind it: a change of colours, a keystroke and the highlight after edits all over
+// the text keep the laid-out lines of the blocks around them, the blocks keeping their shaped glyphs stay within bounds, and an edit is reported
 // as itself after many blocks let theirs go.
 #include "EditorTestKit.h"
 #include "workspace/CodeEditorTheme.h"
 #include "workspace/CodeShapedBlocks.h"
-#include "workspace/CodeSyntaxHighlighter.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -147,19 +146,6 @@ TEST(CodeEditorRepaint, RecolouringAndTypingKeepTheLaidOutLinesAround)
     EXPECT_EQ(view->foregroundAt(lineStart), CodeEditorTheme::color(CodeEditorTheme::Role::keyword));
     EXPECT_TRUE(linesKept(*view, row + 200, 10));
 
-    // New colours for two lines a screen apart, in one pass: the lines between them are not laid
-    // out again either.
-    const int upper = int(text.indexOf(QStringLiteral("Row 1 ")));
-    const int lower = int(text.indexOf(QStringLiteral("Row 14 ")));
-    view->viewport()->repaint();
-    ASSERT_TRUE(linesKept(*view, upper, 12));
-    QByteArray colors = CodeSyntaxHighlighter::apply(view->text(), editor->fileName());
-    colors[upper] = char(CodeEditorTheme::Role::number);
-    colors[lower] = char(CodeEditorTheme::Role::number);
-    view->applyColors(colors);
-    EXPECT_EQ(view->foregroundAt(lower), CodeEditorTheme::color(CodeEditorTheme::Role::number));
-    EXPECT_TRUE(linesKept(*view, int(text.indexOf(QStringLiteral("Row 6 "))), 6));
-
     // A keystroke, and the highlight after it.
     QTest::keyClicks(view, QStringLiteral("q"));
     EXPECT_TRUE(linesKept(*view, row + 200, 10));
@@ -167,6 +153,28 @@ TEST(CodeEditorRepaint, RecolouringAndTypingKeepTheLaidOutLinesAround)
     view->viewport()->repaint();
     EXPECT_TRUE(linesKept(*view, row + 200, 10));
     expectSameScreen(*editor, editor->text());
+}
+
+TEST(CodeEditorRepaint, TheHighlightAfterEditsAllOverKeepsTheLaidOutLinesBetween)
+{
+    const QString text = rows(3000);
+    auto editor = settledEditor(text, QStringLiteral("/spread"));
+    CodeEditorTextView* view = editor->textView();
+    // A key typed at 20 places through the text, each shown; then the highlight lands for all.
+    std::vector<int> places;
+    for (int i = 1; i <= 20; ++i) {
+        const int at = int(view->text().indexOf(QStringLiteral("Row "), view->text().size() * i / 21));
+        setCaret(*editor, at);
+        QTest::keyClicks(view, QStringLiteral("q"));
+        view->viewport()->repaint();
+        places.push_back(at);
+    }
+    // The lines shown above each place (the caret is scrolled into view at the bottom).
+    for (int at : places)
+        ASSERT_TRUE(linesKept(*view, at - 600, 6));
+    settle(*editor);
+    for (int at : places)
+        EXPECT_TRUE(linesKept(*view, at - 600, 6)) << "the lines before the edit at " << at;
 }
 
 TEST(CodeEditorRepaint, KeptGlyphsStayWithinBoundsAndEditsStayTheirOwnSize)
