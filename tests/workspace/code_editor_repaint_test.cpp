@@ -1,8 +1,8 @@
 // What the code editor shows after edits, recolourings and scrolling, read from the window's
 // backing store (not painted afresh): it equals what an editor given the final text shows. And
-// the work behind it: a change of colours, a keystroke and the highlight after edits all over
-// the text keep the laid-out lines of the blocks around them, the blocks keeping their shaped glyphs stay within bounds, and an edit is reported
-// as itself after many blocks let theirs go.
+// the work behind it: a change of colours, a keystroke and the highlight after edits all over the
+// text keep the laid-out lines of the blocks around them; the blocks keeping their shaped glyphs
+// stay within bounds; an edit is reported as itself after many blocks let theirs go.
 #include "EditorTestKit.h"
 #include "workspace/CodeEditorTheme.h"
 #include "workspace/CodeShapedBlocks.h"
