@@ -495,12 +495,14 @@ int main(int argc, char** argv)
         std::fflush(stdout);
     }
 
-    if (wanted("keys"))
-    std::printf("\nProcessor time per keystroke (ms, every thread, median of %d keys %d ms apart), the highlight it\n"
-                "causes landing and painted; floor: QPlainTextEdit set up alike with a per-block QSyntaxHighlighter\n"
-                "of the same rules. Target at 5 MB: within 4x the floor.\n",
-                kSpacedKeys, kSpacingMs);
-    std::printf("%-8s %12s %12s %8s %12s %12s\n", "size", "editor cpu", "floor cpu", "x", "editor wall", "floor wall");
+    if (wanted("keys")) {
+        std::printf("\nProcessor time per keystroke (ms, every thread, median of %d keys %d ms apart), the highlight it\n"
+                    "causes landing and painted; floor: QPlainTextEdit set up alike with a per-block QSyntaxHighlighter\n"
+                    "of the same rules. Target at 5 MB: within 4x the floor.\n",
+                    kSpacedKeys, kSpacingMs);
+        std::printf("%-8s %12s %12s %8s %12s %12s\n", "size", "editor cpu", "floor cpu", "x", "editor wall",
+                    "floor wall");
+    }
     for (const Size& size : sizes) {
         if (!wanted("keys"))
             break;
@@ -518,12 +520,13 @@ int main(int argc, char** argv)
         std::fflush(stdout);
     }
 
-    if (wanted("completion"))
-    std::printf("\nCompletion and closing-tag keys (ms, processor time / wall time, median; key event and what it\n"
-                "posts, painted). Floor: a plain key of a bare QPlainTextEdit set up alike. Target at 5 MB: every\n"
-                "key under 8 ms.\n");
-    std::printf("%-8s %13s %13s %13s %13s %13s %13s %13s\n", "size", "typed <", "list key", "typed >", "Ctrl+Space",
-                "words key", "plain key", "floor key");
+    if (wanted("completion")) {
+        std::printf("\nCompletion and closing-tag keys (ms, processor time / wall time, median; key event and what it\n"
+                    "posts, painted). Floor: a plain key of a bare QPlainTextEdit set up alike. Target at 5 MB: every\n"
+                    "key under 8 ms.\n");
+        std::printf("%-8s %13s %13s %13s %13s %13s %13s %13s\n", "size", "typed <", "list key", "typed >", "Ctrl+Space",
+                    "words key", "plain key", "floor key");
+    }
     for (const Size& size : sizes) {
         if (!wanted("completion"))
             break;

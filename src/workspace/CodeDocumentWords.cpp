@@ -2,15 +2,8 @@
 
 void CodeDocumentWords::count(QStringView text, int step)
 {
-    for (qsizetype i = 0; i < text.size();) {
-        if (!isWordCharacter(text.at(i))) {
-            ++i;
-            continue;
-        }
-        qsizetype j = i + 1;
-        while (j < text.size() && isWordCharacter(text.at(j)))
-            ++j;
-        const QString word = text.mid(i, j - i).toString();
+    forEachWord(text, [&](qsizetype start, qsizetype end) {
+        const QString word = text.mid(start, end - start).toString();
         const auto group = m_byLower.try_emplace(word.toLower()).first;
         int& n = group->second[word];
         n += step;
@@ -19,8 +12,7 @@ void CodeDocumentWords::count(QStringView text, int step)
             if (group->second.isEmpty())
                 m_byLower.erase(group);
         }
-        i = j;
-    }
+    });
 }
 
 QStringList CodeDocumentWords::candidates(const QString& partial, const QString& typed) const

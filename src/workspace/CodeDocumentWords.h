@@ -13,6 +13,22 @@
 class CodeDocumentWords {
 public:
     static bool isWordCharacter(QChar c) { return c.isLetterOrNumber() || c.isMark() || c == u'_'; }
+    // Calls visit(start, end) for each run [start, end) of word characters in `text`, in order.
+    template <class Visit>
+    static void forEachWord(QStringView text, Visit visit)
+    {
+        for (qsizetype i = 0; i < text.size();) {
+            if (!isWordCharacter(text.at(i))) {
+                ++i;
+                continue;
+            }
+            qsizetype j = i + 1;
+            while (j < text.size() && isWordCharacter(text.at(j)))
+                ++j;
+            visit(i, j);
+            i = j;
+        }
+    }
 
     CodeDocumentWords() = default;
     explicit CodeDocumentWords(QStringView text) { add(text); }

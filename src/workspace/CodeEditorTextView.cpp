@@ -6,6 +6,7 @@
 #include "workspace/CodeEditingAssistant.h"
 #include "workspace/CodeEditorTheme.h"
 #include "workspace/CodeLineNumberRulerView.h"
+#include "workspace/CodeWorkerQueue.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -68,20 +69,10 @@ const QTextCharFormat& roleFormat(unsigned char role)
 
 bool isWordCharacter(QChar c) { return CodeDocumentWords::isWordCharacter(c); }
 
-// Counts the words of a newly set text off the main thread. Never destroyed; at exit a count not
-// begun is dropped.
+// Counts the words of a newly set text off the main thread (see CodeWorkerQueue.h).
 QThreadPool* wordsPool()
 {
-    static QThreadPool* pool = [] {
-        auto* p = new QThreadPool;
-        p->setMaxThreadCount(1);
-        p->setExpiryTimeout(-1);
-        qAddPostRoutine([] {
-            wordsPool()->clear();
-            wordsPool()->waitForDone(2000);
-        });
-        return p;
-    }();
+    static QThreadPool* pool = CodeWorkerQueue::create();
     return pool;
 }
 
@@ -972,22 +963,14 @@ QStringList CodeEditorTextView::scanDocumentWords(const QString& partial, int st
     const QString& source = text();
     std::set<QString> seen;
     QStringList words;
-    for (qsizetype i = 0; i < source.size();) {
-        if (!isWordCharacter(source.at(i))) {
-            ++i;
-            continue;
-        }
-        qsizetype j = i + 1;
-        while (j < source.size() && isWordCharacter(source.at(j)))
-            ++j;
+    CodeDocumentWords::forEachWord(source, [&](qsizetype i, qsizetype j) {
         const bool beingTyped = i <= start && j >= end;
         if (!beingTyped && j - i > partial.size()) {
             const QString word = source.mid(i, j - i);
             if (word.toLower().startsWith(partial) && seen.insert(word).second)
                 words << word;
         }
-        i = j;
-    }
+    });
     std::stable_sort(words.begin(), words.end(), [](const QString& a, const QString& b) {
         return QString::compare(a, b, Qt::CaseInsensitive) < 0;
     });

@@ -3,6 +3,7 @@
 #include "workspace/CodeEditorFindBar.h"
 #include "workspace/CodeLineNumberRulerView.h"
 #include "workspace/CodeSyntaxHighlighter.h"
+#include "workspace/CodeWorkerQueue.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -18,21 +19,10 @@ namespace {
 // colouring goes back to a whole-text pass off it.
 constexpr qsizetype kIncrementalBudget = qsizetype(1) << 18;
 
-// Never destroyed. When the application ends, highlights not yet begun are dropped and the one in
-// progress gets a moment to finish: its matching must not outlive the static data it reads, and
-// quitting must not hang on it.
+// The highlights' own queue (see CodeWorkerQueue.h).
 QThreadPool* highlightPool()
 {
-    static QThreadPool* pool = [] {
-        auto* p = new QThreadPool;
-        p->setMaxThreadCount(1);
-        p->setExpiryTimeout(-1);
-        qAddPostRoutine([] {
-            highlightPool()->clear();
-            highlightPool()->waitForDone(2000);
-        });
-        return p;
-    }();
+    static QThreadPool* pool = CodeWorkerQueue::create();
     return pool;
 }
 
