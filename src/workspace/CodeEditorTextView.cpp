@@ -143,7 +143,7 @@ CodeEditorTextView::CodeEditorTextView(QWidget* parent)
     connect(m_ruler, &CodeLineNumberRulerView::ruleThicknessChanged, this, [this] { updateMargins(); });
     updateMargins();
 
-    m_colors = QByteArray(document()->characterCount(), 0);
+    m_colors = CodeGapBuffer<QByteArray>(QByteArray(document()->characterCount(), 0));
     connect(document(), &QTextDocument::contentsChange, this, &CodeEditorTextView::onContentsChange);
     connect(document(), &QTextDocument::contentsChanged, this, [this] {
         if (m_programmatic == 0)
@@ -184,12 +184,12 @@ void CodeEditorTextView::rebuildTextCache() const
     const QString raw = document()->toRawText();
     QString out;
     out.reserve(raw.size() + raw.size() / 32 + 16);
-    m_blockStarts.clear();
-    m_blockPositions.clear();
-    m_blockStarts.reserve(size_t(document()->blockCount()));
-    m_blockPositions.reserve(size_t(document()->blockCount()));
-    m_blockStarts.push_back(0);
-    m_blockPositions.push_back(0);
+    std::vector<int> blockStarts;
+    std::vector<int> blockPositions;
+    blockStarts.reserve(size_t(document()->blockCount()));
+    blockPositions.reserve(size_t(document()->blockCount()));
+    blockStarts.push_back(0);
+    blockPositions.push_back(0);
     QTextBlock block = document()->begin();
     qsizetype runStart = 0;
     const QChar* data = raw.constData();
@@ -199,12 +199,14 @@ void CodeEditorTextView::rebuildTextCache() const
         out.append(QStringView(raw).mid(runStart, i - runStart));
         block = block.next();
         out.append(CodeEditorText::terminator(block.isValid() ? lineEndOfBlock(block) : LineEnd::lf));
-        m_blockStarts.push_back(int(out.size()));
-        m_blockPositions.push_back(int(i + 1));
+        blockStarts.push_back(int(out.size()));
+        blockPositions.push_back(int(i + 1));
         runStart = i + 1;
     }
     out.append(QStringView(raw).mid(runStart));
-    m_text = std::move(out);
+    m_text = CodeGapBuffer<QString>(std::move(out));
+    m_blockStarts = CodeOffsetTable(std::move(blockStarts));
+    m_blockPositions = CodeOffsetTable(std::move(blockPositions));
     m_rawLength = int(raw.size());
     m_textValid = true;
 }
@@ -212,12 +214,12 @@ void CodeEditorTextView::rebuildTextCache() const
 QString CodeEditorTextView::textFromDocument() const
 {
     const bool valid = m_textValid;
-    const QString text = m_text;
-    const std::vector<int> starts = m_blockStarts;
-    const std::vector<int> positions = m_blockPositions;
+    const CodeGapBuffer<QString> text = m_text;
+    const CodeOffsetTable starts = m_blockStarts;
+    const CodeOffsetTable positions = m_blockPositions;
     const int rawLength = m_rawLength;
     rebuildTextCache();
-    QString rebuilt = m_text;
+    QString rebuilt = m_text.whole();
     m_textValid = valid;
     m_text = text;
     m_blockStarts = starts;
@@ -239,10 +241,7 @@ bool CodeEditorTextView::updateTextCache(int position, int removed, int added)
     if (m_rawLength - (oldEnd - position) + (newEnd - position) != newRawLength)
         return false;
 
-    auto oldBlockAt = [&](int documentPosition) {
-        return size_t(std::upper_bound(m_blockPositions.begin(), m_blockPositions.end(), documentPosition)
-                      - m_blockPositions.begin() - 1);
-    };
+    auto oldBlockAt = [&](int documentPosition) { return m_blockPositions.upperBound(documentPosition) - 1; };
     const size_t first = oldBlockAt(position);
     const size_t last = oldBlockAt(oldEnd);
     const int oldStart = m_blockStarts[first] + (position - m_blockPositions[first]);
@@ -284,30 +283,28 @@ bool CodeEditorTextView::updateTextCache(int position, int removed, int added)
             --wordsFrom;
         while (wordsTo < m_text.size() && isWordCharacter(m_text.at(wordsTo)))
             ++wordsTo;
+        const qsizetype length = wordsTo - wordsFrom;
         if (m_words)
-            m_words->remove(QStringView(m_text).mid(wordsFrom, wordsTo - wordsFrom));
+            m_words->remove(QStringView(m_text.constData(wordsFrom, length), length));
         else
-            removedWords = m_text.mid(wordsFrom, wordsTo - wordsFrom);
+            removedWords = m_text.mid(wordsFrom, length);
     }
     m_text.replace(oldStart, oldStop - oldStart, segment);
     const int modelDelta = int(segment.size()) - (oldStop - oldStart);
     if (countWords) {
-        const QStringView added = QStringView(m_text).mid(wordsFrom, wordsTo - wordsFrom + modelDelta);
+        const qsizetype length = wordsTo - wordsFrom + modelDelta;
+        const QStringView added(m_text.constData(wordsFrom, length), length);
         if (m_words)
             m_words->add(added);
         else
             m_wordEdits.push_back({std::move(removedWords), added.toString()});
     }
     const int documentDelta = (newEnd - position) - (oldEnd - position);
-    m_blockStarts.erase(m_blockStarts.begin() + qsizetype(first) + 1, m_blockStarts.begin() + qsizetype(last) + 1);
-    m_blockPositions.erase(m_blockPositions.begin() + qsizetype(first) + 1,
-                           m_blockPositions.begin() + qsizetype(last) + 1);
-    for (size_t i = first + 1; i < m_blockStarts.size(); ++i) {
-        m_blockStarts[i] += modelDelta;
-        m_blockPositions[i] += documentDelta;
-    }
-    m_blockStarts.insert(m_blockStarts.begin() + qsizetype(first) + 1, newStarts.begin(), newStarts.end());
-    m_blockPositions.insert(m_blockPositions.begin() + qsizetype(first) + 1, newPositions.begin(), newPositions.end());
+    // The blocks after the edit move by its change of length, as they are next looked at.
+    m_blockStarts.replace(first + 1, last + 1, newStarts);
+    m_blockStarts.shift(first + 1 + newStarts.size(), modelDelta);
+    m_blockPositions.replace(first + 1, last + 1, newPositions);
+    m_blockPositions.shift(first + 1 + newPositions.size(), documentDelta);
     m_rawLength = newRawLength;
     if (m_blockStarts.size() != size_t(document()->blockCount()))
         return false;
@@ -316,16 +313,35 @@ bool CodeEditorTextView::updateTextCache(int position, int removed, int added)
     return true;
 }
 
-const QString& CodeEditorTextView::text() const
+void CodeEditorTextView::ensureTextCache() const
 {
     if (!m_textValid)
         rebuildTextCache();
-    return m_text;
+}
+
+const QString& CodeEditorTextView::text() const
+{
+    ensureTextCache();
+    return m_text.whole();
+}
+
+qsizetype CodeEditorTextView::textLength() const
+{
+    ensureTextCache();
+    return m_text.size();
+}
+
+QStringView CodeEditorTextView::textStretch(qsizetype start, qsizetype length) const
+{
+    ensureTextCache();
+    start = std::clamp<qsizetype>(start, 0, m_text.size());
+    length = std::clamp<qsizetype>(length, 0, m_text.size() - start);
+    return QStringView(m_text.constData(start, length), length);
 }
 
 qsizetype CodeEditorTextView::modelStartOfBlock(const QTextBlock& block) const
 {
-    text();
+    ensureTextCache();
     const int number = block.blockNumber();
     if (number < 0 || size_t(number) >= m_blockStarts.size())
         return m_text.size();
@@ -334,7 +350,7 @@ qsizetype CodeEditorTextView::modelStartOfBlock(const QTextBlock& block) const
 
 int CodeEditorTextView::toTextOffset(int documentPosition) const
 {
-    text();
+    ensureTextCache();
     const QTextBlock block = document()->findBlock(std::max(documentPosition, 0));
     if (!block.isValid())
         return int(m_text.size());
@@ -344,10 +360,9 @@ int CodeEditorTextView::toTextOffset(int documentPosition) const
 
 int CodeEditorTextView::toDocumentPosition(int offset) const
 {
-    text();
+    ensureTextCache();
     const int clamped = int(std::clamp<qsizetype>(offset, 0, m_text.size()));
-    const auto after = std::upper_bound(m_blockStarts.begin(), m_blockStarts.end(), clamped);
-    const int number = int(after - m_blockStarts.begin()) - 1;
+    const int number = int(m_blockStarts.upperBound(clamped)) - 1;
     const QTextBlock block = document()->findBlockByNumber(std::max(number, 0));
     if (!block.isValid())
         return std::max(document()->characterCount() - 1, 0);
@@ -422,7 +437,7 @@ void CodeEditorTextView::replaceEditorText(const QString& text)
     first.setUserData(nullptr);
     first.layout()->clearFormats();
     document()->markContentsDirty(first.position(), first.length());
-    m_colors = QByteArray(doc->characterCount(), 0);
+    m_colors = CodeGapBuffer<QByteArray>(QByteArray(doc->characterCount(), 0));
     // A pass over the text that was replaced has nothing left to do.
     m_pendingRecolor = -1;
     m_recolorTimer->stop();
@@ -457,9 +472,9 @@ void CodeEditorTextView::adoptText(const QString& text, const QString& documentT
         if (end == LineEnd::lf || end == LineEnd::crlf)
             lineStarts.push_back(position + longer);
     }
-    m_text = text;
-    m_blockStarts = std::move(blockStarts);
-    m_blockPositions = std::move(blockPositions);
+    m_text = CodeGapBuffer<QString>(text);
+    m_blockStarts = CodeOffsetTable(std::move(blockStarts));
+    m_blockPositions = CodeOffsetTable(std::move(blockPositions));
     m_rawLength = int(documentText.size());
     m_textValid = true;
     m_ruler->adoptLineStarts(std::move(lineStarts), text.size(), m_revision);
@@ -525,7 +540,7 @@ void CodeEditorTextView::onContentsChange(int position, int removed, int added)
         fill = m_colors.at(position + removed);
     m_colors.replace(position, removed, QByteArray(std::max(added, 0), fill));
     if (m_colors.size() != count)
-        m_colors = QByteArray(count, 0);
+        m_colors = CodeGapBuffer<QByteArray>(QByteArray(count, 0));
     // Lines removed before the block the idle-time colouring goes on from move it up.
     if (m_pendingRecolor >= 0) {
         m_pendingRecolor = std::min(m_pendingRecolor, document()->findBlock(position).blockNumber());
@@ -602,7 +617,7 @@ QMimeData* CodeEditorTextView::createMimeDataFromSelection() const
 {
     const Range range = selectedRange();
     auto* data = new QMimeData;
-    data->setText(text().mid(range.location, range.length));
+    data->setText(textStretch(range.location, range.length).toString());
     return data;
 }
 
@@ -718,12 +733,12 @@ bool CodeEditorTextView::recolorBlock(const QTextBlock& constBlock)
     const int start = block.position();
     const int length = std::max(block.length() - 1, 0);
     std::vector<ColorRun> runs;
-    const char* colors = m_colors.constData();
     const int available = std::clamp(int(m_colors.size()) - start, 0, length);
+    const char* colors = m_colors.constData(start, available);
     for (int i = 0; i < available;) {
-        const unsigned char role = static_cast<unsigned char>(colors[start + i]);
+        const unsigned char role = static_cast<unsigned char>(colors[i]);
         int j = i + 1;
-        while (j < available && static_cast<unsigned char>(colors[start + j]) == role)
+        while (j < available && static_cast<unsigned char>(colors[j]) == role)
             ++j;
         if (role != 0)
             runs.push_back({i, j - i, role});
@@ -778,26 +793,26 @@ bool CodeEditorTextView::mayBeInView(int first, int last) const
 void CodeEditorTextView::adoptOwnText(QString own, quint64 revision)
 {
     if (!m_textValid || revision != m_revision || own.size() != m_text.size()
-        || (m_text.isDetached() && m_text.capacity() > m_text.size()))
+        || (!m_text.isShared() && m_text.room() > 0))
         return;
-    m_text = std::move(own);
+    m_text = CodeGapBuffer<QString>(std::move(own));
 }
 
 void CodeEditorTextView::applyColors(const QByteArray& textColors)
 {
-    if (textColors.size() != text().size())
+    if (textColors.size() != textLength())
         return;
     applyColorRange(0, textColors);
 }
 
 void CodeEditorTextView::applyColorRange(int textBegin, const QByteArray& textColors)
 {
-    const QString& current = text();
-    if (textBegin < 0 || textBegin + textColors.size() > current.size())
+    const qsizetype textSize = textLength();
+    if (textBegin < 0 || textBegin + textColors.size() > textSize)
         return;
     ++m_colorsGeneration;
     const qsizetype count = document()->characterCount();
-    const bool whole = textBegin == 0 && textColors.size() == current.size();
+    const bool whole = textBegin == 0 && textColors.size() == textSize;
     // Colours that no longer fit the document (none applied yet) are replaced whole, with room to
     // grow: a keystroke inserts into them without moving them to a new buffer.
     bool comparable = m_colors.size() == count;
@@ -808,16 +823,17 @@ void CodeEditorTextView::applyColorRange(int textBegin, const QByteArray& textCo
         colors.reserve(count + count / 32 + 16);
         colors.resize(count);
         colors.fill(0);
-        m_colors = std::move(colors);
+        m_colors = CodeGapBuffer<QByteArray>(std::move(colors));
     }
     // The range's colours by document position: a CR LF pair is one separator in the document.
     const int first = toDocumentPosition(textBegin);
     QByteArray fresh;
     fresh.reserve(textColors.size());
     const char* in = textColors.constData();
-    const QChar* chars = current.constData() + textBegin;
     const qsizetype size = textColors.size();
-    const qsizetype total = current.size() - textBegin;
+    const qsizetype total = textSize - textBegin;
+    // One character past the range tells a CR LF pair at its end.
+    const QChar* chars = m_text.constData(textBegin, std::min(size + 1, total));
     for (qsizetype i = 0; i < size; ++i) {
         if (chars[i] == u'\r' && i + 1 < total && chars[i + 1] == u'\n')
             continue;
@@ -830,7 +846,7 @@ void CodeEditorTextView::applyColorRange(int textBegin, const QByteArray& textCo
     // differ need a look: found before the new colours go in.
     std::vector<int> changedAt;
     if (comparable) {
-        const char* before = m_colors.constData() + first;
+        const char* before = m_colors.constData(first, fresh.size());
         const char* after = fresh.constData();
         const qsizetype length = fresh.size();
         qsizetype i = 0;
@@ -852,7 +868,7 @@ void CodeEditorTextView::applyColorRange(int textBegin, const QByteArray& textCo
         }
     }
     if (!fresh.isEmpty())
-        std::memcpy(m_colors.data() + first, fresh.constData(), size_t(fresh.size()));
+        std::memcpy(m_colors.data(first, fresh.size()), fresh.constData(), size_t(fresh.size()));
 
     // Many blocks changing colour at once (a new text's first colours) are coloured in view at
     // once and the rest in slices at idle time, so that the main thread is not held for all of
@@ -1035,12 +1051,13 @@ QStringList CodeEditorTextView::documentWords(const QString& partial, int start,
 
 QStringList CodeEditorTextView::completions(int start, int end, int* index) const
 {
-    const QString& source = text();
-    start = int(std::clamp<qsizetype>(start, 0, source.size()));
-    end = int(std::clamp<qsizetype>(end, start, source.size()));
-    const QString partial = source.mid(start, end - start).toLower();
+    const qsizetype size = textLength();
+    start = int(std::clamp<qsizetype>(start, 0, size));
+    end = int(std::clamp<qsizetype>(end, start, size));
+    const QString partial = textStretch(start, end - start).toString().toLower();
     *index = 0;
-    QStringList list = CodeCompletionProvider::suggestions(fileName, QStringView(source).left(end), partial);
+    // The text before the caret, where the last edit left the gap: read in place.
+    QStringList list = CodeCompletionProvider::suggestions(fileName, textStretch(0, end), partial);
     if (list.isEmpty())
         list = documentWords(partial, start, end);
     return list;
@@ -1050,9 +1067,8 @@ void CodeEditorTextView::complete()
 {
     const Range selection = selectedRange();
     const int caret = selection.location + selection.length;
-    const QString& source = text();
-    int start = caret;
-    while (start > 0 && isWordCharacter(source.at(start - 1)))
+    int start = int(std::min<qsizetype>(caret, textLength()));
+    while (start > 0 && isWordCharacter(m_text.at(start - 1)))
         --start;
     int index = 0;
     const QStringList list = completions(start, caret, &index);
@@ -1075,13 +1091,12 @@ void CodeEditorTextView::refreshCompletion()
 {
     const Range selection = selectedRange();
     const int caret = selection.location + selection.length;
-    const QString& source = text();
-    if (selection.length != 0 || caret < m_completionStart) {
+    if (selection.length != 0 || caret < m_completionStart || caret > textLength()) {
         m_completer->popup()->hide();
         return;
     }
     for (int i = m_completionStart; i < caret; ++i) {
-        if (!isWordCharacter(source.at(i))) {
+        if (!isWordCharacter(m_text.at(i))) {
             m_completer->popup()->hide();
             return;
         }

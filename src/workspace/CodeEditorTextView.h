@@ -7,6 +7,8 @@
 // "document".
 
 #include "workspace/CodeEditorText.h"
+#include "workspace/CodeGapBuffer.h"
+#include "workspace/CodeOffsetTable.h"
 #include "workspace/CodeShapedBlocks.h"
 
 #include <QPlainTextEdit>
@@ -33,8 +35,12 @@ public:
 
     QString fileName;
 
-    // The file's text, exactly.
+    // The file's text, exactly. Edits keep it with a gap where they are; this closes the gap, so
+    // code that runs at every edit reads textLength() and textStretch() instead.
     const QString& text() const;
+    qsizetype textLength() const;
+    // text()[start, start + length) in one piece, valid until the next edit or read.
+    QStringView textStretch(qsizetype start, qsizetype length) const;
     // The file's text rebuilt from the whole document, bypassing the cache kept up to date by edits.
     QString textFromDocument() const;
     // Counts every change of the document's text.
@@ -128,6 +134,8 @@ protected:
 private:
     void onContentsChange(int position, int removed, int added);
     void rebuildTextCache() const;
+    // The text cache is current: rebuilt from the document when an edit could not be followed.
+    void ensureTextCache() const;
     void adoptText(const QString& text, const QString& documentText, const std::vector<CodeEditorText::LineEnd>& ends);
     bool updateTextCache(int position, int removed, int added);
     CodeEditorText::LineEnd lineEndOfBlock(const QTextBlock& block) const;
@@ -160,9 +168,9 @@ private:
     QStringListModel* m_completionModel = nullptr;
     int m_completionStart = 0; // text offset of the partial word
 
-    mutable QString m_text;
-    mutable std::vector<int> m_blockStarts;    // text offset of each block
-    mutable std::vector<int> m_blockPositions; // document position of each block
+    mutable CodeGapBuffer<QString> m_text;
+    mutable CodeOffsetTable m_blockStarts;    // text offset of each block
+    mutable CodeOffsetTable m_blockPositions; // document position of each block
     mutable int m_rawLength = 0;
     mutable bool m_textValid = false;
     mutable QHash<int, CodeEditorText::LineEnd> m_lineEndByFormat;
@@ -184,7 +192,7 @@ private:
     } m_lastSplice;
     int m_programmatic = 0;
     // Colour per document position (a separator counts once).
-    QByteArray m_colors;
+    CodeGapBuffer<QByteArray> m_colors;
     int m_lastRecolored = 0;
     CodeShapedBlocks m_shaped;
     quint64 m_colorsGeneration = 0;

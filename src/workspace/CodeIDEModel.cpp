@@ -151,14 +151,17 @@ void CodeIDEModel::unbindContent()
 {
     m_contentOwner = nullptr;
     m_contentSource = nullptr;
+    m_contentLength = nullptr;
 }
 
-void CodeIDEModel::bindContent(QObject* owner, std::function<const QString&()> source)
+void CodeIDEModel::bindContent(QObject* owner, std::function<const QString&()> source,
+                               std::function<qsizetype()> length)
 {
     if (isContentBound() && m_contentOwner == owner)
         return;
     m_contentOwner = owner;
     m_contentSource = std::move(source);
+    m_contentLength = std::move(length);
     // The owner holds the same text; a second copy would only take memory.
     if (isContentBound())
         m_content = QString();
@@ -485,7 +488,12 @@ void CodeIDEModel::finishLoading(quint64 serial, const QUrl& url, const LoadedFi
 
 bool CodeIDEModel::isDirty() const
 {
-    return m_mustWrite || content() != m_lastSavedContent;
+    if (m_mustWrite)
+        return true;
+    // Most edits change the length: told without gathering the editor's text.
+    if (isContentBound() && m_contentLength && m_contentLength() != m_lastSavedContent.size())
+        return true;
+    return content() != m_lastSavedContent;
 }
 
 void CodeIDEModel::forgetDiskState()

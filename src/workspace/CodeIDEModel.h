@@ -51,7 +51,8 @@ public:
     void setContent(const QString& content);
     // While bound, `content` is the editor's own text, read through `source` while `owner` lives,
     // and an edit of it is reported with contentEdited(): typing never copies the whole text.
-    void bindContent(QObject* owner, std::function<const QString&()> source);
+    // `length`, when given, tells its length without reading it.
+    void bindContent(QObject* owner, std::function<const QString&()> source, std::function<qsizetype()> length = {});
     // Ends the binding to `owner`, if bound, keeping its text as `content`.
     void releaseContent(const QObject* owner);
     // The bound text changed (an edit in the editor).
@@ -182,6 +183,7 @@ private:
     // The editor's text standing for m_content while bound.
     QPointer<QObject> m_contentOwner;
     std::function<const QString&()> m_contentSource;
+    std::function<qsizetype()> m_contentLength;
     // Counts selections; a load result of an earlier one is dropped.
     quint64 m_selectionSerial = 0;
     bool m_loadingFile = false;

@@ -467,10 +467,13 @@ void CodeIDEView::bindEditorContent()
     if (!editor)
         return;
     // The model reads the editor's text where it is, so an edit costs no copy of the whole text.
-    m_model->bindContent(editor, [editor]() -> const QString& {
-        static const QString none;
-        return editor ? editor->text() : none;
-    });
+    m_model->bindContent(
+        editor,
+        [editor]() -> const QString& {
+            static const QString none;
+            return editor ? editor->text() : none;
+        },
+        [editor]() -> qsizetype { return editor ? editor->textLength() : 0; });
 }
 
 void CodeIDEView::pushContentToEditor()

@@ -6,6 +6,8 @@
 // bisection. The text view hands every edit to the table, which follows it in proportion to the
 // edit; the whole text is scanned only when the text is replaced or an edit could not be followed.
 
+#include "workspace/CodeOffsetTable.h"
+
 #include <QHash>
 #include <QPointer>
 #include <QStaticText>
@@ -46,7 +48,8 @@ public:
     // The 1-based line holding the UTF-16 offset `c` of the text.
     int lineNumberAt(int c) const;
 
-    const std::vector<int>& lineStarts() const { return m_lineStarts; }
+    std::vector<int> lineStarts() const { return m_lineStarts.toVector(); }
+    qsizetype lineStartCount() const { return qsizetype(m_lineStarts.size()); }
     qsizetype cachedStringLength() const { return m_cachedStringLength; }
     qsizetype cachedNewlineCount() const { return m_cachedNewlineCount; }
 
@@ -64,7 +67,7 @@ private:
     void resetWithoutText();
 
     QPointer<CodeEditorTextView> m_textView;
-    std::vector<int> m_lineStarts {0};
+    CodeOffsetTable m_lineStarts {{0}};
     qsizetype m_cachedStringLength = -1;
     qsizetype m_cachedNewlineCount = -1;
     // The text revision the table is current for.

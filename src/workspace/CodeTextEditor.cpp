@@ -172,7 +172,7 @@ void CodeTextEditor::refreshRuler(bool labels)
     CodeLineNumberRulerView* gutter = ruler();
     gutter->ensureLineCache();
     const int thickness = gutter->ruleThickness();
-    m_textView->setRulerThickness(CodeLineNumberRulerView::thicknessFor(qsizetype(gutter->lineStarts().size())));
+    m_textView->setRulerThickness(CodeLineNumberRulerView::thicknessFor(qsizetype(gutter->lineStartCount())));
     bool changed = gutter->ruleThickness() != thickness;
     if (labels) {
         std::vector<CodeLineNumberRulerView::LineLabel> fresh = gutter->visibleLineLabels();
@@ -191,7 +191,7 @@ void CodeTextEditor::textDidChange()
 {
     if (m_isApplyingHighlight)
         return;
-    emit textEdited(m_textView->text());
+    emit textEdited();
     refreshRuler(true);
     scheduleHighlighting();
 }
@@ -378,7 +378,7 @@ void CodeTextEditor::applyColorRange(qsizetype begin, const QByteArray& colors)
 {
     m_isApplyingHighlight = true;
     const Range selection =
-        safeSelections({m_textView->selectedRange()}, int(m_textView->text().size())).first();
+        safeSelections({m_textView->selectedRange()}, int(m_textView->textLength())).first();
     const int scroll = m_textView->verticalScrollBar()->value();
     if (begin < 0)
         m_textView->applyColors(colors);

@@ -1,10 +1,10 @@
 #pragma once
 
 // The editor host: the text view with its line-number ruler and find bar. The caller pushes its
-// text, the open file's name and its document id (path) with setContent(); every user edit comes
-// back through textEdited() with the whole text. Colours are applied after a new text is set and
-// 0.08 s after the last edit; the matching runs off the main thread, so neither opening a file
-// nor a keystroke waits for it.
+// text, the open file's name and its document id (path) with setContent(); every user edit is
+// told by textEdited(), and text() reads the text as it then is. Colours are applied after a new
+// text is set and 0.08 s after the last edit; the matching runs off the main thread, so neither
+// opening a file nor a keystroke waits for it.
 
 #include "workspace/CodeEditorTextView.h"
 #include "workspace/CodeHighlightState.h"
@@ -36,8 +36,10 @@ public:
     // (reserved capacity) becomes the editor's own without a copy: handed over with no other holder
     // left, the first keystroke copies nothing either.
     void setContent(const QString& text, const QString& fileName, const QString& documentID);
-    // Exactly the file's text (raw, every byte kept).
+    // Exactly the file's text (raw, every byte kept). Reading it gathers the text into one piece
+    // (see CodeEditorTextView::text()); textLength() does not.
     const QString& text() const;
+    qsizetype textLength() const { return m_textView->textLength(); }
 
     QString fileName() const { return m_fileName; }
     QString documentID() const { return m_documentID.value_or(QString()); }
@@ -63,8 +65,8 @@ public:
     void closeFindBar();
 
 signals:
-    // After every user edit, with the whole text.
-    void textEdited(const QString& text);
+    // After every user edit.
+    void textEdited();
 
 private:
     void replaceEditorText(const QString& text);
