@@ -43,7 +43,11 @@ bool isLineBreak(QChar c)
 
 std::optional<QString> openingTagBeforeCursor(const QString& source, int cursor)
 {
-    const QStringView before = QStringView(source).left(clampTo(cursor, source.size()));
+    return openingTagBefore(QStringView(source).left(clampTo(cursor, source.size())));
+}
+
+std::optional<QString> openingTagBefore(QStringView before)
+{
     const qsizetype open = before.lastIndexOf(u'<');
     const qsizetype close = before.lastIndexOf(u'>');
     if (open < 0 || close < 0 || open > close)
@@ -67,35 +71,47 @@ std::optional<QString> openingTagBeforeCursor(const QString& source, int cursor)
 
 std::optional<QString> autoClosingTag(const QString& fileName, const QString& source, int cursor)
 {
+    const int c = clampTo(cursor, source.size());
+    return autoClosingTag(fileName, QStringView(source).left(c), QStringView(source).mid(c));
+}
+
+std::optional<QString> autoClosingTag(const QString& fileName, QStringView before, QStringView after)
+{
     if (!CodeCompletionProvider::supportsHTML(fileName))
         return std::nullopt;
-    const std::optional<QString> tag = openingTagBeforeCursor(source, cursor);
+    const std::optional<QString> tag = openingTagBefore(before);
     if (!tag)
         return std::nullopt;
     const QString lower = tag->toLower();
     if (voidTags().contains(lower))
         return std::nullopt;
-    if (startsWithLowered(QStringView(source).mid(clampTo(cursor, source.size())), QStringLiteral("</") + lower + u'>'))
+    if (startsWithLowered(after, QStringLiteral("</") + lower + u'>'))
         return std::nullopt;
     return QStringLiteral("</") + *tag + u'>';
 }
 
 std::optional<Edit> smartNewline(const QString& fileName, const QString& source, int selectionLocation)
 {
+    const int c = clampTo(selectionLocation, source.size());
+    return smartNewline(fileName, QStringView(source).left(c), QStringView(source).mid(c));
+}
+
+std::optional<Edit> smartNewline(const QString& fileName, QStringView before, QStringView after)
+{
     if (!CodeCompletionProvider::supportsHTML(fileName))
         return std::nullopt;
-    const int c = clampTo(selectionLocation, source.size());
-    int lineStart = c;
-    while (lineStart > 0 && !isLineBreak(source.at(lineStart - 1)))
+    const qsizetype c = before.size();
+    qsizetype lineStart = c;
+    while (lineStart > 0 && !isLineBreak(before.at(lineStart - 1)))
         --lineStart;
     QString indent;
-    for (int i = lineStart; i < c && (source.at(i) == u' ' || source.at(i) == u'\t'); ++i)
-        indent += source.at(i);
+    for (qsizetype i = lineStart; i < c && (before.at(i) == u' ' || before.at(i) == u'\t'); ++i)
+        indent += before.at(i);
     const int indentLength = int(indent.size());
 
-    const std::optional<QString> tag = openingTagBeforeCursor(source, c);
+    const std::optional<QString> tag = openingTagBefore(before);
     if (tag) {
-        if (startsWithLowered(QStringView(source).mid(c), QStringLiteral("</") + tag->toLower() + u'>'))
+        if (startsWithLowered(after, QStringLiteral("</") + tag->toLower() + u'>'))
             return Edit {u'\n' + indent + QStringLiteral("    ") + u'\n' + indent, indentLength + 5};
         return Edit {u'\n' + indent + QStringLiteral("    "), indentLength + 5};
     }

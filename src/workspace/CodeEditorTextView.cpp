@@ -339,6 +339,12 @@ QStringView CodeEditorTextView::textStretch(qsizetype start, qsizetype length) c
     return QStringView(m_text.constData(start, length), length);
 }
 
+std::pair<QStringView, QStringView> CodeEditorTextView::textAround(qsizetype offset) const
+{
+    ensureTextCache();
+    return m_text.around(std::clamp<qsizetype>(offset, 0, m_text.size()));
+}
+
 qsizetype CodeEditorTextView::modelStartOfBlock(const QTextBlock& block) const
 {
     ensureTextCache();
@@ -597,7 +603,8 @@ void CodeEditorTextView::afterTypedText(const QString& typed)
 {
     if (typed == QLatin1String(">")) {
         const Range caret = selectedRange();
-        const std::optional<QString> closing = CodeEditingAssistant::autoClosingTag(fileName, text(), caret.location);
+        const auto [before, after] = textAround(caret.location);
+        const std::optional<QString> closing = CodeEditingAssistant::autoClosingTag(fileName, before, after);
         if (closing) {
             insertText(*closing);
             setSelectedRange({caret.location, 0});
@@ -695,8 +702,8 @@ void CodeEditorTextView::keyPressEvent(QKeyEvent* event)
 
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         const Range selection = selectedRange();
-        const std::optional<CodeEditingAssistant::Edit> edit =
-            CodeEditingAssistant::smartNewline(fileName, text(), selection.location);
+        const auto [before, after] = textAround(selection.location);
+        const std::optional<CodeEditingAssistant::Edit> edit = CodeEditingAssistant::smartNewline(fileName, before, after);
         if (edit) {
             insertText(edit->text);
             setSelectedRange({selection.location + edit->caretOffset, 0});

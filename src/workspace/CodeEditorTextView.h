@@ -41,6 +41,10 @@ public:
     qsizetype textLength() const;
     // text()[start, start + length) in one piece, valid until the next edit or read.
     QStringView textStretch(qsizetype start, qsizetype length) const;
+    // The text before and after `offset`, each in one piece, valid until the next edit or read.
+    std::pair<QStringView, QStringView> textAround(qsizetype offset) const;
+    // How often text() gathered the text edited since into one piece.
+    quint64 textGatherings() const { return m_text.gatherings(); }
     // The file's text rebuilt from the whole document, bypassing the cache kept up to date by edits.
     QString textFromDocument() const;
     // Counts every change of the document's text.

@@ -77,12 +77,20 @@ public:
         constData(position, length);
         return m_buffer.data() + (position < m_gapStart ? position : position + m_gapLength);
     }
+    // The contents before and after `position`, each in one piece, valid until the next call.
+    std::pair<View, View> around(qsizetype position) const
+    {
+        moveGap(position);
+        const Char* base = m_buffer.constData();
+        return {View(base, position), View(base + position + m_gapLength, size() - position)};
+    }
     String mid(qsizetype position, qsizetype length) const { return String(constData(position, length), length); }
 
     // The whole contents in one piece: the gap closes, the buffer keeps its room.
     const String& whole() const
     {
         if (m_gapLength > 0) {
+            ++m_gatherings;
             moveGap(size());
             m_buffer.resize(size());
             m_gapLength = 0;
@@ -112,6 +120,9 @@ public:
     {
         replace(position, removed, reinterpret_cast<const Char*>(with.data()), with.size());
     }
+
+    // How often whole() found a gap to close.
+    quint64 gatherings() const { return m_gatherings; }
 
     // Whether the buffer is shared with another holder (an edit would copy it first).
     bool isShared() const { return !m_buffer.isDetached(); }
@@ -165,4 +176,5 @@ private:
     mutable String m_buffer;
     mutable qsizetype m_gapStart = 0;
     mutable qsizetype m_gapLength = 0;
+    mutable quint64 m_gatherings = 0;
 };

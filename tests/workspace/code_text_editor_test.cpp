@@ -532,6 +532,110 @@ TEST(CodeTextEditorRoundTrip, ManyMixedEditsKeepTextAndDocumentInStep)
     }
 }
 
+// Edits in a row, with nothing reading the whole text between them: the text, the block and line
+// tables and the colours follow each one where it is, and every few steps they are the ones the
+// document gives.
+TEST(CodeTextEditorRoundTrip, EditsNotReadBetweenThemKeepTextAndDocumentInStep)
+{
+    auto editor = shownEditor();
+    CodeEditorTextView* view = editor->textView();
+    QString start;
+    const QString ends[] = {QStringLiteral("\n"), QStringLiteral("\r\n"), QStringLiteral("\r")};
+    for (int i = 0; i < 600; ++i)
+        start += QStringLiteral("<p class=\"c%1\">line %1 /* x */</p>").arg(i) + ends[i % 3];
+    editor->setContent(start, QStringLiteral("page.blade.php"), QStringLiteral("/page"));
+    settle(*editor);
+    QString expected = start;
+    std::mt19937 random(17);
+    for (int step = 0; step < 300; ++step) {
+        const int length = int(editor->textLength());
+        ASSERT_EQ(length, expected.size()) << "step " << step;
+        // Far apart or close by, as typing and undo move about.
+        int location = int(random() % 3 == 0 ? random() % (length + 1)
+                                             : std::clamp<int>(caret(*editor) + int(random() % 41) - 20, 0, length));
+        // Not between the two characters of a CR LF pair.
+        if (location > 0 && location < length && expected.at(location - 1) == u'\r' && expected.at(location) == u'\n')
+            ++location;
+        setCaret(*editor, location);
+        ASSERT_EQ(caret(*editor), location) << "step " << step;
+        switch (random() % 4) {
+        case 0:
+            QTest::keyClick(view, Qt::Key_Q);
+            expected.insert(location, u'q');
+            break;
+        case 1:
+            view->insertText(QStringLiteral("a\r\nb"));
+            expected.insert(location, QStringLiteral("a\r\nb"));
+            break;
+        case 2:
+            if (location < length) {
+                const int removed = expected.mid(location, 2) == QLatin1String("\r\n") ? 2 : 1;
+                QTest::keyClick(view, Qt::Key_Delete);
+                expected.remove(location, removed);
+            }
+            break;
+        default:
+            if (location > 0) {
+                const int removed = location >= 2 && expected.mid(location - 2, 2) == QLatin1String("\r\n") ? 2 : 1;
+                QTest::keyClick(view, Qt::Key_Backspace);
+                expected.remove(location - removed, removed);
+            }
+            break;
+        }
+        if (step % 25 == 24) {
+            ASSERT_EQ(escaped(editor->text()), escaped(expected)) << "step " << step;
+            ASSERT_EQ(escaped(view->textFromDocument()), escaped(expected)) << "step " << step;
+            CodeLineNumberRulerView* ruler = editor->ruler();
+            const std::vector<int> followed = ruler->lineStarts();
+            ruler->rebuildLineStarts();
+            ASSERT_EQ(followed, ruler->lineStarts()) << "step " << step;
+        }
+    }
+    // Undone to the start, each step checked against the document.
+    for (int i = 0; i < 1000 && editor->text() != start; ++i)
+        QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(escaped(editor->text()), escaped(start));
+    settle(*editor);
+    const QByteArray colors = CodeSyntaxHighlighter::apply(start, editor->fileName());
+    for (qsizetype i = 0; i < start.size(); i += 7) {
+        const QChar c = start.at(i);
+        if (c == u'\n' || c == u'\r')
+            continue;
+        ASSERT_EQ(view->foregroundAt(int(i)), CodeEditorTheme::color(CodeEditorTheme::Role(colors.at(i))))
+            << "offset " << i;
+    }
+}
+
+// Typing, undo and redo all over a text, with the editor's own keeping of the text (the ruler,
+// the selection, the word counts) running at each key, never gather the whole text into one piece:
+// only reading it does.
+TEST(CodeTextEditorRoundTrip, EditsAllOverTheTextNeverGatherItWhole)
+{
+    CodeEditorTextView view;
+    view.resize(600, 400);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    QString text;
+    for (int i = 0; i < 3000; ++i)
+        text += QStringLiteral("word%1 and more words on line %1\r\n").arg(i);
+    view.replaceEditorText(text);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.areWordsCounted(); }, 10000));
+    const quint64 before = view.textGatherings();
+    for (int i = 0; i < 40; ++i) {
+        view.setSelectedRange({int(text.size()) * i / 41, 0});
+        QTest::keyClicks(&view, QStringLiteral("ab"));
+        QTest::keyClick(&view, Qt::Key_Return);
+    }
+    for (int i = 0; i < 120; ++i)
+        QTest::keyClick(&view, Qt::Key_Z, Qt::ControlModifier);
+    for (int i = 0; i < 60; ++i)
+        QTest::keyClick(&view, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(view.textGatherings(), before);
+    const QString now = view.text();
+    EXPECT_EQ(view.textGatherings(), before + 1);
+    EXPECT_EQ(escaped(now), escaped(view.textFromDocument()));
+}
+
 TEST(CodeTextEditorLook, LightColoursFontTabsAndAccentCaret)
 {
     auto editor = shownEditor();
