@@ -147,6 +147,27 @@ void CodeLineNumberRulerView::setRuleThickness(int thickness)
     emit ruleThicknessChanged(thickness);
 }
 
+void CodeLineNumberRulerView::prepareDigits()
+{
+    m_digitWidth = 0;
+    for (int d = 0; d < 10; ++d) {
+        m_digits[d] = QStaticText(QString::number(d));
+        m_digits[d].setTextFormat(Qt::PlainText);
+        m_digits[d].prepare(QTransform(), font());
+    }
+    // Drawn digit by digit only where that is how the font lays out a number: every digit as wide
+    // as the others, with nothing between them.
+    const qreal width = m_digits[0].size().width();
+    QStaticText all(QStringLiteral("1234567890"));
+    all.setTextFormat(Qt::PlainText);
+    all.prepare(QTransform(), font());
+    const bool uniform = std::all_of(std::begin(m_digits), std::end(m_digits),
+                                     [&](const QStaticText& digit) { return digit.size().width() == width; });
+    if (uniform && width > 0 && qAbs(all.size().width() - 10 * width) < 1e-6)
+        m_digitWidth = width;
+    m_digitsPrepared = true;
+}
+
 std::vector<CodeLineNumberRulerView::LineLabel> CodeLineNumberRulerView::visibleLineLabels() const
 {
     std::vector<LineLabel> labels;
@@ -202,11 +223,22 @@ void CodeLineNumberRulerView::paintEvent(QPaintEvent* event)
     const std::vector<LineLabel> labels = preparedLabels.empty() ? visibleLineLabels() : preparedLabels;
     painter.setFont(font());
     painter.setPen(numberColor());
-    if (m_numberTexts.size() > 2048 || font() != m_numberTextsFont) {
+    if (m_numberTexts.size() > 2048 || font() != m_numberTextsFont || !m_digitsPrepared) {
         m_numberTexts.clear();
         m_numberTextsFont = font();
+        prepareDigits();
     }
     for (const LineLabel& label : labels) {
+        if (m_digitWidth > 0) {
+            // Digit by digit, right-aligned: each new number costs no layout of its own.
+            const QString digits = QString::number(label.number);
+            qreal x = m_ruleThickness - m_digitWidth * qreal(digits.size()) - kRightMargin;
+            for (QChar digit : digits) {
+                painter.drawStaticText(QPointF(x, label.y), m_digits[digit.unicode() - u'0']);
+                x += m_digitWidth;
+            }
+            continue;
+        }
         auto found = m_numberTexts.find(label.number);
         if (found == m_numberTexts.end()) {
             QStaticText text(QString::number(label.number));

@@ -73,7 +73,13 @@ private:
     // The text revision the table is current for.
     quint64 m_checkedRevision = ~quint64(0);
     int m_ruleThickness = initialThickness;
-    // Numbers laid out once and drawn from then on; dropped when many.
+    // The digits laid out once, for fonts whose numbers are their digits side by side (their
+    // width, 0 otherwise); other fonts' numbers are laid out once each and drawn from then on,
+    // dropped when many.
+    void prepareDigits();
+    QStaticText m_digits[10];
+    qreal m_digitWidth = 0;
+    bool m_digitsPrepared = false;
     QHash<int, QStaticText> m_numberTexts;
     QFont m_numberTextsFont;
 };

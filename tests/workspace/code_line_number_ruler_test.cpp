@@ -7,7 +7,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QImage>
+#include <QPainter>
 #include <QScrollBar>
+#include <QStaticText>
 
 using namespace EditorTestKit;
 using Label = CodeLineNumberRulerView::LineLabel;
@@ -190,5 +192,39 @@ TEST(CodeLineNumberRuler, NumbersEndTenPixelsLeftOfTheEdge)
         EXPECT_GT(leftmost, 2) << "the widest number fits";
         // The separator on the right edge.
         EXPECT_LT(qGray(image.pixel(thickness - 1, image.height() / 2)), 255);
+    }
+}
+
+// The numbers look exactly as when each is laid out whole, right-aligned ten pixels from the
+// edge, wherever the text is scrolled to.
+TEST(CodeLineNumberRuler, NumbersLookAsEachLaidOutWhole)
+{
+    auto editor = shownEditor(500, 400);
+    editor->setContent(lines(12000), QStringLiteral("a.txt"), QStringLiteral("/whole"));
+    CodeLineNumberRulerView* ruler = editor->ruler();
+    QScrollBar* bar = editor->textView()->verticalScrollBar();
+    for (const int percent : {0, 7, 50, 93, 100}) {
+        SCOPED_TRACE(percent);
+        bar->setValue(bar->maximum() * percent / 100);
+        QTest::qWait(1);
+        const QImage shown = ruler->grab().toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        const std::vector<Label> labels = ruler->visibleLineLabels();
+        ASSERT_FALSE(labels.empty());
+        QImage expected(shown.size(), QImage::Format_ARGB32_Premultiplied);
+        expected.fill(Qt::white);
+        {
+            QPainter painter(&expected);
+            painter.setFont(ruler->font());
+            painter.setPen(QColor(0, 0, 0, 128));
+            for (const Label& label : labels) {
+                QStaticText number(QString::number(label.number));
+                number.setTextFormat(Qt::PlainText);
+                number.prepare(QTransform(), ruler->font());
+                painter.drawStaticText(
+                    QPointF(ruler->ruleThickness() - number.size().width() - 10, label.y), number);
+            }
+            painter.fillRect(QRect(ruler->ruleThickness() - 1, 0, 1, expected.height()), QColor(0, 0, 0, 26));
+        }
+        EXPECT_TRUE(shown == expected) << "numbers from " << labels.front().number;
     }
 }
