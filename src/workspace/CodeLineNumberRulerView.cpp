@@ -34,6 +34,15 @@ void fillInBands(QPainter& painter, const QRect& rect, const QColor& color)
         painter.fillRect(QRect(rect.left(), top, rect.width(), std::min(kBand, rect.bottom() + 1 - top)), color);
 }
 
+// `text` laid out once in `font`, to be drawn as it is from then on.
+QStaticText preparedText(const QString& text, const QFont& font)
+{
+    QStaticText prepared(text);
+    prepared.setTextFormat(Qt::PlainText);
+    prepared.prepare(QTransform(), font);
+    return prepared;
+}
+
 } // namespace
 
 CodeLineNumberRulerView::CodeLineNumberRulerView(CodeEditorTextView* textView)
@@ -150,17 +159,12 @@ void CodeLineNumberRulerView::setRuleThickness(int thickness)
 void CodeLineNumberRulerView::prepareDigits()
 {
     m_digitWidth = 0;
-    for (int d = 0; d < 10; ++d) {
-        m_digits[d] = QStaticText(QString::number(d));
-        m_digits[d].setTextFormat(Qt::PlainText);
-        m_digits[d].prepare(QTransform(), font());
-    }
+    for (int d = 0; d < 10; ++d)
+        m_digits[d] = preparedText(QString::number(d), font());
     // Drawn digit by digit only where that is how the font lays out a number: every digit as wide
     // as the others, with nothing between them.
     const qreal width = m_digits[0].size().width();
-    QStaticText all(QStringLiteral("1234567890"));
-    all.setTextFormat(Qt::PlainText);
-    all.prepare(QTransform(), font());
+    const QStaticText all = preparedText(QStringLiteral("1234567890"), font());
     const bool uniform = std::all_of(std::begin(m_digits), std::end(m_digits),
                                      [&](const QStaticText& digit) { return digit.size().width() == width; });
     if (uniform && width > 0 && qAbs(all.size().width() - 10 * width) < 1e-6)
@@ -240,12 +244,8 @@ void CodeLineNumberRulerView::paintEvent(QPaintEvent* event)
             continue;
         }
         auto found = m_numberTexts.find(label.number);
-        if (found == m_numberTexts.end()) {
-            QStaticText text(QString::number(label.number));
-            text.setTextFormat(Qt::PlainText);
-            text.prepare(QTransform(), font());
-            found = m_numberTexts.insert(label.number, text);
-        }
+        if (found == m_numberTexts.end())
+            found = m_numberTexts.insert(label.number, preparedText(QString::number(label.number), font()));
         // A static text is placed by its top left; the line's top is its ascent above the baseline.
         painter.drawStaticText(QPointF(m_ruleThickness - found->size().width() - kRightMargin, label.y), *found);
     }

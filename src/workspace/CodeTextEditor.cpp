@@ -172,7 +172,7 @@ void CodeTextEditor::refreshRuler(bool labels)
     CodeLineNumberRulerView* gutter = ruler();
     gutter->ensureLineCache();
     const int thickness = gutter->ruleThickness();
-    m_textView->setRulerThickness(CodeLineNumberRulerView::thicknessFor(qsizetype(gutter->lineStartCount())));
+    m_textView->setRulerThickness(CodeLineNumberRulerView::thicknessFor(gutter->lineStartCount()));
     bool changed = gutter->ruleThickness() != thickness;
     if (labels) {
         std::vector<CodeLineNumberRulerView::LineLabel> fresh = gutter->visibleLineLabels();
